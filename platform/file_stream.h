@@ -1,0 +1,36 @@
+// Opening a C stream on a Windows-form path with a standard mode string.
+//
+// OpenStream(path, mode) takes the modes of fopen ("r", "w", "a", "r+", "w+",
+// "a+", with "b" or "t"); the path goes through ToHostPath. It never blocks on
+// other programs and returns nullptr when the file cannot be opened (missing,
+// a folder, no permission), with errno set.
+//   Text mode (no "b"): the Windows runtime's line ends on both hosts. Win32
+//     does it itself. On Linux the stream is a glibc cookie stream that writes
+//     "\r\n" for "\n" and reads "\r\n" as "\n" (a lone "\r" stays), so files
+//     are byte-identical on both hosts; rewind/fseek to the start followed by
+//     an in-place rewrite ("r+") behaves as on Windows. ftell on a Linux text
+//     stream is not meaningful and is not used.
+//   Binary mode ("b"): plain bytes on both hosts.
+// Streams are never inherited by processes that the program starts.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+namespace platform {
+
+std::FILE* OpenStream(std::string_view windowsPath, const char* mode);
+
+// Parsed form of an fopen mode string, shared by the host implementations.
+struct StreamMode {
+    bool valid = false;
+    bool read = false;
+    bool write = false;
+    bool create = false;
+    bool truncate = false;
+    bool append = false;
+    bool binary = false;
+};
+StreamMode ParseStreamMode(const char* mode);
+
+}  // namespace platform

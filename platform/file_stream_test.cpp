@@ -1,0 +1,129 @@
+#include "platform/file_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+std::string ReadAllText(const std::string& path) {
+    std::FILE* f = platform::OpenStream(path, "r");
+    if (f == nullptr) return "<not opened>";
+    std::string text;
+    for (int ch; (ch = std::fgetc(f)) != EOF;) text += static_cast<char>(ch);
+    std::fclose(f);
+    return text;
+}
+
+TEST(FileStream, TextModeWritesWindowsLineEnds) {
+    TempDir dir;
+    std::string path = dir.File("out.txt");
+    std::FILE* f = platform::OpenStream(path, "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "Nombre = %d\n", 2);
+    std::fputs("a\nb\n", f);
+    std::fclose(f);
+    EXPECT_EQ(ReadBytes(path), "Nombre = 2\r\na\r\nb\r\n");
+
+    f = platform::OpenStream(path, "a+");
+    ASSERT_NE(f, nullptr);
+    std::fputs("c\n", f);
+    std::fclose(f);
+    EXPECT_EQ(ReadBytes(path), "Nombre = 2\r\na\r\nb\r\nc\r\n");
+}
+
+TEST(FileStream, CrlfAndLfFilesReadTheSame) {
+    TempDir dir;
+    WriteBytes(dir.path() / "crlf.txt", "one\r\ntwo\r\n\r\nlast");
+    WriteBytes(dir.path() / "lf.txt", "one\ntwo\n\nlast");
+    EXPECT_EQ(ReadAllText(dir.File("crlf.txt")), "one\ntwo\n\nlast");
+    EXPECT_EQ(ReadAllText(dir.File("lf.txt")), "one\ntwo\n\nlast");
+    // A lone carriage return is kept, as the Windows runtime keeps it.
+    WriteBytes(dir.path() / "cr.txt", "a\rb\r");
+    EXPECT_EQ(ReadAllText(dir.File("cr.txt")), "a\rb\r");
+}
+
+TEST(FileStream, LineEndSplitAcrossReadBuffersIsStillOneLineEnd) {
+    TempDir dir;
+    std::string bytes;
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) {
+        std::string line = std::string(static_cast<std::size_t>(i % 7), 'x') + std::to_string(i);
+        bytes += line + "\r\n";
+        expected += line + "\n";
+    }
+    WriteBytes(dir.path() / "big.txt", bytes);
+    EXPECT_EQ(ReadAllText(dir.File("big.txt")), expected);
+
+    std::FILE* f = platform::OpenStream(dir.File("big.txt"), "r");
+    ASSERT_NE(f, nullptr);
+    char line[64];
+    int lines = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        std::string text(line);
+        ASSERT_EQ(text.back(), '\n');
+        ASSERT_EQ(text.find('\r'), std::string::npos) << "line " << lines;
+        ++lines;
+    }
+    std::fclose(f);
+    EXPECT_EQ(lines, 5000);
+}
+
+TEST(FileStream, RewriteAfterRewindOverwritesInPlace) {
+    TempDir dir;
+    WriteBytes(dir.path() / "queue.txt", "Nombre = 1\r\nEtat = 0\r\ntrailing old text\r\n");
+    std::string path = dir.File("queue.txt");
+    std::FILE* f = platform::OpenStream(path, "r+");
+    ASSERT_NE(f, nullptr);
+    char line[64];
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
+    EXPECT_STREQ(line, "Nombre = 1\n");
+    std::rewind(f);
+    std::fputs("Nombre = 1\nEtat = 2\n", f);
+    std::fclose(f);
+    EXPECT_EQ(ReadBytes(path), "Nombre = 1\r\nEtat = 2\r\ntrailing old text\r\n");
+}
+
+TEST(FileStream, BinaryModeKeepsBytes) {
+    TempDir dir;
+    std::string path = dir.File("bin.dat");
+    std::FILE* f = platform::OpenStream(path, "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite("a\nb\r\n\xff", 1, 6, f);
+    std::fclose(f);
+    EXPECT_EQ(ReadBytes(path), std::string("a\nb\r\n\xff", 6));
+    f = platform::OpenStream(path, "rb");
+    ASSERT_NE(f, nullptr);
+    char buffer[16];
+    EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, f), 6u);
+    std::fclose(f);
+    EXPECT_EQ(std::string(buffer, 6), std::string("a\nb\r\n\xff", 6));
+}
+
+TEST(FileStream, WhatCannotBeOpenedGivesNull) {
+    TempDir dir;
+    EXPECT_EQ(platform::OpenStream(dir.File("missing.txt"), "r"), nullptr);
+    EXPECT_EQ(platform::OpenStream(dir.File("no/such/folder/x.txt"), "w"), nullptr);
+    EXPECT_EQ(platform::OpenStream(dir.path().string(), "r"), nullptr);
+    EXPECT_EQ(platform::OpenStream(dir.File("x.txt"), "q"), nullptr);
+}
+
+TEST(StreamMode, ParsesTheRuntimeModes) {
+    auto rplus = platform::ParseStreamMode("r+");
+    EXPECT_TRUE(rplus.valid && rplus.read && rplus.write && !rplus.truncate && !rplus.binary);
+    auto wt = platform::ParseStreamMode("wt");
+    EXPECT_TRUE(wt.valid && wt.write && wt.truncate && !wt.read && !wt.binary);
+    auto ab = platform::ParseStreamMode("a+b");
+    EXPECT_TRUE(ab.valid && ab.append && ab.read && ab.binary);
+    EXPECT_FALSE(platform::ParseStreamMode("").valid);
+    EXPECT_FALSE(platform::ParseStreamMode("rx").valid);
+    EXPECT_FALSE(platform::ParseStreamMode(nullptr).valid);
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// Linux streams. Binary streams are plain fdopen streams; text streams are
+// glibc cookie streams over the file descriptor that translate line ends the
+// way the Windows runtime does, so the bytes on disk match the Windows build.
+#include "platform/file_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/host_path.h"
+
+namespace platform {
+namespace {
+
+struct TextCookie {
+    int fd = -1;
+    // Raw bytes read from the file but not yet handed to the stream.
+    char raw[8192];
+    std::size_t rawPos = 0;
+    std::size_t rawLen = 0;
+    bool rawEof = false;
+};
+
+// Refills the raw buffer, keeping `keep` unread bytes at its start.
+bool Refill(TextCookie& c) {
+    std::size_t keep = c.rawLen - c.rawPos;
+    std::memmove(c.raw, c.raw + c.rawPos, keep);
+    c.rawPos = 0;
+    c.rawLen = keep;
+    for (;;) {
+        ssize_t got = ::read(c.fd, c.raw + c.rawLen, sizeof c.raw - c.rawLen);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) c.rawEof = true;
+        c.rawLen += static_cast<std::size_t>(got);
+        return true;
+    }
+}
+
+ssize_t TextRead(void* cookie, char* out, size_t size) {
+    auto& c = *static_cast<TextCookie*>(cookie);
+    std::size_t n = 0;
+    while (n < size) {
+        if (c.rawPos == c.rawLen) {
+            if (n > 0 || c.rawEof) break;
+            if (!Refill(c)) return -1;
+            if (c.rawPos == c.rawLen) break;
+        }
+        char ch = c.raw[c.rawPos];
+        if (ch == '\r') {
+            // A "\r" needs the next byte to know whether it ends a line.
+            if (c.rawPos + 1 == c.rawLen && !c.rawEof) {
+                if (!Refill(c)) return -1;
+                continue;
+            }
+            if (c.rawPos + 1 < c.rawLen && c.raw[c.rawPos + 1] == '\n') {
+                ++c.rawPos;
+                ch = '\n';
+            }
+        }
+        out[n++] = ch;
+        ++c.rawPos;
+    }
+    return static_cast<ssize_t>(n);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t put = ::write(fd, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+ssize_t TextWrite(void* cookie, const char* data, size_t size) {
+    auto& c = *static_cast<TextCookie*>(cookie);
+    // Bytes still buffered for reading lie ahead of the descriptor's position:
+    // step back so that a write after a read lands where the stream stands.
+    if (c.rawPos != c.rawLen) {
+        ::lseek(c.fd, -static_cast<off_t>(c.rawLen - c.rawPos), SEEK_CUR);
+    }
+    c.rawPos = c.rawLen = 0;
+    c.rawEof = false;
+    std::string translated;
+    translated.reserve(size + size / 16 + 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == '\n') translated += '\r';
+        translated += data[i];
+    }
+    if (!WriteAll(c.fd, translated.data(), translated.size())) return 0;
+    return static_cast<ssize_t>(size);
+}
+
+int TextSeek(void* cookie, off64_t* offset, int whence) {
+    auto& c = *static_cast<TextCookie*>(cookie);
+    off64_t target = *offset;
+    if (whence == SEEK_CUR) {
+        target -= static_cast<off64_t>(c.rawLen - c.rawPos);
+    }
+    off64_t result = ::lseek64(c.fd, target, whence);
+    if (result < 0) return -1;
+    c.rawPos = c.rawLen = 0;
+    c.rawEof = false;
+    *offset = result;
+    return 0;
+}
+
+int TextClose(void* cookie) {
+    auto* c = static_cast<TextCookie*>(cookie);
+    int result = ::close(c->fd);
+    delete c;
+    return result;
+}
+
+}  // namespace
+
+std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
+    StreamMode parsed = ParseStreamMode(mode);
+    if (!parsed.valid) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    int flags = O_CLOEXEC;
+    flags |= parsed.read && parsed.write ? O_RDWR : (parsed.write ? O_WRONLY : O_RDONLY);
+    if (parsed.create) flags |= O_CREAT;
+    if (parsed.truncate) flags |= O_TRUNC;
+    if (parsed.append) flags |= O_APPEND;
+
+    std::string hostPath = ToHostPath(windowsPath);
+    int fd = ::open(hostPath.c_str(), flags, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return nullptr;
+    }
+
+    if (parsed.binary) {
+        const char* fdMode = parsed.append ? (parsed.read ? "a+b" : "ab")
+                                           : (parsed.read && parsed.write ? "r+b" : (parsed.write ? "wb" : "rb"));
+        std::FILE* stream = ::fdopen(fd, fdMode);
+        if (stream == nullptr) ::close(fd);
+        return stream;
+    }
+
+    auto* cookie = new TextCookie;
+    cookie->fd = fd;
+    cookie_io_functions_t functions{TextRead, TextWrite, TextSeek, TextClose};
+    const char* cookieMode = parsed.append ? (parsed.read ? "a+" : "a")
+                                           : (parsed.read && parsed.write ? "r+" : (parsed.write ? "w" : "r"));
+    std::FILE* stream = ::fopencookie(cookie, cookieMode, functions);
+    if (stream == nullptr) {
+        ::close(fd);
+        delete cookie;
+    }
+    return stream;
+}
+
+}  // namespace platform

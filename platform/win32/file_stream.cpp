@@ -1,0 +1,18 @@
+#include "platform/file_stream.h"
+
+#include <cerrno>
+#include <string>
+
+namespace platform {
+
+std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
+    if (!ParseStreamMode(mode).valid) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    // "N": the handle is not inherited by processes the program starts.
+    std::string hostMode = std::string(mode) + "N";
+    return std::fopen(std::string(windowsPath).c_str(), hostMode.c_str());
+}
+
+}  // namespace platform
