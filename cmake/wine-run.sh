@@ -2,9 +2,8 @@
 # Runs a Windows executable under Wine in the build folder's own prefix.
 #   wine-run.sh EXE [ARGS...]      run EXE; the prefix is <build>/wineprefix,
 #                                  <build> being the parent of EXE's bin/ folder
-#   wine-run.sh --init BUILD_DIR   only create BUILD_DIR/wineprefix
-# WINEPREFIX, when set, wins. The prefix is created on first use, under a lock
-# so that parallel ctest runs do not race to create it.
+#   wine-run.sh --init BUILD_DIR   only create the prefix and start its server
+# WINEPREFIX, when set, wins.
 set -euo pipefail
 if [ "${1:-}" = "--init" ]; then
   build_dir=$(cd "$2" && pwd)
@@ -17,17 +16,20 @@ fi
 export WINEPREFIX=${WINEPREFIX:-$build_dir/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot -i >/dev/null 2>&1 || true
-    fi
-  ) 9>"$WINEPREFIX.lock"
-fi
-# The wineserver must never be started by a test itself: it would inherit the
-# test's output pipes and ctest would wait for them until the time-out.
-wineserver -p </dev/null >/dev/null 2>&1 || true
+mkdir -p "$WINEPREFIX"
+# Creating the prefix, and starting the wineserver with Wine's background
+# services (winedevice, explorer), happen once, under a lock, with output
+# detached: a service started by a test would inherit the test's output pipes
+# and ctest would wait for them until its time-out.
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+  fi
+  # (The lock's descriptor is closed for them, or they would hold the lock.)
+  if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+    wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 9>&- || true
+  fi
+) 9>"$WINEPREFIX.lock"
 [ -n "$exe" ] || exit 0
 exec wine "$exe" "$@"

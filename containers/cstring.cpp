@@ -7,10 +7,13 @@
 
 namespace {
 
-int Sign(int value) { return (value > 0) - (value < 0); }
+int Sign(int value) {
+    return (value > 0) - (value < 0);
+}
 
 std::size_t ClampPosition(int position, std::size_t size) {
-    if (position < 0) return 0;
+    if (position < 0)
+        return 0;
     return std::min(static_cast<std::size_t>(position), size);
 }
 
@@ -20,8 +23,10 @@ std::string VFormat(const char* format, va_list args) {
     char small[256];
     int needed = std::vsnprintf(small, sizeof small, format, copy);
     va_end(copy);
-    if (needed < 0) return std::string();
-    if (static_cast<std::size_t>(needed) < sizeof small) return std::string(small, needed);
+    if (needed < 0)
+        return std::string();
+    if (static_cast<std::size_t>(needed) < sizeof small)
+        return std::string(small, needed);
     std::vector<char> big(static_cast<std::size_t>(needed) + 1);
     std::vsnprintf(big.data(), big.size(), format, args);
     return std::string(big.data(), needed);
@@ -34,34 +39,45 @@ int CompareNoCase(std::string_view a, std::string_view b) {
     for (std::size_t i = 0; i < n; ++i) {
         unsigned char ca = static_cast<unsigned char>(AsciiLower(a[i]));
         unsigned char cb = static_cast<unsigned char>(AsciiLower(b[i]));
-        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
     }
-    if (a.size() == b.size()) return 0;
+    if (a.size() == b.size())
+        return 0;
     return a.size() < b.size() ? -1 : 1;
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && CompareNoCase(text.substr(0, prefix.size()), prefix) == 0;
+    return text.size() >= prefix.size() &&
+           CompareNoCase(text.substr(0, prefix.size()), prefix) == 0;
 }
 
 char CString::GetAt(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= m_text.size()) return '\0';
+    if (index < 0 || static_cast<std::size_t>(index) >= m_text.size())
+        return '\0';
     return m_text[static_cast<std::size_t>(index)];
 }
 
 void CString::SetAt(int index, char ch) {
-    if (index >= 0 && static_cast<std::size_t>(index) < m_text.size()) m_text[static_cast<std::size_t>(index)] = ch;
+    if (index >= 0 && static_cast<std::size_t>(index) < m_text.size())
+        m_text[static_cast<std::size_t>(index)] = ch;
 }
 
 int CString::Compare(std::string_view other) const {
     return Sign(std::string_view(m_text).compare(other));
 }
 
-int CString::CompareNoCase(std::string_view other) const { return ::CompareNoCase(m_text, other); }
+int CString::CompareNoCase(std::string_view other) const {
+    return ::CompareNoCase(m_text, other);
+}
 
-CString CString::Left(int count) const { return CString(m_text.substr(0, ClampPosition(count, m_text.size()))); }
+CString CString::Left(int count) const {
+    return CString(m_text.substr(0, ClampPosition(count, m_text.size())));
+}
 
-CString CString::Mid(int first) const { return CString(m_text.substr(ClampPosition(first, m_text.size()))); }
+CString CString::Mid(int first) const {
+    return CString(m_text.substr(ClampPosition(first, m_text.size())));
+}
 
 CString CString::Mid(int first, int count) const {
     std::size_t start = ClampPosition(first, m_text.size());
@@ -74,13 +90,15 @@ CString CString::Right(int count) const {
 }
 
 int CString::Find(char ch, int start) const {
-    if (start < 0 || static_cast<std::size_t>(start) > m_text.size()) return npos;
+    if (start < 0 || static_cast<std::size_t>(start) > m_text.size())
+        return npos;
     std::size_t at = m_text.find(ch, static_cast<std::size_t>(start));
     return at == std::string::npos ? npos : static_cast<int>(at);
 }
 
 int CString::Find(std::string_view text, int start) const {
-    if (start < 0 || static_cast<std::size_t>(start) > m_text.size()) return npos;
+    if (start < 0 || static_cast<std::size_t>(start) > m_text.size())
+        return npos;
     std::size_t at = m_text.find(text, static_cast<std::size_t>(start));
     return at == std::string::npos ? npos : static_cast<int>(at);
 }
@@ -101,16 +119,19 @@ int CString::FindOneOf(std::string_view chars) const {
 }
 
 int CString::Replace(std::string_view from, std::string_view to) {
-    if (from.empty()) return 0;
+    if (from.empty())
+        return 0;
     std::string result;
     int count = 0;
     std::size_t pos = 0;
-    for (std::size_t hit; (hit = m_text.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
+    for (std::size_t hit; (hit = m_text.find(from, pos)) != std::string::npos;
+         pos = hit + from.size()) {
         result.append(m_text, pos, hit - pos);
         result.append(to);
         ++count;
     }
-    if (count == 0) return 0;
+    if (count == 0)
+        return 0;
     result.append(m_text, pos, std::string::npos);
     m_text = std::move(result);
     return count;

@@ -19,7 +19,7 @@
 #endif
 
 class CString {
-public:
+  public:
     static constexpr int npos = -1;
 
     CString() = default;
@@ -102,13 +102,17 @@ public:
     friend bool operator==(const CString& a, const char* b) { return a.m_text == (b ? b : ""); }
     friend auto operator<=>(const CString& a, const CString& b) { return a.m_text <=> b.m_text; }
 
-private:
+  private:
     std::string m_text;
 };
 
 // ASCII-only case mapping, as the C locale does it.
-inline char AsciiUpper(char ch) { return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 32) : ch; }
-inline char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
+inline char AsciiUpper(char ch) {
+    return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 32) : ch;
+}
+inline char AsciiLower(char ch) {
+    return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+}
 // <0, 0, >0 like strcmp, ignoring ASCII case.
 int CompareNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);

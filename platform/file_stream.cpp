@@ -4,7 +4,8 @@ namespace platform {
 
 StreamMode ParseStreamMode(const char* mode) {
     StreamMode result;
-    if (mode == nullptr) return result;
+    if (mode == nullptr)
+        return result;
     switch (mode[0]) {
         case 'r':
             result.read = true;

@@ -14,7 +14,8 @@ using testsupport::WriteBytes;
 
 std::string ReadAllText(const std::string& path) {
     std::FILE* f = platform::OpenStream(path, "r");
-    if (f == nullptr) return "<not opened>";
+    if (f == nullptr)
+        return "<not opened>";
     std::string text;
     for (int ch; (ch = std::fgetc(f)) != EOF;) text += static_cast<char>(ch);
     std::fclose(f);

@@ -21,7 +21,8 @@ TEST(HostPath, DriveLettersGoThroughThePrefixDevices) {
     testsupport::TempDir dir;
     std::filesystem::create_directories(dir.path() / "dosdevices");
     std::filesystem::create_directories(dir.path() / "drive_c");
-    std::filesystem::create_directory_symlink(dir.path() / "drive_c", dir.path() / "dosdevices" / "c:");
+    std::filesystem::create_directory_symlink(dir.path() / "drive_c",
+                                              dir.path() / "dosdevices" / "c:");
     setenv("TORVANE_PREFIX", dir.path().c_str(), 1);
     std::string device = (dir.path() / "dosdevices" / "c:").string();
     EXPECT_EQ(platform::ToHostPath("C:\\Torvane\\x.txt"), device + "/Torvane/x.txt");

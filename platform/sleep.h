@@ -15,6 +15,8 @@ void SleepMs(std::uint32_t milliseconds);
 
 // The pause used by code that waits; the default is the real SleepMs.
 using Sleeper = std::function<void(std::uint32_t milliseconds)>;
-inline Sleeper RealSleeper() { return [](std::uint32_t ms) { SleepMs(ms); }; }
+inline Sleeper RealSleeper() {
+    return [](std::uint32_t ms) { SleepMs(ms); };
+}
 
 }  // namespace platform

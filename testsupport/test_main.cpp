@@ -25,7 +25,9 @@ bool RegisterChild(const std::string& name, ChildBody body) {
     return true;
 }
 
-const std::string& TestExecutablePath() { return ExecutablePath(); }
+const std::string& TestExecutablePath() {
+    return ExecutablePath();
+}
 
 }  // namespace testsupport
 
@@ -34,7 +36,8 @@ int main(int argc, char** argv) {
     const char* prefix = "--tv-child=";
     if (argc > 1 && std::strncmp(argv[1], prefix, std::strlen(prefix)) == 0) {
         auto found = testsupport::Children().find(argv[1] + std::strlen(prefix));
-        if (found == testsupport::Children().end()) return 125;
+        if (found == testsupport::Children().end())
+            return 125;
         return found->second(argc - 1, argv + 1);
     }
     testing::InitGoogleTest(&argc, argv);

@@ -18,12 +18,14 @@ bool RegisterChild(const std::string& name, ChildBody body);
 // The path of the running test executable, as given in argv[0].
 const std::string& TestExecutablePath();
 // The argument that selects a registered child body.
-inline std::string ChildArgument(const std::string& name) { return "--tv-child=" + name; }
+inline std::string ChildArgument(const std::string& name) {
+    return "--tv-child=" + name;
+}
 
 }  // namespace testsupport
 
-#define TV_TEST_CHILD(name)                                                                    \
-    static int TvTestChild_##name(int argc, char** argv);                                      \
-    static const bool tv_test_child_registered_##name =                                        \
-        ::testsupport::RegisterChild(#name, TvTestChild_##name);                               \
+#define TV_TEST_CHILD(name)                                      \
+    static int TvTestChild_##name(int argc, char** argv);        \
+    static const bool tv_test_child_registered_##name =          \
+        ::testsupport::RegisterChild(#name, TvTestChild_##name); \
     static int TvTestChild_##name([[maybe_unused]] int argc, [[maybe_unused]] char** argv)

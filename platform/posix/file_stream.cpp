@@ -33,9 +33,12 @@ bool Refill(TextCookie& c) {
     c.rawLen = keep;
     for (;;) {
         ssize_t got = ::read(c.fd, c.raw + c.rawLen, sizeof c.raw - c.rawLen);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) c.rawEof = true;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            c.rawEof = true;
         c.rawLen += static_cast<std::size_t>(got);
         return true;
     }
@@ -46,15 +49,19 @@ ssize_t TextRead(void* cookie, char* out, size_t size) {
     std::size_t n = 0;
     while (n < size) {
         if (c.rawPos == c.rawLen) {
-            if (n > 0 || c.rawEof) break;
-            if (!Refill(c)) return -1;
-            if (c.rawPos == c.rawLen) break;
+            if (n > 0 || c.rawEof)
+                break;
+            if (!Refill(c))
+                return -1;
+            if (c.rawPos == c.rawLen)
+                break;
         }
         char ch = c.raw[c.rawPos];
         if (ch == '\r') {
             // A "\r" needs the next byte to know whether it ends a line.
             if (c.rawPos + 1 == c.rawLen && !c.rawEof) {
-                if (!Refill(c)) return -1;
+                if (!Refill(c))
+                    return -1;
                 continue;
             }
             if (c.rawPos + 1 < c.rawLen && c.raw[c.rawPos + 1] == '\n') {
@@ -71,8 +78,10 @@ ssize_t TextRead(void* cookie, char* out, size_t size) {
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
         data += put;
         size -= static_cast<std::size_t>(put);
     }
@@ -91,10 +100,12 @@ ssize_t TextWrite(void* cookie, const char* data, size_t size) {
     std::string translated;
     translated.reserve(size + size / 16 + 2);
     for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == '\n') translated += '\r';
+        if (data[i] == '\n')
+            translated += '\r';
         translated += data[i];
     }
-    if (!WriteAll(c.fd, translated.data(), translated.size())) return 0;
+    if (!WriteAll(c.fd, translated.data(), translated.size()))
+        return 0;
     return static_cast<ssize_t>(size);
 }
 
@@ -105,7 +116,8 @@ int TextSeek(void* cookie, off64_t* offset, int whence) {
         target -= static_cast<off64_t>(c.rawLen - c.rawPos);
     }
     off64_t result = ::lseek64(c.fd, target, whence);
-    if (result < 0) return -1;
+    if (result < 0)
+        return -1;
     c.rawPos = c.rawLen = 0;
     c.rawEof = false;
     *offset = result;
@@ -129,13 +141,17 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
     }
     int flags = O_CLOEXEC;
     flags |= parsed.read && parsed.write ? O_RDWR : (parsed.write ? O_WRONLY : O_RDONLY);
-    if (parsed.create) flags |= O_CREAT;
-    if (parsed.truncate) flags |= O_TRUNC;
-    if (parsed.append) flags |= O_APPEND;
+    if (parsed.create)
+        flags |= O_CREAT;
+    if (parsed.truncate)
+        flags |= O_TRUNC;
+    if (parsed.append)
+        flags |= O_APPEND;
 
     std::string hostPath = ToHostPath(windowsPath);
     int fd = ::open(hostPath.c_str(), flags, 0666);
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+        return nullptr;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
@@ -144,18 +160,21 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
     }
 
     if (parsed.binary) {
-        const char* fdMode = parsed.append ? (parsed.read ? "a+b" : "ab")
-                                           : (parsed.read && parsed.write ? "r+b" : (parsed.write ? "wb" : "rb"));
+        const char* fdMode =
+            parsed.append ? (parsed.read ? "a+b" : "ab")
+                          : (parsed.read && parsed.write ? "r+b" : (parsed.write ? "wb" : "rb"));
         std::FILE* stream = ::fdopen(fd, fdMode);
-        if (stream == nullptr) ::close(fd);
+        if (stream == nullptr)
+            ::close(fd);
         return stream;
     }
 
     auto* cookie = new TextCookie;
     cookie->fd = fd;
     cookie_io_functions_t functions{TextRead, TextWrite, TextSeek, TextClose};
-    const char* cookieMode = parsed.append ? (parsed.read ? "a+" : "a")
-                                           : (parsed.read && parsed.write ? "r+" : (parsed.write ? "w" : "r"));
+    const char* cookieMode =
+        parsed.append ? (parsed.read ? "a+" : "a")
+                      : (parsed.read && parsed.write ? "r+" : (parsed.write ? "w" : "r"));
     std::FILE* stream = ::fopencookie(cookie, cookieMode, functions);
     if (stream == nullptr) {
         ::close(fd);

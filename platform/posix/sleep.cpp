@@ -6,7 +6,8 @@
 namespace platform {
 
 void SleepMs(std::uint32_t milliseconds) {
-    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) == -1 && errno == EINTR) {
     }
 }

@@ -2,6 +2,8 @@
 
 namespace platform {
 
-std::string ToHostPath(std::string_view windowsPath) { return std::string(windowsPath); }
+std::string ToHostPath(std::string_view windowsPath) {
+    return std::string(windowsPath);
+}
 
 }  // namespace platform

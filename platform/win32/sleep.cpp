@@ -4,6 +4,8 @@
 
 namespace platform {
 
-void SleepMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void SleepMs(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
 
 }  // namespace platform
