@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <string>
 
+#include "messages/paths.h"
 #include "messages/shell_link_test_writer.h"
 #include "platform/codepage.h"
+#include "platform/host_shell_link.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -244,6 +246,52 @@ TEST(ShellLinkReader, ReadsFilesAndRefusesOversizedOnes) {
     bytes.resize(shelllink::kMaxShellLinkFileSize + 1, '\0');
     testsupport::WriteBytes(dir.path() / "big.lnk", bytes);
     EXPECT_EQ(shelllink::ReadShellLinkTarget(dir.File("big.lnk")), "");
+}
+
+// Written once by Wine's shell-link component (IShellLinkA::SetPath of
+// C:\windows\system32\notepad.exe, then IPersistFile::Save), whose GetPath
+// gave back that same target: checks the reader on a host-written link on
+// every host. (The test finds it beside this source file.)
+TEST(ShellLinkReader, ReadsALinkWrittenByTheHostShell) {
+    auto fixture = std::filesystem::path(__FILE__).parent_path() / "testdata" / "wine_notepad.lnk";
+    std::string bytes = testsupport::ReadBytes(fixture);
+    ASSERT_FALSE(bytes.empty()) << fixture;
+    auto link = ParseShellLink(bytes);
+    ASSERT_TRUE(link.has_value());
+    EXPECT_TRUE(link->hasLinkInfo);
+    EXPECT_EQ(link->Target(), "C:\\windows\\system32\\notepad.exe");
+}
+
+// Where the host has a shell-link component (Windows, Wine), links it writes
+// read the same through the system's reader as through the component.
+TEST(ShellLinkReader, AgreesWithTheHostShellLinkComponent) {
+    if (!platform::HostShellLinkAvailable())
+        GTEST_SKIP() << "this host has no shell-link component";
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir.path() / "sub dir");
+    testsupport::WriteBytes(dir.path() / "sub dir" / "target file.txt", "from the host link");
+    const std::string targets[] = {
+        (dir.path() / "sub dir" / "target file.txt").string(),
+        (dir.path() / "sub dir").string(),
+    };
+    for (const std::string& target : targets) {
+        std::string link = (dir.path() / "made by host.lnk").string();
+        ASSERT_TRUE(platform::HostWriteShellLink(link, target)) << target;
+        auto hostSays = platform::HostShellLinkPath(link);
+        ASSERT_TRUE(hostSays.has_value()) << target;
+        EXPECT_FALSE(hostSays->empty());
+        EXPECT_EQ(shelllink::ReadShellLinkTarget(link), *hostSays) << target;
+    }
+
+    // And the opens follow such a link.
+    std::string beside = (dir.path() / "job.txt.lnk").string();
+    ASSERT_TRUE(platform::HostWriteShellLink(beside, targets[0]));
+    std::FILE* stream = OpenFileWide((dir.path() / "job.txt").string(), "rb");
+    ASSERT_NE(stream, nullptr);
+    char text[64] = {};
+    std::fread(text, 1, sizeof text - 1, stream);
+    std::fclose(stream);
+    EXPECT_STREQ(text, "from the host link");
 }
 
 }  // namespace
