@@ -248,18 +248,24 @@ TEST(ShellLinkReader, ReadsFilesAndRefusesOversizedOnes) {
     EXPECT_EQ(shelllink::ReadShellLinkTarget(dir.File("big.lnk")), "");
 }
 
-// Written once by Wine's shell-link component (IShellLinkA::SetPath of
-// C:\windows\system32\notepad.exe, then IPersistFile::Save), whose GetPath
-// gave back that same target: checks the reader on a host-written link on
-// every host. (The test finds it beside this source file.)
-TEST(ShellLinkReader, ReadsALinkWrittenByTheHostShell) {
-    auto fixture = std::filesystem::path(__FILE__).parent_path() / "testdata" / "wine_notepad.lnk";
-    std::string bytes = testsupport::ReadBytes(fixture);
-    ASSERT_FALSE(bytes.empty()) << fixture;
-    auto link = ParseShellLink(bytes);
-    ASSERT_TRUE(link.has_value());
-    EXPECT_TRUE(link->hasLinkInfo);
-    EXPECT_EQ(link->Target(), "C:\\windows\\system32\\notepad.exe");
+// Written once by Wine's shell-link component (IShellLinkA::SetPath, then
+// IPersistFile::Save), whose GetPath gave back the same targets: checks the
+// reader on host-written links on every host. Wine stores a UNC target as a
+// local base path. (The files lie beside this source file.)
+TEST(ShellLinkReader, ReadsLinksWrittenByTheHostShell) {
+    const std::pair<const char*, const char*> fixtures[] = {
+        {"wine_notepad.lnk", "C:\\windows\\system32\\notepad.exe"},
+        {"wine_unc.lnk", "\\\\server\\share\\jobs\\a.txt"},
+    };
+    for (const auto& [file, target] : fixtures) {
+        auto fixture = std::filesystem::path(__FILE__).parent_path() / "testdata" / file;
+        std::string bytes = testsupport::ReadBytes(fixture);
+        ASSERT_FALSE(bytes.empty()) << fixture;
+        auto link = ParseShellLink(bytes);
+        ASSERT_TRUE(link.has_value()) << file;
+        EXPECT_TRUE(link->hasLinkInfo) << file;
+        EXPECT_EQ(link->Target(), target);
+    }
 }
 
 // Where the host has a shell-link component (Windows, Wine), links it writes
@@ -271,8 +277,9 @@ TEST(ShellLinkReader, AgreesWithTheHostShellLinkComponent) {
     std::filesystem::create_directories(dir.path() / "sub dir");
     testsupport::WriteBytes(dir.path() / "sub dir" / "target file.txt", "from the host link");
     const std::string targets[] = {
-        (dir.path() / "sub dir" / "target file.txt").string(),
-        (dir.path() / "sub dir").string(),
+        (dir.path() / "sub dir" / "target file.txt").string(), (dir.path() / "sub dir").string(),
+        "\\\\server\\share\\jobs\\a.txt",
+        dir.path().string() + "\\caf\xe9 cr\xe8me.txt",  // ANSI bytes, joined by hand
     };
     for (const std::string& target : targets) {
         std::string link = (dir.path() / "made by host.lnk").string();
