@@ -34,9 +34,10 @@ class KvListeTab : public KvListe<T> {
     // the places below each block's `used` and stops at the first block that
     // was not filled to that point, so a list built with NewElement (or any
     // run of rising indexes) is seen whole; places that exist only because a
-    // later index created their block are not visited. The cursor reads the
-    // chain as it is when Next is called: appending while walking is fine,
-    // RemoveAll is not.
+    // later index created their block are not visited. Appending while
+    // walking leaves the cursor and the elements it gave valid (whether the
+    // new elements are visited depends on where the cursor stands); RemoveAll
+    // invalidates it.
     template <typename Elem>
     class BasicCursor {
       public:
