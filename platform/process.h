@@ -11,7 +11,9 @@
 // begins with `prefix`, ASCII letters compared without regard to case.
 //
 // WaitForProcessEnd blocks without time-out until the process has ended. A
-// process that is gone already, or that we may not watch, "cannot be opened".
+// process that is gone already (no such process), or that we may not watch,
+// "cannot be opened"; one that has ended but still exists (a zombie, or on
+// Windows an ended process that someone still holds a handle to) has ended.
 //   Win32: OpenProcess(SYNCHRONIZE) + WaitForSingleObject. Only the right to
 //          wait is asked for, so that a simulator run by another account can
 //          still be waited for.

@@ -60,7 +60,7 @@ bool Ended(ProcessId pid) {
 }
 
 WaitOutcome WaitByPolling(ProcessId pid) {
-    if (Ended(pid))
+    if (ProcessState(pid) == 0)
         return WaitOutcome::kCannotOpen;
     while (!Ended(pid)) SleepMs(100);
     return WaitOutcome::kEnded;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "platform/sleep.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
 
@@ -94,6 +95,23 @@ TEST(LaunchScript, AKilledProcessReportsItsSignalAsAShellDoes) {
     platform::LaunchResult result = platform::LaunchCommandLine("sh -c \"kill -9 $$\"");
     ASSERT_TRUE(result.created) << result.reason;
     EXPECT_EQ(result.exitCode, 128 + 9);
+}
+
+TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
+    for (bool polling : {false, true}) {
+        platform::testing::ForceProcessPolling(polling);
+        platform::LaunchResult reaped = platform::LaunchCommandLine("sh -c \"exit 0\"");
+        ASSERT_TRUE(reaped.created) << reaped.reason;
+        EXPECT_EQ(platform::WaitForProcessEnd(reaped.id), platform::WaitOutcome::kCannotOpen);
+
+        platform::LaunchResult zombie =
+            platform::LaunchCommandLine("sh -c \"exit 2\"", {.wait = false});
+        ASSERT_TRUE(zombie.created) << zombie.reason;
+        platform::SleepMs(200);  // long enough for sh to end; it stays a zombie until reaped
+        EXPECT_EQ(platform::WaitForProcessEnd(zombie.id), platform::WaitOutcome::kEnded) << polling;
+        EXPECT_EQ(platform::WaitForLaunched(zombie.id), std::optional<int>(2));
+    }
+    platform::testing::ForceProcessPolling(false);
 }
 
 }  // namespace

@@ -2,8 +2,9 @@
 // CreateProcessA for launching.
 #include "platform/process.h"
 
-#include <tlhelp32.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <tlhelp32.h>
 
 #include <map>
 #include <mutex>
