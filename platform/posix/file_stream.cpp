@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/host_path.h"
+#include "platform/posix/fd_stream.h"
 
 namespace platform {
 namespace {
@@ -133,32 +134,7 @@ int TextClose(void* cookie) {
 
 }  // namespace
 
-std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
-    StreamMode parsed = ParseStreamMode(mode);
-    if (!parsed.valid) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    int flags = O_CLOEXEC;
-    flags |= parsed.read && parsed.write ? O_RDWR : (parsed.write ? O_WRONLY : O_RDONLY);
-    if (parsed.create)
-        flags |= O_CREAT;
-    if (parsed.truncate)
-        flags |= O_TRUNC;
-    if (parsed.append)
-        flags |= O_APPEND;
-
-    std::string hostPath = ToHostPath(windowsPath);
-    int fd = ::open(hostPath.c_str(), flags, 0666);
-    if (fd < 0)
-        return nullptr;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
-        return nullptr;
-    }
-
+std::FILE* StreamFromDescriptor(int fd, const StreamMode& parsed) {
     if (parsed.binary) {
         const char* fdMode =
             parsed.append ? (parsed.read ? "a+b" : "ab")
@@ -177,10 +153,43 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
                       : (parsed.read && parsed.write ? "r+" : (parsed.write ? "w" : "r"));
     std::FILE* stream = ::fopencookie(cookie, cookieMode, functions);
     if (stream == nullptr) {
+        int saved = errno;
         ::close(fd);
         delete cookie;
+        errno = saved;
     }
     return stream;
+}
+
+int OpenFlags(const StreamMode& parsed) {
+    int flags = O_CLOEXEC;
+    flags |= parsed.read && parsed.write ? O_RDWR : (parsed.write ? O_WRONLY : O_RDONLY);
+    if (parsed.create)
+        flags |= O_CREAT;
+    if (parsed.truncate)
+        flags |= O_TRUNC;
+    if (parsed.append)
+        flags |= O_APPEND;
+    return flags;
+}
+
+std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
+    StreamMode parsed = ParseStreamMode(mode);
+    if (!parsed.valid) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::string hostPath = ToHostPath(windowsPath);
+    int fd = ::open(hostPath.c_str(), OpenFlags(parsed), 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return StreamFromDescriptor(fd, parsed);
 }
 
 }  // namespace platform

@@ -1,0 +1,117 @@
+// What only the Linux launcher does: interpreter lines, the shell for
+// scripts without one, PATH look-up.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/process.h"
+#include "platform/sleep.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/test_main.h"
+
+namespace {
+
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+namespace fs = std::filesystem;
+
+// Started by the kernel for a script whose interpreter line names this test
+// program: records its arguments (the script path first) beside the script.
+TV_TEST_CHILD(interpreter) {
+    if (argc < 2)
+        return 99;
+    std::string text;
+    for (int i = 1; i < argc; ++i) text += std::string(argv[i]) + "\n";
+    WriteBytes(std::string(argv[1]) + ".out", text);
+    return 9;
+}
+
+void MakeScript(const fs::path& path, const std::string& text, bool executable) {
+    WriteBytes(path, text);
+    fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
+}
+
+TEST(LaunchScript, TheInterpreterLineOfAnExecutableScriptIsHonoured) {
+    TempDir dir;
+    fs::path script = dir.path() / "TorvaneBatch.bat";
+    MakeScript(script,
+               "#!" + testsupport::TestExecutablePath() + " " +
+                   testsupport::ChildArgument("interpreter") + "\nexit 5\n",
+               true);
+    platform::LaunchResult result =
+        platform::LaunchCommandLine("\"" + script.string() + "\" -b -u \"Jean Dupont\" -j \"a&b\"");
+    ASSERT_TRUE(result.created) << result.reason;
+    EXPECT_EQ(result.exitCode, 9);
+    EXPECT_EQ(ReadBytes(script.string() + ".out"),
+              script.string() + "\n-b\n-u\nJean Dupont\n-j\na&b\n");
+}
+
+TEST(LaunchScript, WithoutAnInterpreterLineOrWithoutExecutePermissionTheShellRunsIt) {
+    TempDir dir;
+    // The shell ignores "#!/bin/false" as a comment: exit 7 shows that the
+    // shell ran the non-executable script rather than its interpreter line.
+    const std::string body = "printf '%s|' \"$@\" > \"$0.out\"\nexit 7\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        bool executable;
+    } cases[] = {
+        {"no-interpreter.bat", body, true},
+        {"not-executable.bat", "#!/bin/false\n" + body, false},
+        {"neither.bat", body, false},
+    };
+    for (const Case& c : cases) {
+        fs::path script = dir.path() / c.name;
+        MakeScript(script, c.text, c.executable);
+        platform::LaunchResult result =
+            platform::LaunchCommandLine("\"" + script.string() + "\" -u \"a b\" -j \"$(x) 'q'\"");
+        ASSERT_TRUE(result.created) << c.name << ": " << result.reason;
+        EXPECT_EQ(result.exitCode, 7) << c.name;
+        EXPECT_EQ(ReadBytes(script.string() + ".out"), "-u|a b|-j|$(x) 'q'|") << c.name;
+    }
+}
+
+TEST(LaunchScript, BackslashPathsAndPathLookUp) {
+    TempDir dir;
+    fs::path script = dir.path() / "job.sh";
+    MakeScript(script, "exit 12\n", false);
+    std::string windowsForm = script.string();
+    for (char& ch : windowsForm)
+        if (ch == '/')
+            ch = '\\';
+    platform::LaunchResult result = platform::LaunchCommandLine("\"" + windowsForm + "\"");
+    ASSERT_TRUE(result.created) << result.reason;
+    EXPECT_EQ(result.exitCode, 12);
+
+    result = platform::LaunchCommandLine("sh -c \"exit 5\"");
+    ASSERT_TRUE(result.created) << result.reason;
+    EXPECT_EQ(result.exitCode, 5);
+    EXPECT_FALSE(platform::LaunchCommandLine("no-such-program-tv -b").created);
+}
+
+TEST(LaunchScript, AKilledProcessReportsItsSignalAsAShellDoes) {
+    platform::LaunchResult result = platform::LaunchCommandLine("sh -c \"kill -9 $$\"");
+    ASSERT_TRUE(result.created) << result.reason;
+    EXPECT_EQ(result.exitCode, 128 + 9);
+}
+
+TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
+    for (bool polling : {false, true}) {
+        platform::testing::ForceProcessPolling(polling);
+        platform::LaunchResult reaped = platform::LaunchCommandLine("sh -c \"exit 0\"");
+        ASSERT_TRUE(reaped.created) << reaped.reason;
+        EXPECT_EQ(platform::WaitForProcessEnd(reaped.id), platform::WaitOutcome::kCannotOpen);
+
+        platform::LaunchResult zombie =
+            platform::LaunchCommandLine("sh -c \"exit 2\"", {.wait = false});
+        ASSERT_TRUE(zombie.created) << zombie.reason;
+        platform::SleepMs(200);  // long enough for sh to end; it stays a zombie until reaped
+        EXPECT_EQ(platform::WaitForProcessEnd(zombie.id), platform::WaitOutcome::kEnded) << polling;
+        EXPECT_EQ(platform::WaitForLaunched(zombie.id), std::optional<int>(2));
+    }
+    platform::testing::ForceProcessPolling(false);
+}
+
+}  // namespace

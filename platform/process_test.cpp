@@ -1,0 +1,176 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "platform/child_process.h"
+#include "platform/command_line.h"
+#include "platform/sleep.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/test_main.h"
+
+namespace {
+
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 3000; ++i) {
+        if (std::filesystem::exists(path))
+            return true;
+        platform::SleepMs(20);
+    }
+    return false;
+}
+
+// Writes its arguments after the first, each followed by a line feed, to the
+// file named by the first, and exits with 0.
+TV_TEST_CHILD(record_args) {
+    if (argc < 2)
+        return 99;
+    std::string text;
+    for (int i = 2; i < argc; ++i) text += std::string(argv[i]) + "\n";
+    WriteBytes(argv[1], text);
+    return 0;
+}
+
+TV_TEST_CHILD(exit_with) {
+    return argc < 2 ? 99 : std::atoi(argv[1]);
+}
+
+// Runs until the file named by its argument exists.
+TV_TEST_CHILD(wait_for_go) {
+    return argc < 2 || !WaitForFile(argv[1]) ? 3 : 0;
+}
+
+// Arguments to standard output, a variable to standard error.
+TV_TEST_CHILD(print_args) {
+    for (int i = 1; i < argc; ++i) std::printf("%s|", argv[i]);
+    const char* value = std::getenv("TV_CAPTURE_VAR");
+    std::fprintf(stderr, "var=%s", value != nullptr ? value : "(unset)");
+    return 4;
+}
+
+std::string Exe() {
+    return testsupport::TestExecutablePath();
+}
+
+TEST(LaunchCommandLine, PassesQuotedArgumentsIntactWithoutAShell) {
+    TempDir dir;
+    std::string out = dir.File("args out.txt");
+    // Written as the job command line is written: each name in double
+    // quotes, no escaping.
+    std::string line = "\"" + Exe() + "\" " + testsupport::ChildArgument("record_args") + " \"" +
+                       out +
+                       "\" -u \"Jean Dupont\" -j \"cut & (rough) ^finish\" \"J\xE9r\xF4me "
+                       "M\xFCller\" plain%PATH%  C:\\dir\\sub";
+    platform::LaunchResult result = platform::LaunchCommandLine(line);
+    ASSERT_TRUE(result.created) << result.reason;
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(ReadBytes(out),
+              "-u\nJean Dupont\n-j\ncut & (rough) ^finish\nJ\xE9r\xF4me M\xFCller\nplain%PATH%\n"
+              "C:\\dir\\sub\n");
+}
+
+TEST(LaunchCommandLine, PassesTheExitCodeBack) {
+    for (int code : {0, 3, 200}) {
+        platform::LaunchResult result = platform::LaunchCommandLine(platform::JoinCommandLine(
+            Exe(), {testsupport::ChildArgument("exit_with"), std::to_string(code)}));
+        ASSERT_TRUE(result.created) << result.reason;
+        EXPECT_EQ(result.exitCode, code);
+    }
+}
+
+TEST(LaunchCommandLine, AProgramThatCannotBeStartedIsACreationFailure) {
+    TempDir dir;
+    for (std::string line :
+         {"\"" + dir.File("TorvaneBatch-missing.exe") + "\" -b -u \"a\"",
+          "\"" + dir.path().string() + "\" -b", std::string("   "), std::string("")}) {
+        platform::LaunchResult result = platform::LaunchCommandLine(line);
+        EXPECT_FALSE(result.created) << line;
+        EXPECT_FALSE(result.reason.empty()) << line;
+    }
+}
+
+// The stand-in for a running interactive simulator is a copy of this test
+// program under a name of its own, so that the search cannot find the test
+// itself or a test running beside it.
+TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCaseAndWaitsForItsEnd) {
+    TempDir dir;
+    std::string exe = Exe();
+    std::string suffix = exe.size() > 4 && exe.substr(exe.size() - 4) == ".exe" ? ".exe" : "";
+    std::string unique = std::to_string(std::random_device()() % 900000 + 100000);
+    std::filesystem::path copy = dir.path() / ("tvq" + unique + "probe" + suffix);
+    std::filesystem::copy_file(exe, copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add);
+    std::string go = dir.File("go");
+
+    for (bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "polling /proc" : "pidfd");
+        std::filesystem::remove(go);
+        platform::testing::ForceProcessPolling(polling);
+        platform::LaunchResult child = platform::LaunchCommandLine(
+            platform::JoinCommandLine(copy.string(),
+                                      {testsupport::ChildArgument("wait_for_go"), go}),
+            {.wait = false, .show = false});
+        ASSERT_TRUE(child.created) << child.reason;
+
+        std::optional<platform::ProcessEntry> found;
+        for (int i = 0; i < 3000 && !found; ++i) {
+            found = platform::FindProcessByNamePrefix("TVQ" + unique + "Pro");
+            if (!found)
+                platform::SleepMs(20);
+        }
+        ASSERT_TRUE(found.has_value());
+        EXPECT_EQ(found->id, child.id);
+        EXPECT_FALSE(platform::FindProcessByNamePrefix("tvq" + unique + "prox").has_value());
+
+        std::atomic<bool> released{false};
+        std::thread releaser([&] {
+            platform::SleepMs(300);
+            released = true;
+            WriteBytes(go, "go");
+        });
+        EXPECT_EQ(platform::WaitForProcessEnd(child.id), platform::WaitOutcome::kEnded);
+        EXPECT_TRUE(released) << "the wait returned before the process ended";
+        releaser.join();
+        EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
+        EXPECT_FALSE(platform::WaitForLaunched(child.id).has_value());
+        // No process has this number on either host: it cannot be opened.
+        EXPECT_EQ(platform::WaitForProcessEnd(0x7FFFFFF0), platform::WaitOutcome::kCannotOpen);
+    }
+    platform::testing::ForceProcessPolling(false);
+}
+
+TEST(ProcessSnapshot, ListsThisProcessUnderItsExecutableName) {
+    std::string exe = std::filesystem::path(Exe()).filename().string();
+    std::vector<platform::ProcessEntry> all = platform::SnapshotProcesses();
+    EXPECT_GT(all.size(), 1u);
+    // Linux cuts the name to 15 characters.
+    auto mine = platform::FindProcessByNamePrefix(exe.substr(0, 15));
+    ASSERT_TRUE(mine.has_value());
+}
+
+TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
+    platform::CapturedRun run = platform::RunAndCapture(
+        Exe(), {testsupport::ChildArgument("print_args"), "a b", "", "q\"uote\\", "%x%"},
+        {{"TV_CAPTURE_VAR", "value with blanks"}});
+    ASSERT_TRUE(run.started) << run.reason;
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_EQ(run.out, "a b||q\"uote\\|%x%|");
+    EXPECT_EQ(run.err, "var=value with blanks");
+
+    TempDir dir;
+    platform::CapturedRun missing = platform::RunAndCapture(dir.File("nothing-here"), {});
+    EXPECT_FALSE(missing.started);
+    EXPECT_FALSE(missing.reason.empty());
+}
+
+}  // namespace

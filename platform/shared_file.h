@@ -1,0 +1,54 @@
+// Exclusive open of the files that other programs of the suite share with the
+// launcher (the queue and the report file): while one program holds such a
+// file, every other program that opens it through here waits.
+//
+// TryOpenExclusive makes one attempt and never blocks. OpenExclusive retries
+// every 500 ms, through the given Sleeper, for as long as another program
+// holds the file, and gives up at once on a failure that waiting cannot cure
+// (missing folder, access denied, a folder in place of the file, a bad mode,
+// disk full): it then returns a null stream with the reason as text, for the
+// caller to print with the file name. It has no time-out.
+//   Win32: _fsopen(path, mode, _SH_DENYRW); only a sharing or lock violation
+//          counts as "held by another program". The stream is not inherited
+//          by processes the program starts.
+//   Linux: open(2) with O_CLOEXEC, then flock(LOCK_EX | LOCK_NB), the lock
+//          held until the stream is closed. Every program of the suite takes
+//          the same lock; a program that does not is not kept out, as flock
+//          is advisory. A "w" open creates the file but truncates it only once
+//          the lock is held, so waiting never destroys the holder's data. A
+//          file replaced or deleted by its holder while we waited is opened
+//          afresh by its name. Text mode translates line ends as OpenStream
+//          does.
+// The path is a Windows-form path (it goes through ToHostPath).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "platform/sleep.h"
+
+namespace platform {
+
+enum class OpenOutcome {
+    kOpened,
+    kBusy,    // another program holds the file: waiting may cure it
+    kFailed,  // waiting cannot cure it; `reason` says why
+};
+
+struct ExclusiveOpen {
+    std::FILE* stream = nullptr;  // owned by the caller (fclose), null unless kOpened
+    OpenOutcome outcome = OpenOutcome::kFailed;
+    std::string reason;  // the host's text for the failure, empty when opened
+};
+
+// The pause between two attempts of OpenExclusive.
+constexpr std::uint32_t kSharedRetryMs = 500;
+
+ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode);
+
+// Blocks while the file is busy. The result is kOpened or kFailed.
+ExclusiveOpen OpenExclusive(std::string_view windowsPath, const char* mode,
+                            const Sleeper& sleeper = RealSleeper());
+
+}  // namespace platform

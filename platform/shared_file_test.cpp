@@ -1,0 +1,157 @@
+#include "platform/shared_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/command_line.h"
+#include "platform/process.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/test_main.h"
+
+namespace {
+
+using platform::OpenOutcome;
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+std::string ReadStream(std::FILE* f) {
+    std::string text;
+    for (int ch; (ch = std::fgetc(f)) != EOF;) text += static_cast<char>(ch);
+    return text;
+}
+
+// Polls for a file that another process creates; false after about 60 s
+// (a first start under Wine can be slow).
+bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 3000; ++i) {
+        if (std::filesystem::exists(path))
+            return true;
+        platform::SleepMs(20);
+    }
+    return false;
+}
+
+// Holds `path` with the exclusive open until `go` exists, then reports
+// through its exit status whether the file still held `expected`: 0 yes,
+// 1 no, 2 not opened, 3 no go.
+TV_TEST_CHILD(hold_shared) {
+    if (argc < 5)
+        return 4;
+    platform::ExclusiveOpen held = platform::OpenExclusive(argv[1], "r+");
+    if (held.stream == nullptr)
+        return 2;
+    WriteBytes(argv[2], "ready");
+    if (!WaitForFile(argv[3]))
+        return 3;
+    std::rewind(held.stream);
+    bool intact = ReadStream(held.stream) == argv[4];
+    std::fclose(held.stream);
+    return intact ? 0 : 1;
+}
+
+TEST(ExclusiveOpen, WaitsWhileAnotherProgramHoldsTheFileAndTruncatesOnlyOnceItIsOurs) {
+    TempDir dir;
+    std::string path = dir.File("batchexec.txt");
+    WriteBytes(path, "Nombre = 1\r\n");
+    std::string ready = dir.File("ready");
+    std::string go = dir.File("go");
+    std::string line = platform::JoinCommandLine(
+        testsupport::TestExecutablePath(),
+        {testsupport::ChildArgument("hold_shared"), path, ready, go, "Nombre = 1\n"});
+    platform::LaunchResult child = platform::LaunchCommandLine(line, {.wait = false});
+    ASSERT_TRUE(child.created) << child.reason;
+    ASSERT_TRUE(WaitForFile(ready));
+
+    platform::ExclusiveOpen refused = platform::TryOpenExclusive(path, "w");
+    EXPECT_EQ(refused.outcome, OpenOutcome::kBusy);
+    EXPECT_EQ(refused.stream, nullptr);
+
+    int pauses = 0;
+    auto sleeper = [&](std::uint32_t ms) {
+        EXPECT_EQ(ms, 500u);
+        // Let the holder go only after a few refused "w" attempts.
+        if (++pauses == 3)
+            WriteBytes(go, "go");
+        if (pauses > 3000)
+            throw std::runtime_error("the holder never let go");
+        platform::SleepMs(20);
+    };
+    platform::ExclusiveOpen opened = platform::OpenExclusive(path, "w", sleeper);
+    ASSERT_EQ(opened.outcome, OpenOutcome::kOpened) << opened.reason;
+    EXPECT_GE(pauses, 3);
+    // The holder still read its own text after our refused "w" attempts.
+    EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
+    std::fputs("Nombre = 0\n", opened.stream);
+    std::fclose(opened.stream);
+    EXPECT_EQ(ReadBytes(path), "Nombre = 0\r\n");
+}
+
+TEST(ExclusiveOpen, SecondOpenIsRefusedUntilTheFirstIsClosed) {
+    TempDir dir;
+    std::string path = dir.File("batchreport.txt");
+    WriteBytes(path, "line one\r\n");
+    platform::ExclusiveOpen first = platform::TryOpenExclusive(path, "r+");
+    ASSERT_EQ(first.outcome, OpenOutcome::kOpened) << first.reason;
+    for (const char* mode : {"r", "w", "a+", "wt"}) {
+        platform::ExclusiveOpen second = platform::TryOpenExclusive(path, mode);
+        EXPECT_EQ(second.outcome, OpenOutcome::kBusy) << mode;
+        EXPECT_FALSE(second.reason.empty());
+        if (second.stream != nullptr)
+            std::fclose(second.stream);
+    }
+    // None of the refused opens emptied the file under its holder.
+    EXPECT_EQ(ReadStream(first.stream), "line one\n");
+    std::fclose(first.stream);
+
+    platform::ExclusiveOpen again = platform::TryOpenExclusive(path, "a+");
+    ASSERT_EQ(again.outcome, OpenOutcome::kOpened) << again.reason;
+    std::fputs("line two\n", again.stream);
+    std::fclose(again.stream);
+    EXPECT_EQ(ReadBytes(path), "line one\r\nline two\r\n");
+}
+
+TEST(ExclusiveOpen, BinaryModeKeepsBytesAndTextModeTranslates) {
+    TempDir dir;
+    std::string path = dir.File("x.txt");
+    platform::ExclusiveOpen text = platform::OpenExclusive(path, "w");
+    ASSERT_NE(text.stream, nullptr) << text.reason;
+    std::fputs("a\nb\n", text.stream);
+    std::fclose(text.stream);
+    EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
+    platform::ExclusiveOpen binary = platform::OpenExclusive(path, "rb");
+    ASSERT_NE(binary.stream, nullptr) << binary.reason;
+    EXPECT_EQ(ReadStream(binary.stream), "a\r\nb\r\n");
+    std::fclose(binary.stream);
+}
+
+TEST(ExclusiveOpen, FailuresThatWaitingCannotCureReturnAtOnceWithAReason) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "folder");
+    int pauses = 0;
+    auto sleeper = [&](std::uint32_t) { ++pauses; };
+    struct Case {
+        std::string path;
+        const char* mode;
+    } cases[] = {
+        {dir.File("no-such-folder/batchexec.txt"), "w"},
+        {dir.File("missing.txt"), "r"},
+        {dir.File("missing.txt"), "r+"},
+        {dir.File("folder"), "a+"},
+        {dir.File("x.txt"), "q"},
+    };
+    for (const Case& c : cases) {
+        platform::ExclusiveOpen result = platform::OpenExclusive(c.path, c.mode, sleeper);
+        EXPECT_EQ(result.outcome, OpenOutcome::kFailed) << c.path << " " << c.mode;
+        EXPECT_EQ(result.stream, nullptr);
+        EXPECT_FALSE(result.reason.empty()) << c.path;
+    }
+    EXPECT_EQ(pauses, 0);
+    // Nothing was created by the failed attempts.
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "x.txt"));
+}
+
+}  // namespace

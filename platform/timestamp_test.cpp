@@ -1,0 +1,46 @@
+#include "platform/timestamp.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+namespace {
+
+std::tm Fields(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return t;
+}
+
+TEST(Timestamp, MonthDayYearThenTwentyFourHourTime) {
+    EXPECT_EQ(platform::FormatStamp(Fields(2026, 12, 5, 18, 27, 30)), "12/05/26 18:27:30");
+    EXPECT_EQ(platform::FormatStamp(Fields(2000, 1, 9, 0, 0, 7)), "01/09/00 00:00:07");
+    EXPECT_EQ(platform::FormatStamp(Fields(1999, 7, 31, 23, 59, 59)), "07/31/99 23:59:59");
+    // Fields out of range cannot widen the stamp.
+    EXPECT_EQ(platform::FormatStamp(Fields(12345, 1, -3, 1234, 5, 6)).size(), 17u);
+}
+
+TEST(Timestamp, LocalTimeOfAGivenMomentAndNow) {
+    std::tm fields = Fields(2026, 3, 29, 2, 30, 0);
+    std::time_t when = std::mktime(&fields);  // normalises fields to local time
+    ASSERT_NE(when, static_cast<std::time_t>(-1));
+    EXPECT_EQ(platform::LocalStamp(when), platform::FormatStamp(fields));
+
+    std::string now = platform::NowStamp();
+    ASSERT_EQ(now.size(), 17u) << now;
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        char expected = i == 2 || i == 5 ? '/' : i == 8 ? ' ' : i == 11 || i == 14 ? ':' : '0';
+        if (expected == '0')
+            EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(now[i]))) << now;
+        else
+            EXPECT_EQ(now[i], expected) << now;
+    }
+}
+
+}  // namespace

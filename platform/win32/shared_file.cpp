@@ -1,0 +1,50 @@
+// Win32 exclusive open: the runtime's sharing-aware open with deny-read-and-
+// write. The runtime maps a sharing violation and an access denial to the
+// same errno (EACCES), so the Windows error code tells them apart.
+#include "platform/shared_file.h"
+
+#include <windows.h>
+
+#include <errno.h>
+#include <share.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/file_stream.h"
+#include "platform/host_path.h"
+
+#include "platform/win32/system_message.h"
+
+namespace platform {
+ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode) {
+    ExclusiveOpen result;
+    if (!ParseStreamMode(mode).valid) {
+        result.reason = std::strerror(EINVAL);
+        return result;
+    }
+    // "N": the handle is not inherited by processes the program starts.
+    std::string hostMode = std::string(mode) + "N";
+    std::string hostPath = ToHostPath(windowsPath);
+    errno = 0;
+    _doserrno = 0;
+    ::SetLastError(0);
+    std::FILE* stream = ::_fsopen(hostPath.c_str(), hostMode.c_str(), _SH_DENYRW);
+    if (stream != nullptr) {
+        result.stream = stream;
+        result.outcome = OpenOutcome::kOpened;
+        return result;
+    }
+    int error = errno;
+    unsigned long code = _doserrno != 0 ? _doserrno : ::GetLastError();
+    if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) {
+        result.outcome = OpenOutcome::kBusy;
+        result.reason = SystemMessage(code);
+        return result;
+    }
+    result.reason = code != 0 ? SystemMessage(code) : std::string(std::strerror(error));
+    return result;
+}
+
+}  // namespace platform
