@@ -6,14 +6,15 @@
 #include <cstring>
 #include <string>
 
-#include "platform/file_stream.h"
+#include "messages/paths.h"
 
 namespace {
 
-// Every chaptered file is opened here, in text mode, so that line ends follow
-// the Windows runtime on both hosts.
+// Every chaptered file is opened here, in text mode (line ends as the Windows
+// runtime writes them, on both hosts), following shortcuts to the file or to a
+// folder on its path when the plain open fails.
 std::FILE* OpenChapteredFile(const CString& path, const char* mode) {
-    return platform::OpenStream(path.str(), mode);
+    return OpenFileLinked(path, mode);
 }
 
 // Line breaks inside a text value: a "\r\n" pair becomes "<saut>" and reads
