@@ -45,8 +45,7 @@ TEST(Wildcard, PlainNamesCompareWithoutCase) {
 TEST(Wildcard, HostilePatternsEndQuickly) {
     std::string name(5000, 'a');
     std::string pattern;
-    for (int i = 0; i < 2000; ++i)
-        pattern += "*a";
+    for (int i = 0; i < 2000; ++i) pattern += "*a";
     pattern += "b";
     EXPECT_FALSE(MatchWildcard(pattern, name));
     EXPECT_TRUE(MatchWildcard(pattern.substr(0, pattern.size() - 1), name));
