@@ -11,7 +11,9 @@
 //          mode 0777 (the umask applies); rmdir, or unlink for a symbolic
 //          link standing in for a folder (Windows removes such a link, not
 //          its target); the copy is open/read/write, keeping the permission
-//          bits and the modification time as CopyFileA does; unlink; chdir.
+//          bits and the modification time as CopyFileA does, and refuses a
+//          source that is not a regular file (a fifo or device) without
+//          waiting on it; unlink; chdir.
 // Differences a caller may meet: Windows refuses to delete a read-only file,
 // Linux deletes it when the folder allows.
 #pragma once

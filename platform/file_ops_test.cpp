@@ -119,6 +119,10 @@ TEST(FileOps, LinuxAttributeMapping) {
     EXPECT_TRUE(platform::RemoveEmptyFolder(dir.File("link")));
     EXPECT_TRUE(fs::exists(dir.path() / "target" / "keep.txt"));
 
+    // A fifo is refused at once rather than waited on.
+    EXPECT_FALSE(platform::CopyOneFile(dir.File("pipe"), dir.File("pipe2"), false));
+    EXPECT_FALSE(fs::exists(dir.path() / "pipe2"));
+
     // Copies keep the permission bits.
     ASSERT_TRUE(platform::CopyOneFile(dir.File("ro.txt"), dir.File("ro2.txt"), false));
     EXPECT_NE(AttributesOf(dir.File("ro2.txt")) & platform::kAttrReadOnly, 0u);

@@ -81,14 +81,16 @@ bool RemoveEmptyFolder(std::string_view path) {
 bool CopyOneFile(std::string_view source, std::string_view destination, bool overwrite) {
     std::string from = ToHostPath(source);
     std::string to = ToHostPath(destination);
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a fifo for reading would otherwise wait for a writer.
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (in < 0)
         return false;
     struct stat info {};
-    if (::fstat(in, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(in);
         return false;
     }
+    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL);
     int out = ::open(to.c_str(), flags, 0600);
     if (out < 0) {
