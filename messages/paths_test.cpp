@@ -27,10 +27,10 @@ CString Win(const std::filesystem::path& path) {
 }
 
 void WriteLink(const std::filesystem::path& at, const CString& target) {
-    testlink::LinkSpec spec;
-    spec.withIdList = true;
-    spec.localBasePath = target.str();
-    WriteBytes(at, testlink::BuildLink(spec));
+    testlink::LinkLayout layout;
+    layout.withIdList = true;
+    layout.localBasePath = target.str();
+    WriteBytes(at, testlink::BuildLink(layout));
 }
 
 std::string ReadText(std::FILE* stream) {
@@ -263,11 +263,11 @@ TEST(OpenFileWide, NamesOutsideAsciiThroughUnicodeLinks) {
     std::fputs("caf\xe9", out);
     std::fclose(out);
 
-    testlink::LinkSpec spec;
-    spec.unicodeLinkInfo = true;
-    spec.localBasePath = "C:\\WRONG.TXT";
-    spec.localBasePathW = platform::AnsiToWide(target);
-    WriteBytes(dir.path() / "menu.txt.lnk", testlink::BuildLink(spec));
+    testlink::LinkLayout layout;
+    layout.unicodeLinkInfo = true;
+    layout.localBasePath = "C:\\WRONG.TXT";
+    layout.localBasePathW = platform::AnsiToWide(target);
+    WriteBytes(dir.path() / "menu.txt.lnk", testlink::BuildLink(layout));
     EXPECT_EQ(ResolveShortcut(root + "\\menu.txt.lnk"), target);
     EXPECT_EQ(ReadText(OpenFileWide(root + "\\menu.txt", "rb")), "caf\xe9");
     EXPECT_EQ(ReadText(OpenFileLinked(root + "\\menu.txt", "rb")), "caf\xe9");

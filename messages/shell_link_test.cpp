@@ -16,16 +16,16 @@ namespace {
 using shelllink::ParseShellLink;
 using shelllink::ShellLinkTarget;
 using testlink::BuildLink;
-using testlink::LinkSpec;
+using testlink::LinkLayout;
 
-LinkSpec LocalLink(const std::string& path) {
-    LinkSpec spec;
-    spec.withIdList = true;
-    spec.localBasePath = path;
-    spec.name = "a job";
-    spec.relativePath = ".\\f.txt";
-    spec.workingDir = "C:\\data";
-    return spec;
+LinkLayout LocalLink(const std::string& path) {
+    LinkLayout layout;
+    layout.withIdList = true;
+    layout.localBasePath = path;
+    layout.name = "a job";
+    layout.relativePath = ".\\f.txt";
+    layout.workingDir = "C:\\data";
+    return layout;
 }
 
 TEST(ShellLinkReader, LocalTargetsForFilesAndFolders) {
@@ -33,7 +33,7 @@ TEST(ShellLinkReader, LocalTargetsForFilesAndFolders) {
     EXPECT_EQ(ShellLinkTarget(BuildLink(LocalLink("C:\\data\\jobs.d"))), "C:\\data\\jobs.d");
 
     // The base path and the suffix make the target together.
-    LinkSpec split = LocalLink("C:\\data\\");
+    LinkLayout split = LocalLink("C:\\data\\");
     split.suffix = "jobs\\f.txt";
     EXPECT_EQ(ShellLinkTarget(BuildLink(split)), "C:\\data\\jobs\\f.txt");
     split.localBasePath = "C:\\data";
@@ -42,9 +42,9 @@ TEST(ShellLinkReader, LocalTargetsForFilesAndFolders) {
 
 TEST(ShellLinkReader, StringDataIsReadInBothForms) {
     for (bool unicode : {true, false}) {
-        LinkSpec spec = LocalLink("C:\\data\\f.txt");
-        spec.unicodeStrings = unicode;
-        auto link = ParseShellLink(BuildLink(spec));
+        LinkLayout layout = LocalLink("C:\\data\\f.txt");
+        layout.unicodeStrings = unicode;
+        auto link = ParseShellLink(BuildLink(layout));
         ASSERT_TRUE(link.has_value()) << unicode;
         EXPECT_EQ(link->name, "a job");
         EXPECT_EQ(link->relativePath, ".\\f.txt");
@@ -54,31 +54,31 @@ TEST(ShellLinkReader, StringDataIsReadInBothForms) {
 }
 
 TEST(ShellLinkReader, NetworkShareComesFirst) {
-    LinkSpec spec = LocalLink("Z:\\jobs\\a.txt");
-    spec.networkShare = "\\\\server\\share";
-    spec.suffix = "jobs\\a.txt";
-    EXPECT_EQ(ShellLinkTarget(BuildLink(spec)), "\\\\server\\share\\jobs\\a.txt");
+    LinkLayout layout = LocalLink("Z:\\jobs\\a.txt");
+    layout.networkShare = "\\\\server\\share";
+    layout.suffix = "jobs\\a.txt";
+    EXPECT_EQ(ShellLinkTarget(BuildLink(layout)), "\\\\server\\share\\jobs\\a.txt");
 
     // A link to the share itself has an empty suffix: no stray backslash.
-    LinkSpec share;
+    LinkLayout share;
     share.networkShare = "\\\\server\\share";
     EXPECT_EQ(ShellLinkTarget(BuildLink(share)), "\\\\server\\share");
 }
 
 TEST(ShellLinkReader, UnicodeFormsWinOverAnsiForms) {
-    LinkSpec spec;
-    spec.unicodeLinkInfo = true;
-    spec.localBasePath = "C:\\DONNEES\\CAFE.TXT";
-    spec.localBasePathW = u"C:\\Donn\u00e9es\\caf\u00e9.txt";
-    spec.suffixW = u"";
-    EXPECT_EQ(ShellLinkTarget(BuildLink(spec)),
+    LinkLayout layout;
+    layout.unicodeLinkInfo = true;
+    layout.localBasePath = "C:\\DONNEES\\CAFE.TXT";
+    layout.localBasePathW = u"C:\\Donn\u00e9es\\caf\u00e9.txt";
+    layout.suffixW = u"";
+    EXPECT_EQ(ShellLinkTarget(BuildLink(layout)),
               platform::WideToAnsi(u"C:\\Donn\u00e9es\\caf\u00e9.txt"));
 
     // A character the code page lacks comes back as "?", as the shell does.
-    spec.localBasePathW = u"C:\\\u03a9\\f.txt";
-    EXPECT_EQ(ShellLinkTarget(BuildLink(spec)), platform::WideToAnsi(u"C:\\\u03a9\\f.txt"));
+    layout.localBasePathW = u"C:\\\u03a9\\f.txt";
+    EXPECT_EQ(ShellLinkTarget(BuildLink(layout)), platform::WideToAnsi(u"C:\\\u03a9\\f.txt"));
 
-    LinkSpec net;
+    LinkLayout net;
     net.unicodeLinkInfo = true;
     net.networkShare = "\\\\SERVER\\PARTAGE";
     net.networkShareW = u"\\\\serveur\\partag\u00e9";
@@ -88,7 +88,7 @@ TEST(ShellLinkReader, UnicodeFormsWinOverAnsiForms) {
               platform::WideToAnsi(u"\\\\serveur\\partag\u00e9\\r\u00e9sultats"));
 
     // ANSI-only links keep their bytes as they are.
-    LinkSpec ansi;
+    LinkLayout ansi;
     ansi.localBasePath =
         "C:\\Donn\xe9"
         "es\\f.txt";
@@ -98,26 +98,26 @@ TEST(ShellLinkReader, UnicodeFormsWinOverAnsiForms) {
 }
 
 TEST(ShellLinkReader, EnvironmentBlockIsTheFallback) {
-    LinkSpec spec;
-    spec.withLinkInfo = false;
-    spec.withIdList = true;
-    spec.withEnvironmentBlock = true;
-    spec.environmentAnsi = "%TORVANE%\\ansi.txt";
-    spec.environmentWide = u"%TORVANE%\\wide.txt";
-    EXPECT_EQ(ShellLinkTarget(BuildLink(spec)), "%TORVANE%\\wide.txt");
-    spec.environmentWide.clear();
-    EXPECT_EQ(ShellLinkTarget(BuildLink(spec)), "%TORVANE%\\ansi.txt");
+    LinkLayout layout;
+    layout.withLinkInfo = false;
+    layout.withIdList = true;
+    layout.withEnvironmentBlock = true;
+    layout.environmentAnsi = "%TORVANE%\\ansi.txt";
+    layout.environmentWide = u"%TORVANE%\\wide.txt";
+    EXPECT_EQ(ShellLinkTarget(BuildLink(layout)), "%TORVANE%\\wide.txt");
+    layout.environmentWide.clear();
+    EXPECT_EQ(ShellLinkTarget(BuildLink(layout)), "%TORVANE%\\ansi.txt");
 
     // A LinkInfo the link itself says to ignore does not count.
-    spec.withLinkInfo = true;
-    spec.forceNoLinkInfo = true;
-    spec.localBasePath = "C:\\ignored.txt";
-    EXPECT_EQ(ShellLinkTarget(BuildLink(spec)), "%TORVANE%\\ansi.txt");
+    layout.withLinkInfo = true;
+    layout.forceNoLinkInfo = true;
+    layout.localBasePath = "C:\\ignored.txt";
+    EXPECT_EQ(ShellLinkTarget(BuildLink(layout)), "%TORVANE%\\ansi.txt");
     // With LinkInfo in force, its path wins over the block.
-    spec.forceNoLinkInfo = false;
-    EXPECT_EQ(ShellLinkTarget(BuildLink(spec)), "C:\\ignored.txt");
+    layout.forceNoLinkInfo = false;
+    EXPECT_EQ(ShellLinkTarget(BuildLink(layout)), "C:\\ignored.txt");
 
-    LinkSpec nothing;
+    LinkLayout nothing;
     nothing.withLinkInfo = false;
     nothing.withIdList = true;
     auto link = ParseShellLink(BuildLink(nothing));
@@ -141,19 +141,19 @@ TEST(ShellLinkReader, RefusesWhatIsNotAShortcut) {
 // Every prefix of a link reads either as nothing or as the whole target,
 // never as a part of it.
 TEST(ShellLinkReader, TruncatedLinksGiveNoTargetOrTheWholeOne) {
-    LinkSpec net = LocalLink("Z:\\jobs\\a.txt");
+    LinkLayout net = LocalLink("Z:\\jobs\\a.txt");
     net.networkShare = "\\\\server\\share";
     net.suffix = "jobs\\a.txt";
-    LinkSpec unicode;
+    LinkLayout unicode;
     unicode.unicodeLinkInfo = true;
     unicode.localBasePathW = u"C:\\caf\u00e9\\f.txt";
     unicode.localBasePath = "C:\\CAFE\\F.TXT";
-    LinkSpec env;
+    LinkLayout env;
     env.withLinkInfo = false;
     env.withEnvironmentBlock = true;
     env.environmentAnsi = "%X%\\f.txt";
-    for (const LinkSpec& spec : {LocalLink("C:\\data\\f.txt"), net, unicode, env}) {
-        std::string bytes = BuildLink(spec);
+    for (const LinkLayout& layout : {LocalLink("C:\\data\\f.txt"), net, unicode, env}) {
+        std::string bytes = BuildLink(layout);
         std::string whole = ShellLinkTarget(bytes);
         ASSERT_FALSE(whole.empty());
         for (std::size_t length = 0; length < bytes.size(); ++length) {
@@ -166,12 +166,12 @@ TEST(ShellLinkReader, TruncatedLinksGiveNoTargetOrTheWholeOne) {
 }
 
 TEST(ShellLinkReader, CorruptSizesAndOffsetsAreRefused) {
-    LinkSpec spec = LocalLink("C:\\data\\f.txt");
-    spec.withIdList = false;
-    spec.name.clear();
-    spec.relativePath.clear();
-    spec.workingDir.clear();
-    const std::string good = BuildLink(spec);
+    LinkLayout layout = LocalLink("C:\\data\\f.txt");
+    layout.withIdList = false;
+    layout.name.clear();
+    layout.relativePath.clear();
+    layout.workingDir.clear();
+    const std::string good = BuildLink(layout);
     const std::size_t info = 0x4C;  // LinkInfo right after the header
     auto with32 = [&](std::size_t at, std::uint32_t value) {
         std::string bytes = good;
@@ -190,7 +190,7 @@ TEST(ShellLinkReader, CorruptSizesAndOffsetsAreRefused) {
     EXPECT_EQ(ShellLinkTarget(noZero), "");
 
     // An ID list claiming more bytes than the file has.
-    LinkSpec withList = spec;
+    LinkLayout withList = layout;
     withList.withIdList = true;
     std::string list = BuildLink(withList);
     list[0x4C] = '\xff';
@@ -198,7 +198,7 @@ TEST(ShellLinkReader, CorruptSizesAndOffsetsAreRefused) {
     EXPECT_EQ(ShellLinkTarget(list), "");
 
     // A network structure claiming to be larger than the LinkInfo.
-    LinkSpec net;
+    LinkLayout net;
     net.networkShare = "\\\\server\\share";
     std::string netBytes = BuildLink(net);
     std::uint32_t netOffset = static_cast<unsigned char>(netBytes[info + 20]);
@@ -217,7 +217,7 @@ TEST(ShellLinkReader, CorruptSizesAndOffsetsAreRefused) {
 // buffer (the sanitizer build checks every access) and whatever it finds is
 // made of the buffer's own bytes.
 TEST(ShellLinkReader, SurvivesExtremeValuesAnywhere) {
-    LinkSpec net = LocalLink("C:\\data\\f.txt");
+    LinkLayout net = LocalLink("C:\\data\\f.txt");
     net.unicodeLinkInfo = true;
     net.localBasePathW = u"C:\\data\\f.txt";
     net.networkShare = "\\\\s\\x";

@@ -11,7 +11,7 @@
 
 namespace testlink {
 
-struct LinkSpec {
+struct LinkLayout {
     bool withIdList = false;
     std::string idList = std::string(
         "\x14\x00\x1f\x50\xe0\x4f\xd0\x20\xea\x3a\x69\x10\xa2\xd8\x08\x00"
@@ -54,11 +54,11 @@ inline void PutWideZ(std::string& out, const std::u16string& text) {
     Put16(out, 0);
 }
 
-inline std::string BuildLinkInfo(const LinkSpec& spec) {
-    const std::uint32_t headerSize = spec.unicodeLinkInfo ? 0x24 : 0x1C;
+inline std::string BuildLinkInfo(const LinkLayout& layout) {
+    const std::uint32_t headerSize = layout.unicodeLinkInfo ? 0x24 : 0x1C;
     std::string info(headerSize, '\0');
     std::uint32_t flags = 0;
-    if (!spec.localBasePath.empty() || !spec.localBasePathW.empty()) {
+    if (!layout.localBasePath.empty() || !layout.localBasePathW.empty()) {
         flags |= 1;
         Set32(info, 12, static_cast<std::uint32_t>(info.size()));  // VolumeID
         Put32(info, 0x11);
@@ -67,42 +67,42 @@ inline std::string BuildLinkInfo(const LinkSpec& spec) {
         Put32(info, 0x10);
         info += '\0';
         Set32(info, 16, static_cast<std::uint32_t>(info.size()));
-        info += spec.localBasePath;
+        info += layout.localBasePath;
         info += '\0';
     }
-    if (!spec.networkShare.empty() || !spec.networkShareW.empty()) {
+    if (!layout.networkShare.empty() || !layout.networkShareW.empty()) {
         flags |= 2;
         Set32(info, 20, static_cast<std::uint32_t>(info.size()));
         std::string net;
-        const std::uint32_t fixed = spec.unicodeLinkInfo ? 0x1C : 0x14;
+        const std::uint32_t fixed = layout.unicodeLinkInfo ? 0x1C : 0x14;
         Put32(net, 0);  // size, set below
         Put32(net, 0);  // no device name, no provider type
         Put32(net, fixed);
         Put32(net, 0);
         Put32(net, 0);
-        if (spec.unicodeLinkInfo) {
+        if (layout.unicodeLinkInfo) {
             Put32(net, 0);  // set below
             Put32(net, 0);
         }
-        net += spec.networkShare;
+        net += layout.networkShare;
         net += '\0';
-        if (spec.unicodeLinkInfo) {
+        if (layout.unicodeLinkInfo) {
             Set32(net, 0x14, static_cast<std::uint32_t>(net.size()));
-            PutWideZ(net, spec.networkShareW);
+            PutWideZ(net, layout.networkShareW);
         }
         Set32(net, 0, static_cast<std::uint32_t>(net.size()));
         info += net;
     }
     Set32(info, 24, static_cast<std::uint32_t>(info.size()));
-    info += spec.suffix;
+    info += layout.suffix;
     info += '\0';
-    if (spec.unicodeLinkInfo) {
-        if (!spec.localBasePathW.empty()) {
+    if (layout.unicodeLinkInfo) {
+        if (!layout.localBasePathW.empty()) {
             Set32(info, 28, static_cast<std::uint32_t>(info.size()));
-            PutWideZ(info, spec.localBasePathW);
+            PutWideZ(info, layout.localBasePathW);
         }
         Set32(info, 32, static_cast<std::uint32_t>(info.size()));
-        PutWideZ(info, spec.suffixW);
+        PutWideZ(info, layout.suffixW);
     }
     Set32(info, 0, static_cast<std::uint32_t>(info.size()));
     Set32(info, 4, headerSize);
@@ -110,21 +110,21 @@ inline std::string BuildLinkInfo(const LinkSpec& spec) {
     return info;
 }
 
-inline std::string BuildLink(const LinkSpec& spec) {
+inline std::string BuildLink(const LinkLayout& layout) {
     std::uint32_t flags = 0;
-    if (spec.withIdList)
+    if (layout.withIdList)
         flags |= 0x1;
-    if (spec.withLinkInfo)
+    if (layout.withLinkInfo)
         flags |= 0x2;
-    if (!spec.name.empty())
+    if (!layout.name.empty())
         flags |= 0x4;
-    if (!spec.relativePath.empty())
+    if (!layout.relativePath.empty())
         flags |= 0x8;
-    if (!spec.workingDir.empty())
+    if (!layout.workingDir.empty())
         flags |= 0x10;
-    if (spec.unicodeStrings)
+    if (layout.unicodeStrings)
         flags |= 0x80;
-    if (spec.forceNoLinkInfo)
+    if (layout.forceNoLinkInfo)
         flags |= 0x100;
 
     std::string out;
@@ -138,34 +138,34 @@ inline std::string BuildLink(const LinkSpec& spec) {
     Put32(out, 1);                        // show normal
     out += std::string(2 + 2 + 8, '\0');  // hot key and reserved fields
 
-    if (spec.withIdList) {
-        Put16(out, static_cast<std::uint32_t>(spec.idList.size()));
-        out += spec.idList;
+    if (layout.withIdList) {
+        Put16(out, static_cast<std::uint32_t>(layout.idList.size()));
+        out += layout.idList;
     }
-    if (spec.withLinkInfo)
-        out += BuildLinkInfo(spec);
-    for (const std::string* text : {&spec.name, &spec.relativePath, &spec.workingDir}) {
+    if (layout.withLinkInfo)
+        out += BuildLinkInfo(layout);
+    for (const std::string* text : {&layout.name, &layout.relativePath, &layout.workingDir}) {
         if (text->empty())
             continue;
         Put16(out, static_cast<std::uint32_t>(text->size()));
         for (char ch : *text) {
             out += ch;
-            if (spec.unicodeStrings)
+            if (layout.unicodeStrings)
                 out += '\0';
         }
     }
-    if (spec.withEnvironmentBlock) {
+    if (layout.withEnvironmentBlock) {
         Put32(out, 0x314);
         Put32(out, 0xA0000001);
-        std::string ansi = spec.environmentAnsi;
+        std::string ansi = layout.environmentAnsi;
         ansi.resize(260, '\0');
         out += ansi;
         std::string wide;
-        for (char16_t unit : spec.environmentWide) Put16(wide, unit);
+        for (char16_t unit : layout.environmentWide) Put16(wide, unit);
         wide.resize(520, '\0');
         out += wide;
     }
-    if (spec.terminalBlock)
+    if (layout.terminalBlock)
         Put32(out, 0);
     return out;
 }
