@@ -32,6 +32,7 @@
 // characters, each a line of its own, as the simulator's own reader does.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -122,7 +123,8 @@ class KvFile : public KvObjetFile {
     int ExchangeStringList(const CString& name, KvListe<CString>& list, unsigned limit);
     // Objects, each exchanged inside its own section "<name> <i>" (so in the
     // chapter "<path>:<name> <i>:nouvelle_section"). An element whose chapter
-    // is missing stays as constructed.
+    // is missing stays as constructed. Reading creates no more elements than
+    // the file has chapters.
     template <typename T>
     int ExchangeObjectList(const CString& name, KvListe<T>& list);
 
@@ -238,6 +240,9 @@ int KvFile::ExchangeObjectList(const CString& name, KvListe<T>& list) {
         unsigned count = 0;
         if (ExchangeValue(ListCountKey(name), count) != 4)
             return 0;
+        // Every object of a file this class wrote has a chapter of its own,
+        // so a count above the number of chapters is a damaged one.
+        count = static_cast<unsigned>(std::min<std::size_t>(count, GetChapterCount()));
         NestedListRead budget(*this);
         count = TakeFromListBudget(count);
         int result = 4;
