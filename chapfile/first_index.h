@@ -25,19 +25,29 @@ class FirstIndex {
     std::size_t Indexed() const { return m_indexed; }
 
     void Clear() {
-        m_slots.clear();
+        std::vector<Slot>().swap(m_slots);
         m_used = 0;
         m_indexed = 0;
+    }
+
+    // Makes room for `count` positions in all, so that indexing them does not
+    // grow the table step by step.
+    void Reserve(std::size_t count) {
+        std::size_t slots = m_slots.empty() ? 16 : m_slots.size();
+        while (count * 4 > slots * 3) slots *= 2;
+        if (slots > m_slots.size())
+            Rehash(slots);
     }
 
     // Indexes position `Indexed()`, whose name is `name`.
     // Beyond four thousand million positions nothing more is indexed; no file
     // that fits in memory gets there.
+    // True when the position is the first of its name.
     template <typename NameOf>
-    void Append(std::string_view name, const NameOf& nameOf) {
+    bool Append(std::string_view name, const NameOf& nameOf) {
         std::size_t position = m_indexed++;
         if (position >= kEmpty)
-            return;
+            return false;
         if ((m_used + 1) * 4 > m_slots.size() * 3)
             Grow();
         std::uint32_t hash = Hash(name);
@@ -48,11 +58,11 @@ class FirstIndex {
                 slot.hash = hash;
                 slot.position = static_cast<std::uint32_t>(position);
                 ++m_used;
-                return;
+                return true;
             }
             // The same name seen before keeps its earlier position.
             if (slot.hash == hash && nameOf(slot.position) == name)
-                return;
+                return false;
         }
     }
 
@@ -89,10 +99,12 @@ class FirstIndex {
         return h ^ (h >> 15);
     }
 
-    void Grow() {
+    void Grow() { Rehash(m_slots.empty() ? 16 : m_slots.size() * 2); }
+
+    void Rehash(std::size_t size) {
         std::vector<Slot> old;
         old.swap(m_slots);
-        m_slots.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+        m_slots.assign(size, Slot{});
         std::size_t mask = m_slots.size() - 1;
         for (const Slot& slot : old) {
             if (slot.position == kEmpty)

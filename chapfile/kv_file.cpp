@@ -319,10 +319,11 @@ bool KvFile::ReadLine(KvFileString& line) {
     // so a longer line is read as several lines.
     std::array<char, 1000> buffer;
     while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), m_stream.get()) != nullptr) {
-        CString text(buffer.data());
-        text.Trim(" \t\n\r");
-        if (!text.IsEmpty()) {
-            line = KvFileString(std::move(text));
+        std::string_view text(buffer.data());
+        std::size_t first = text.find_first_not_of(" \t\n\r");
+        if (first != std::string_view::npos) {
+            text = text.substr(first, text.find_last_not_of(" \t\n\r") - first + 1);
+            line = KvFileString(CString(text));
             line.Classify();
             return true;
         }

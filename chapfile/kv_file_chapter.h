@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "chapfile/first_index.h"
@@ -17,9 +18,9 @@ class KvFileChapitre {
   public:
     KvFileChapitre();
     KvFileChapitre(const KvFileChapitre& other);
-    KvFileChapitre(KvFileChapitre&& other) noexcept = default;
+    KvFileChapitre(KvFileChapitre&& other) noexcept;
     KvFileChapitre& operator=(const KvFileChapitre& other);
-    KvFileChapitre& operator=(KvFileChapitre&& other) noexcept = default;
+    KvFileChapitre& operator=(KvFileChapitre&& other) noexcept;
     virtual ~KvFileChapitre() = default;
 
     // The name is stored as given; lookups lowercase both sides.
@@ -40,15 +41,26 @@ class KvFileChapitre {
     // className; parsed names are lowercase already).
     bool IsElement(const CString& className) const;
 
-    void AddLine(KvFileString line) { m_lines.push_back(std::move(line)); }
-    std::size_t GetLineCount() const { return m_lines.size(); }
-    const KvFileString& GetLine(std::size_t index) const { return m_lines[index]; }
+    void AddLine(KvFileString line);
+    std::size_t GetLineCount() const { return m_count; }
+    const KvFileString& GetLine(std::size_t index) const {
+        return m_blocks[index / kBlockSize][index % kBlockSize];
+    }
 
   private:
     KvFileString m_head;
     bool m_used = false;
-    std::vector<KvFileString> m_lines;
+    // Lines in blocks of fixed size: appending never moves a line, so a
+    // pointer from FindLine stays valid while the chapter grows, and a chapter
+    // of a million lines is never copied to a bigger array.
+    static constexpr std::size_t kBlockSize = 512;
+    std::vector<std::unique_ptr<KvFileString[]>> m_blocks;
+    std::size_t m_count = 0;
     // Lines are only appended and never changed in place, so the index stays
     // valid; it is rebuilt from scratch after a copy.
     mutable chapfile_detail::FirstIndex m_index;
+    // Exchange code mostly reads keys in file order: the line after the last
+    // one found is tried first, and taken when it is the first of its key.
+    mutable std::vector<bool> m_firstOfKey;
+    mutable std::size_t m_next = 0;
 };
