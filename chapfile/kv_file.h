@@ -203,7 +203,8 @@ class KvFile : public KvObjetFile {
     // object list), and taken from it.
     unsigned TakeFromListBudget(unsigned count);
     static CString ListCountKey(const CString& name);
-    static CString ListElementKey(const CString& name, unsigned index);
+    // key = "<name> <index>".
+    static void ListElementKey(const CString& name, unsigned index, CString& key);
     // One element of an object list, inside its section.
     int ExchangeListElement(const CString& name, unsigned index, KvObjetFile& element);
 

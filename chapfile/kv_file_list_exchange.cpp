@@ -2,6 +2,9 @@
 // lists of texts and lists of objects (the object form lives in kv_file.h as
 // a template).
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <string>
 
 #include "chapfile/kv_file.h"
 
@@ -25,12 +28,21 @@ CString KvFile::ListCountKey(const CString& name) {
     return CString::Formatted("%s taille", name.c_str());
 }
 
-CString KvFile::ListElementKey(const CString& name, unsigned index) {
-    return CString::Formatted("%s %d", name.c_str(), static_cast<int>(index));
+void KvFile::ListElementKey(const CString& name, unsigned index, CString& key) {
+    // "%s %d" without a format call or a fresh string per element: a list of a
+    // million texts spends most of its time on its keys otherwise.
+    std::string& text = key.str();
+    text.assign(name.c_str());
+    text += ' ';
+    std::array<char, 16> digits{};
+    auto end = std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<int>(index));
+    text.append(digits.data(), end.ptr);
 }
 
 int KvFile::ExchangeListElement(const CString& name, unsigned index, KvObjetFile& element) {
-    BeginSection(ListElementKey(name, index));
+    CString key;
+    ListElementKey(name, index, key);
+    BeginSection(key);
     int result = element.Exchange(*this);
     EndSection();
     return result;
@@ -44,11 +56,13 @@ int KvFile::ExchangeStringList(const CString& name, KvListe<CString>& list, unsi
             return 0;
         count = TakeFromListBudget(std::min(count, limit));
         int result = 4;
+        CString key;
         for (unsigned i = 0; i < count; ++i) {
             CString* element = list.NewElement();
             if (element == nullptr)
                 break;
-            result = ExchangeValue(ListElementKey(name, i), *element);
+            ListElementKey(name, i, key);
+            result = ExchangeValue(key, *element);
         }
         return result;
     }
@@ -58,9 +72,11 @@ int KvFile::ExchangeStringList(const CString& name, KvListe<CString>& list, unsi
         return 0;
     int result = 4;
     unsigned i = 0;
+    CString key;
     // Writing does not change the text; see ExchangeObjectList for the cast.
     list.ForEach([&](const CString& element) {
-        result = ExchangeValue(ListElementKey(name, i++), const_cast<CString&>(element));
+        ListElementKey(name, i++, key);
+        result = ExchangeValue(key, const_cast<CString&>(element));
     });
     return result;
 }
