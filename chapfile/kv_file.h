@@ -32,11 +32,13 @@
 // characters, each a line of its own, as the simulator's own reader does.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "chapfile/first_index.h"
@@ -44,6 +46,7 @@
 #include "chapfile/kv_file_string.h"
 #include "chapfile/kv_object_file.h"
 #include "containers/cstring.h"
+#include "containers/kv_liste.h"
 
 class KvFile : public KvObjetFile {
   public:
@@ -108,6 +111,23 @@ class KvFile : public KvObjetFile {
     int ExchangeValue(const CString& key, CString& value);
     int ExchangeValue(const CString& key, KvObjetFile& value);
 
+    // ---- Lists ----
+    //
+    // A list is stored as a count line "<name> taille" and one element per
+    // index i, keyed "<name> <i>". Reading empties the list first; a missing
+    // count line leaves it empty and gives 0. Both return the result of the
+    // last element's exchange, or 4 for an empty list.
+
+    // Texts, one value line per element. Reading creates at most `limit`
+    // elements; an element whose key is missing stays empty.
+    int ExchangeStringList(const CString& name, KvListe<CString>& list, unsigned limit);
+    // Objects, each exchanged inside its own section "<name> <i>" (so in the
+    // chapter "<path>:<name> <i>:nouvelle_section"). An element whose chapter
+    // is missing stays as constructed. Reading creates no more elements than
+    // the file has chapters.
+    template <typename T>
+    int ExchangeObjectList(const CString& name, KvListe<T>& list);
+
     // Writing: the header line, 1. Reading: 1 when the current chapter has an
     // "EnTete" line whose value equals the title exactly, else 0.
     int ExchangeHeader();
@@ -162,6 +182,32 @@ class KvFile : public KvObjetFile {
     int CheckHeaderAndVersions(const CString& path, bool& versionDiffers);
 
   private:
+    // Lists read inside an object list draw their element counts from one
+    // budget per outermost object list: the parsed chapters and lines plus one
+    // damaged count's worth (a million). A file this class wrote has a chapter
+    // per object and a line per text, so it never reaches the budget; a damaged
+    // file whose counts multiply through the levels (each of a thousand
+    // machines claiming a million channels) gets empty lists instead of
+    // exhausting memory.
+    class NestedListRead {
+      public:
+        explicit NestedListRead(KvFile& file);
+        ~NestedListRead() { --m_file.m_objectListDepth; }
+        NestedListRead(const NestedListRead&) = delete;
+        NestedListRead& operator=(const NestedListRead&) = delete;
+
+      private:
+        KvFile& m_file;
+    };
+    // `count` cut to what the budget still allows (unchanged outside an
+    // object list), and taken from it.
+    unsigned TakeFromListBudget(unsigned count);
+    static CString ListCountKey(const CString& name);
+    // key = "<name> <index>".
+    static void ListElementKey(const CString& name, unsigned index, CString& key);
+    // One element of an object list, inside its section.
+    int ExchangeListElement(const CString& name, unsigned index, KvObjetFile& element);
+
     void Write(std::string_view text);
     void WriteValueLine(const CString& key, std::string_view value);
     const KvFileString* FindValueLine(const CString& key) const;
@@ -183,4 +229,42 @@ class KvFile : public KvObjetFile {
     chapfile_detail::FirstIndex m_chapterIndex;
     std::vector<std::string> m_lowerNames;
     unsigned long long m_indexRenameCount = 0;
+    int m_objectListDepth = 0;
+    std::size_t m_listBudget = 0;
 };
+
+template <typename T>
+int KvFile::ExchangeObjectList(const CString& name, KvListe<T>& list) {
+    static_assert(std::is_base_of_v<KvObjetFile, T>, "list elements must be KvObjetFile objects");
+    if (IsReading()) {
+        list.Reset();
+        unsigned count = 0;
+        if (ExchangeValue(ListCountKey(name), count) != 4)
+            return 0;
+        // Every object of a file this class wrote has a chapter of its own,
+        // so a count above the number of chapters is a damaged one.
+        count = static_cast<unsigned>(std::min<std::size_t>(count, GetChapterCount()));
+        NestedListRead budget(*this);
+        count = TakeFromListBudget(count);
+        int result = 4;
+        for (unsigned i = 0; i < count; ++i) {
+            T* element = list.NewElement();
+            if (element == nullptr)
+                break;
+            result = ExchangeListElement(name, i, *element);
+        }
+        return result;
+    }
+    unsigned count = list.GetCount();
+    if (ExchangeValue(ListCountKey(name), count) != 4)
+        return 0;
+    int result = 4;
+    unsigned i = 0;
+    // ForEach walks linked and block lists in linear time. It lends const
+    // elements; writing changes nothing, and the list itself was handed over
+    // writable, so dropping the const is sound.
+    list.ForEach([&](const T& element) {
+        result = ExchangeListElement(name, i++, const_cast<T&>(element));
+    });
+    return result;
+}
