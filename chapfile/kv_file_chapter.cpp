@@ -176,8 +176,25 @@ std::size_t KvFileChapitre::FindIndex(std::string_view lowerKey) const {
     if (m_index.Indexed() < m_count) {
         m_index.Reserve(m_count);
         m_firstOfKey.reserve(m_count);
-        while (m_index.Indexed() < m_count)
-            m_firstOfKey.push_back(m_index.Append(keyOf(m_index.Indexed()), keyOf));
+        // Hashes run kAhead lines ahead of the insertions, so that each slot
+        // is on its way into the cache by the time its line is indexed.
+        constexpr std::size_t kAhead = 16;
+        std::array<std::uint32_t, kAhead> hashes;
+        std::size_t first = m_index.Indexed();
+        std::size_t ahead = first;
+        for (; ahead < m_count && ahead < first + kAhead; ++ahead) {
+            hashes[ahead % kAhead] = chapfile_detail::FirstIndex::Hash(keyOf(ahead));
+            m_index.Prefetch(hashes[ahead % kAhead]);
+        }
+        for (std::size_t i = first; i < m_count; ++i) {
+            std::uint32_t hash = hashes[i % kAhead];
+            if (ahead < m_count) {
+                hashes[ahead % kAhead] = chapfile_detail::FirstIndex::Hash(keyOf(ahead));
+                m_index.Prefetch(hashes[ahead % kAhead]);
+                ++ahead;
+            }
+            m_firstOfKey.push_back(m_index.AppendHashed(hash, keyOf(i), keyOf));
+        }
     }
     if (m_next < m_count && m_firstOfKey[m_next] && keyOf(m_next) == lowerKey)
         return m_next++;
