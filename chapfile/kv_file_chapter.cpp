@@ -123,8 +123,11 @@ void KvFileChapitre::AddParsedLine(std::string_view text, const chapfile_detail:
         char* key = place + text.size();
         for (std::size_t i = 0; i < split.key.size(); ++i) key[i] = AsciiLower(split.key[i]);
         record.keyOffset = Narrow(text.size());
-    } else {
+    } else if (!split.key.empty()) {
         record.keyOffset = Narrow(static_cast<std::size_t>(split.key.data() - text.data()));
+    } else {
+        // An empty key ("= value") may be a view of nothing at all.
+        record.keyOffset = 0;
     }
     record.keyLength = Narrow(split.key.size());
     record.valueOffset = split.value.empty()
