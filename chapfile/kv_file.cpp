@@ -352,9 +352,11 @@ bool ReadPiece(std::FILE* stream, std::array<char, 1000>& buffer, std::string_vi
 
 bool KvFile::ReadLine(KvFileString& line) {
     line = KvFileString();
+    if (!m_stream)
+        return false;
     std::array<char, 1000> buffer;
     std::string_view text;
-    if (m_stream && ReadPiece(m_stream.get(), buffer, text)) {
+    if (ReadPiece(m_stream.get(), buffer, text)) {
         line = KvFileString(CString(text));
         line.Classify();
         return true;
