@@ -177,16 +177,34 @@ void KvFile::RemoveAllChapters() {
 
 // ---- Values ----
 
-const KvFileString* KvFile::FindValueLine(const CString& key) const {
-    return m_currentChapter == nullptr ? nullptr : m_currentChapter->FindLine(key);
+bool KvFile::FindValue(const CString& key, std::string_view& value) const {
+    if (m_currentChapter == nullptr)
+        return false;
+    // The key lowercased and without trailing spaces, as FindLine takes it;
+    // exchange code keys are short, so this mostly stays on the stack.
+    std::string_view spelled = key.str();
+    spelled = spelled.substr(0, spelled.find_last_not_of(' ') + 1);
+    std::array<char, 64> small;
+    std::string large;
+    char* lower = small.data();
+    if (spelled.size() > small.size()) {
+        large.resize(spelled.size());
+        lower = large.data();
+    }
+    for (std::size_t i = 0; i < spelled.size(); ++i) lower[i] = AsciiLower(spelled[i]);
+    std::size_t found = m_currentChapter->FindIndex(std::string_view(lower, spelled.size()));
+    if (found == KvFileChapitre::kNotFound)
+        return false;
+    value = m_currentChapter->ValueAt(found);
+    return true;
 }
 
 int KvFile::ExchangeValue(const CString& key, unsigned& value) {
     if (m_openMode == kReading) {
-        const KvFileString* line = FindValueLine(key);
-        if (line == nullptr)
+        std::string_view text;
+        if (!FindValue(key, text))
             return 0;
-        line->ValueAsUInt(value);
+        chapfile_detail::ScanUInt(text, value);
         return 4;
     }
     int asSigned = static_cast<int>(value);
@@ -195,10 +213,10 @@ int KvFile::ExchangeValue(const CString& key, unsigned& value) {
 
 int KvFile::ExchangeValue(const CString& key, int& value) {
     if (m_openMode == kReading) {
-        const KvFileString* line = FindValueLine(key);
-        if (line == nullptr)
+        std::string_view text;
+        if (!FindValue(key, text))
             return 0;
-        line->ValueAsInt(value);
+        chapfile_detail::ScanInt(text, value);
         return 4;
     }
     if (m_openMode != kWriting || !m_stream)
@@ -211,13 +229,13 @@ int KvFile::ExchangeValue(const CString& key, int& value) {
 
 int KvFile::ExchangeValue(const CString& key, bool& value) {
     if (m_openMode == kReading) {
-        const KvFileString* line = FindValueLine(key);
-        if (line == nullptr)
+        std::string_view text;
+        if (!FindValue(key, text))
             return 0;
         // A value that is not a number leaves the flag as it was, as for
         // every other type.
         int number = 0;
-        if (line->ValueAsInt(number))
+        if (chapfile_detail::ScanInt(text, number))
             value = number != 0;
         return 4;
     }
@@ -227,10 +245,10 @@ int KvFile::ExchangeValue(const CString& key, bool& value) {
 
 int KvFile::ExchangeValue(const CString& key, float& value) {
     if (m_openMode == kReading) {
-        const KvFileString* line = FindValueLine(key);
-        if (line == nullptr)
+        std::string_view text;
+        if (!FindValue(key, text))
             return 0;
-        line->ValueAsFloat(value);
+        chapfile_detail::ScanFloat(text, value);
         return 4;
     }
     if (m_openMode != kWriting || !m_stream)
@@ -247,11 +265,12 @@ int KvFile::ExchangeValue(const CString& key, float& value) {
 
 int KvFile::ExchangeValue(const CString& key, CString& value) {
     if (m_openMode == kReading) {
-        const KvFileString* line = FindValueLine(key);
-        if (line == nullptr)
+        std::string_view text;
+        if (!FindValue(key, text))
             return 0;
-        value = line->GetValue();
-        value.Replace("<saut>", "\r\n");
+        value.str().assign(text);
+        if (text.find("<saut>") != std::string_view::npos)
+            value.Replace("<saut>", "\r\n");
         return 4;
     }
     if (m_openMode != kWriting || !m_stream)
@@ -262,10 +281,10 @@ int KvFile::ExchangeValue(const CString& key, CString& value) {
 
 int KvFile::ExchangeValue(const CString& key, KvObjetFile& value) {
     if (m_openMode == kReading) {
-        const KvFileString* line = FindValueLine(key);
-        if (line == nullptr)
+        std::string_view text;
+        if (!FindValue(key, text))
             return 0;
-        value.FromText(line->GetValue());
+        value.FromText(CString(text));
         return 4;
     }
     if (m_openMode != kWriting || !m_stream)
@@ -311,22 +330,36 @@ bool KvFile::MajorVersionDiffers() const {
 
 // ---- Reading ----
 
+namespace {
+
+// The next non-blank piece of the stream, trimmed of " \t\n\r", as a view
+// into `buffer`; false at the end of the file. 1000 bytes as the simulator's
+// reader: at most 999 characters per piece, so a longer line is read as
+// several lines.
+bool ReadPiece(std::FILE* stream, std::array<char, 1000>& buffer, std::string_view& text) {
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), stream) != nullptr) {
+        std::string_view piece(buffer.data());
+        std::size_t first = piece.find_first_not_of(" \t\n\r");
+        if (first != std::string_view::npos) {
+            text = piece.substr(first, piece.find_last_not_of(" \t\n\r") - first + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 bool KvFile::ReadLine(KvFileString& line) {
     line = KvFileString();
     if (!m_stream)
         return false;
-    // 1000 bytes as the simulator's reader: at most 999 characters per piece,
-    // so a longer line is read as several lines.
     std::array<char, 1000> buffer;
-    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), m_stream.get()) != nullptr) {
-        std::string_view text(buffer.data());
-        std::size_t first = text.find_first_not_of(" \t\n\r");
-        if (first != std::string_view::npos) {
-            text = text.substr(first, text.find_last_not_of(" \t\n\r") - first + 1);
-            line = KvFileString(CString(text));
-            line.Classify();
-            return true;
-        }
+    std::string_view text;
+    if (ReadPiece(m_stream.get(), buffer, text)) {
+        line = KvFileString(CString(text));
+        line.Classify();
+        return true;
     }
     line.Classify();
     return false;
@@ -340,17 +373,22 @@ int KvFile::ParseFile(const CString& path) {
     m_openMode = kReading;
     RemoveAllChapters();
     int result = 0;
-    KvFileString line;
-    while (ReadLine(line)) {
-        if (line.GetType() == KvFileString::kChapterHead) {
+    // The lines go straight from the read buffer into their chapter's arena,
+    // split as ReadLine and Classify would split them, without building a
+    // KvFileString for each.
+    std::array<char, 1000> buffer;
+    std::string_view text;
+    while (ReadPiece(m_stream.get(), buffer, text)) {
+        chapfile_detail::LineSplit split = chapfile_detail::SplitLine(text);
+        if (split.type == KvFileString::kChapterHead) {
             m_chapters.emplace_back();
-            m_chapters.back().SetName(line.GetKey());
+            m_chapters.back().SetName(CString(split.key).MakeLower());
         } else if (!m_chapters.empty()) {
-            m_chapters.back().AddLine(std::move(line));
-        } else if (line.GetType() == KvFileString::kHeader) {
+            m_chapters.back().AddParsedLine(text, split);
+        } else if (split.type == KvFileString::kHeader) {
             m_chapters.emplace_back();
             m_chapters.back().SetName("EnTete");
-            m_chapters.back().AddLine(std::move(line));
+            m_chapters.back().AddParsedLine(text, split);
         } else {
             result = 3;
             break;

@@ -210,7 +210,9 @@ class KvFile : public KvObjetFile {
 
     void Write(std::string_view text);
     void WriteValueLine(const CString& key, std::string_view value);
-    const KvFileString* FindValueLine(const CString& key) const;
+    // The value text of `key` in the current chapter; false when there is no
+    // current chapter or it lacks the key.
+    bool FindValue(const CString& key, std::string_view& value) const;
 
     std::unique_ptr<std::FILE, StreamCloser> m_stream;
     CString m_title;

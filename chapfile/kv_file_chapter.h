@@ -5,14 +5,25 @@
 // FindLine answers "the first line, in file order, with this key" through an
 // index that catches up with the lines on each lookup, so looking up every key
 // of a chapter costs linear time however long the chapter is.
+//
+// Batch logs put up to a million lines in one chapter, so a line is not kept
+// as a KvFileString (three strings, a hundred bytes before any text): its text
+// is copied once into a chapter-wide arena, followed by its lowercased key when
+// the text spells the key with capitals, and a small record holds where key
+// and value lie. A KvFileString is built only when GetLine or FindLine asks for
+// one; KvFile reads values straight from the arena.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "chapfile/first_index.h"
 #include "chapfile/kv_file_string.h"
+
+class KvFile;
 
 class KvFileChapitre {
   public:
@@ -21,7 +32,7 @@ class KvFileChapitre {
     KvFileChapitre(KvFileChapitre&& other) noexcept;
     KvFileChapitre& operator=(const KvFileChapitre& other);
     KvFileChapitre& operator=(KvFileChapitre&& other) noexcept;
-    virtual ~KvFileChapitre() = default;
+    virtual ~KvFileChapitre();
 
     // The name is stored as given; lookups lowercase both sides.
     void SetName(const CString& name);
@@ -35,7 +46,8 @@ class KvFileChapitre {
     void SetUsed(bool used) { m_used = used; }
 
     // The first line whose key equals `key` lowercased, with its trailing
-    // spaces removed; null when there is none.
+    // spaces removed; null when there is none. The line stays valid as long
+    // as the chapter, also while lines are added.
     const KvFileString* FindLine(const CString& key) const;
     // True when the chapter is named "element " + className (any case in
     // className; parsed names are lowercase already).
@@ -43,19 +55,66 @@ class KvFileChapitre {
 
     void AddLine(KvFileString line);
     std::size_t GetLineCount() const { return m_count; }
-    const KvFileString& GetLine(std::size_t index) const {
-        return m_blocks[index / kBlockSize][index % kBlockSize];
-    }
+    // The line at `index` (below GetLineCount()); valid as long as the chapter.
+    const KvFileString& GetLine(std::size_t index) const;
 
   private:
+    friend class KvFile;
+
+    static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+    // Where one line lies in the arena: its text, then whatever of key and
+    // value is not part of the text. Offsets count from the text's start.
+    struct Record {
+        const char* text;
+        std::uint32_t textLength;
+        std::uint32_t keyOffset;
+        std::uint32_t keyLength;
+        std::uint32_t valueOffset;
+        std::uint32_t valueLength;
+        std::int32_t type;
+    };
+
+    // A line read by the parser: `text` as trimmed, key and value as Classify
+    // splits them (views into `text`, or the constant header key).
+    void AddParsedLine(std::string_view text, const chapfile_detail::LineSplit& split);
+    // Stores the three parts and the type as given.
+    void AddParts(std::string_view text, std::string_view key, std::string_view value, int type);
+    // The index of the first line whose key equals `lowerKey` (already
+    // lowercased and trimmed), or kNotFound.
+    std::size_t FindIndex(std::string_view lowerKey) const;
+    std::string_view KeyAt(std::size_t index) const {
+        const Record& r = RecordAt(index);
+        return {r.text + r.keyOffset, r.keyLength};
+    }
+    std::string_view ValueAt(std::size_t index) const {
+        const Record& r = RecordAt(index);
+        return {r.text + r.valueOffset, r.valueLength};
+    }
+    const Record& RecordAt(std::size_t index) const {
+        return m_records[index >> kRecordBlockBits][index & (kRecordBlock - 1)];
+    }
+    char* Allocate(std::size_t size);
+    Record& NewRecord();
+
     KvFileString m_head;
     bool m_used = false;
-    // Lines in blocks of fixed size: appending never moves a line, so a
-    // pointer from FindLine stays valid while the chapter grows, and a chapter
-    // of a million lines is never copied to a bigger array.
-    static constexpr std::size_t kBlockSize = 512;
-    std::vector<std::unique_ptr<KvFileString[]>> m_blocks;
+
+    // Records in blocks of fixed size and texts in chunks: appending never
+    // moves anything already stored, and a chapter of a million lines is
+    // never copied to a bigger array.
+    static constexpr std::size_t kRecordBlockBits = 11;
+    static constexpr std::size_t kRecordBlock = std::size_t{1} << kRecordBlockBits;
+    static constexpr std::size_t kChunkSize = 64 * 1024;
+    std::vector<std::unique_ptr<Record[]>> m_records;
     std::size_t m_count = 0;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    char* m_free = nullptr;
+    std::size_t m_freeSize = 0;
+
+    // The lines handed out by GetLine and FindLine, built on first request.
+    mutable std::vector<std::unique_ptr<KvFileString>> m_built;
+
     // Lines are only appended and never changed in place, so the index stays
     // valid; it is rebuilt from scratch after a copy.
     mutable chapfile_detail::FirstIndex m_index;

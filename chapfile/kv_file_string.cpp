@@ -1,7 +1,10 @@
 #include "chapfile/kv_file_string.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -20,19 +23,22 @@ bool IsCSpace(char ch) {
     return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
 }
 
-// Sign and digits as "%d"/"%u" accept them; the result modulo 2^32.
-bool ScanDecimal(const char* text, std::uint32_t& value) {
-    const char* p = text;
-    while (IsCSpace(*p)) ++p;
+// Sign and digits as "%d"/"%u" accept them; the result modulo 2^32. A zero
+// byte ends the text as it would end a C string.
+bool ScanDecimal(std::string_view text, std::uint32_t& value) {
+    text = text.substr(0, text.find('\0'));
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p != end && IsCSpace(*p)) ++p;
     bool negative = false;
-    if (*p == '+' || *p == '-') {
+    if (p != end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         ++p;
     }
-    if (*p < '0' || *p > '9')
+    if (p == end || *p < '0' || *p > '9')
         return false;
     std::uint32_t result = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
+    for (; p != end && *p >= '0' && *p <= '9'; ++p)
         result = result * 10u + static_cast<std::uint32_t>(*p - '0');
     value = negative ? 0u - result : result;
     return true;
@@ -42,7 +48,7 @@ bool ScanDecimal(const char* text, std::uint32_t& value) {
 
 namespace chapfile_detail {
 
-bool ScanInt(const char* text, int& value) {
+bool ScanInt(std::string_view text, int& value) {
     std::uint32_t bits = 0;
     if (!ScanDecimal(text, bits))
         return false;
@@ -50,12 +56,43 @@ bool ScanInt(const char* text, int& value) {
     return true;
 }
 
-bool ScanUInt(const char* text, unsigned& value) {
+bool ScanUInt(std::string_view text, unsigned& value) {
     std::uint32_t bits = 0;
     if (!ScanDecimal(text, bits))
         return false;
     value = bits;
     return true;
+}
+
+bool ScanFloat(std::string_view text, float& value) {
+    // strtof wants a C string; values of parsed lines are short, so the copy
+    // mostly stays on the stack.
+    text = text.substr(0, text.find('\0'));
+    std::array<char, 128> small;
+    std::string large;
+    const char* start = nullptr;
+    if (text.size() < small.size()) {
+        std::memcpy(small.data(), text.data(), text.size());
+        small[text.size()] = '\0';
+        start = small.data();
+    } else {
+        large.assign(text);
+        start = large.c_str();
+    }
+    char* end = nullptr;
+    float result = std::strtof(start, &end);
+    if (end == start)
+        return false;
+    value = result;
+    return true;
+}
+
+bool ScanInt(const char* text, int& value) {
+    return ScanInt(std::string_view(text), value);
+}
+
+bool ScanUInt(const char* text, unsigned& value) {
+    return ScanUInt(std::string_view(text), value);
 }
 
 bool ScanFloat(const char* text, float& value) {
@@ -67,31 +104,39 @@ bool ScanFloat(const char* text, float& value) {
     return true;
 }
 
+LineSplit SplitLine(std::string_view text) {
+    LineSplit split;
+    if (text.starts_with("[[")) {
+        split.type = KvFileString::kHeader;
+        split.key = "EnTete";
+        split.value = TrimRightOf(text.substr(2), "] \t\n\r");
+    } else if (text.starts_with("[")) {
+        split.type = KvFileString::kChapterHead;
+        split.key = TrimRightOf(text.substr(1), "] \t\n\r");
+    } else {
+        split.type = KvFileString::kValue;
+        std::size_t equals = text.find('=');
+        if (equals == std::string_view::npos) {
+            split.key = TrimLeftOf(TrimRightOf(text, " =\t"), " \t");
+        } else {
+            split.key = TrimLeftOf(TrimRightOf(text.substr(0, equals), " =\t"), " \t");
+            split.value = TrimRightOf(TrimLeftOf(text.substr(equals + 1), " =\t"), " \n\r\t");
+        }
+    }
+    return split;
+}
+
 }  // namespace chapfile_detail
 
 void KvFileString::Classify() {
-    const std::string_view text = str();
-    std::string_view key;
-    std::string_view value;
-    if (text.starts_with("[[")) {
-        m_type = kHeader;
-        m_key = "EnTete";
-        value = TrimRightOf(text.substr(2), "] \t\n\r");
-    } else if (text.starts_with("[")) {
-        m_type = kChapterHead;
-        m_key = TrimRightOf(text.substr(1), "] \t\n\r");
-    } else {
-        m_type = kValue;
-        std::size_t equals = text.find('=');
-        if (equals == std::string_view::npos) {
-            key = TrimLeftOf(TrimRightOf(text, " =\t"), " \t");
-        } else {
-            key = TrimLeftOf(TrimRightOf(text.substr(0, equals), " =\t"), " \t");
-            value = TrimRightOf(TrimLeftOf(text.substr(equals + 1), " =\t"), " \n\r\t");
-        }
-        m_key = key;
-    }
-    m_value = value;
+    chapfile_detail::LineSplit split = chapfile_detail::SplitLine(str());
+    m_type = split.type;
+    // The views point into this string's own text: copy them out before
+    // anything is assigned.
+    CString key(split.key);
+    CString value(split.value);
+    m_key = std::move(key);
+    m_value = std::move(value);
     m_key.MakeLower();
 }
 

@@ -9,6 +9,7 @@
 // own lines, which is why this class is public.
 #pragma once
 
+#include <string_view>
 #include <utility>
 
 #include "containers/cstring.h"
@@ -65,4 +66,19 @@ namespace chapfile_detail {
 bool ScanInt(const char* text, int& value);
 bool ScanUInt(const char* text, unsigned& value);
 bool ScanFloat(const char* text, float& value);
+// The same on a text that need not end with a zero byte; the scan stops at
+// the end of `text` (and at a zero byte inside it, as the C runtime would).
+bool ScanInt(std::string_view text, int& value);
+bool ScanUInt(std::string_view text, unsigned& value);
+bool ScanFloat(std::string_view text, float& value);
+
+// Classify's split of a line's text, without copying: key and value are views
+// into the text (the header key is the constant "EnTete"); the key is not yet
+// lowercased.
+struct LineSplit {
+    int type = KvFileString::kUnclassified;
+    std::string_view key;
+    std::string_view value;
+};
+LineSplit SplitLine(std::string_view text);
 }  // namespace chapfile_detail

@@ -444,6 +444,44 @@ TEST(KvFileParse, LongLinesAreReadInPiecesOf999) {
     EXPECT_EQ(file.GetOpenMode(), KvFile::kReading);
 }
 
+TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
+    TempDir dir;
+    const std::vector<std::string> lines = {"= orphan",
+                                            "=",
+                                            "==  x = y",
+                                            "Key",
+                                            "MiXeD Key = Value = More",
+                                            "lower = v \r x",
+                                            "[[Late header]] ]",
+                                            "a=",
+                                            "k\t=\t=\tv",
+                                            "\x80\xC9t\xE9 = \xE9t\xE9"};
+    std::string text = "[Chapter]\n";
+    for (const std::string& line : lines) text += line + "\n";
+    WriteBytes(dir.File("in.txt"), text);
+    KvFile file("T", "1");
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    ASSERT_EQ(file.GetChapterCount(), 1u);
+    const KvFileChapitre* chapter = file.GetChapter(0);
+    ASSERT_EQ(chapter->GetLineCount(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        KvFileString expected(lines[i].c_str());
+        expected.Classify();
+        const KvFileString& line = chapter->GetLine(i);
+        EXPECT_EQ(line.Text(), expected.Text()) << i;
+        EXPECT_EQ(line.GetType(), expected.GetType()) << i;
+        EXPECT_EQ(line.GetKey(), expected.GetKey()) << i;
+        EXPECT_EQ(line.GetValue(), expected.GetValue()) << i;
+    }
+    // The first line of an empty key wins; keys keep only ASCII lowercased.
+    ASSERT_NE(chapter->FindLine(""), nullptr);
+    EXPECT_EQ(chapter->FindLine("")->GetValue(), "orphan");
+    EXPECT_EQ(chapter->FindLine("MIXED KEY ")->GetValue(), "Value = More");
+    EXPECT_EQ(chapter->FindLine("entete")->GetValue(), "Late header");
+    EXPECT_EQ(chapter->FindLine("\x80\xC9T\xE9")->GetValue(), "\xE9t\xE9");
+    EXPECT_EQ(chapter->FindLine("\x80\xE9t\xE9"), nullptr);
+}
+
 TEST(KvFileParse, StructureAndResults) {
     TempDir dir;
     KvFile file("T", "1");
