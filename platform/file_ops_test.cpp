@@ -1,0 +1,132 @@
+#include "platform/file_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/dir_search.h"
+#include "testsupport/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+unsigned AttributesOf(const std::string& path) {
+    unsigned bits = 0;
+    EXPECT_TRUE(platform::GetAttributes(path, bits)) << path;
+    return bits;
+}
+
+TEST(FileOps, CopyWithoutOverwritingLeavesTheDestination) {
+    testsupport::TempDir dir;
+    WriteBytes(dir.path() / "a.txt", "source");
+    WriteBytes(dir.path() / "b.txt", "kept");
+    EXPECT_FALSE(platform::CopyOneFile(dir.File("a.txt"), dir.File("b.txt"), false));
+    EXPECT_EQ(ReadBytes(dir.path() / "b.txt"), "kept");
+
+    EXPECT_TRUE(platform::CopyOneFile(dir.File("a.txt"), dir.File("b.txt"), true));
+    EXPECT_EQ(ReadBytes(dir.path() / "b.txt"), "source");
+
+    EXPECT_TRUE(platform::CopyOneFile(dir.File("a.txt"), dir.File("c.txt"), false));
+    EXPECT_EQ(ReadBytes(dir.path() / "c.txt"), "source");
+    EXPECT_EQ(ReadBytes(dir.path() / "a.txt"), "source");
+}
+
+TEST(FileOps, FailedCopiesChangeNothing) {
+    testsupport::TempDir dir;
+    std::string big(300000, 'x');
+    WriteBytes(dir.path() / "a.txt", big);
+    // Onto itself: the file must survive whole.
+    EXPECT_FALSE(platform::CopyOneFile(dir.File("a.txt"), dir.File("a.txt"), true));
+    EXPECT_EQ(ReadBytes(dir.path() / "a.txt"), big);
+    // Missing source, missing target folder, a folder as source.
+    EXPECT_FALSE(platform::CopyOneFile(dir.File("none.txt"), dir.File("d.txt"), false));
+    EXPECT_FALSE(fs::exists(dir.path() / "d.txt"));
+    EXPECT_FALSE(platform::CopyOneFile(dir.File("a.txt"), dir.File("no\\d.txt"), false));
+    fs::create_directory(dir.path() / "sub");
+    EXPECT_FALSE(platform::CopyOneFile(dir.File("sub"), dir.File("e.txt"), false));
+    EXPECT_FALSE(fs::exists(dir.path() / "e.txt"));
+}
+
+TEST(FileOps, FoldersAreMadeAndRemovedOneAtATime) {
+    testsupport::TempDir dir;
+    EXPECT_TRUE(platform::MakeFolder(dir.File("f")));
+    EXPECT_FALSE(platform::MakeFolder(dir.File("f")));
+    EXPECT_FALSE(platform::MakeFolder(dir.File("x\\y")));
+    EXPECT_NE(AttributesOf(dir.File("f")) & platform::kAttrFolder, 0u);
+
+    WriteBytes(dir.path() / "f" / "in.txt", "1");
+    EXPECT_FALSE(platform::RemoveEmptyFolder(dir.File("f")));
+    EXPECT_FALSE(platform::DeleteOneFile(dir.File("f")));
+    EXPECT_TRUE(platform::DeleteOneFile(dir.File("f") + "\\in.txt"));
+    EXPECT_FALSE(platform::DeleteOneFile(dir.File("f") + "\\in.txt"));
+    EXPECT_TRUE(platform::RemoveEmptyFolder(dir.File("f")));
+    EXPECT_FALSE(fs::exists(dir.path() / "f"));
+    EXPECT_FALSE(platform::RemoveEmptyFolder(dir.File("f")));
+}
+
+TEST(FileOps, CurrentFolderChanges) {
+    testsupport::TempDir dir;
+    fs::path before = fs::current_path();
+    fs::create_directory(dir.path() / "here");
+    WriteBytes(dir.path() / "here" / "mark.txt", "m");
+    ASSERT_TRUE(platform::ChangeCurrentFolder(dir.File("here")));
+    unsigned bits = 0;
+    EXPECT_TRUE(platform::GetAttributes("mark.txt", bits));
+    EXPECT_FALSE(platform::ChangeCurrentFolder(dir.File("missing")));
+    fs::current_path(before);
+}
+
+TEST(FileOps, HiddenEntries) {
+    testsupport::TempDir dir;
+    WriteBytes(dir.path() / ".hidden", "h");
+    WriteBytes(dir.path() / "plain", "p");
+    EXPECT_TRUE(platform::MakeHidden(dir.File(".hidden")));
+    EXPECT_NE(AttributesOf(dir.File(".hidden")) & platform::kAttrHidden, 0u);
+    EXPECT_EQ(AttributesOf(dir.File("plain")) & platform::kAttrHidden, 0u);
+    EXPECT_FALSE(platform::MakeHidden(dir.File("missing")));
+}
+
+#ifndef _WIN32
+// The Linux mapping of the remaining attributes.
+TEST(FileOps, LinuxAttributeMapping) {
+    testsupport::TempDir dir;
+    WriteBytes(dir.path() / "ro.txt", "r");
+    ::chmod(dir.File("ro.txt").c_str(), 0444);
+    ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+    fs::create_directory(dir.path() / "target");
+    fs::create_directory_symlink(dir.path() / "target", dir.path() / "link");
+    fs::create_symlink(dir.path() / "gone", dir.path() / "dangling");
+
+    EXPECT_NE(AttributesOf(dir.File("ro.txt")) & platform::kAttrReadOnly, 0u);
+    EXPECT_EQ(AttributesOf(dir.File("pipe")) & (platform::kAttrDevice | platform::kAttrFolder),
+              platform::kAttrDevice);
+    EXPECT_EQ(
+        AttributesOf(dir.File("link")) & (platform::kAttrFolder | platform::kAttrReparsePoint),
+        platform::kAttrFolder | platform::kAttrReparsePoint);
+    EXPECT_EQ(AttributesOf(dir.File("dangling")) & platform::kAttrFolder, 0u);
+    EXPECT_EQ(AttributesOf(dir.File("ro.txt")) & platform::kAttrSystem, 0u);
+
+    // A link standing in for a folder is removed itself, never its target.
+    WriteBytes(dir.path() / "target" / "keep.txt", "k");
+    EXPECT_TRUE(platform::RemoveEmptyFolder(dir.File("link")));
+    EXPECT_TRUE(fs::exists(dir.path() / "target" / "keep.txt"));
+
+    // A fifo is refused at once rather than waited on.
+    EXPECT_FALSE(platform::CopyOneFile(dir.File("pipe"), dir.File("pipe2"), false));
+    EXPECT_FALSE(fs::exists(dir.path() / "pipe2"));
+
+    // Copies keep the permission bits.
+    ASSERT_TRUE(platform::CopyOneFile(dir.File("ro.txt"), dir.File("ro2.txt"), false));
+    EXPECT_NE(AttributesOf(dir.File("ro2.txt")) & platform::kAttrReadOnly, 0u);
+}
+#endif
+
+}  // namespace
