@@ -1,0 +1,348 @@
+#include "fsutil/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "messages/catalogue.h"
+#include "platform/file_ops.h"
+#include "platform/host_path.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+// --- Path text ---
+
+CString Folder(CString path) {
+    return KvFileSystem::NormalizeFolder(path);
+}
+CString File(CString path) {
+    return KvFileSystem::NormalizePath(path);
+}
+
+TEST(FileSystemText, NormalForms) {
+    EXPECT_EQ(Folder("C:/a//b"), "C:\\a\\b\\");
+    EXPECT_EQ(Folder("\\\\server\\share"), "\\\\server\\share\\");
+    EXPECT_EQ(Folder("\\x"), "\\\\x\\");
+    EXPECT_EQ(Folder("C:\\a\\"), "C:\\a\\");
+    EXPECT_EQ(Folder(""), "");
+    // One pass: three backslashes leave two.
+    EXPECT_EQ(Folder("a\\\\\\b"), "a\\\\b\\");
+
+    EXPECT_EQ(File("C:\\a\\\\b\\"), "C:\\a\\b");
+    EXPECT_EQ(File("C:/a/b/"), "C:/a/b/");
+    EXPECT_EQ(File("\\x\\"), "\\\\x");
+    EXPECT_EQ(File("\\\\server\\f.txt"), "\\\\server\\f.txt");
+    EXPECT_EQ(File(""), "");
+}
+
+TEST(FileSystemText, Parts) {
+    EXPECT_EQ(KvFileSystem::NamePart("C:\\a/b\\c.txt"), "c.txt");
+    EXPECT_EQ(KvFileSystem::NamePart("C:\\a/b.txt"), "b.txt");
+    EXPECT_EQ(KvFileSystem::NamePart("plain"), "plain");
+    EXPECT_EQ(KvFileSystem::FolderPart("C:\\a/b.txt"), "C:\\a/");
+    EXPECT_EQ(KvFileSystem::FolderPart("plain"), "");
+    EXPECT_EQ(KvFileSystem::ExtensionPart("C:\\x.dir\\name.tar.gz"), "gz");
+    EXPECT_EQ(KvFileSystem::ExtensionPart("C:\\x.dir\\name"), "");
+    EXPECT_EQ(KvFileSystem::ExtensionPart("name."), "");
+    EXPECT_EQ(KvFileSystem::JoinPath("C:\\a", "b"), "C:\\a\\b");
+    EXPECT_EQ(KvFileSystem::JoinPath("C:\\a\\", "b"), "C:\\a\\b");
+    EXPECT_EQ(KvFileSystem::JoinPath("C:/a/", "b"), "C:/a/b");
+    EXPECT_EQ(KvFileSystem::JoinPath("", "b"), "b");
+
+    EXPECT_TRUE(KvFileSystem::IsAbsolute("C:\\a"));
+    EXPECT_TRUE(KvFileSystem::IsAbsolute("c:"));
+    EXPECT_TRUE(KvFileSystem::IsAbsolute("\\\\s"));
+    EXPECT_FALSE(KvFileSystem::IsAbsolute("\\\\"));
+    EXPECT_FALSE(KvFileSystem::IsAbsolute("\\a\\b"));
+    EXPECT_FALSE(KvFileSystem::IsAbsolute("ab:c"));
+    EXPECT_FALSE(KvFileSystem::IsAbsolute(""));
+
+    EXPECT_TRUE(KvFileSystem::IsShortcutFile("C:\\x\\target.lnk"));
+    EXPECT_FALSE(KvFileSystem::IsShortcutFile("C:\\x\\target.LNK"));
+    EXPECT_FALSE(KvFileSystem::IsShortcutFile("C:\\x.lnk\\target"));
+}
+
+// --- On the disk: every test works under a fresh folder in folder form ---
+
+class FileSystemDisk : public ::testing::Test {
+  protected:
+    FileSystemDisk() : root(Folder(CString(dir.path().string()))) {}
+    ~FileSystemDisk() override {
+        // MoveFolder changes the current folder; give it back before the
+        // temporary folder goes.
+        std::error_code ignored;
+        fs::current_path(startFolder, ignored);
+    }
+
+    // A file inside the root, written with the given bytes.
+    CString Put(const std::string& relative, const std::string& bytes = "x") {
+        std::string generic = relative;
+        std::replace(generic.begin(), generic.end(), '\\', '/');
+        fs::path path = dir.path() / fs::path(generic).make_preferred();
+        fs::create_directories(path.parent_path());
+        WriteBytes(path, bytes);
+        return root + CString(relative);
+    }
+    CString Hidden(const std::string& relative) {
+        CString path = Put(relative, "hidden");
+        EXPECT_TRUE(platform::MakeHidden(path));
+        return path;
+    }
+    std::string Read(const CString& path) { return ReadBytes(platform::ToHostPath(path)); }
+
+    fs::path startFolder = fs::current_path();
+    testsupport::TempDir dir;
+    CString root;
+    KvFileSystem files;
+};
+
+bool Contains(const CStringList& list, const CString& path) {
+    return std::find(list.begin(), list.end(), path) != list.end();
+}
+std::ptrdiff_t IndexOf(const CStringList& list, const CString& path) {
+    auto at = std::find(list.begin(), list.end(), path);
+    return at == list.end() ? -1 : at - list.begin();
+}
+
+TEST_F(FileSystemDisk, ExistenceTests) {
+    CString file = Put("a.txt");
+    EXPECT_TRUE(files.Exists(file));
+    EXPECT_TRUE(files.Exists(root));
+    EXPECT_FALSE(files.Exists(root + "missing.txt"));
+    EXPECT_FALSE(files.Exists(root + "*.txt"));
+    EXPECT_FALSE(files.Exists(""));
+    EXPECT_TRUE(files.IsFolder(root));
+    EXPECT_FALSE(files.IsFolder(file));
+    EXPECT_FALSE(files.IsFolder(root + "missing"));
+}
+
+TEST_F(FileSystemDisk, FolderCreationWithBothSeparators) {
+    EXPECT_EQ(files.CreateFolderPath(root + "a/b\\c"), 1);
+    EXPECT_TRUE(files.IsFolder(root + "a\\b\\c"));
+    EXPECT_EQ(files.CreateFolderPath(root + "d\\e/f/"), 1);
+    EXPECT_TRUE(files.IsFolder(root + "d\\e\\f"));
+    // The result is that of the last folder: it exists already.
+    EXPECT_EQ(files.CreateFolderPath(root + "a\\b\\c"), 0);
+    EXPECT_EQ(files.CreateFolderPath(""), 0);
+    // A file in the way stops the path.
+    Put("blocker");
+    EXPECT_EQ(files.CreateFolderPath(root + "blocker\\x"), 0);
+}
+
+TEST_F(FileSystemDisk, ListingsFollowTheMasks) {
+    CString plain = Put("plain.txt");
+    CString hidden = Hidden(".hid");
+    CString sub = root + "sub";
+    Put("sub\\inner.txt");
+    CString hiddenSub = root + ".hsub";
+    ASSERT_EQ(files.CreateFolderPath(hiddenSub), 1);
+    ASSERT_TRUE(platform::MakeHidden(hiddenSub));
+    const CString all = root + "*.*";
+
+    for (int mask : {0, KvFileSystem::kPlainFiles}) {
+        CStringList list = files.ListFolder(all, mask);
+        ASSERT_EQ(list.size(), 1u) << mask;
+        EXPECT_EQ(list[0], plain);
+    }
+    CStringList folders = files.ListFolder(all, KvFileSystem::kFolders);
+    EXPECT_EQ(folders.size(), 2u);
+    EXPECT_TRUE(Contains(folders, sub) && Contains(folders, hiddenSub));
+    CStringList every = files.ListFolder(all, KvFileSystem::kEverything);
+    EXPECT_EQ(every.size(), 4u);
+    EXPECT_FALSE(Contains(every, root + ".") || Contains(every, root + ".."));
+    CStringList hiddenOnly = files.ListFolder(all, 0x2);
+    EXPECT_EQ(hiddenOnly.size(), 2u);
+    EXPECT_TRUE(Contains(hiddenOnly, hidden) && Contains(hiddenOnly, hiddenSub));
+
+    CStringList names = files.ListSubfolders(root, false);
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_TRUE(Contains(names, "sub") && Contains(names, ".hsub"));
+    EXPECT_TRUE(Contains(files.ListSubfolders(root, true), sub));
+
+    EXPECT_TRUE(files.ListFolder(root + "missing\\*.*", -1).empty());
+    EXPECT_TRUE(files.ListFolder(root + "*.none", -1).empty());
+}
+
+TEST_F(FileSystemDisk, RecursiveListingOrder) {
+    Put("top.txt");
+    Put("a\\one.txt");
+    Put("a\\deep\\two.txt");
+    Put("b\\three.txt");
+    CStringList list = files.ListFiles(root + "*.*", KvFileSystem::kEverything, true);
+    ASSERT_EQ(list.size(), 7u);
+    // The root's own entries first, then each subfolder before its content.
+    for (const char* own : {"top.txt", "a", "b"}) EXPECT_LT(IndexOf(list, root + own), 3) << own;
+    EXPECT_LT(IndexOf(list, root + "a\\deep"), IndexOf(list, root + "a\\deep\\two.txt"));
+    EXPECT_GE(IndexOf(list, root + "a\\deep"), 3);
+
+    CStringList texts = files.ListFiles(root + "*.txt", KvFileSystem::kPlainFiles, true);
+    EXPECT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0], root + "top.txt");
+    EXPECT_TRUE(Contains(texts, root + "a\\deep\\two.txt"));
+
+    // An existing list is appended to.
+    CStringList more{CString("first")};
+    files.ListFiles(root + "top.txt", 0, false, more);
+    ASSERT_EQ(more.size(), 2u);
+    EXPECT_EQ(more[1], root + "top.txt");
+}
+
+TEST_F(FileSystemDisk, RemovalOfFilesAndFolders) {
+    CString a = Put("t\\a.txt");
+    Put("t\\b.log");
+    Hidden("t\\.h");
+    Put("t\\sub\\deeper\\c.txt");
+    EXPECT_EQ(files.RemoveFile(a), 1);
+    EXPECT_EQ(files.RemoveFile(a), 0);
+    EXPECT_EQ(files.RemoveFiles(root + "t\\*.log", KvFileSystem::kPlainFiles), 1);
+    EXPECT_FALSE(files.Exists(root + "t\\b.log"));
+    EXPECT_TRUE(files.Exists(root + "t\\.h"));
+
+    // Not recursive: only an empty folder goes.
+    EXPECT_EQ(files.RemoveFolder(root + "t", false), 0);
+    EXPECT_TRUE(files.IsFolder(root + "t\\sub\\deeper"));
+    EXPECT_EQ(files.RemoveFolder(root + "t", true), 1);
+    EXPECT_FALSE(files.Exists(root + "t"));
+    EXPECT_EQ(files.RemoveFolder(root + "t", true), 0);
+}
+
+// A tree with nested folders, an empty folder and a hidden file.
+class TreeTest : public FileSystemDisk {
+  protected:
+    void SetUp() override {
+        Put("src\\a.txt", "A");
+        Put("src\\sub\\b.txt", "B");
+        Put("src\\sub\\deeper\\c.txt", "C");
+        ASSERT_EQ(files.CreateFolderPath(root + "src\\empty"), 1);
+        Hidden("src\\sub\\.secret");
+    }
+};
+
+TEST_F(TreeTest, CopyTakesFoldersAndPlainFiles) {
+    EXPECT_EQ(files.CopyFolder(root + "src", root + "copy/new"), 1);
+    CString copy = root + "copy\\new\\";
+    EXPECT_EQ(Read(copy + "a.txt"), "A");
+    EXPECT_EQ(Read(copy + "sub\\b.txt"), "B");
+    EXPECT_EQ(Read(copy + "sub\\deeper\\c.txt"), "C");
+    EXPECT_TRUE(files.IsFolder(copy + "empty"));
+    EXPECT_FALSE(files.Exists(copy + "sub\\.secret"));
+    EXPECT_EQ(Read(root + "src\\sub\\b.txt"), "B");
+
+    EXPECT_EQ(files.CopyFolder(root + "missing", root + "x"), 0);
+    EXPECT_FALSE(files.Exists(root + "x"));
+}
+
+TEST_F(TreeTest, MoveCarriesHiddenFilesAlong) {
+    EXPECT_EQ(files.MoveFolder(root + "src", root + "moved"), 1);
+    EXPECT_FALSE(files.Exists(root + "src"));
+    CString moved = root + "moved\\";
+    EXPECT_EQ(Read(moved + "a.txt"), "A");
+    EXPECT_EQ(Read(moved + "sub\\deeper\\c.txt"), "C");
+    EXPECT_EQ(Read(moved + "sub\\.secret"), "hidden");
+    EXPECT_TRUE(files.IsFolder(moved + "empty"));
+}
+
+TEST_F(TreeTest, CopyOrMoveOntoItselfChangesNothing) {
+    CString same = root + "SRC//";
+    same.Replace('\\', '/');
+    EXPECT_EQ(files.MoveFolder(root + "src", same), 1);
+    EXPECT_EQ(files.CopyFolder(root + "src\\\\", root + "src"), 1);
+    EXPECT_EQ(Read(root + "src\\a.txt"), "A");
+    EXPECT_EQ(Read(root + "src\\sub\\.secret"), "hidden");
+    EXPECT_EQ(files.ListFiles(root + "src\\*.*", -1, true).size(), 7u);
+
+    // Into its own subtree: refused, the source stays whole.
+    EXPECT_EQ(files.MoveFolder(root + "src", root + "src\\sub\\inside"), 0);
+    EXPECT_EQ(Read(root + "src\\sub\\deeper\\c.txt"), "C");
+}
+
+TEST_F(FileSystemDisk, SafeCopyNeverOverwrites) {
+    CString source = Put("in/source.txt", "new");
+    CString report = Put("out/report.txt", "old");
+    const CString out = root + "out\\";
+    // The copy names come from the user catalogue.
+    Put("lang/languages.txt", "English=en.txt\nFrancais=fr.txt\n");
+    Put("lang/fr.txt", "[6,7,1,0] Copie\n[6,7,1,1] de\n");
+    ASSERT_TRUE(g_userMessages.LoadLanguageList(root + "lang\\languages.txt"));
+    ASSERT_TRUE(g_userMessages.SelectLanguage("Francais"));
+    const CString first = "Copie";
+    const CString second = "de";
+    // Three copies onto the same name: three numbered names, nothing replaced.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(files.SafeCopyFile(source, report), 1) << i;
+    EXPECT_EQ(Read(report), "old");
+    EXPECT_EQ(Read(out + first + " " + second + " report.txt"), "new");
+    EXPECT_EQ(Read(out + first + " (1) " + second + " report.txt"), "new");
+    EXPECT_EQ(Read(out + first + " (2) " + second + " report.txt"), "new");
+    EXPECT_EQ(files.ListFolder(out + "*.*", KvFileSystem::kEverything).size(), 4u);
+
+    // Forward slashes count; a missing absolute folder is made on the way.
+    CString slashed = root + "made/on/the/way.txt";
+    EXPECT_EQ(files.SafeCopyFile(source, slashed), 1);
+    EXPECT_EQ(Read(root + "made\\on\\the\\way.txt"), "new");
+    // A missing folder on a relative path is not made; a missing source fails.
+    EXPECT_EQ(files.SafeCopyFile(source, "no-such-folder-here\\x.txt"), 0);
+    EXPECT_FALSE(files.Exists("no-such-folder-here"));
+    EXPECT_EQ(files.SafeCopyFile(root + "missing.txt", root + "out\\m.txt"), 0);
+    EXPECT_FALSE(files.Exists(root + "out\\m.txt"));
+}
+
+#ifndef _WIN32
+TEST_F(FileSystemDisk, RemovalLeavesTheTargetOfALinkedFolder) {
+    Put("outside/keep.txt", "k");
+    Put("tree/own.txt");
+    fs::create_directory_symlink(dir.path() / "outside", dir.path() / "tree" / "link");
+    EXPECT_EQ(files.RemoveFolder(root + "tree", true), 1);
+    EXPECT_FALSE(files.Exists(root + "tree"));
+    EXPECT_EQ(Read(root + "outside\\keep.txt"), "k");
+}
+#endif
+
+TEST_F(FileSystemDisk, ReadShortcutGivesTheTarget) {
+    // A minimal shell link: the header, then a LinkInfo with a local path.
+    auto u32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    };
+    const std::string target = "C:\\Torvane\\jobs\\part.tvs";
+    std::string header =
+        u32(0x4C) +
+        std::string("\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16) +
+        u32(0x2);
+    header.resize(0x4C, '\0');
+    std::string strings = target + '\0' + '\0';
+    std::string info = u32(0x1C + static_cast<std::uint32_t>(strings.size())) + u32(0x1C) + u32(1) +
+                       u32(0) + u32(0x1C) + u32(0) +
+                       u32(0x1C + static_cast<std::uint32_t>(target.size()) + 1) + strings;
+    CString link = Put("part.lnk", header + info + u32(0));
+    EXPECT_EQ(files.ReadShortcut(link), target.c_str());
+    EXPECT_EQ(files.ReadShortcut(Put("bad.lnk", "not a link")), "");
+    EXPECT_EQ(files.ReadShortcut(""), "");
+    EXPECT_EQ(files.ReadShortcut(root + "missing.lnk"), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileSystemText, CopyNamesChangeOnlyTheName) {
+    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 0),
+              "C:\\out\\Copy of report.txt");
+    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 1),
+              "C:\\out\\Copy (1) of report.txt");
+    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 12),
+              "C:\\out\\Copy (12) of report.txt");
+    // A folder named like the file, or like a copy, is left alone.
+    EXPECT_EQ(KvFileSystem::CopyName("C:\\Copy of x\\x", "Copy", "of", 2),
+              "C:\\Copy of x\\Copy (2) of x");
+    EXPECT_EQ(KvFileSystem::CopyName("x", "A", "B", 0), "A B x");
+}
+
+}  // namespace
