@@ -109,6 +109,22 @@ TEST_P(CatalogueEncodings, OverlongLinesAreCutAndReadingGoesOn) {
     EXPECT_EQ(catalogue.GetMessage(1, 4), "tail");
 }
 
+// Single-byte files are read byte for byte as the characters of the same
+// code, then converted to the ANSI page: the typographic marks of Windows-1252
+// (0x80 to 0x9F) are control characters there and come out as "?". A
+// catalogue that needs them is written in UTF-16.
+TEST(Catalogue, SingleByteBytesAreTakenAsCharactersOfTheSameCode) {
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("sb.txt"), "[1,1] l\x92\xE9t\xE9\n");
+    testsupport::WriteBytes(dir.File("u16.txt"),
+                            Encode(u"[1,1] l\u2019\u00E9t\u00E9\n", Encoding::kUtf16));
+    CMessage catalogue;
+    ASSERT_TRUE(catalogue.LoadSystemCatalogue(dir.File("sb.txt")));
+    EXPECT_EQ(catalogue.GetMessage(1, 1), "l?\xE9t\xE9");
+    ASSERT_TRUE(catalogue.LoadSystemCatalogue(dir.File("u16.txt")));
+    EXPECT_EQ(catalogue.GetMessage(1, 1), "l\x92\xE9t\xE9");
+}
+
 TEST(Catalogue, QuotesAreStrippedFromTheStoredTextOnEachLookup) {
     testsupport::TempDir dir;
     testsupport::WriteBytes(dir.File("m.txt"),
