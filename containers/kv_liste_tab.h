@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <type_traits>
 
 #include "containers/kv_liste.h"
 
@@ -33,16 +34,20 @@ class KvListeTab : public KvListe<T> {
     // the places below each block's `used` and stops at the first block that
     // was not filled to that point, so a list built with NewElement (or any
     // run of rising indexes) is seen whole; places that exist only because a
-    // later index created their block are not visited. The cursor reads the
-    // chain as it is when Next is called: appending while walking is fine,
-    // RemoveAll is not.
+    // later index created their block are not visited. Appending while
+    // walking leaves the cursor and the elements it gave valid (whether the
+    // new elements are visited depends on where the cursor stands); RemoveAll
+    // invalidates it.
     template <typename Elem>
     class BasicCursor {
       public:
-        BasicCursor() = default;
-        explicit BasicCursor(const KvListeTab& list) { Set(list); }
+        // A cursor that hands out modifiable elements needs a modifiable list.
+        using ListRef = std::conditional_t<std::is_const_v<Elem>, const KvListeTab&, KvListeTab&>;
 
-        void Set(const KvListeTab& list) {
+        BasicCursor() = default;
+        explicit BasicCursor(ListRef list) { Set(list); }
+
+        void Set(ListRef list) {
             m_list = &list;
             m_block = list.m_first;
             m_blockIndex = 0;
@@ -95,7 +100,8 @@ class KvListeTab : public KvListe<T> {
         using reference = Elem&;
 
         Iterator() = default;
-        explicit Iterator(const KvListeTab& list) : m_cursor(list), m_current(m_cursor.Next()) {}
+        explicit Iterator(typename BasicCursor<Elem>::ListRef list)
+            : m_cursor(list), m_current(m_cursor.Next()) {}
         Elem& operator*() const { return *m_current; }
         Elem* operator->() const { return m_current; }
         Iterator& operator++() {
