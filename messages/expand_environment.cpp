@@ -1,6 +1,7 @@
 #include "messages/expand_environment.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -31,7 +32,7 @@ bool ExpandOnce(CString& text) {
         int next = suffix.Find('%');
         if (next == CString::npos)
             break;
-        percent = prefix.GetLength() + static_cast<int>(CString(value).GetLength()) + next;
+        percent = prefix.GetLength() + static_cast<int>(std::strlen(value)) + next;
     }
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/codepage.h"
 #include "platform/regedit_sample_test.h"
+#include "testsupport/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -143,6 +144,21 @@ TEST(RegFile, HugeLinesAndBinaryNoiseAreHarmless) {
     RegistryTree tree = Parse(noise);
     EXPECT_EQ(Read(tree, Root::LocalMachine, "S", "long").size(), 1000001u);
     EXPECT_EQ(Read(tree, Root::LocalMachine, "S", "big"), "<missing>");
+}
+
+TEST(RegFile, FilesAppliedInOrderLaterOnesWin) {
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("machine.reg"),
+                            Utf16File("Windows Registry Editor Version 5.00\r\n[HKLM\\S]\r\n"
+                                      "\"a\"=\"machine\"\r\n\"b\"=\"kept\"\r\n"));
+    testsupport::WriteBytes(dir.File("user.reg"), "REGEDIT4\r\n[HKLM\\S]\r\n\"a\"=\"user\"\r\n");
+    RegistryTree tree;
+    EXPECT_TRUE(LoadRegistryFile(tree, dir.File("machine.reg")));
+    EXPECT_TRUE(LoadRegistryFile(tree, dir.File("user.reg")));
+    EXPECT_FALSE(LoadRegistryFile(tree, dir.File("missing.reg")));
+    EXPECT_FALSE(LoadRegistryFile(tree, dir.path().string()));  // a folder
+    EXPECT_EQ(Read(tree, Root::LocalMachine, "S", "a"), std::string("user\0", 5));
+    EXPECT_EQ(Read(tree, Root::LocalMachine, "S", "b"), std::string("kept\0", 5));
 }
 
 }  // namespace

@@ -86,21 +86,44 @@ INSTANTIATE_TEST_SUITE_P(Encodings, SettingsStore,
                              return info.param == RegFileEncoding::Utf16 ? "Utf16" : "Ansi";
                          });
 
+// Sets or removes a variable for one scope, then puts back what was there.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        const char* old = std::getenv(name);
+        m_had = old != nullptr;
+        m_old = old ? old : "";
+        EXPECT_TRUE(value ? SetEnv(name, value) : (UnsetEnv(name), true));
+    }
+    ~ScopedEnv() {
+        if (m_had)
+            SetEnv(m_name, m_old);
+        else
+            UnsetEnv(m_name);
+    }
+
+  private:
+    std::string m_name, m_old;
+    bool m_had = false;
+};
+
 TEST(SettingsFiles, PrefixOrDefaultLocations) {
-    ScopedTestSettings settings;  // restores TORVANE_PREFIX at the end
-    ASSERT_TRUE(SetEnv("TORVANE_PREFIX", "/opt/tv"));
+    {
+        ScopedEnv prefix("TORVANE_PREFIX", "/opt/tv");
+        EXPECT_EQ(SettingsFilePaths(),
+                  (std::vector<std::string>{"/opt/tv/machine.reg", "/opt/tv/user.reg"}));
+    }
+    ScopedEnv prefix("TORVANE_PREFIX", nullptr);
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
+        EXPECT_EQ(SettingsFilePaths(), (std::vector<std::string>{"/etc/torvane8/machine.reg",
+                                                                 "/cfg/torvane8/user.reg"}));
+    }
+    ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv home("HOME", "/home/anne");
     EXPECT_EQ(SettingsFilePaths(),
-              (std::vector<std::string>{"/opt/tv/machine.reg", "/opt/tv/user.reg"}));
-    ASSERT_TRUE(UnsetEnv("TORVANE_PREFIX"));
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string saved = config ? config : "";
-    ASSERT_TRUE(SetEnv("XDG_CONFIG_HOME", "/cfg"));
-    EXPECT_EQ(SettingsFilePaths(),
-              (std::vector<std::string>{"/etc/torvane8/machine.reg", "/cfg/torvane8/user.reg"}));
-    if (config)
-        SetEnv("XDG_CONFIG_HOME", saved);
-    else
-        UnsetEnv("XDG_CONFIG_HOME");
+              (std::vector<std::string>{"/etc/torvane8/machine.reg",
+                                        "/home/anne/.config/torvane8/user.reg"}));
 }
 
 TEST(MessageBox, ReportsTheTextAndReturnsOk) {
