@@ -80,11 +80,11 @@ bool SameHostFolder(const CString& a, const CString& b) {
     return !error && same;
 }
 
-// Moves what the folder `from` holds into the folder `to` and removes `from`. The move copies first
-// and removes the source only when every copy succeeded, and never overwrites a file already at the
-// destination. It is refused where the removal would take the destination
-// with it or lose the files: an empty destination, a destination inside the
-// source, or two names of the same folder.
+// Moves what the folder `from` holds into the folder `to` and removes `from`.
+// The move copies first, removes the source only when every copy succeeded,
+// and never overwrites a file already at the destination. It is refused where
+// the removal would take the destination with it or lose files: an empty
+// destination, a destination inside the source, or two names of one folder.
 void MoveFolderContents(CString from, CString to) {
     FolderForm(from);
     FolderForm(to);
