@@ -1,0 +1,93 @@
+#include "users/liste_users.h"
+
+#include "messages/expand_environment.h"
+
+ListeUsers* g_users = nullptr;
+
+namespace {
+
+const char kUserClass[] = "utilisateur";
+
+// The folder kinds re-stored after a load, in this order. Kind 0 is expanded
+// when it is read; kinds 6 and 16 are left as read.
+constexpr int kResolvedKinds[] = {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 14, 19, 13, 15, 18, 17};
+
+}  // namespace
+
+ListeUsers::ListeUsers() : KvFileListe("Liste utilisateurs", "0.2") {}
+
+int ListeUsers::ExchangeContents() {
+    Chapter("Societe");
+    ExchangeValue("Nom societe", m_companyName);
+    ExchangeValue("Adresse societe", m_companyAddress);
+    ExchangeValue("Code Postal societe", m_companyPostalCode);
+    ExchangeValue("Ville societe", m_companyTown);
+    ExchangeValue("Tel societe", m_companyPhone);
+    ExchangeValue("Fax societe", m_companyFax);
+    ExchangeValue("EMail societe", m_companyEmail);
+    return 4;
+}
+
+int ListeUsers::ExchangeElement(KvFileChapitre* chapter) {
+    if (IsWriting()) {
+        for (CUser& user : m_users) {
+            ElementChapter(kUserClass);
+            user.ExchangeUser(*this, true);
+        }
+        return 4;
+    }
+    if (chapter != nullptr && chapter->IsElement(kUserClass)) {
+        CUser* user = m_users.NewElement();
+        if (user != nullptr)
+            user->ExchangeUser(*this, GetVersionRead() != "0.1");
+    }
+    return 4;
+}
+
+int ListeUsers::Load(const CString& path) {
+    m_users.Reset();
+    int result = KvFileListe::Load(path);
+    if (result == 0)
+        ResolveFolders();
+    return result;
+}
+
+void ListeUsers::ResolveFolders() {
+    for (CUser& user : m_users) {
+        for (int kind : kResolvedKinds) {
+            CString path = user.GetFolder(kind);
+            // A given folder (mode 0) has no expanded path until it is
+            // re-stored here: it takes its assigned path, expanded, rather
+            // than the empty text, so that the folder the file names is kept.
+            const CUser::TYPE_Dossier* entry = user.GetFolderEntry(kind);
+            if (path.IsEmpty() && entry->mode != CUser::kModeShared && !entry->assigned.IsEmpty())
+                path = ExpandEnvironment(user.GetFolderRaw(kind));
+            user.ChangeFolder(kind, path);
+        }
+    }
+}
+
+CUser* ListeUsers::FindUser(const CString& name) {
+    for (CUser& user : m_users) {
+        if (user.GetName() == name)
+            return &user;
+    }
+    return nullptr;
+}
+
+CUser* ListeUsers::GetCurrentUser() {
+    CUser* found = nullptr;
+    for (CUser& user : m_users) {
+        if (user.IsCurrent())
+            found = &user;
+    }
+    if (found != nullptr)
+        return found;
+    for (CUser& user : m_users) {
+        if (user.GetName() == "public") {
+            user.SetCurrent(true);
+            found = &user;
+        }
+    }
+    return found;
+}

@@ -1,0 +1,192 @@
+// Shared by the users tests: a small system catalogue holding the keys of a
+// user record, and helpers that write users files by hand, the way the
+// simulator's tools leave them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "containers/cstring.h"
+#include "fsutil/file_system.h"
+#include "messages/catalogue.h"
+#include "platform/environment.h"
+#include "testsupport/temp_dir.h"
+#include "users/liste_users.h"
+
+namespace users_test {
+
+// Catalogue keys (1, n) of a folder kind: mode key, path key, sub-folder name.
+struct KindKeys {
+    int kind;
+    std::uint32_t mode;
+    std::uint32_t path;
+    std::uint32_t sub;
+};
+inline const std::vector<KindKeys>& CatalogueKinds() {
+    static const std::vector<KindKeys> kinds = {
+        {1, 25, 26, 24},  {2, 4, 5, 3},     {3, 7, 8, 6},     {4, 10, 11, 9},   {5, 13, 14, 12},
+        {6, 16, 17, 15},  {7, 19, 20, 18},  {8, 22, 23, 21},  {9, 28, 29, 27},  {10, 44, 45, 43},
+        {11, 31, 32, 30}, {12, 34, 35, 33}, {14, 37, 38, 36}, {13, 47, 48, 46},
+    };
+    return kinds;
+}
+
+// The catalogue texts: names that say what they are, so that a file read in
+// a test can be checked by eye.
+inline std::string CatalogueText(std::uint32_t n) {
+    switch (n) {
+        case 1:
+            return "Nom utilisateur";
+        case 2:
+            return "Administrateur";
+        case 41:
+            return "Utilisateur courant";
+        case 42:
+            return "Code acces";
+        case 39:
+            return "Mode base";
+        case 40:
+            return "Chemin base";
+        default:
+            break;
+    }
+    for (const KindKeys& k : CatalogueKinds()) {
+        if (n == k.mode)
+            return "Mode dossier " + std::to_string(k.kind);
+        if (n == k.path)
+            return "Chemin dossier " + std::to_string(k.kind);
+        if (n == k.sub)
+            return "Sous" + std::to_string(k.kind) + "\\";
+    }
+    return "";
+}
+
+// Writes the catalogue into `dir` and loads it as the system catalogue.
+inline void LoadSystemCatalogue(const testsupport::TempDir& dir) {
+    std::string text;
+    for (std::uint32_t n = 1; n <= 48; ++n) {
+        std::string value = CatalogueText(n);
+        if (!value.empty())
+            text += "[1," + std::to_string(n) + "] " + value + "\n";
+    }
+    testsupport::WriteBytes(dir.path() / "msgsys.txt", text);
+    ASSERT_TRUE(g_systemMessages.LoadSystemCatalogue(dir.File("msgsys.txt")));
+}
+
+inline std::string ModeKey(int kind) {
+    switch (kind) {
+        case 0:
+            return CatalogueText(39);
+        case 15:
+            return "RT XML";
+        case 17:
+            return "RT REP BATCH";
+        case 18:
+            return "RT TEXTURE";
+        case 19:
+            return "RT TMP_COL";
+        default:
+            break;
+    }
+    for (const KindKeys& k : CatalogueKinds())
+        if (k.kind == kind)
+            return CatalogueText(k.mode);
+    return "";
+}
+inline std::string PathKey(int kind) {
+    switch (kind) {
+        case 0:
+            return CatalogueText(40);
+        case 15:
+            return "RN XML";
+        case 17:
+            return "RN REP BATCH";
+        case 18:
+            return "RN TEXTURE";
+        case 19:
+            return "RN TMP_COL";
+        default:
+            break;
+    }
+    for (const KindKeys& k : CatalogueKinds())
+        if (k.kind == kind)
+            return CatalogueText(k.path);
+    return "";
+}
+inline std::string SubFolder(int kind) {
+    for (const KindKeys& k : CatalogueKinds())
+        if (k.kind == kind)
+            return CatalogueText(k.sub);
+    return "";
+}
+
+// The body of one user chapter, built line by line.
+class UserChapter {
+  public:
+    explicit UserChapter(const std::string& name) { Line(CatalogueText(1), name); }
+    UserChapter& Line(const std::string& key, const std::string& value) {
+        m_body += key + " = " + value + "\n";
+        return *this;
+    }
+    UserChapter& Current() { return Line(CatalogueText(41), "1"); }
+    UserChapter& Folder(int kind, int mode, const std::string& path) {
+        Line(ModeKey(kind), std::to_string(mode));
+        return Line(PathKey(kind), path);
+    }
+    const std::string& Body() const { return m_body; }
+
+  private:
+    std::string m_body;
+};
+
+// A whole users file: header, version chapter, optional company chapter and
+// one element chapter per user (plus any extra chapter text given).
+inline std::string UsersFile(const std::vector<UserChapter>& users,
+                             const std::string& version = "0.2", bool company = true,
+                             const std::string& extra = "") {
+    std::string text =
+        "[[Liste utilisateurs]]\n\n[Version]\nVersion ft = 0.2\nVersion = " + version + "\n\n";
+    if (company)
+        text += "[Societe]\nNom societe = Quarrow Labs\nVille societe = Lyon\n\n";
+    text += extra;
+    for (const UserChapter& user : users) text += "[element utilisateur]\n" + user.Body() + "\n";
+    return text;
+}
+
+// A folder of the test's temporary folder in the system's folder form.
+inline CString FolderForm(const std::filesystem::path& path) {
+    CString text(path.string());
+    return KvFileSystem::NormalizeFolder(text);
+}
+
+// Points g_users at a list for the test's lifetime.
+class UsersListScope {
+  public:
+    explicit UsersListScope(ListeUsers* list) : m_previous(g_users) { g_users = list; }
+    ~UsersListScope() { g_users = m_previous; }
+    UsersListScope(const UsersListScope&) = delete;
+    UsersListScope& operator=(const UsersListScope&) = delete;
+
+  private:
+    ListeUsers* m_previous;
+};
+
+// Sets an environment variable for the test's lifetime.
+class EnvScope {
+  public:
+    EnvScope(std::string name, const std::string& value) : m_name(std::move(name)) {
+        platform::SetEnv(m_name, value);
+    }
+    ~EnvScope() { platform::UnsetEnv(m_name); }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+
+  private:
+    std::string m_name;
+};
+
+}  // namespace users_test
