@@ -21,6 +21,11 @@ namespace platform {
 
 std::FILE* OpenStream(std::string_view windowsPath, const char* mode);
 
+// The same open with a wide (UTF-16) path and mode: _wfopen on Win32, so a
+// name outside the ANSI code page can be opened there. On Linux the path and
+// mode are converted to the ANSI code page and opened as by OpenStream.
+std::FILE* OpenStreamWide(std::u16string_view windowsPath, std::u16string_view mode);
+
 // Parsed form of an fopen mode string, shared by the host implementations.
 struct StreamMode {
     bool valid = false;
