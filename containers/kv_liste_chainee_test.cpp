@@ -1,0 +1,157 @@
+#include "containers/kv_liste_chainee.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "containers/kv_liste_tab.h"
+#include "containers/kv_tab.h"
+#include "containers/kv_test_support.h"
+
+namespace {
+
+template <typename List>
+std::vector<int> Walk(const List& list) {
+    std::vector<int> seen;
+    for (const auto& e : list) {
+        seen.push_back(e);
+    }
+    return seen;
+}
+
+template <typename List>
+class LinkedList : public ::testing::Test {};
+using LinkedLists = ::testing::Types<KvListeS<int>, KvListeD<int>, KvListeDEvolue<int>>;
+TYPED_TEST_SUITE(LinkedList, LinkedLists);
+
+TYPED_TEST(LinkedList, KeepsInsertionOrderAndElementAddresses) {
+    TypeParam list;
+    std::vector<int*> places;
+    for (int v = 0; v < 7; ++v) {
+        int* p = list.NewElement();
+        EXPECT_EQ(*p, 0);
+        *p = v * 10;
+        places.push_back(p);
+    }
+    EXPECT_EQ(list.GetCount(), 7u);
+    EXPECT_EQ(list.GetSize(), 7u);
+    EXPECT_EQ(Walk(list), (std::vector<int>{0, 10, 20, 30, 40, 50, 60}));
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(list.GetAt(i), places[static_cast<std::size_t>(i)]) << i;
+    }
+    EXPECT_EQ(list.GetLast(), places.back());
+
+    std::vector<int> visited;
+    list.ForEach([&](const int& e) { visited.push_back(e); });
+    EXPECT_EQ(visited, Walk(list));
+}
+
+TYPED_TEST(LinkedList, GivesNullOutsideTheElements) {
+    TypeParam list;
+    EXPECT_EQ(list.GetAt(0), nullptr);
+    EXPECT_EQ(list.GetLast(), nullptr);
+    *list.NewElement() = 1;
+    *list.NewElement() = 2;
+    EXPECT_EQ(list.GetAt(2), nullptr);
+    EXPECT_EQ(list.GetAt(1000), nullptr);
+    EXPECT_EQ(list.GetAt(-1), nullptr);
+    EXPECT_EQ(list.GetAt(INT_MIN), nullptr);
+    EXPECT_EQ(list.GetCount(), 2u);
+}
+
+TYPED_TEST(LinkedList, FillAssignsEveryElement) {
+    TypeParam list;
+    for (int v : {1, 2, 3}) {
+        *list.NewElement() = v;
+    }
+    list.Fill(8);
+    EXPECT_EQ(Walk(list), (std::vector<int>{8, 8, 8}));
+    *list.GetAt(1) = 5;
+    list.Fill(*list.GetAt(1));  // from one of its own elements
+    EXPECT_EQ(Walk(list), (std::vector<int>{5, 5, 5}));
+}
+
+TYPED_TEST(LinkedList, CopiesAreDeepAndCopyFromTakesAnyVariant) {
+    TypeParam list;
+    for (int v : {4, 5, 6}) {
+        *list.NewElement() = v;
+    }
+    TypeParam copy(list);
+    *copy.GetAt(0) = 40;
+    EXPECT_EQ(Walk(list), (std::vector<int>{4, 5, 6}));
+    EXPECT_EQ(Walk(copy), (std::vector<int>{40, 5, 6}));
+    copy = list;
+    EXPECT_EQ(Walk(copy), (std::vector<int>{4, 5, 6}));
+
+    KvListeTabFixe<int> blocks(2);
+    for (int v : {7, 8, 9}) {
+        *blocks.NewElement() = v;
+    }
+    KvListe<int>& target = list;
+    target.CopyFrom(blocks);
+    EXPECT_EQ(Walk(list), (std::vector<int>{7, 8, 9}));
+    target.CopyFrom(target);
+    EXPECT_EQ(Walk(list), (std::vector<int>{7, 8, 9}));
+
+    KvTab<int> table(5, 0);
+    *table.NewElement() = 1;
+    target.CopyFrom(table);
+    EXPECT_EQ(Walk(list), (std::vector<int>{1}));
+}
+
+TYPED_TEST(LinkedList, WorksThroughTheUntypedInterface) {
+    TypeParam list;
+    KvListeVoid& any = list;
+    EXPECT_EQ(any.ElementSize(), sizeof(int));
+    *static_cast<int*>(any.AddNew()) = 3;
+    *static_cast<int*>(any.AddNew()) = 4;
+    EXPECT_EQ(*static_cast<int*>(any.At(1)), 4);
+    EXPECT_EQ(any.At(2), nullptr);
+    any.RemoveAll();
+    EXPECT_EQ(list.GetCount(), 0u);
+    EXPECT_EQ(list.GetLast(), nullptr);
+    *list.NewElement() = 9;  // usable again after RemoveAll
+    EXPECT_EQ(Walk(list), (std::vector<int>{9}));
+}
+
+TEST(LinkedListLifetime, RemoveAllAndDestructionDestroyEveryElement) {
+    Counted::live = 0;
+    {
+        KvListeS<Counted> single;
+        KvListeDEvolue<Counted> doubly;
+        for (int i = 0; i < 50; ++i) {
+            single.NewElement();
+            doubly.NewElement();
+        }
+        EXPECT_EQ(Counted::live, 100);
+        single.Reset();
+        EXPECT_EQ(Counted::live, 50);
+        KvListeVoid* owner = new KvListeD<KvListeS<Counted>>();
+        auto* inner = static_cast<KvListeS<Counted>*>(owner->AddNew());
+        inner->NewElement();
+        inner->NewElement();
+        EXPECT_EQ(Counted::live, 52);
+        delete owner;  // through the base: the whole tree goes
+        EXPECT_EQ(Counted::live, 50);
+    }
+    EXPECT_EQ(Counted::live, 0);
+}
+
+TEST(KvListeD, ReachesEveryIndexFromEitherEnd) {
+    KvListeD<std::string> list;
+    for (int i = 0; i < 11; ++i) {
+        *list.NewElement() = std::to_string(i);
+    }
+    for (int i = 0; i < 11; ++i) {
+        EXPECT_EQ(*list.GetAt(i), std::to_string(i));
+    }
+    std::vector<std::string> backwards;
+    list.ForEachBackwards([&](const std::string& s) { backwards.push_back(s); });
+    ASSERT_EQ(backwards.size(), 11u);
+    EXPECT_EQ(backwards.front(), "10");
+    EXPECT_EQ(backwards.back(), "0");
+}
+
+}  // namespace

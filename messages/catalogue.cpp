@@ -1,0 +1,395 @@
+#include "messages/catalogue.h"
+
+#include <cstring>
+#include <unordered_map>
+
+#include "messages/paths.h"
+#include "platform/codepage.h"
+#include "platform/file_stream.h"
+
+CMessage g_userMessages;
+CMessage g_systemMessages;
+
+namespace {
+
+constexpr std::uint32_t kLanguageBlockSize = 10;
+constexpr std::uint32_t kSystemLanguageBlockSize = 1;
+constexpr std::uint32_t kPendingBlockSize = 1000;
+
+bool IsScanSpace(char16_t ch) {
+    return ch == u' ' || ch == u'\t' || ch == u'\n' || ch == u'\v' || ch == u'\f' || ch == u'\r';
+}
+
+// The header scan forms of a message line, tried in this order:
+//   "[ %d %d %d %d", "[%d,%d,%d,%d", "[ %d %d", "[%d,%d".
+// Scanning follows the rules of the runtime's scanf: a blank of the form
+// matches any run of whitespace (also none), "%d" skips whitespace and takes
+// an optional sign and at least one digit, "," must be the very next
+// character. Returns how many numbers were converted before the first
+// mismatch; the header never includes the "]".
+int ScanHeader(std::u16string_view header, bool commas, int wanted, std::int64_t* numbers) {
+    std::size_t pos = 1;  // past "["
+    const auto skipSpace = [&] {
+        while (pos < header.size() && IsScanSpace(header[pos])) ++pos;
+    };
+    for (int n = 0; n < wanted; ++n) {
+        if (n > 0 && commas) {
+            if (pos >= header.size() || header[pos] != u',')
+                return n;
+            ++pos;
+        }
+        skipSpace();
+        bool negative = false;
+        if (pos < header.size() && (header[pos] == u'+' || header[pos] == u'-')) {
+            negative = header[pos] == u'-';
+            ++pos;
+        }
+        std::size_t digits = 0;
+        std::int64_t value = 0;
+        while (pos < header.size() && header[pos] >= u'0' && header[pos] <= u'9') {
+            // Saturate: anything this large is refused by the caller anyway.
+            if (value <= CMessage::kMaxKeyNumber)
+                value = value * 10 + (header[pos] - u'0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0)
+            return n;
+        numbers[n] = negative ? -value : value;
+    }
+    return wanted;
+}
+
+// The sizes of every table level, kept while lines are read so that the
+// table can be built without searching the messages, and so that a line
+// that would take the table past kMaxPlaces can be refused as it comes.
+// Every level-1 place costs at least four places (itself, one level-2
+// place, one level-3 place, one string), every further level-2 place three,
+// and so on.
+class TableExtent {
+  public:
+    bool Admit(const CMessage::TYPE_MsgIndexe& m) {
+        const std::uint64_t key1 = m.k1;
+        const std::uint64_t key2 = (key1 << 16) | m.k2;
+        const std::uint64_t key3 = (key2 << 16) | m.k3;
+        const std::uint32_t old2 = Size(m_n2, key1);
+        const std::uint32_t old3 = Size(m_n3, key2);
+        const std::uint32_t old4 = Size(m_n4, key3);
+        std::uint64_t added = 0;
+        if (m.k1 >= m_n1)
+            added += (std::uint64_t{m.k1} + 1 - m_n1) * 4;
+        if (m.k2 >= old2)
+            added += (std::uint64_t{m.k2} + 1 - old2) * 3;
+        if (m.k3 >= old3)
+            added += (std::uint64_t{m.k3} + 1 - old3) * 2;
+        if (m.k4 >= old4)
+            added += std::uint64_t{m.k4} + 1 - old4;
+        if (m_places + added > CMessage::kMaxPlaces)
+            return false;
+        m_places += added;
+        if (m.k1 >= m_n1)
+            m_n1 = m.k1 + 1;
+        if (m.k2 >= old2)
+            m_n2[key1] = m.k2 + 1;
+        if (m.k3 >= old3)
+            m_n3[key2] = m.k3 + 1;
+        if (m.k4 >= old4)
+            m_n4[key3] = m.k4 + 1;
+        return true;
+    }
+
+    // Sizes of the tables; a prefix no message uses has one place.
+    std::uint32_t Size1() const { return m_n1 == 0 ? 1 : m_n1; }
+    std::uint32_t Size2(std::uint32_t i) const { return Size(m_n2, i); }
+    std::uint32_t Size3(std::uint32_t i, std::uint32_t j) const {
+        return Size(m_n3, (std::uint64_t{i} << 16) | j);
+    }
+    std::uint32_t Size4(std::uint32_t i, std::uint32_t j, std::uint32_t k) const {
+        return Size(m_n4, (((std::uint64_t{i} << 16) | j) << 16) | k);
+    }
+
+  private:
+    using SizeMap = std::unordered_map<std::uint64_t, std::uint32_t>;
+    static std::uint32_t Size(const SizeMap& map, std::uint64_t key) {
+        const auto found = map.find(key);
+        return found == map.end() ? 1 : found->second;
+    }
+
+    std::uint32_t m_n1 = 0;  // largest k1 + 1, 0 while there is no message
+    SizeMap m_n2, m_n3, m_n4;
+    std::uint64_t m_places = 0;
+};
+
+// Answers whether a catalogue file is UTF-16: its first byte is 0xFF. The
+// file is opened plainly, without looking for shortcuts; a file that does not
+// open or is empty is not Unicode.
+bool IsUnicodeFile(const CString& path) {
+    std::FILE* stream = platform::OpenStream(path.str(), "r");
+    if (stream == nullptr)
+        return false;
+    const int first = std::fgetc(stream);
+    std::fclose(stream);
+    return first == 0xFF;
+}
+
+void StripLineEnd(std::string& line) {
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
+}
+
+}  // namespace
+
+CMessage::CMessage() = default;
+CMessage::~CMessage() = default;
+
+bool CMessage::LoadSystemCatalogue(const CString& path) {
+    m_languages = std::make_unique<KvListeTabFixe<TYPE_Langue>>(kSystemLanguageBlockSize);
+    TYPE_Langue* language = m_languages->NewElement();
+    language->id = 0;
+    language->name = "Systeme";
+    language->file = path;
+    m_texts.reset();
+    LoadLanguage(0);
+    return m_texts != nullptr;
+}
+
+bool CMessage::LoadLanguageList(const CString& listPath) {
+    m_fallback = "Unknown message";
+    m_languages = std::make_unique<KvListeTabFixe<TYPE_Langue>>(kLanguageBlockSize);
+    m_texts.reset();
+
+    std::FILE* stream = OpenFileLinked(listPath, "r");
+    if (stream == nullptr)
+        return false;
+
+    // The catalogue files lie beside the list. A list path without any
+    // separator names a list in the current folder, so its files are taken
+    // from there too (bare names, not "\name", which would mean the root).
+    const std::string& list = listPath.str();
+    const std::size_t separator = list.find_last_of("\\/");
+    const std::string folder =
+        separator == std::string::npos ? std::string() : list.substr(0, separator) + "\\";
+
+    char buffer[kLanguageLineBufferSize];
+    std::int32_t lineNumber = 0;
+    while (std::fgets(buffer, sizeof buffer, stream) != nullptr) {
+        std::string line(buffer, std::strlen(buffer));
+        TYPE_Langue* language = m_languages->NewElement();
+        if (language == nullptr)
+            break;  // beyond the list's own limit of places
+        language->id = lineNumber++;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            // Still a language, so that the positions follow the lines, but
+            // one without a file: selecting it loads nothing.
+            StripLineEnd(line);
+            language->name = line;
+            continue;
+        }
+        language->name = line.substr(0, equals);
+        // The file name ends at the first control byte. Bytes from 0x80 up
+        // are letters of the code page ("Fran\xE7ais.txt") and stay.
+        std::size_t end = equals + 1;
+        while (end < line.size() && static_cast<unsigned char>(line[end]) >= 0x20) ++end;
+        language->file = folder + line.substr(equals + 1, end - equals - 1);
+    }
+    std::fclose(stream);
+    return true;
+}
+
+bool CMessage::SelectLanguage(const CString& name) {
+    if (m_languages == nullptr)
+        return false;
+    const std::uint32_t count = m_languages->GetCount();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (m_languages->GetAt(static_cast<int>(i))->name.str() == name.str())
+            return LoadLanguage(static_cast<int>(i));
+    }
+    return false;
+}
+
+bool CMessage::LoadLanguage(int index) {
+    m_currentLanguage = index;
+    m_texts.reset();
+    // The list grows when it is indexed past its end; an index outside it
+    // (a negative one would be a huge unsigned index) loads nothing instead.
+    if (m_languages == nullptr || index < 0 ||
+        static_cast<std::uint32_t>(index) >= m_languages->GetCount())
+        return false;
+    const CString file = m_languages->GetAt(index)->file;
+    if (file.IsEmpty())
+        return false;
+
+    const bool unicode = IsUnicodeFile(ResolveLinkedPath(file));
+    std::FILE* stream = OpenFileWide(file, unicode ? "rb" : "r");
+    if (stream == nullptr)
+        return false;
+
+    m_pending = std::make_unique<KvListeTabFixe<TYPE_MsgIndexe>>(kPendingBlockSize);
+    TableExtent extent;
+    std::uint32_t count = 0;
+    std::u16string line;
+    TYPE_MsgIndexe message;
+    bool first = true;
+    while (ReadCatalogueLine(stream, unicode, first, line)) {
+        first = false;
+        if (!ParseMessageLine(line, message) || !extent.Admit(message))
+            continue;
+        // The list refuses places beyond its own limit (16 Mi lines).
+        TYPE_MsgIndexe* stored = m_pending->GetAt(static_cast<int>(count));
+        if (stored == nullptr)
+            break;
+        ++count;
+        stored->k1 = message.k1;
+        stored->k2 = message.k2;
+        stored->k3 = message.k3;
+        stored->k4 = message.k4;
+        stored->text.str().swap(message.text.str());
+    }
+    std::fclose(stream);
+
+    // Every table is exactly as long as the largest number used under its
+    // prefix plus one, and never grows afterwards.
+    auto texts = std::make_unique<TextTable>();
+    const std::uint32_t n1 = extent.Size1();
+    texts->Allocate(n1);
+    for (std::uint32_t i = 0; i < n1; ++i) {
+        auto* level2 = texts->GetAt(i);
+        const std::uint32_t n2 = extent.Size2(i);
+        level2->Allocate(n2);
+        for (std::uint32_t j = 0; j < n2; ++j) {
+            auto* level3 = level2->GetAt(j);
+            const std::uint32_t n3 = extent.Size3(i, j);
+            level3->Allocate(n3);
+            for (std::uint32_t k = 0; k < n3; ++k)
+                level3->GetAt(k)->Allocate(extent.Size4(i, j, k));
+        }
+    }
+    // In file order, so that the last line of a key wins.
+    for (std::uint32_t n = 0; n < count; ++n) {
+        TYPE_MsgIndexe* m = m_pending->GetAt(static_cast<int>(n));
+        CString* place = GetTextPlace(*texts, static_cast<int>(m->k1), static_cast<int>(m->k2),
+                                      static_cast<int>(m->k3), static_cast<int>(m->k4));
+        place->str().swap(m->text.str());
+    }
+    m_texts = std::move(texts);
+    m_pending.reset();
+    return true;
+}
+
+CString CMessage::GetMessage(std::uint32_t k1, std::uint32_t k2, std::uint32_t k3,
+                             std::uint32_t k4) {
+    if (m_texts == nullptr || k1 > kMaxKeyNumber || k2 > kMaxKeyNumber || k3 > kMaxKeyNumber ||
+        k4 > kMaxKeyNumber)
+        return m_fallback;
+    // The tables never grow (increment 0), so a key beyond them has no place.
+    CString* text = GetTextPlace(*m_texts, static_cast<int>(k1), static_cast<int>(k2),
+                                 static_cast<int>(k3), static_cast<int>(k4));
+    if (text == nullptr)
+        return m_fallback;
+    // The quotes go from the stored text itself, which is how a text keeps
+    // the blanks inside its quotes and why a doubly quoted text loses one
+    // pair per lookup.
+    std::string& s = text->str();
+    if (!s.empty() && s.front() == '"')
+        s.erase(0, 1);
+    if (!s.empty() && s.back() == '"')
+        s.pop_back();
+    return s.empty() ? m_fallback : *text;
+}
+
+bool CMessage::ReadCatalogueLine(std::FILE* stream, bool unicode, bool first,
+                                 std::u16string& line) {
+    line.clear();
+    if (!unicode) {
+        char buffer[kLineBufferSize];
+        if (std::fgets(buffer, sizeof buffer, stream) == nullptr)
+            return false;
+        int length = 0;
+        while (length < kLineKept && buffer[length] != '\0') ++length;
+        const bool zeroFound = length < kLineKept;
+        if (zeroFound && length > 0 && buffer[length - 1] == '\n')
+            --length;
+        line.resize(static_cast<std::size_t>(length));
+        for (int i = 0; i < length; ++i)
+            line[static_cast<std::size_t>(i)] =
+                static_cast<char16_t>(static_cast<unsigned char>(buffer[i]));
+        return true;
+    }
+
+    if (first && (std::fgetc(stream) == EOF || std::fgetc(stream) == EOF))
+        return false;
+    int low = std::fgetc(stream);
+    if (low == EOF)
+        return false;
+    // Cut like a single-byte line: at most kLineBufferSize - 1 units per line
+    // (the rest goes on as the next line), of which the first kLineKept are
+    // kept, so both encodings give the same messages.
+    char16_t kept[kLineKept];
+    int read = 0;
+    for (;;) {
+        const int high = std::fgetc(stream);
+        if (high == EOF)
+            break;
+        const auto unit = static_cast<char16_t>(high * 256 + low);
+        if (unit == u'\n' || unit == u'\r')
+            break;
+        if (read < kLineKept)
+            kept[read] = unit;
+        if (++read == kLineBufferSize - 1)
+            break;
+        low = std::fgetc(stream);
+        if (low == EOF)
+            break;
+    }
+    line.assign(kept, static_cast<std::size_t>(read < kLineKept ? read : kLineKept));
+    return true;
+}
+
+bool CMessage::ParseMessageLine(std::u16string_view line, TYPE_MsgIndexe& message) {
+    // The line is a zero-terminated buffer in the reader, so a U+0000 ends it.
+    line = line.substr(0, line.find(u'\0'));
+    if (line.empty() || line.front() != u'[')
+        return false;
+    // A "[" without any "]" has no text; it is not a message.
+    const std::size_t close = line.find(u']');
+    if (close == std::u16string_view::npos)
+        return false;
+    const std::u16string_view header = line.substr(0, close);
+
+    std::int64_t numbers[4] = {0, 0, 0, 0};
+    if (ScanHeader(header, false, 4, numbers) != 4 && ScanHeader(header, true, 4, numbers) != 4) {
+        if (ScanHeader(header, false, 2, numbers) != 2 && ScanHeader(header, true, 2, numbers) != 2)
+            return false;
+        numbers[2] = numbers[3] = 0;
+    }
+    for (const std::int64_t number : numbers) {
+        if (number < 0 || number > kMaxKeyNumber)
+            return false;
+    }
+
+    const std::u16string_view raw = line.substr(close + 1);
+    std::size_t begin = 0;
+    while (begin < raw.size() && (raw[begin] == u' ' || raw[begin] == u'\t')) ++begin;
+    std::size_t end = raw.size();
+    while (end > begin && (raw[end - 1] == u'\t' || raw[end - 1] == u'\n' || raw[end - 1] == u'\r'))
+        --end;
+    std::u16string text(end - begin, u'\0');
+    std::size_t length = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (raw[i] == u'\\' && i + 1 < end && raw[i + 1] == u't') {
+            text[length++] = u'\t';
+            ++i;
+        } else {
+            text[length++] = raw[i];
+        }
+    }
+    text.resize(length);
+
+    message.k1 = static_cast<std::uint32_t>(numbers[0]);
+    message.k2 = static_cast<std::uint32_t>(numbers[1]);
+    message.k3 = static_cast<std::uint32_t>(numbers[2]);
+    message.k4 = static_cast<std::uint32_t>(numbers[3]);
+    message.text = platform::WideToAnsi(text);
+    return true;
+}

@@ -1,0 +1,128 @@
+// Message catalogues: every text the launcher shows to people is looked up by
+// a numeric key in a catalogue file delivered with the installation.
+//
+// A catalogue file holds one message per line, "[k1,k2,k3,k4] text" (or with
+// blanks between the numbers, or two numbers only), single-byte in the ANSI
+// code page or UTF-16LE with its byte-order mark. CMessage reads the file once
+// into a flat list, then builds a dense four-level table so that a lookup is
+// four index steps. Two catalogues live for the whole run: the system
+// catalogue (one file, two-number keys, empty fallback) and the user
+// catalogue (a language list naming one file per language, four-number keys,
+// fallback "Unknown message").
+//
+// Texts are returned as they are: callers concatenate them or pass them as
+// arguments of their own formats, never as formats, so "%" in a text is safe.
+//
+// Note for Win32 code: <windows.h> defines GetMessage as a macro; this header
+// is for portable code, which never includes it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "containers/cstring.h"
+#include "containers/kv_liste_tab.h"
+#include "messages/nested_tables.h"
+
+class CMessage {
+  public:
+    // One language of a language list.
+    struct TYPE_Langue {
+        std::int32_t id = 0;  // 0-based line of the language list
+        CString name;         // compared byte for byte by SelectLanguage
+        CString file;         // full path of the language's catalogue file
+    };
+
+    // One message line as read, before it is stored by key.
+    struct TYPE_MsgIndexe {
+        std::uint32_t k1 = 0;
+        std::uint32_t k2 = 0;
+        std::uint32_t k3 = 0;
+        std::uint32_t k4 = 0;
+        CString text;  // ANSI code page
+    };
+
+    // Texts by key: [k1][k2][k3][k4].
+    using TextTable = KvStringTab4;
+
+    // A key number above this makes its line ignored: the tables are dense,
+    // so one line "[4000000000,0,0,0]" would otherwise ask for billions of
+    // places. Real catalogues use numbers below a few hundred.
+    static constexpr std::uint32_t kMaxKeyNumber = 65535;
+    // Places (table elements at all four levels) a catalogue may occupy: about
+    // a million, some 40 MB. Even with numbers within the limit above, every
+    // line can add a run of places at three levels, so a long hostile file
+    // could still multiply its own size many thousand times; a line that
+    // would take the table past this budget is ignored. A catalogue of 20,000
+    // dense messages takes some 25,000 places.
+    static constexpr std::uint64_t kMaxPlaces = std::uint64_t{1} << 20;
+    // Buffers of the line reader: a line is read 2047 characters at a time
+    // (longer lines continue as the next line, as text-mode reading with a
+    // 2048-byte buffer does) and only the first 1024 characters of each piece
+    // are kept. UTF-16 lines are cut the same way, so that both encodings give
+    // the same messages.
+    static constexpr int kLineBufferSize = 2048;
+    static constexpr int kLineKept = 1024;
+    // Language list lines are read with a 2000-byte buffer.
+    static constexpr int kLanguageLineBufferSize = 2000;
+
+    CMessage();
+    ~CMessage();
+    CMessage(const CMessage&) = delete;
+    CMessage& operator=(const CMessage&) = delete;
+
+    // Loads one catalogue file as the single language "Systeme"; true when the
+    // file was opened (an empty file counts as loaded).
+    bool LoadSystemCatalogue(const CString& path);
+    // Reads a language list (one "name=file" per line, files relative to the
+    // list's folder). True when the list opens, even if empty; loads nothing.
+    // The fallback becomes "Unknown message".
+    bool LoadLanguageList(const CString& listPath);
+    // Loads the first language whose name equals `name` exactly; false and no
+    // change when there is none.
+    bool SelectLanguage(const CString& name);
+    // Replaces the texts by those of the language at `index`; false (and no
+    // texts) when the index is outside the list, the file name is empty or
+    // the file does not open.
+    bool LoadLanguage(int index);
+
+    // The text of a message, or the fallback when it is missing or empty. A
+    // text that starts or ends with a double quote loses that quote, in the
+    // stored entry too, so each lookup of a doubly quoted text peels one pair.
+    CString GetMessage(std::uint32_t k1, std::uint32_t k2, std::uint32_t k3, std::uint32_t k4);
+    CString GetMessage(std::uint32_t k1, std::uint32_t k2) { return GetMessage(k1, k2, 0, 0); }
+
+    const CString& GetFallback() const { return m_fallback; }
+    int GetCurrentLanguage() const { return m_currentLanguage; }
+    // The language list (null before any load); read-only view for callers.
+    const KvListeTabFixe<TYPE_Langue>* GetLanguages() const { return m_languages.get(); }
+    // The loaded table (null when no catalogue file is loaded).
+    const TextTable* GetTexts() const { return m_texts.get(); }
+
+    // Reads one line of a catalogue stream into `line`; false at the end of
+    // the file. `unicode`: UTF-16LE units, a line ending at U+000A or U+000D
+    // (so CR LF gives an extra empty line); `first` skips the two bytes of the
+    // byte-order mark. Otherwise single-byte text, each byte taken as the
+    // character of the same code, the final line feed removed.
+    static bool ReadCatalogueLine(std::FILE* stream, bool unicode, bool first,
+                                  std::u16string& line);
+    // Turns one line into a message; false for every line that is not one
+    // (no "[" first, no "]", a header no form accepts, a number below zero or
+    // above kMaxKeyNumber).
+    static bool ParseMessageLine(std::u16string_view line, TYPE_MsgIndexe& message);
+
+  private:
+    CString m_fallback;
+    std::int32_t m_currentLanguage = 0;
+    std::unique_ptr<KvListeTabFixe<TYPE_Langue>> m_languages;
+    std::unique_ptr<TextTable> m_texts;
+    // Exists only while a catalogue file is being loaded.
+    std::unique_ptr<KvListeTabFixe<TYPE_MsgIndexe>> m_pending;
+};
+
+// The two catalogues of the program, alive from static initialisation to exit.
+extern CMessage g_userMessages;    // language list from "FILEMSGU_TORVANE"
+extern CMessage g_systemMessages;  // one file from "FILEMSGSYS"

@@ -1,0 +1,315 @@
+#include "messages/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/file_stream.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+enum class Encoding { kSingleByte, kSingleByteCrLf, kUtf16, kUtf16CrLf };
+
+// Catalogue bytes for `text` (characters 0 to 255 only for single-byte).
+std::string Encode(const std::u16string& text, Encoding encoding) {
+    const bool crlf = encoding == Encoding::kSingleByteCrLf || encoding == Encoding::kUtf16CrLf;
+    std::u16string lines;
+    for (const char16_t ch : text) {
+        if (ch == u'\n' && crlf)
+            lines += u'\r';
+        lines += ch;
+    }
+    std::string bytes;
+    if (encoding == Encoding::kSingleByte || encoding == Encoding::kSingleByteCrLf) {
+        for (const char16_t ch : lines) bytes += static_cast<char>(ch);
+        return bytes;
+    }
+    bytes = "\xFF\xFE";
+    for (const char16_t ch : lines) {
+        bytes += static_cast<char>(ch & 0xFF);
+        bytes += static_cast<char>(ch >> 8);
+    }
+    return bytes;
+}
+
+class CatalogueEncodings : public testing::TestWithParam<Encoding> {
+  protected:
+    // Loads `text` as a system catalogue in the encoding under test.
+    bool Load(CMessage& catalogue, const std::u16string& text) {
+        testsupport::WriteBytes(m_dir.File("msg.txt"), Encode(text, GetParam()));
+        return catalogue.LoadSystemCatalogue(m_dir.File("msg.txt"));
+    }
+    testsupport::TempDir m_dir;
+};
+
+INSTANTIATE_TEST_SUITE_P(AllEncodings, CatalogueEncodings,
+                         testing::Values(Encoding::kSingleByte, Encoding::kSingleByteCrLf,
+                                         Encoding::kUtf16, Encoding::kUtf16CrLf));
+
+TEST_P(CatalogueEncodings, HeaderFormsTextRulesAndDuplicatesGiveTheSameMessages) {
+    CMessage catalogue;
+    ASSERT_TRUE(Load(catalogue,
+                     u"; comment line\n"
+                     u"\n"
+                     u"[20,0,0,9]  abc\t\n"
+                     u"[ 20 0 0 1 ]first\n"
+                     u"[20, 0, 0, 1] second \t\r\n"
+                     u"[1 5] two numbers\n"
+                     u"[1 2 3] only two taken\n"
+                     u"[1,6,7] comma pair\n"
+                     u"[+3,-0,0,1] signs\n"
+                     u"[20;0;0;2] refused\n"
+                     u"[3 ,4] refused\n"
+                     u" [3,5] refused\n"
+                     u"[4,1]a\\tb\\\\t\\x\n"
+                     u"[4,2]\t \\tlead\n"
+                     u"[4,3]Soci\u00E9t\u00E9 100%\n"
+                     u"[4,4]x]y\n"
+                     u"[4,5]\n"
+                     u"[4,6]ab\0cd\n"s));
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 9), "abc");
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 1), "second ");  // last line wins
+    EXPECT_EQ(catalogue.GetMessage(1, 5), "two numbers");
+    EXPECT_EQ(catalogue.GetMessage(1, 2), "only two taken");
+    EXPECT_EQ(catalogue.GetMessage(1, 6), "comma pair");
+    EXPECT_EQ(catalogue.GetMessage(3, 0, 0, 1), "signs");
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 2), "");
+    EXPECT_EQ(catalogue.GetMessage(3, 4), "");
+    EXPECT_EQ(catalogue.GetMessage(3, 5), "");
+    EXPECT_EQ(catalogue.GetMessage(4, 1), "a\tb\\\t\\x");
+    EXPECT_EQ(catalogue.GetMessage(4, 2), "\tlead");
+    EXPECT_EQ(catalogue.GetMessage(4, 3), "Soci\xE9t\xE9 100%");
+    EXPECT_EQ(catalogue.GetMessage(4, 4), "x]y");
+    EXPECT_EQ(catalogue.GetMessage(4, 5), "");  // an empty text reads as missing
+    EXPECT_EQ(catalogue.GetMessage(4, 6), "ab");
+}
+
+TEST_P(CatalogueEncodings, LastLineWithoutLineEndKeepsItsLastCharacter) {
+    CMessage catalogue;
+    ASSERT_TRUE(Load(catalogue, u"[1,1] one\n[1,2] last"));
+    EXPECT_EQ(catalogue.GetMessage(1, 1), "one");
+    EXPECT_EQ(catalogue.GetMessage(1, 2), "last");
+}
+
+TEST_P(CatalogueEncodings, OverlongLinesAreCutAndReadingGoesOn) {
+    // Pieces of 2047 characters, of which the first 1024 are kept: the text
+    // keeps 1024 - 6 characters, the rest of the line is ignored (it does
+    // not start with "["), the next message is intact.
+    std::u16string text = u"[1,1] " + std::u16string(5000, u'a') + u"\n[1,2] ok\n";
+    // A continuation piece that starts with "[" is a message line of its own.
+    text += u"[1,3] " + std::u16string(2047 - 6, u'b') + u"[1,4] tail\n";
+    CMessage catalogue;
+    ASSERT_TRUE(Load(catalogue, text));
+    EXPECT_EQ(catalogue.GetMessage(1, 1), std::string(1018, 'a'));
+    EXPECT_EQ(catalogue.GetMessage(1, 2), "ok");
+    EXPECT_EQ(catalogue.GetMessage(1, 3), std::string(1018, 'b'));
+    EXPECT_EQ(catalogue.GetMessage(1, 4), "tail");
+}
+
+TEST(Catalogue, QuotesAreStrippedFromTheStoredTextOnEachLookup) {
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("m.txt"),
+                            "[1,1] \"abc\"\n"
+                            "[1,2] \" padded \"\n"
+                            "[1,3] \"\"twice\"\"\n"
+                            "[1,4] \"\n"
+                            "[1,5] \"\"\n"
+                            "[1,6] half\"\n");
+    CMessage catalogue;
+    ASSERT_TRUE(catalogue.LoadSystemCatalogue(dir.File("m.txt")));
+    EXPECT_EQ(catalogue.GetMessage(1, 1), "abc");
+    EXPECT_EQ(catalogue.GetMessage(1, 2), " padded ");
+    EXPECT_EQ(catalogue.GetMessage(1, 2), " padded ");
+    EXPECT_EQ(catalogue.GetMessage(1, 3), "\"twice\"");
+    EXPECT_EQ(catalogue.GetMessage(1, 3), "twice");
+    EXPECT_EQ(catalogue.GetMessage(1, 3), "twice");
+    EXPECT_EQ(catalogue.GetMessage(1, 4), "");
+    EXPECT_EQ(catalogue.GetMessage(1, 5), "");
+    EXPECT_EQ(catalogue.GetMessage(1, 6), "half");
+}
+
+TEST(Catalogue, SparseKeysGetDenseTablesAndFallBackAtEveryLevel) {
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("m.txt"), "[2,0,0,5] five\n[2,1,0,0] other\n");
+    CMessage catalogue;
+    ASSERT_TRUE(catalogue.LoadSystemCatalogue(dir.File("m.txt")));
+    const CMessage::TextTable* texts = catalogue.GetTexts();
+    ASSERT_NE(texts, nullptr);
+    // Three places at the top, each a complete table down to the strings.
+    EXPECT_EQ(texts->GetSize(), 3u);
+    EXPECT_EQ(texts->PlaceAt(0)->GetSize(), 1u);
+    EXPECT_EQ(texts->PlaceAt(0)->PlaceAt(0)->PlaceAt(0)->GetSize(), 1u);
+    EXPECT_EQ(texts->PlaceAt(2)->GetSize(), 2u);
+    EXPECT_EQ(texts->PlaceAt(2)->PlaceAt(0)->PlaceAt(0)->GetSize(), 6u);
+    EXPECT_EQ(texts->PlaceAt(2)->PlaceAt(1)->PlaceAt(0)->GetSize(), 1u);
+    EXPECT_EQ(texts->PlaceAt(3), nullptr);
+
+    EXPECT_EQ(catalogue.GetMessage(2, 0, 0, 5), "five");
+    EXPECT_EQ(catalogue.GetMessage(2, 1, 0, 0), "other");
+    EXPECT_EQ(catalogue.GetMessage(2, 0, 0, 0), "");  // an empty place
+    EXPECT_EQ(catalogue.GetMessage(2, 0, 0, 6), "");  // past the last k4
+    EXPECT_EQ(catalogue.GetMessage(2, 2, 0, 0), "");  // past the last k2
+    EXPECT_EQ(catalogue.GetMessage(2, 0, 1, 0), "");  // past the last k3
+    EXPECT_EQ(catalogue.GetMessage(3, 0, 0, 0), "");  // past the last k1
+    EXPECT_EQ(catalogue.GetMessage(0xFFFFFFFFu, 0), "");
+}
+
+TEST(Catalogue, EmptyMissingAndUnnamedFiles) {
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("empty.txt"), "");
+    testsupport::WriteBytes(dir.File("bom-only.txt"), "\xFF\xFE");
+    CMessage catalogue;
+    EXPECT_TRUE(catalogue.LoadSystemCatalogue(dir.File("empty.txt")));
+    EXPECT_EQ(catalogue.GetMessage(0, 0), "");
+    EXPECT_EQ(catalogue.GetMessage(1, 1), "");
+    EXPECT_TRUE(catalogue.LoadSystemCatalogue(dir.File("bom-only.txt")));
+    EXPECT_EQ(catalogue.GetMessage(0, 0), "");
+
+    EXPECT_FALSE(catalogue.LoadSystemCatalogue(dir.File("missing.txt")));
+    EXPECT_EQ(catalogue.GetTexts(), nullptr);
+    EXPECT_FALSE(catalogue.LoadSystemCatalogue(""));
+    EXPECT_EQ(catalogue.GetMessage(0, 0), "");
+    // Indexes outside the language list load nothing and do not extend it.
+    EXPECT_FALSE(catalogue.LoadLanguage(1));
+    EXPECT_FALSE(catalogue.LoadLanguage(-1));
+    EXPECT_EQ(catalogue.GetLanguages()->GetCount(), 1u);
+}
+
+TEST(Catalogue, HostileHeadersAreIgnoredWithoutSizingHugeTables) {
+    testsupport::TempDir dir;
+    std::string text =
+        "[4000000000,0,0,0] wraps\n"
+        "[0,-1,0,0] negative\n"
+        "[99999999999999999999999,1] overflow\n"
+        "[65536,0] above the limit\n"
+        "[1,1 no closing bracket\n"
+        "[]\n[\n[,] x\n";
+    // Each of these is allowed alone but adds some 200,000 places; together
+    // they would pass the budget, so the later ones are refused.
+    for (int i = 0; i < 20; ++i) text += "[0," + std::to_string(i) + ",65535,65535] wide\n";
+    text += "[1,1] still read\n";
+    testsupport::WriteBytes(dir.File("m.txt"), text);
+    CMessage catalogue;
+    ASSERT_TRUE(catalogue.LoadSystemCatalogue(dir.File("m.txt")));
+    EXPECT_EQ(catalogue.GetMessage(1, 1), "still read");
+    EXPECT_EQ(catalogue.GetMessage(0, 0, 65535, 65535), "wide");
+    EXPECT_EQ(catalogue.GetMessage(0, 19, 65535, 65535), "");
+    EXPECT_EQ(catalogue.GetMessage(0, 0xFFFFFFFFu, 0, 0), "");
+    EXPECT_EQ(catalogue.GetTexts()->GetSize(), 2u);
+
+    CMessage::TYPE_MsgIndexe message;
+    EXPECT_TRUE(CMessage::ParseMessageLine(u"[65535,65535,65535,65535] edge", message));
+    EXPECT_EQ(message.k4, 65535u);
+    EXPECT_FALSE(CMessage::ParseMessageLine(u"[65535,65535,65535,65536] edge", message));
+}
+
+TEST(LanguageList, NamesFilesAndLinesFollowTheListRules) {
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("lang.txt"),
+                            "A=x.txt\n"
+                            "B = y.txt\r\n"
+                            "C=z.txt\x01junk\n"
+                            "no equals sign\n"
+                            "\n"
+                            "D=E=f.txt\n"
+                            "F=Fran\xE7"
+                            "ais.txt\n"
+                            "G=last");
+    CMessage catalogue;
+    ASSERT_TRUE(catalogue.LoadLanguageList(dir.File("lang.txt")));
+    EXPECT_EQ(catalogue.GetFallback(), "Unknown message");
+    const std::string list = dir.File("lang.txt");
+    const std::string folder = list.substr(0, list.find_last_of("\\/")) + "\\";
+    auto& languages = const_cast<KvListeTabFixe<CMessage::TYPE_Langue>&>(*catalogue.GetLanguages());
+    ASSERT_EQ(languages.GetCount(), 8u);
+    const struct {
+        const char* name;
+        std::string file;
+    } expected[] = {{"A", folder + "x.txt"},
+                    {"B ", folder + " y.txt"},
+                    {"C", folder + "z.txt"},
+                    {"no equals sign", ""},
+                    {"", ""},
+                    {"D", folder + "E=f.txt"},
+                    {"F", folder + "Fran\xE7"
+                                   "ais.txt"},
+                    {"G", folder + "last"}};
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(languages.GetAt(i)->id, static_cast<std::int32_t>(i));
+        EXPECT_EQ(languages.GetAt(i)->name, expected[i].name);
+        EXPECT_EQ(languages.GetAt(i)->file, CString(expected[i].file));
+    }
+    // The list loads no catalogue.
+    EXPECT_EQ(catalogue.GetTexts(), nullptr);
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 9), "Unknown message");
+}
+
+TEST(LanguageList, SelectionLoadsTheNamedLanguageOnly) {
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("lang.txt"), "EN=en.txt\nFR = fr.txt\nXX=none.txt\n");
+    testsupport::WriteBytes(dir.File("en.txt"), "[20,0,0,9] Torvane Batch\n");
+    testsupport::WriteBytes(dir.File(" fr.txt"),
+                            Encode(u"[20,0,0,9] Lot\u00E9\n", Encoding::kUtf16));
+
+    CMessage catalogue;
+    ASSERT_TRUE(catalogue.LoadLanguageList(dir.File("lang.txt")));
+    EXPECT_FALSE(catalogue.SelectLanguage("DE"));
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 9), "Unknown message");
+
+    EXPECT_TRUE(catalogue.SelectLanguage("EN"));
+    EXPECT_EQ(catalogue.GetCurrentLanguage(), 0);
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 9), "Torvane Batch");
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 8), "Unknown message");
+    // Names compare exactly: case and the blank before "=" count, and a
+    // failed selection leaves the loaded language alone.
+    EXPECT_FALSE(catalogue.SelectLanguage("en"));
+    EXPECT_FALSE(catalogue.SelectLanguage("FR"));
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 9), "Torvane Batch");
+    EXPECT_TRUE(catalogue.SelectLanguage("FR "));
+    EXPECT_EQ(catalogue.GetCurrentLanguage(), 1);
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 9), "Lot\xE9");
+    // A listed language whose file is missing leaves no texts at all.
+    EXPECT_FALSE(catalogue.SelectLanguage("XX"));
+    EXPECT_EQ(catalogue.GetMessage(20, 0, 0, 9), "Unknown message");
+}
+
+TEST(LanguageList, MissingListLoadsNothing) {
+    testsupport::TempDir dir;
+    CMessage catalogue;
+    EXPECT_FALSE(catalogue.LoadLanguageList(dir.File("missing.txt")));
+    ASSERT_NE(catalogue.GetLanguages(), nullptr);
+    EXPECT_EQ(catalogue.GetLanguages()->GetCount(), 0u);
+    EXPECT_FALSE(catalogue.SelectLanguage(""));
+    EXPECT_EQ(catalogue.GetMessage(2, 1, 1, 0), "Unknown message");
+}
+
+TEST(ReadCatalogueLine, Utf16LinesEndAtEitherLineEndAndAnOddByteIsDropped) {
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("u.txt"), std::string("\xFF\xFE"
+                                                           "a\0\r\0\n\0b\0c",
+                                                           11));
+    std::FILE* stream = platform::OpenStream(dir.File("u.txt"), "rb");
+    ASSERT_NE(stream, nullptr);
+    std::u16string line;
+    ASSERT_TRUE(CMessage::ReadCatalogueLine(stream, true, true, line));
+    EXPECT_EQ(line, u"a");
+    ASSERT_TRUE(CMessage::ReadCatalogueLine(stream, true, false, line));
+    EXPECT_EQ(line, u"");
+    ASSERT_TRUE(CMessage::ReadCatalogueLine(stream, true, false, line));
+    EXPECT_EQ(line, u"b");  // the lone low byte of "c" makes no character
+    EXPECT_FALSE(CMessage::ReadCatalogueLine(stream, true, false, line));
+    std::fclose(stream);
+
+    // A file of one byte has not even its byte-order mark.
+    testsupport::WriteBytes(dir.File("short.txt"), "\xFF");
+    stream = platform::OpenStream(dir.File("short.txt"), "rb");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_FALSE(CMessage::ReadCatalogueLine(stream, true, true, line));
+    std::fclose(stream);
+}
+
+}  // namespace
