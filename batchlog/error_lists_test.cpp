@@ -1,0 +1,149 @@
+#include "batchlog/error_lists.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+// A chaptered file holding one error tree in its chapter "ERRORS".
+class ErrorFile : public KvFile {
+  public:
+    ErrorFile() : KvFile("Errors", "1.0") {}
+    int Exchange(KvFile& file) override {
+        file.Chapter("ERRORS");
+        result = m_tree.Exchange(file);
+        return 4;
+    }
+    KvListeErreurToutesMachines m_tree;
+    int result = -1;
+};
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    return text;
+}
+
+const std::vector<std::string> kHead = {"[[Errors]]", "[Version]", "Version ft = 0.2",
+                                        "Version = 1.0", "[ERRORS]"};
+
+std::vector<std::string> Messages(const KvListeErreurCanal& channel) {
+    std::vector<std::string> texts;
+    channel.ForEach([&](const CString& text) { texts.push_back(text.str()); });
+    return texts;
+}
+
+TEST(ErrorLists, EmptyTreeIsOnlyItsCountLine) {
+    TempDir dir;
+    ErrorFile file;
+    ASSERT_EQ(file.Save(dir.File("e.txt")), 0);
+    EXPECT_EQ(file.result, 4);
+    std::string text = ReadBytes(dir.File("e.txt"));
+    EXPECT_EQ(text.substr(text.find("[ERRORS]")), "[ERRORS]\r\n\r\nMachine list taille = 0\r\n");
+}
+
+TEST(ErrorLists, OneMessageGivesTheNestedChapters) {
+    TempDir dir;
+    ErrorFile file;
+    *file.m_tree.NewElement()->NewElement()->NewElement() = "Collision";
+    ASSERT_EQ(file.Save(dir.File("e.txt")), 0);
+    std::string text = ReadBytes(dir.File("e.txt"));
+    std::string expected =
+        Lines({"[ERRORS]", "", "Machine list taille = 1", "", "", "", "",
+               "[Machine list 0:nouvelle_section]", "", "Machine errors taille = 1", "", "", "", "",
+               "[Machine list 0:Machine errors 0:nouvelle_section]", "",
+               "Channel errors taille = 1", "Channel errors 0 = Collision"});
+    EXPECT_EQ(text.substr(text.find("[ERRORS]")), expected);
+}
+
+TEST(ErrorLists, ReadingFillsMissingPartsWithEmptyElements) {
+    TempDir dir;
+    std::string path = dir.File("e.txt");
+    std::vector<std::string> lines = kHead;
+    for (const char* line :
+         {"Machine list taille = 3", "[Machine list 0:nouvelle_section]",
+          "Machine errors taille = 1", "[Machine list 0:Machine errors 0:nouvelle_section]",
+          "Channel errors taille = 3", "Channel errors 0 = first", "Channel errors 2 = third",
+          // Machine 1 has no chapter; machine 2 a count that is not a number.
+          "[Machine list 2:nouvelle_section]", "Machine errors taille = x"})
+        lines.push_back(line);
+    WriteBytes(path, Lines(lines));
+
+    ErrorFile file;
+    ASSERT_EQ(file.Load(path), 0);
+    ASSERT_EQ(file.m_tree.GetCount(), 3u);
+    ASSERT_EQ(file.m_tree.GetAt(0)->GetCount(), 1u);
+    EXPECT_EQ(Messages(*file.m_tree.GetAt(0)->GetAt(0)),
+              (std::vector<std::string>{"first", "", "third"}));
+    EXPECT_EQ(file.m_tree.GetAt(1)->GetCount(), 0u);
+    EXPECT_EQ(file.m_tree.GetAt(2)->GetCount(), 0u);
+}
+
+TEST(ErrorLists, HugeCountsInDamagedFilesStayBounded) {
+    TempDir dir;
+    std::string path = dir.File("e.txt");
+    std::vector<std::string> lines = kHead;
+    // "-1" reads as the largest unsigned number; every machine claims as many
+    // channels, and the one real channel a channel count above the limit.
+    for (const char* line :
+         {"Machine list taille = -1", "[Machine list 0:nouvelle_section]",
+          "Machine errors taille = -1", "[Machine list 0:Machine errors 0:nouvelle_section]",
+          "Channel errors taille = 2000000", "Channel errors 0 = real",
+          "[Machine list 1:nouvelle_section]", "Machine errors taille = -1"})
+        lines.push_back(line);
+    WriteBytes(path, Lines(lines));
+
+    ErrorFile file;
+    ASSERT_EQ(file.Load(path), 0);
+    // A list of objects holds no more elements than the file has chapters.
+    ASSERT_GE(file.m_tree.GetCount(), 2u);
+    EXPECT_LE(file.m_tree.GetCount(), 8u);
+    KvListeErreurMachine* first = file.m_tree.GetAt(0);
+    EXPECT_LE(first->GetCount(), 8u);
+    // The one channel that has a chapter is read up to the limit.
+    ASSERT_GE(first->GetCount(), 1u);
+    KvListeErreurCanal* channel = first->GetAt(0);
+    EXPECT_EQ(channel->GetCount(), KvListeErreurCanal::kMaxMessages);
+    EXPECT_EQ(*channel->GetAt(0), "real");
+}
+
+TEST(ErrorLists, CopiesAreDeepAndInOrder) {
+    KvListeErreurToutesMachines tree;
+    tree.NewElement();
+    KvListeErreurMachine* machine = tree.NewElement();
+    *machine->NewElement()->NewElement() = "a";
+    KvListeErreurCanal* channel = machine->NewElement();
+    *channel->NewElement() = "b";
+    *channel->NewElement() = "c";
+
+    KvListeErreurToutesMachines copy(tree);
+    KvListeErreurToutesMachines assigned;
+    *assigned.NewElement()->NewElement()->NewElement() = "old";
+    assigned = tree;
+    *channel->GetAt(0) = "changed";
+    for (KvListeErreurToutesMachines* result : {&copy, &assigned}) {
+        ASSERT_EQ(result->GetCount(), 2u);
+        EXPECT_EQ(result->GetAt(0)->GetCount(), 0u);
+        ASSERT_EQ(result->GetAt(1)->GetCount(), 2u);
+        EXPECT_EQ(Messages(*result->GetAt(1)->GetAt(0)), std::vector<std::string>{"a"});
+        EXPECT_EQ(Messages(*result->GetAt(1)->GetAt(1)), (std::vector<std::string>{"b", "c"}));
+    }
+}
+
+TEST(ErrorLists, ExchangesOutsideSaveAndLoadDoNothing) {
+    KvFile file("T", "1.0");
+    KvListeErreurCanal channel;
+    *channel.NewElement() = "kept";
+    EXPECT_EQ(channel.Exchange(file), 0);
+    EXPECT_EQ(Messages(channel), std::vector<std::string>{"kept"});
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#include "batchlog/fichier_log_batch.h"
+
+CString g_currentJobLogPath;
+
+FichierLogBatch::FichierLogBatch() : KvFile("Batch informations", "0.1") {}
+
+FichierLogBatch::~FichierLogBatch() = default;
+
+int FichierLogBatch::Exchange(KvFile& file) {
+    // The order of the calls is the order of the lines in the file. Missing
+    // chapters or keys are not errors: the values keep what they held.
+    file.Chapter("JOB INFORMATIONS");
+    file.ExchangeValue("Job name", m_jobName);
+    file.ExchangeValue("User name", m_userName);
+    file.ExchangeValue("IsGammeMachineComplexe", m_isGammeMachineComplexe);
+    file.ExchangeValue("SimuOK", m_simuOK);
+    file.ExchangeValue("Errors", m_nbErrors);
+    file.ExchangeValue("Alerts", m_nbAlerts);
+    file.WriteBlankLines(1);
+
+    file.Chapter("EVENTS");
+    file.ExchangeStringList("Event list", m_eventList, kMaxListTexts);
+
+    file.Chapter("ALERTS");
+    file.ExchangeStringList("Alerts list", m_alertList, kMaxListTexts);
+
+    file.Chapter("ERRORS");
+    m_errorList.Exchange(file);
+    return 4;
+}
+
+void FichierLogBatch::AddEvent(const CString& path, const CString& message) {
+    Load(path);
+    CString* event = m_eventList.NewElement();
+    if (event != nullptr)
+        *event = message;
+    Save(path);
+}
+
+void AppendEventToJobLog(CString message) {
+    FichierLogBatch log;
+    log.AddEvent(g_currentJobLogPath, message);
+}

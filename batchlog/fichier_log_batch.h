@@ -1,0 +1,61 @@
+// FichierLogBatch: the batch log of one simulation job, a chaptered file that
+// says who ran which job, whether the simulation succeeded, how many errors
+// and alerts it raised, and lists its events, its alerts and its errors by
+// machine and channel.
+//
+// The simulator writes the log; the batch launcher loads it after each job to
+// learn the success flag and copy events and counts into the batch report,
+// and appends an event of its own when a job cannot be launched
+// (AppendEventToJobLog, installed as the error reporter's hook). Everything
+// the launcher does not change is written back as it was read.
+#pragma once
+
+#include "batchlog/error_lists.h"
+#include "chapfile/kv_file.h"
+#include "containers/cstring.h"
+#include "containers/kv_liste_chainee.h"
+#include "containers/kv_liste_tab.h"
+
+class FichierLogBatch : public KvFile {
+  public:
+    // Event and alert lists hold at most this many texts when read.
+    static constexpr unsigned kMaxListTexts = 1000000;
+
+    FichierLogBatch();
+    ~FichierLogBatch() override;
+
+    // Those of KvFile. Load replaces every value the file holds and leaves
+    // the others as they were; the three lists are emptied whenever the body
+    // of the file is read, so a list the file lacks comes back empty.
+    using KvFile::Save;
+    int Save(const CString& path) override { return KvFile::Save(path); }
+    int Load(const CString& path) override { return KvFile::Load(path); }
+
+    // The body of the file: job informations, events, alerts, errors.
+    // Always 4.
+    int Exchange(KvFile& file) override;
+
+    // Loads the log at `path` (a missing or foreign file leaves this object as
+    // it was), appends `message` to the events and saves the whole log back.
+    // Nothing is retried: the event is lost when the save fails.
+    void AddEvent(const CString& path, const CString& message);
+
+    CString m_jobName;
+    CString m_userName;
+    int m_nbErrors = 0;
+    int m_nbAlerts = 0;
+    bool m_isGammeMachineComplexe = false;
+    bool m_simuOK = false;
+    KvListeTabFixe<CString> m_eventList{100};
+    KvListeS<CString> m_alertList;
+    KvListeErreurToutesMachines m_errorList;
+};
+
+// The log of the job being run. The batch run sets it just before it launches
+// each job; AppendEventToJobLog writes there. Lives as long as the program.
+extern CString g_currentJobLogPath;
+
+// Appends `message` as an event to the log at g_currentJobLogPath, through a
+// fresh FichierLogBatch. This is the hook through which launch errors reach
+// the job's log while the batch runs unattended.
+void AppendEventToJobLog(CString message);

@@ -1,0 +1,407 @@
+#include "chapfile/kv_file.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "messages/paths.h"
+
+namespace {
+
+// Every chaptered file is opened here, in text mode (line ends as the Windows
+// runtime writes them, on both hosts), following shortcuts to the file or to a
+// folder on its path when the plain open fails.
+std::FILE* OpenChapteredFile(const CString& path, const char* mode) {
+    return OpenFileLinked(path, mode);
+}
+
+// Line breaks inside a text value: a "\r\n" pair becomes "<saut>" and reads
+// back as the pair. A lone "\n" would end the line and let the rest of the
+// text pass for a line of its own (a key, even a chapter head), so it is
+// written as "<saut>" too and reads back as "\r\n". A lone "\r" is harmless
+// inside a line and is written as it is.
+std::string EscapeLineBreaks(const std::string& text) {
+    if (text.find('\n') == std::string::npos)
+        return text;
+    std::string result;
+    result.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            result += "<saut>";
+            ++i;
+        } else if (text[i] == '\n') {
+            result += "<saut>";
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
+std::string_view MajorPart(std::string_view version) {
+    return version.substr(0, version.find('.'));
+}
+
+}  // namespace
+
+void KvFile::StreamCloser::operator()(std::FILE* stream) const {
+    if (stream != nullptr)
+        std::fclose(stream);
+}
+
+KvFile::KvFile(const CString& title, const CString& version)
+    : m_title(title), m_version(version), m_versionRead(version) {}
+
+KvFile::~KvFile() = default;
+
+// ---- Writing ----
+
+void KvFile::Write(std::string_view text) {
+    if (m_stream && !text.empty())
+        std::fwrite(text.data(), 1, text.size(), m_stream.get());
+}
+
+void KvFile::WriteValueLine(const CString& key, std::string_view value) {
+    // A key or value holding a zero byte ends there, as with "%s".
+    Write(std::string_view(key.c_str()));
+    Write(" = ");
+    Write(value.substr(0, value.find('\0')));
+    Write("\n");
+}
+
+void KvFile::WriteBlankLines(int count) {
+    if (m_openMode != kWriting)
+        return;
+    for (int i = 0; i < count; ++i) Write("\n");
+}
+
+bool KvFile::BeginSave(const CString& path, int blankAfterVersionHead) {
+    m_openMode = kNone;
+    m_path = path;
+    m_sectionPath.Empty();
+    m_currentChapter = nullptr;
+    if (path.IsEmpty())
+        return false;
+    m_stream.reset(OpenChapteredFile(path, "wt"));
+    if (!m_stream)
+        return false;
+    m_openMode = kWriting;
+    ExchangeHeader();
+    WriteBlankLines(2);
+    Chapter("Version");
+    WriteBlankLines(blankAfterVersionHead - 1);
+    ExchangeFormatVersion();
+    ExchangeVersion(m_version);
+    WriteBlankLines(2);
+    return true;
+}
+
+void KvFile::EndSave() {
+    // The open mode stays "writing" as callers may look at it; with the stream
+    // gone every later write is dropped.
+    m_stream.reset();
+}
+
+int KvFile::Save(const CString& path) {
+    if (!BeginSave(path, 2))
+        return 1;
+    ExchangeContents();
+    EndSave();
+    SetModified(false);
+    return 0;
+}
+
+// ---- Chapters and sections ----
+
+int KvFile::Chapter(const CString& name) {
+    CString fullName = m_sectionPath.IsEmpty() ? name : m_sectionPath + ":" + name;
+    if (m_openMode == kReading) {
+        m_currentChapter = FindChapter(fullName);
+        if (m_currentChapter == nullptr)
+            return 0;
+        m_currentChapter->SetUsed(true);
+        return 2;
+    }
+    if (m_openMode == kWriting) {
+        WriteBlankLines(2);
+        Write("[");
+        Write(fullName.c_str());
+        Write("]\n");
+        WriteBlankLines(1);
+        return 2;
+    }
+    return 0;
+}
+
+void KvFile::BeginSection(const CString& name) {
+    WriteBlankLines(2);
+    m_sectionPath = m_sectionPath.IsEmpty() ? name : m_sectionPath + ":" + name;
+    Chapter("nouvelle_section");
+}
+
+void KvFile::EndSection() {
+    int colon = m_sectionPath.ReverseFind(':');
+    m_sectionPath = colon == CString::npos ? CString() : m_sectionPath.Left(colon);
+}
+
+int KvFile::ElementChapter(const CString& className) {
+    WriteBlankLines(2);
+    return Chapter("element " + className);
+}
+
+KvFileChapitre* KvFile::FindChapter(const CString& name) {
+    if (m_indexRenameCount != KvFileChapitre::RenameCount()) {
+        m_chapterIndex.Clear();
+        m_lowerNames.clear();
+        m_indexRenameCount = KvFileChapitre::RenameCount();
+    }
+    auto nameOf = [this](std::size_t i) -> std::string_view { return m_lowerNames[i]; };
+    while (m_chapterIndex.Indexed() < m_chapters.size()) {
+        m_lowerNames.push_back(m_chapters[m_chapterIndex.Indexed()].GetName().Lower().str());
+        m_chapterIndex.Append(m_lowerNames.back(), nameOf);
+    }
+    std::size_t found = m_chapterIndex.Find(name.Lower().str(), nameOf);
+    return found == chapfile_detail::FirstIndex::kNone ? nullptr : &m_chapters[found];
+}
+
+void KvFile::RemoveAllChapters() {
+    m_chapters.clear();
+    m_chapters.shrink_to_fit();
+    m_chapterIndex.Clear();
+    m_lowerNames.clear();
+    m_lowerNames.shrink_to_fit();
+    m_currentChapter = nullptr;
+}
+
+// ---- Values ----
+
+const KvFileString* KvFile::FindValueLine(const CString& key) const {
+    return m_currentChapter == nullptr ? nullptr : m_currentChapter->FindLine(key);
+}
+
+int KvFile::ExchangeValue(const CString& key, unsigned& value) {
+    if (m_openMode == kReading) {
+        const KvFileString* line = FindValueLine(key);
+        if (line == nullptr)
+            return 0;
+        line->ValueAsUInt(value);
+        return 4;
+    }
+    int asSigned = static_cast<int>(value);
+    return ExchangeValue(key, asSigned);
+}
+
+int KvFile::ExchangeValue(const CString& key, int& value) {
+    if (m_openMode == kReading) {
+        const KvFileString* line = FindValueLine(key);
+        if (line == nullptr)
+            return 0;
+        line->ValueAsInt(value);
+        return 4;
+    }
+    if (m_openMode != kWriting || !m_stream)
+        return 0;
+    std::array<char, 16> digits{};
+    auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    WriteValueLine(key, std::string_view(digits.data(), result.ptr - digits.data()));
+    return 4;
+}
+
+int KvFile::ExchangeValue(const CString& key, bool& value) {
+    if (m_openMode == kReading) {
+        const KvFileString* line = FindValueLine(key);
+        if (line == nullptr)
+            return 0;
+        // A value that is not a number leaves the flag as it was, as for
+        // every other type.
+        int number = 0;
+        if (line->ValueAsInt(number))
+            value = number != 0;
+        return 4;
+    }
+    int asNumber = value ? 1 : 0;
+    return ExchangeValue(key, asNumber);
+}
+
+int KvFile::ExchangeValue(const CString& key, float& value) {
+    if (m_openMode == kReading) {
+        const KvFileString* line = FindValueLine(key);
+        if (line == nullptr)
+            return 0;
+        line->ValueAsFloat(value);
+        return 4;
+    }
+    if (m_openMode != kWriting || !m_stream)
+        return 0;
+    // The widest float in fixed notation takes 47 characters.
+    std::array<char, 64> text{};
+    int length = std::snprintf(text.data(), text.size(), "%f", static_cast<double>(value));
+    if (length < 0)
+        length = 0;
+    WriteValueLine(key,
+                   std::string_view(text.data(), std::min<std::size_t>(length, text.size() - 1)));
+    return 4;
+}
+
+int KvFile::ExchangeValue(const CString& key, CString& value) {
+    if (m_openMode == kReading) {
+        const KvFileString* line = FindValueLine(key);
+        if (line == nullptr)
+            return 0;
+        value = line->GetValue();
+        value.Replace("<saut>", "\r\n");
+        return 4;
+    }
+    if (m_openMode != kWriting || !m_stream)
+        return 0;
+    WriteValueLine(key, EscapeLineBreaks(value.str()));
+    return 4;
+}
+
+int KvFile::ExchangeValue(const CString& key, KvObjetFile& value) {
+    if (m_openMode == kReading) {
+        const KvFileString* line = FindValueLine(key);
+        if (line == nullptr)
+            return 0;
+        value.FromText(line->GetValue());
+        return 4;
+    }
+    if (m_openMode != kWriting || !m_stream)
+        return 0;
+    CString text;
+    value.ToText(text);
+    WriteValueLine(key, text.str());
+    return 4;
+}
+
+// ---- Header and versions ----
+
+int KvFile::ExchangeHeader() {
+    if (m_openMode == kWriting) {
+        Write("[[");
+        Write(m_title.c_str());
+        Write("]]\n");
+        return 1;
+    }
+    if (m_openMode == kReading) {
+        CString header = m_title;
+        return ExchangeValue("EnTete", header) == 4 && header == m_title ? 1 : 0;
+    }
+    return 0;
+}
+
+int KvFile::ExchangeFormatVersion() {
+    CString format = m_formatVersion;
+    return ExchangeValue("Version ft", format) == 4 && format == m_formatVersion ? 5 : 0;
+}
+
+int KvFile::ExchangeVersion(const CString& expected) {
+    m_versionRead = expected;
+    return ExchangeValue("Version", m_versionRead) == 4 && m_versionRead == expected ? 5 : 0;
+}
+
+bool KvFile::MajorVersionDiffers() const {
+    // Each version is cut at its own first "."; the versions of the system
+    // ("0.1", "0.2") give the same answer as cutting both at the same length,
+    // and a version read without "." (say "3") counts as a major change.
+    return MajorPart(m_versionRead.str()) != MajorPart(m_version.str());
+}
+
+// ---- Reading ----
+
+bool KvFile::ReadLine(KvFileString& line) {
+    line = KvFileString();
+    if (!m_stream)
+        return false;
+    // 1000 bytes as the simulator's reader: at most 999 characters per piece,
+    // so a longer line is read as several lines.
+    std::array<char, 1000> buffer;
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), m_stream.get()) != nullptr) {
+        std::string_view text(buffer.data());
+        std::size_t first = text.find_first_not_of(" \t\n\r");
+        if (first != std::string_view::npos) {
+            text = text.substr(first, text.find_last_not_of(" \t\n\r") - first + 1);
+            line = KvFileString(CString(text));
+            line.Classify();
+            return true;
+        }
+    }
+    line.Classify();
+    return false;
+}
+
+int KvFile::ParseFile(const CString& path) {
+    m_openMode = kNone;
+    m_stream.reset(OpenChapteredFile(path, "rt"));
+    if (!m_stream)
+        return 1;
+    m_openMode = kReading;
+    RemoveAllChapters();
+    int result = 0;
+    KvFileString line;
+    while (ReadLine(line)) {
+        if (line.GetType() == KvFileString::kChapterHead) {
+            m_chapters.emplace_back();
+            m_chapters.back().SetName(line.GetKey());
+        } else if (!m_chapters.empty()) {
+            m_chapters.back().AddLine(std::move(line));
+        } else if (line.GetType() == KvFileString::kHeader) {
+            m_chapters.emplace_back();
+            m_chapters.back().SetName("EnTete");
+            m_chapters.back().AddLine(std::move(line));
+        } else {
+            result = 3;
+            break;
+        }
+    }
+    m_stream.reset();
+    // Pointers into the list are handed out only once it is complete.
+    m_currentChapter = nullptr;
+    return result;
+}
+
+int KvFile::CheckHeaderAndVersions(const CString& path, bool& versionDiffers) {
+    versionDiffers = false;
+    m_openMode = kNone;
+    m_sectionPath.Empty();
+    if (path.IsEmpty())
+        return 5;
+    SetPath(path);
+    ParseFile(path);
+    if (m_chapters.empty())
+        return 5;
+    m_currentChapter = &m_chapters.front();
+    if (ExchangeHeader() != 1)
+        return 5;
+    m_chapters.front().SetUsed(true);
+    if (Chapter("Version") != 2)
+        return 4;
+    if (ExchangeFormatVersion() != 5)
+        return 2;
+    versionDiffers = ExchangeVersion(m_version) != 5;
+    return 0;
+}
+
+int KvFile::Load(const CString& path) {
+    bool versionDiffers = false;
+    int refused = CheckHeaderAndVersions(path, versionDiffers);
+    if (refused != 0) {
+        // The parsed chapters of a refused file are of no further use.
+        RemoveAllChapters();
+        return refused;
+    }
+    bool majorDiffers = versionDiffers && MajorVersionDiffers();
+    if (majorDiffers)
+        ConvertFromVersion(m_versionRead);
+    else
+        ExchangeContents();
+    RemoveAllChapters();
+    SetModified(false);
+    if (versionDiffers && !majorDiffers) {
+        VersionChanged(m_versionRead);
+        SetModified(true);
+    }
+    return 0;
+}

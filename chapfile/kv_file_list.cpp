@@ -1,0 +1,47 @@
+#include "chapfile/kv_file_list.h"
+
+int KvFileListe::Save(const CString& path) {
+    if (!BeginSave(path, 1))
+        return 1;
+    ExchangeContents();
+    ExchangeElement(nullptr);
+    EndSave();
+    return 0;
+}
+
+int KvFileListe::Load(const CString& path) {
+    bool versionDiffers = false;
+    int refused = CheckHeaderAndVersions(path, versionDiffers);
+    if (refused == 0 && versionDiffers && MajorVersionDiffers() &&
+        ConvertFromVersion(GetVersionRead()) != 4) {
+        refused = 2;
+    }
+    if (refused != 0) {
+        RemoveAllChapters();
+        return refused;
+    }
+
+    int failures = 0;
+    if (!(versionDiffers && MajorVersionDiffers())) {
+        ExchangeContents();
+        // The walk uses its own position: an element's exchange code may call
+        // Chapter() and so move the file's lookups, but every chapter is still
+        // offered once, in file order, unless something consumed it first.
+        for (std::size_t i = 0; i < GetChapterCount(); ++i) {
+            KvFileChapitre* chapter = GetChapter(i);
+            SetCurrentChapter(chapter);
+            if (chapter->IsUsed())
+                continue;
+            chapter->SetUsed(true);
+            if (ExchangeElement(chapter) != 4)
+                ++failures;
+        }
+    }
+    RemoveAllChapters();
+    SetModified(false);
+    if (versionDiffers && !MajorVersionDiffers()) {
+        VersionChanged(GetVersionRead());
+        SetModified(true);
+    }
+    return failures == 0 ? 0 : 4;
+}

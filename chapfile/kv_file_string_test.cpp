@@ -1,0 +1,165 @@
+#include "chapfile/kv_file_string.h"
+
+#include <gtest/gtest.h>
+
+#include "chapfile/kv_file_chapter.h"
+
+namespace {
+
+KvFileString Classified(const char* text) {
+    KvFileString line(text);
+    line.Classify();
+    return line;
+}
+
+TEST(KvFileStringClassify, HeaderAndChapterHeads) {
+    KvFileString header = Classified("[[Liste utilisateurs]]");
+    EXPECT_EQ(header.GetType(), KvFileString::kHeader);
+    EXPECT_EQ(header.GetKey(), "entete");
+    EXPECT_EQ(header.GetValue(), "Liste utilisateurs");
+    EXPECT_EQ(header.Text(), "[[Liste utilisateurs]]");
+
+    KvFileString head = Classified("[element Utilisateur]");
+    EXPECT_EQ(head.GetType(), KvFileString::kChapterHead);
+    EXPECT_EQ(head.GetKey(), "element utilisateur");
+    EXPECT_EQ(head.GetValue(), "");
+
+    // Every trailing "]" and blank goes; inner ones stay.
+    EXPECT_EQ(Classified("[Societe ]] ] ").GetKey(), "societe");
+    EXPECT_EQ(Classified("[A:B]x]").GetKey(), "a:b]x");
+    EXPECT_EQ(Classified("[[T]]]").GetValue(), "T");
+}
+
+TEST(KvFileStringClassify, ValueLines) {
+    KvFileString line = Classified("Version ft = 0.2");
+    EXPECT_EQ(line.GetType(), KvFileString::kValue);
+    EXPECT_EQ(line.GetKey(), "version ft");
+    EXPECT_EQ(line.GetValue(), "0.2");
+
+    // Only the first "=" splits; the value loses leading blanks and "=" signs
+    // and trailing blanks, keeps its case and inner "=".
+    line = Classified("\tNom = = a=b  C \t");
+    EXPECT_EQ(line.GetKey(), "nom");
+    EXPECT_EQ(line.GetValue(), "a=b  C");
+
+    line = Classified("Texte sans egal");
+    EXPECT_EQ(line.GetType(), KvFileString::kValue);
+    EXPECT_EQ(line.GetKey(), "texte sans egal");
+    EXPECT_EQ(line.GetValue(), "");
+
+    line = Classified("= only value");
+    EXPECT_EQ(line.GetKey(), "");
+    EXPECT_EQ(line.GetValue(), "only value");
+
+    // The queue file passes lines with their line end: the value loses it.
+    line = Classified("Nombre = 3\n");
+    EXPECT_EQ(line.GetValue(), "3");
+
+    line = Classified("");
+    EXPECT_EQ(line.GetType(), KvFileString::kValue);
+    EXPECT_EQ(line.GetKey(), "");
+
+    // A second Classify starts from scratch.
+    line = Classified("a = b");
+    line.str() = "[c]";
+    line.Classify();
+    EXPECT_EQ(line.GetType(), KvFileString::kChapterHead);
+    EXPECT_EQ(line.GetValue(), "");
+}
+
+TEST(KvFileStringValue, NumbersScanLikeTheCRuntime) {
+    KvFileString line;
+    int i = 7;
+    unsigned u = 7;
+    float f = 7;
+
+    line.SetValue("  -42xyz");
+    EXPECT_TRUE(line.ValueAsInt(i));
+    EXPECT_EQ(i, -42);
+    EXPECT_TRUE(line.ValueAsUInt(u));
+    EXPECT_EQ(u, 4294967254u);
+
+    line.SetValue("-1");
+    EXPECT_TRUE(line.ValueAsUInt(u));
+    EXPECT_EQ(u, 4294967295u);
+    line.SetValue("3000000000");
+    EXPECT_TRUE(line.ValueAsUInt(u));
+    EXPECT_EQ(u, 3000000000u);
+    EXPECT_TRUE(line.ValueAsInt(i));
+    EXPECT_EQ(i, static_cast<int>(3000000000u));
+
+    line.SetValue("+2.5e1 rest");
+    EXPECT_TRUE(line.ValueAsFloat(f));
+    EXPECT_FLOAT_EQ(f, 25.0f);
+
+    i = 1;
+    u = 2;
+    f = 3;
+    for (const char* bad : {"", "abc", "-", "+ 1", ". "}) {
+        line.SetValue(bad);
+        EXPECT_FALSE(line.ValueAsInt(i)) << bad;
+        EXPECT_FALSE(line.ValueAsUInt(u)) << bad;
+        EXPECT_FALSE(line.ValueAsFloat(f)) << bad;
+    }
+    EXPECT_EQ(i, 1);
+    EXPECT_EQ(u, 2u);
+    EXPECT_EQ(f, 3.0f);
+}
+
+TEST(KvFileChapitre, FindLineTakesTheFirstKeyWithoutRegardToCase) {
+    KvFileChapitre chapter;
+    EXPECT_EQ(chapter.GetHead().GetType(), KvFileString::kChapterHead);
+    EXPECT_FALSE(chapter.IsUsed());
+    EXPECT_EQ(chapter.FindLine("x"), nullptr);
+
+    chapter.AddLine(Classified("Version ft = 0.2"));
+    chapter.AddLine(Classified("Nom = first"));
+    EXPECT_EQ(chapter.FindLine("Nom")->GetValue(), "first");
+    // Lines added after a lookup are found too; the first one still wins.
+    chapter.AddLine(Classified("NOM = second"));
+    chapter.AddLine(Classified("Autre = x"));
+    EXPECT_EQ(chapter.FindLine("nom")->GetValue(), "first");
+    EXPECT_EQ(chapter.FindLine("AUTRE")->GetValue(), "x");
+    EXPECT_EQ(chapter.FindLine("VERSION FT  ")->GetValue(), "0.2");
+    EXPECT_EQ(chapter.FindLine("Version ft")->GetValue(), "0.2");
+    // Only trailing spaces are dropped from the key looked for.
+    EXPECT_EQ(chapter.FindLine(" nom"), nullptr);
+    EXPECT_EQ(chapter.FindLine("nom\t"), nullptr);
+
+    // A copy holds the same lines and finds them through its own index.
+    KvFileChapitre copy(chapter);
+    chapter = KvFileChapitre();
+    EXPECT_EQ(copy.GetLineCount(), 4u);
+    EXPECT_EQ(copy.FindLine("nom")->GetValue(), "first");
+    EXPECT_EQ(chapter.FindLine("nom"), nullptr);
+    KvFileChapitre assigned;
+    assigned = copy;
+    EXPECT_EQ(assigned.FindLine("autre")->GetValue(), "x");
+}
+
+TEST(KvFileChapitre, ManyKeysAreAllFound) {
+    KvFileChapitre chapter;
+    for (int i = 0; i < 5000; ++i) {
+        chapter.AddLine(Classified(CString::Formatted("Key %d = %d", i, i).c_str()));
+    }
+    for (int i = 0; i < 5000; ++i) {
+        const KvFileString* line = chapter.FindLine(CString::Formatted("KEY %d", i));
+        ASSERT_NE(line, nullptr) << i;
+        EXPECT_EQ(line->GetValue(), CString::Formatted("%d", i));
+    }
+    EXPECT_EQ(chapter.FindLine("key 5000"), nullptr);
+}
+
+TEST(KvFileChapitre, IsElementComparesTheLowercaseName) {
+    KvFileChapitre chapter;
+    chapter.SetName(Classified("[Element Utilisateur]").GetKey());
+    EXPECT_TRUE(chapter.IsElement("utilisateur"));
+    EXPECT_TRUE(chapter.IsElement("Utilisateur"));
+    EXPECT_FALSE(chapter.IsElement("gamme"));
+    // SetName keeps the case it is given; IsElement then does not match.
+    chapter.SetName("Element Utilisateur");
+    EXPECT_EQ(chapter.GetName(), "Element Utilisateur");
+    EXPECT_FALSE(chapter.IsElement("utilisateur"));
+}
+
+}  // namespace

@@ -1,0 +1,488 @@
+#include "chapfile/kv_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+// Files are written with "\r\n" line ends on every host.
+std::string Crlf(std::string text) {
+    std::string result;
+    for (char ch : text) {
+        if (ch == '\n')
+            result += '\r';
+        result += ch;
+    }
+    return result;
+}
+
+// A value stored as one text: "x;y".
+struct Point : KvObjetFile {
+    int x = 0;
+    int y = 0;
+    void FromText(const CString& text) override { std::sscanf(text.c_str(), "%d;%d", &x, &y); }
+    void ToText(CString& text) override { text.Format("%d;%d", x, y); }
+};
+
+// One value of every kind in one chapter, and a record of the version hooks.
+class Sample : public KvFile {
+  public:
+    explicit Sample(const CString& version = "1.2") : KvFile("Sample file", version) {}
+
+    unsigned u = 0;
+    float f = 0;
+    int i = 0;
+    bool b = false;
+    CString s;
+    Point p;
+    int chapterResult = -1;
+    std::vector<CString> changed;
+    std::vector<CString> converted;
+
+    int Exchange(KvFile& file) override {
+        chapterResult = file.Chapter("Values");
+        file.ExchangeValue("Unsigned", u);
+        file.ExchangeValue("Float", f);
+        file.ExchangeValue("Signed", i);
+        file.ExchangeValue("Bool", b);
+        file.ExchangeValue("Text", s);
+        file.ExchangeValue("Point", p);
+        return 4;
+    }
+    int ConvertFromVersion(const CString& versionRead) override {
+        converted.push_back(versionRead);
+        return 0;
+    }
+    void VersionChanged(const CString& versionRead) override { changed.push_back(versionRead); }
+};
+
+// Exchange code given as a function, for the exact-text tests.
+class Scripted : public KvFile {
+  public:
+    using Script = std::function<void(KvFile&)>;
+    Scripted(Script script) : KvFile("T", "1.0"), m_script(std::move(script)) {}
+    int Exchange(KvFile& file) override {
+        m_script(file);
+        return 4;
+    }
+
+  private:
+    Script m_script;
+};
+
+const char* const kEmptyFileText =
+    "[[T]]\n"
+    "\n\n\n\n"
+    "[Version]\n"
+    "\n\n"
+    "Version ft = 0.2\n"
+    "Version = 1.0\n"
+    "\n\n";
+
+std::string SampleHead(const char* version = "1.2") {
+    return std::string("[[Sample file]]\n[Version]\nVersion ft = 0.2\nVersion = ") + version + "\n";
+}
+
+TEST(KvFileSave, FileWithoutContents) {
+    TempDir dir;
+    KvFile file("T", "1.0");
+    file.SetModified(true);
+    EXPECT_EQ(file.Save(dir.File("empty.txt")), 0);
+    EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(kEmptyFileText));
+    EXPECT_FALSE(file.IsModified());
+    EXPECT_EQ(file.GetPath(), dir.File("empty.txt"));
+    EXPECT_EQ(file.GetOpenMode(), KvFile::kWriting);
+
+    // Save() writes to the path of the last Save.
+    std::filesystem::remove(dir.File("empty.txt"));
+    EXPECT_EQ(file.Save(), 0);
+    EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(kEmptyFileText));
+}
+
+TEST(KvFileSave, RefusedPaths) {
+    TempDir dir;
+    Sample file;
+    EXPECT_EQ(file.Save(""), 1);
+    EXPECT_EQ(file.GetOpenMode(), KvFile::kNone);
+    EXPECT_EQ(file.Save(dir.File("no such folder/x.txt")), 1);
+    EXPECT_EQ(file.Save(dir.path().string()), 1);  // a folder
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    // Exchange calls outside Save and Load do nothing.
+    EXPECT_EQ(file.Chapter("Values"), 0);
+    EXPECT_EQ(file.ExchangeValue("Signed", file.i), 0);
+    EXPECT_EQ(file.ExchangeHeader(), 0);
+}
+
+TEST(KvFileSave, ChaptersSectionsElementsAndNumberFormats) {
+    TempDir dir;
+    Scripted file([](KvFile& f) {
+        unsigned big = 4294967295u;
+        unsigned above = 3000000000u;
+        int negative = -17;
+        bool yes = true;
+        float half = 1.5f, quarter = -0.25f, zero = 0.0f, large = 1e10f;
+        CString text = "a\r\nb\rc";
+        CString empty;
+        f.Chapter("JOB INFORMATIONS");
+        f.ExchangeValue("Max", big);
+        f.ExchangeValue("Above", above);
+        f.ExchangeValue("Negative", negative);
+        f.ExchangeValue("Flag", yes);
+        f.ExchangeValue("Half", half);
+        f.ExchangeValue("Quarter", quarter);
+        f.ExchangeValue("Zero", zero);
+        f.ExchangeValue("Large", large);
+        f.ExchangeValue("Texte", text);
+        f.ExchangeValue("Vide", empty);
+        f.BeginSection("A");
+        f.Chapter("B");
+        f.BeginSection("C");
+        EXPECT_EQ(f.GetSectionPath(), "A:C");
+        f.Chapter("D");
+        f.EndSection();
+        f.EndSection();
+        EXPECT_EQ(f.GetSectionPath(), "");
+        f.Chapter("E");
+        EXPECT_EQ(f.ElementChapter("utilisateur"), 2);
+        f.WriteBlankLines(1);
+    });
+    ASSERT_EQ(file.Save(dir.File("f.txt")), 0);
+    EXPECT_EQ(ReadBytes(dir.File("f.txt")),
+              Crlf(std::string(kEmptyFileText) + "\n\n[JOB INFORMATIONS]\n\n"
+                                                 "Max = -1\n"
+                                                 "Above = -1294967296\n"
+                                                 "Negative = -17\n"
+                                                 "Flag = 1\n"
+                                                 "Half = 1.500000\n"
+                                                 "Quarter = -0.250000\n"
+                                                 "Zero = 0.000000\n"
+                                                 "Large = 10000000000.000000\n"
+                                                 "Texte = a<saut>b\rc\n"
+                                                 "Vide = \n"
+                                                 "\n\n\n\n[A:nouvelle_section]\n\n"
+                                                 "\n\n[A:B]\n\n"
+                                                 "\n\n\n\n[A:C:nouvelle_section]\n\n"
+                                                 "\n\n[A:C:D]\n\n"
+                                                 "\n\n[E]\n\n"
+                                                 "\n\n\n\n[element utilisateur]\n\n"
+                                                 "\n"));
+}
+
+TEST(KvFileRoundTrip, EveryValueTypeComesBack) {
+    TempDir dir;
+    struct Case {
+        unsigned u;
+        float f;
+        int i;
+        bool b;
+        const char* s;
+    };
+    const Case cases[] = {
+        {0u, 0.0f, 0, false, ""},
+        {4294967295u, -0.25f, -2147483647 - 1, true, "line one\r\nline two\r\n"},
+        {2147483648u, 123456.5f, 2147483647, false, "  kept inside  = too"},
+        {3000000000u, -1e-3f, -1, true, "\r\n"},
+    };
+    for (const Case& c : cases) {
+        Sample out;
+        out.u = c.u;
+        out.f = c.f;
+        out.i = c.i;
+        out.b = c.b;
+        out.s = c.s;
+        out.p.x = -3;
+        out.p.y = 40;
+        ASSERT_EQ(out.Save(dir.File("rt.txt")), 0);
+
+        Sample in;
+        in.b = !c.b;
+        in.s = "previous";
+        ASSERT_EQ(in.Load(dir.File("rt.txt")), 0);
+        EXPECT_EQ(in.chapterResult, 2);
+        EXPECT_EQ(in.u, c.u);
+        EXPECT_NEAR(in.f, c.f, 1e-6f + 1e-6f * std::abs(c.f));
+        EXPECT_EQ(in.i, c.i);
+        EXPECT_EQ(in.b, c.b);
+        // Leading blanks of a text do not survive (the reader trims values).
+        CString expected = c.s;
+        expected.TrimLeft(" ");
+        EXPECT_EQ(in.s, expected);
+        EXPECT_EQ(in.p.x, -3);
+        EXPECT_EQ(in.p.y, 40);
+        EXPECT_TRUE(in.changed.empty());
+        EXPECT_FALSE(in.IsModified());
+        EXPECT_EQ(in.GetChapterCount(), 0u);
+    }
+}
+
+TEST(KvFileRoundTrip, LoneLineFeedCannotBreakTheFile) {
+    TempDir dir;
+    Sample out;
+    out.s = "a\n[Values]\nSigned = 99";
+    out.i = 5;
+    ASSERT_EQ(out.Save(dir.File("x.txt")), 0);
+    Sample in;
+    ASSERT_EQ(in.Load(dir.File("x.txt")), 0);
+    EXPECT_EQ(in.s, "a\r\n[Values]\r\nSigned = 99");
+    EXPECT_EQ(in.i, 5);
+}
+
+TEST(KvFileLoad, RefusalCodes) {
+    TempDir dir;
+    auto load = [&](const std::string& bytes) {
+        WriteBytes(dir.File("in.txt"), bytes);
+        Sample file;
+        file.i = 11;
+        int result = file.Load(dir.File("in.txt"));
+        EXPECT_EQ(file.i, 11) << bytes;  // nothing read from a refused file
+        EXPECT_TRUE(file.converted.empty());
+        return result;
+    };
+    {
+        Sample file;
+        EXPECT_EQ(file.Load(""), 5);
+        EXPECT_EQ(file.Load(dir.File("missing.txt")), 5);
+        EXPECT_EQ(file.GetPath(), dir.File("missing.txt"));
+    }
+    EXPECT_EQ(load(""), 5);
+    EXPECT_EQ(load("\n  \t\n"), 5);
+    // No header: the first chapter is the version chapter.
+    EXPECT_EQ(load("[Version]\nVersion ft = 0.2\nVersion = 1.2\n"), 5);
+    // Text before the first chapter: nothing parsed.
+    EXPECT_EQ(load("stray\n" + SampleHead()), 5);
+    // The title counts case.
+    EXPECT_EQ(load("[[Sample File]]\n[Version]\nVersion ft = 0.2\nVersion = 1.2\n"), 5);
+    EXPECT_EQ(load("[[Sample file]]\n[Values]\nSigned = 1\n"), 4);
+    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion = 1.2\n[Values]\nSigned = 1\n"), 2);
+    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion ft = 0.3\n[Values]\nSigned = 1\n"), 2);
+    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion ft = 0.20\n"), 2);
+
+    // The header check only looks the key up in the first chapter.
+    Sample file;
+    WriteBytes(dir.File("in.txt"),
+               "[Intro]\nEnTete = Sample file\n[Version]\nVersion ft = 0.2\nVersion = 1.2\n"
+               "[Values]\nSigned = 8\n");
+    EXPECT_EQ(file.Load(dir.File("in.txt")), 0);
+    EXPECT_EQ(file.i, 8);
+}
+
+TEST(KvFileLoad, LineEndsBlanksAndCase) {
+    TempDir dir;
+    const std::string lf =
+        "  \n\t\n[[Sample file]]  \n\n[VERSION]\n  VERSION FT=0.2\nversion =   1.2  \n"
+        "\n \t \n[VALUES ]]]\n   SIGNED    =   -12   \n  text = = Hello World  \n"
+        "UNSIGNED=7\n\n";
+    for (const std::string& bytes : {lf, Crlf(lf)}) {
+        WriteBytes(dir.File("in.txt"), bytes);
+        Sample file;
+        ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+        EXPECT_EQ(file.i, -12);
+        EXPECT_EQ(file.u, 7u);
+        EXPECT_EQ(file.s, "Hello World");
+        EXPECT_TRUE(file.changed.empty());
+    }
+}
+
+TEST(KvFileLoad, MissingOrBadValuesKeepTheirDefaults) {
+    TempDir dir;
+    WriteBytes(dir.File("in.txt"), SampleHead() +
+                                       "[Values]\nSigned = not a number\nBool = yes\n"
+                                       "Float = x\nUnsigned\n");
+    Sample file;
+    file.i = 3;
+    file.b = true;
+    file.f = 2.5f;
+    file.u = 9;
+    file.s = "kept";
+    ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+    EXPECT_EQ(file.i, 3);
+    EXPECT_TRUE(file.b);
+    EXPECT_EQ(file.f, 2.5f);
+    EXPECT_EQ(file.u, 9u);
+    EXPECT_EQ(file.s, "kept");
+
+    // A missing chapter: nothing is read until the next chapter is found.
+    WriteBytes(dir.File("in.txt"), SampleHead() + "[Other]\nSigned = 4\n");
+    ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+    EXPECT_EQ(file.chapterResult, 0);
+    EXPECT_EQ(file.i, 3);
+}
+
+// Reads values through the calls of the exchange code one by one, checking
+// each result and the current chapter.
+class Probe : public KvFile {
+  public:
+    Probe() : KvFile("Sample file", "1.2") {}
+    std::function<void(KvFile&)> check;
+    int Exchange(KvFile& file) override {
+        check(file);
+        return 4;
+    }
+};
+
+TEST(KvFileLoad, ChapterAndValueResults) {
+    TempDir dir;
+    WriteBytes(dir.File("in.txt"), SampleHead() +
+                                       "[Societe]\nNom societe = Quarrow\nNom societe = second\n"
+                                       "[SOCIETE]\nNom societe = duplicate\n"
+                                       "[A:nouvelle_section]\nCount = 1\n[A:B:nouvelle_section]\n"
+                                       "Count = 2\n");
+    bool ran = false;
+    Probe file;
+    file.check = [&](KvFile& f) {
+        ran = true;
+        CString name;
+        int count = 0;
+        EXPECT_EQ(f.ExchangeValue("Nom societe", name), 0);  // still in [Version]
+        EXPECT_EQ(f.ExchangeValue("VERSION FT", name), 4);
+        EXPECT_EQ(name, "0.2");
+        EXPECT_EQ(f.Chapter("societe"), 2);
+        KvFileChapitre* first = f.GetCurrentChapter();
+        ASSERT_NE(first, nullptr);
+        EXPECT_TRUE(first->IsUsed());
+        EXPECT_EQ(f.ExchangeValue("NOM SOCIETE", name), 4);
+        EXPECT_EQ(name, "Quarrow");
+        EXPECT_FALSE(f.GetChapter(3)->IsUsed());  // the second [SOCIETE]
+
+        f.BeginSection("A");
+        EXPECT_EQ(f.ExchangeValue("count", count), 4);
+        EXPECT_EQ(count, 1);
+        f.BeginSection("B");
+        EXPECT_EQ(f.ExchangeValue("count", count), 4);
+        EXPECT_EQ(count, 2);
+        f.EndSection();
+        // The current chapter does not change with EndSection.
+        EXPECT_EQ(f.ExchangeValue("count", count), 4);
+        EXPECT_EQ(count, 2);
+        f.EndSection();
+        EXPECT_EQ(f.Chapter("Missing"), 0);
+        EXPECT_EQ(f.GetCurrentChapter(), nullptr);
+        count = 77;
+        EXPECT_EQ(f.ExchangeValue("count", count), 0);
+        EXPECT_EQ(count, 77);
+    };
+    ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(file.GetOpenMode(), KvFile::kReading);
+    EXPECT_EQ(file.GetCurrentChapter(), nullptr);
+}
+
+TEST(KvFileLoad, VersionChanges) {
+    TempDir dir;
+    const std::string body = "[Values]\nSigned = 6\n";
+
+    // Minor change: contents read, hook called, file marked modified.
+    WriteBytes(dir.File("in.txt"), SampleHead("1.7") + body);
+    Sample minor;
+    ASSERT_EQ(minor.Load(dir.File("in.txt")), 0);
+    EXPECT_EQ(minor.i, 6);
+    EXPECT_EQ(minor.changed, std::vector<CString>{"1.7"});
+    EXPECT_TRUE(minor.converted.empty());
+    EXPECT_TRUE(minor.IsModified());
+    EXPECT_EQ(minor.GetVersionRead(), "1.7");
+    EXPECT_FALSE(minor.MajorVersionDiffers());
+
+    // No "Version" key: read as the expected version, yet marked modified.
+    WriteBytes(dir.File("in.txt"), "[[Sample file]]\n[Version]\nVersion ft = 0.2\n" + body);
+    Sample missing;
+    ASSERT_EQ(missing.Load(dir.File("in.txt")), 0);
+    EXPECT_EQ(missing.i, 6);
+    EXPECT_EQ(missing.changed, std::vector<CString>{"1.2"});
+    EXPECT_TRUE(missing.IsModified());
+
+    // Major change: the converter runs instead of the contents.
+    for (const char* version : {"2.2", "11.2", "3"}) {
+        WriteBytes(dir.File("in.txt"), SampleHead(version) + body);
+        Sample major;
+        ASSERT_EQ(major.Load(dir.File("in.txt")), 0) << version;
+        EXPECT_EQ(major.i, 0) << version;
+        EXPECT_EQ(major.converted, std::vector<CString>{version});
+        EXPECT_TRUE(major.changed.empty());
+        EXPECT_FALSE(major.IsModified());
+        EXPECT_TRUE(major.MajorVersionDiffers());
+    }
+
+    // The same version again: no hook, not modified.
+    WriteBytes(dir.File("in.txt"), SampleHead() + body);
+    Sample same;
+    same.SetModified(true);
+    ASSERT_EQ(same.Load(dir.File("in.txt")), 0);
+    EXPECT_TRUE(same.changed.empty());
+    EXPECT_FALSE(same.IsModified());
+}
+
+TEST(KvFileParse, LongLinesAreReadInPiecesOf999) {
+    TempDir dir;
+    std::string longLine = "k = " + std::string(2496, 'v');  // 2500 characters
+    std::string exact(999, 'e');
+    WriteBytes(dir.File("in.txt"), "[Chapter]\n" + longLine + "\n" + exact + "\r\n" +
+                                       std::string(998, 'f') + "\nlast = 1");
+    KvFile file("T", "1");
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    ASSERT_EQ(file.GetChapterCount(), 1u);
+    KvFileChapitre* chapter = file.GetChapter(0);
+    ASSERT_EQ(chapter->GetLineCount(), 6u);
+    EXPECT_EQ(chapter->GetLine(0).Text(), longLine.substr(0, 999));
+    EXPECT_EQ(chapter->GetLine(0).GetValue().GetLength(), 995);
+    EXPECT_EQ(chapter->GetLine(1).Text(), std::string(999, 'v'));
+    EXPECT_EQ(chapter->GetLine(2).Text().GetLength(), 502);
+    EXPECT_EQ(chapter->GetLine(3).Text(), exact);
+    EXPECT_EQ(chapter->GetLine(4).Text(), std::string(998, 'f'));
+    EXPECT_EQ(chapter->FindLine("last")->GetValue(), "1");
+    EXPECT_EQ(file.GetOpenMode(), KvFile::kReading);
+}
+
+TEST(KvFileParse, StructureAndResults) {
+    TempDir dir;
+    KvFile file("T", "1");
+    EXPECT_EQ(file.ParseFile(dir.File("missing.txt")), 1);
+    EXPECT_EQ(file.GetOpenMode(), KvFile::kNone);
+
+    WriteBytes(dir.File("in.txt"), "\n[[T]]\na = 1\n[[Other]]\n[Two]\nb\n[two]\n");
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    ASSERT_EQ(file.GetChapterCount(), 3u);
+    // A header before any chapter opens "EnTete"; a later one is a line.
+    EXPECT_EQ(file.GetChapter(0)->GetName(), "EnTete");
+    ASSERT_EQ(file.GetChapter(0)->GetLineCount(), 3u);
+    EXPECT_EQ(file.GetChapter(0)->GetLine(0).GetType(), KvFileString::kHeader);
+    EXPECT_EQ(file.GetChapter(0)->GetLine(2).GetValue(), "Other");
+    EXPECT_EQ(file.GetChapter(1)->GetName(), "two");
+    EXPECT_EQ(file.GetChapter(1)->GetHead().Text(), "");
+    EXPECT_EQ(file.GetChapter(1)->FindLine("b")->GetValue(), "");
+    EXPECT_EQ(file.GetChapter(2)->GetLineCount(), 0u);
+
+    WriteBytes(dir.File("in.txt"), "a = 1\n[[T]]\n");
+    EXPECT_EQ(file.ParseFile(dir.File("in.txt")), 3);
+    EXPECT_EQ(file.GetChapterCount(), 0u);
+}
+
+TEST(KvFileParse, RenamedChaptersAreFoundUnderTheirNewName) {
+    TempDir dir;
+    WriteBytes(dir.File("in.txt"), SampleHead() + "[Values]\nSigned = 1\n[Other]\nSigned = 2\n");
+    Probe file;
+    file.check = [](KvFile& f) {
+        int value = 0;
+        EXPECT_EQ(f.Chapter("Values"), 2);
+        f.GetChapter(3)->SetName("Values");
+        f.GetChapter(2)->SetName("Gone");
+        EXPECT_EQ(f.Chapter("Values"), 2);
+        EXPECT_EQ(f.ExchangeValue("signed", value), 4);
+        EXPECT_EQ(value, 2);
+        EXPECT_EQ(f.Chapter("gone"), 2);
+    };
+    ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+}
+
+}  // namespace
