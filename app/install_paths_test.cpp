@@ -1,0 +1,40 @@
+#include "app/install_paths.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/environment.h"
+#include "platform/settings_store_testing.h"
+
+namespace {
+
+using Root = platform::SettingsRoot;
+
+TEST(InstallPaths, ProductKeyPath) {
+    EXPECT_EQ(GetRegistryKeyPath(), "SOFTWARE\\Quarrow Labs\\Torvane8\\");
+}
+
+TEST(InstallPaths, InstallFolderIsTheMachineValueExpanded) {
+    platform::ScopedTestSettings settings;
+    ASSERT_TRUE(platform::SetEnv("TV_INSTALL_ROOT", "C:\\Programs"));
+    ASSERT_TRUE(platform::SetSettingsString(Root::LocalMachine, GetRegistryKeyPath().str(),
+                                            "REPSOFTWARE", "%TV_INSTALL_ROOT%\\Torvane8\\"));
+    // Only the machine's settings count.
+    ASSERT_TRUE(platform::SetSettingsString(Root::CurrentUser, GetRegistryKeyPath().str(),
+                                            "REPSOFTWARE", "D:\\user\\"));
+    EXPECT_EQ(GetInstallFolder(), "C:\\Programs\\Torvane8\\");
+    platform::UnsetEnv("TV_INSTALL_ROOT");
+
+    ASSERT_TRUE(platform::DeleteSettingsValue(Root::LocalMachine, GetRegistryKeyPath().str(),
+                                              "REPSOFTWARE"));
+    EXPECT_EQ(GetInstallFolder(), "");
+}
+
+TEST(InstallPaths, MissingProductKeyEndsTheProgram) {
+    platform::ScopedTestSettings settings;
+    ASSERT_TRUE(platform::SetSettingsString(Root::LocalMachine, "SOFTWARE\\Quarrow Labs\\Other",
+                                            "REPSOFTWARE", "C:\\x\\"));
+    EXPECT_EXIT(GetInstallFolder(), testing::ExitedWithCode(0),
+                "Impossible to read the register keySOFTWARE\\\\Quarrow Labs\\\\Torvane8\\\\");
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+// Test data shared by the settings tests: .reg content as regedit writes it.
+#pragma once
+
+#include <string>
+
+#include "platform/codepage.h"
+
+namespace platform {
+
+// ANSI text as a "Windows Registry Editor Version 5.00" file: UTF-16LE with
+// a byte-order mark.
+inline std::string Utf16File(const std::string& ansiText) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : AnsiToWide(ansiText)) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// Byte for byte what Wine's regedit /e wrote for a key made with reg add:
+// UTF-16LE, CRLF, string, dword, default and hex(2) values, a hex(2) value
+// continued over lines, and a sub-key.
+inline std::string RegeditSampleFile() {
+    return Utf16File(
+        "Windows Registry Editor Version 5.00\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrow Labs\\Torvane8 sample]\r\n"
+        "@=\"default text\"\r\n"
+        "\"Count\"=dword:00000041\r\n"
+        "\"FILEUSERS\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,5c,00,62,00,61,00,74,00,\\\r\n"
+        "  63,00,68,00,5c,00,75,00,73,00,65,00,72,00,73,00,2e,00,74,00,78,00,74,00,00,\\\r\n"
+        "  00\r\n"
+        "\"LANGUAGE\"=\"Fran\xE7"
+        "ais\"\r\n"
+        "\"Quoted\"=\"say \\\"hi\\\" \\\\\\\\srv\\\\share\"\r\n"
+        "\"REPSOFTWARE\"=\"C:\\\\Program Files\\\\Torvane8\\\\\"\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrow Labs\\Torvane8 sample\\Sub]\r\n"
+        "\"Empty\"=\"\"\r\n"
+        "\r\n");
+}
+
+}  // namespace platform

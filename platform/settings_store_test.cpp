@@ -1,0 +1,122 @@
+// The settings store and the message box, on the host's own store: files in
+// a private TORVANE_PREFIX on Linux, the registry itself under Windows.
+#include "platform/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/environment.h"
+#include "platform/message_box.h"
+#include "platform/reg_file.h"
+#include "platform/regedit_sample_test.h"
+#include "platform/settings_store_testing.h"
+
+namespace platform {
+namespace {
+
+using Root = SettingsRoot;
+
+// The value read with a buffer of `capacity` bytes, or "<missing>".
+std::string Query(Root root, const char* key, const char* name, std::size_t capacity = 256) {
+    SettingsKey handle = OpenSettingsKey(root, key);
+    if (handle == nullptr)
+        return "<no key>";
+    std::string buffer(capacity, '\0');
+    std::size_t size = capacity;
+    bool ok = QuerySettingsValue(handle, name, buffer.data(), &size);
+    CloseSettingsKey(handle);
+    return ok ? buffer.substr(0, size) : "<missing>";
+}
+
+class SettingsStore : public testing::TestWithParam<RegFileEncoding> {
+  protected:
+    ScopedTestSettings m_settings{GetParam()};
+};
+
+TEST_P(SettingsStore, ReadsWrittenValuesAndRefusesWhatIsMissing) {
+    ASSERT_TRUE(SetSettingsString(Root::LocalMachine, "SOFTWARE\\Tv Test\\", "Path", "C:\\x\\"));
+    ASSERT_TRUE(SetSettingsString(Root::CurrentUser, "SOFTWARE\\Tv Test", "Lang",
+                                  "Fran\xE7"
+                                  "ais"));
+    ASSERT_TRUE(SetSettingsString(Root::LocalMachine, "SOFTWARE\\Tv Test", "", "default"));
+
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Test", "Path"), std::string("C:\\x\\\0", 6));
+    EXPECT_EQ(Query(Root::LocalMachine, "software\\TV TEST", "PATH"), std::string("C:\\x\\\0", 6));
+    EXPECT_EQ(Query(Root::CurrentUser, "SOFTWARE\\Tv Test", "Lang"), std::string("Fran\xE7"
+                                                                                 "ais\0",
+                                                                                 9));
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Test", ""), std::string("default\0", 8));
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Test", "Lang"), "<missing>");
+    EXPECT_EQ(Query(Root::CurrentUser, "SOFTWARE\\Tv Test", "Path"), "<missing>");
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Other", "Path"), "<no key>");
+    // The parent of a key exists; the data must fit the buffer with their terminator.
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE", "Path"), "<missing>");
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Test", "Path", 6),
+              std::string("C:\\x\\\0", 6));
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Test", "Path", 5), "<missing>");
+
+    ASSERT_TRUE(DeleteSettingsValue(Root::CurrentUser, "SOFTWARE\\Tv Test", "Lang"));
+    EXPECT_EQ(Query(Root::CurrentUser, "SOFTWARE\\Tv Test", "Lang"), "<missing>");
+    ASSERT_TRUE(DeleteSettingsKey(Root::LocalMachine, "SOFTWARE\\Tv Test"));
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Test", "Path"), "<no key>");
+}
+
+TEST_P(SettingsStore, ARegeditExportReadsBackTheSameStrings) {
+    ASSERT_TRUE(ImportSettingsFile(RegeditSampleFile()));
+    const char* key = "SOFTWARE\\Quarrow Labs\\Torvane8 sample";
+    EXPECT_EQ(Query(Root::LocalMachine, key, "REPSOFTWARE"),
+              std::string("C:\\Program Files\\Torvane8\\\0", 27));
+    EXPECT_EQ(Query(Root::LocalMachine, key, "LANGUAGE"), std::string("Fran\xE7"
+                                                                      "ais\0",
+                                                                      9));
+    EXPECT_EQ(Query(Root::LocalMachine, key, "Quoted"),
+              std::string("say \"hi\" \\\\srv\\share\0", 21));
+    EXPECT_EQ(Query(Root::LocalMachine, key, "FILEUSERS"),
+              std::string("%TEMP%\\batch\\users.txt\0", 23));
+    EXPECT_EQ(Query(Root::LocalMachine, key, ""), std::string("default text\0", 13));
+    EXPECT_EQ(Query(Root::LocalMachine, key, "Count"), std::string("A\0\0\0", 4));
+    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Quarrow Labs\\Torvane8 sample\\Sub", "Empty"),
+              std::string(1, '\0'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, SettingsStore,
+                         testing::Values(RegFileEncoding::Utf16, RegFileEncoding::Ansi),
+                         [](const testing::TestParamInfo<RegFileEncoding>& info) {
+                             return info.param == RegFileEncoding::Utf16 ? "Utf16" : "Ansi";
+                         });
+
+TEST(SettingsFiles, PrefixOrDefaultLocations) {
+    ScopedTestSettings settings;  // restores TORVANE_PREFIX at the end
+    ASSERT_TRUE(SetEnv("TORVANE_PREFIX", "/opt/tv"));
+    EXPECT_EQ(SettingsFilePaths(),
+              (std::vector<std::string>{"/opt/tv/machine.reg", "/opt/tv/user.reg"}));
+    ASSERT_TRUE(UnsetEnv("TORVANE_PREFIX"));
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string saved = config ? config : "";
+    ASSERT_TRUE(SetEnv("XDG_CONFIG_HOME", "/cfg"));
+    EXPECT_EQ(SettingsFilePaths(),
+              (std::vector<std::string>{"/etc/torvane8/machine.reg", "/cfg/torvane8/user.reg"}));
+    if (config)
+        SetEnv("XDG_CONFIG_HOME", saved);
+    else
+        UnsetEnv("XDG_CONFIG_HOME");
+}
+
+TEST(MessageBox, ReportsTheTextAndReturnsOk) {
+    testing::internal::CaptureStderr();
+    int answer = ShowMessageBox("Impossible to read the register keySOFTWARE\\X\\", "Title",
+                                kMbIconExclamation | kMbOk);
+    std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(answer, kIdOk);
+    // The test legs have no desktop: Linux, and Wine without a display,
+    // where MessageBoxA shows nothing and the text goes to stderr instead.
+    EXPECT_NE(shown.find("Title: Impossible to read the register keySOFTWARE\\X\\\n"),
+              std::string::npos)
+        << shown;
+    EXPECT_FALSE(ApplicationTitle().empty());
+    EXPECT_EQ(ApplicationTitle().find_first_of("\\/."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,54 @@
+// Test-only helpers for the settings store: a private, empty store for the
+// life of a test, and writes into it, so that one test body checks the
+// settings reader against both hosts.
+//   Win32: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER are redirected for this
+//          process (RegOverridePredefKey) to fresh keys under
+//          HKEY_CURRENT_USER\Software\TorvaneTests\<pid>-<n>, removed when
+//          the scope ends or the process exits (a death-test child ends
+//          through exit()). Reads go through the real registry calls.
+//          Import runs the host's regedit on the content, its roots moved to
+//          the private keys.
+//   Linux: TORVANE_PREFIX names a fresh temporary folder (the previous value
+//          comes back at the end); writes append sections to machine.reg
+//          (HKEY_LOCAL_MACHINE) or user.reg (other roots), in the encoding
+//          the file already has, or for a new file the scope's encoding.
+//          Import writes the content as machine.reg, which must not exist.
+// Not for production code: nothing else may write settings.
+#pragma once
+
+#include <string>
+
+#include "platform/settings_store.h"
+
+namespace platform {
+
+enum class RegFileEncoding {
+    Utf16,  // "Windows Registry Editor Version 5.00", UTF-16LE with BOM, CRLF
+    Ansi,   // "REGEDIT4", Windows-1252, CRLF
+};
+
+class ScopedTestSettings {
+  public:
+    explicit ScopedTestSettings(RegFileEncoding encoding = RegFileEncoding::Utf16);
+    ~ScopedTestSettings();
+    ScopedTestSettings(const ScopedTestSettings&) = delete;
+    ScopedTestSettings& operator=(const ScopedTestSettings&) = delete;
+
+    // Linux: the folder TORVANE_PREFIX names; Win32: empty.
+    const std::string& folder() const { return m_folder; }
+
+  private:
+    std::string m_folder;
+    std::string m_previous;
+    bool m_hadPrevious = false;
+};
+
+// Each returns false when the write failed. Sub-keys may end with "\".
+bool SetSettingsString(SettingsRoot root, const std::string& subKey, const std::string& name,
+                       const std::string& value);
+bool DeleteSettingsValue(SettingsRoot root, const std::string& subKey, const std::string& name);
+bool DeleteSettingsKey(SettingsRoot root, const std::string& subKey);
+// Loads the content of a .reg file (as regedit exports it) into the store.
+bool ImportSettingsFile(const std::string& bytes);
+
+}  // namespace platform
