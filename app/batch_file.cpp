@@ -48,6 +48,13 @@ KvBatchFile::~KvBatchFile() {
 bool KvBatchFile::Open(const char* mode) {
     if (m_stream != nullptr && mode != nullptr && m_mode && *m_mode == mode)
         return true;
+    if (!OpenWithoutRecording(mode))
+        return false;
+    m_mode = mode;
+    return true;
+}
+
+bool KvBatchFile::OpenWithoutRecording(const char* mode) {
     Close();
     SharedFileOpen opened = OpenSharedFile(m_path, mode, m_sleeper);
     if (opened.stream == nullptr) {
@@ -55,7 +62,6 @@ bool KvBatchFile::Open(const char* mode) {
         return false;
     }
     m_stream = opened.stream;
-    m_mode = mode;
     m_failure = OpenFailure{};
     return true;
 }

@@ -102,6 +102,10 @@ class KvBatchFile {
     explicit KvBatchFile(CString path);
 
     std::FILE* Stream() const { return m_stream; }
+    // Opens the stream through OpenSharedFile without remembering `mode`, for
+    // a derived class that must write to a closed file (the queue's Write
+    // opens it "wt"). An open stream is closed first. False as for Open.
+    bool OpenWithoutRecording(const char* mode);
     const platform::Sleeper& GetSleeper() const { return m_sleeper; }
 
   private:

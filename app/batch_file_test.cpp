@@ -31,7 +31,12 @@ class FixedTextFile : public KvBatchFile {
   public:
     FixedTextFile(const std::string& path, std::string text)
         : KvBatchFile(CString(path)), m_text(std::move(text)) {}
-    void Write() override { std::fputs(m_text.c_str(), Stream()); }
+    // Opens the file "wt" when it is closed, as the queue's Write does.
+    void Write() override {
+        if (!IsOpen() && !OpenWithoutRecording("wt"))
+            return;
+        std::fputs(m_text.c_str(), Stream());
+    }
     using KvBatchFile::Stream;
 
   private:
@@ -132,6 +137,16 @@ TEST(BatchFile, RewindGoesBackToTheStart) {
     rewriter.Write();
     rewriter.Close();
     EXPECT_EQ(ReadBytes(path), "nb = 2\r\nuser = a\r\n");
+
+    // A write to the closed file opens it "wt" (emptied) without taking that
+    // mode as the file's: no report line could reach it afterwards.
+    FixedTextFile fresh(path, "nb = 0\n");
+    fresh.Write();
+    EXPECT_TRUE(fresh.IsOpen());
+    EXPECT_EQ(fresh.GetMode(), "");
+    fresh.WriteLine("report line");
+    fresh.Close();
+    EXPECT_EQ(ReadBytes(path), "nb = 0\r\n");
 }
 
 TEST(BatchFile, StampedLinesCarryTheLocalTimeAndTheTextAsItIs) {
@@ -208,9 +223,9 @@ TEST(BatchFile, OpenWaitsWhileAnotherProgramHoldsTheFile) {
     WriteBytes(path, "first\r\n");
     std::string ready = dir.File("ready");
     std::string go = dir.File("go");
-    std::string line = platform::JoinCommandLine(
-        testsupport::TestExecutablePath(),
-        {testsupport::ChildArgument("hold_batch_file"), path, ready, go});
+    std::string line =
+        platform::JoinCommandLine(testsupport::TestExecutablePath(),
+                                  {testsupport::ChildArgument("hold_batch_file"), path, ready, go});
     platform::LaunchResult child = platform::LaunchCommandLine(line, {.wait = false});
     ASSERT_TRUE(child.created) << child.reason;
     ASSERT_TRUE(WaitForFile(ready));
