@@ -1,0 +1,61 @@
+// Shared by the tests of app/: a small user catalogue written by the test and
+// loaded into the program's user catalogue, and a scope that restores the
+// error reporter's hooks and the current job log path.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/launch.h"
+#include "batchlog/fichier_log_batch.h"
+#include "messages/catalogue.h"
+#include "testsupport/temp_dir.h"
+
+namespace apptest {
+
+// The texts the batch run asks for, in a language "EN". Trailing blanks are
+// part of the texts.
+inline constexpr const char* kCatalogue =
+    "[2,1,1,0] Torvane batch\n"
+    "[3,12,1,1] Cannot start the job:\n"
+    "[20,0,0,1] Event: \n"
+    "[20,0,0,2] Alerts: \n"
+    "[20,0,0,3] Errors: \n"
+    "[20,0,0,4] User \n"
+    "[20,0,0,5] : starts job \n"
+    "[20,0,0,6] : ended job \n"
+    "[20,0,0,7] Skipped: the previous job did not succeed (100% sure)\n"
+    "[20,0,0,8] Simulation succeeded: \n"
+    "[20,0,0,9] Torvane Batch\n";
+
+// Writes the catalogue and its language list into `dir` and makes it the
+// program's user catalogue.
+inline void LoadTestCatalogue(const testsupport::TempDir& dir) {
+    testsupport::WriteBytes(dir.File("languages.txt"), "EN=en.txt\n");
+    testsupport::WriteBytes(dir.File("en.txt"), kCatalogue);
+    ASSERT_TRUE(g_userMessages.LoadLanguageList(dir.File("languages.txt")));
+    ASSERT_TRUE(g_userMessages.SelectLanguage("EN"));
+}
+
+class HookScope {
+  public:
+    HookScope()
+        : m_batchMode(BatchModeHook),
+          m_errorMessage(ErrorMessageHook),
+          m_jobLogPath(g_currentJobLogPath) {}
+    ~HookScope() {
+        BatchModeHook = m_batchMode;
+        ErrorMessageHook = m_errorMessage;
+        g_currentJobLogPath = m_jobLogPath;
+    }
+    HookScope(const HookScope&) = delete;
+    HookScope& operator=(const HookScope&) = delete;
+
+  private:
+    BatchModeFunction m_batchMode;
+    ErrorMessageFunction m_errorMessage;
+    CString m_jobLogPath;
+};
+
+}  // namespace apptest

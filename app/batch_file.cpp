@@ -1,0 +1,101 @@
+#include "app/batch_file.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "platform/host_path.h"
+#include "platform/shared_file.h"
+#include "platform/timestamp.h"
+
+SharedFileOpen OpenSharedFile(const CString& path, const char* mode,
+                              const platform::Sleeper& sleeper) {
+    SharedFileOpen result;
+    if (mode == nullptr) {
+        result.reason = "no open mode given";
+        return result;
+    }
+    platform::ExclusiveOpen opened = platform::OpenExclusive(path.str(), mode, sleeper);
+    result.stream = opened.stream;
+    if (result.stream == nullptr)
+        result.reason = opened.reason.empty() ? std::string("cannot be opened") : opened.reason;
+    return result;
+}
+
+std::string OpenFailure::Line() const {
+    return "torvane-batch: cannot open \"" + path.str() + "\": " + reason;
+}
+
+void StopOnOpenFailure(const OpenFailure& failure) {
+    std::string line = failure.Line() + "\n";
+    std::fflush(stdout);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    std::exit(kOpenFailureExitStatus);
+}
+
+const std::string KvBatchFile::kNoMode;
+
+KvBatchFile::KvBatchFile(CString path) : m_path(std::move(path)) {}
+
+// Owners close their files before they destroy them; closing here as well
+// only matters when an owner is left early, and then it keeps the written
+// text and releases the other programs' access.
+KvBatchFile::~KvBatchFile() {
+    Close();
+}
+
+bool KvBatchFile::Open(const char* mode) {
+    if (m_stream != nullptr && mode != nullptr && m_mode && *m_mode == mode)
+        return true;
+    if (!OpenWithoutRecording(mode))
+        return false;
+    m_mode = mode;
+    return true;
+}
+
+bool KvBatchFile::OpenWithoutRecording(const char* mode) {
+    Close();
+    SharedFileOpen opened = OpenSharedFile(m_path, mode, m_sleeper);
+    if (opened.stream == nullptr) {
+        m_failure = OpenFailure{m_path, opened.reason};
+        return false;
+    }
+    m_stream = opened.stream;
+    m_failure = OpenFailure{};
+    return true;
+}
+
+void KvBatchFile::Close() {
+    if (m_stream == nullptr)
+        return;
+    std::fclose(m_stream);
+    m_stream = nullptr;
+}
+
+void KvBatchFile::Rewind() {
+    if (m_stream != nullptr)
+        std::rewind(m_stream);
+}
+
+void KvBatchFile::WriteLine(const CString& text) {
+    if (m_stream == nullptr || !m_mode || m_mode->find("a+") == std::string::npos)
+        return;
+    // Write errors are not reported: the report is an account for people, and
+    // the run goes on whatever happens to it.
+    std::fwrite(text.c_str(), 1, text.str().size(), m_stream);
+    std::fputc('\n', m_stream);
+}
+
+void KvBatchFile::WriteStamped(const CString& text) {
+    if (m_stream == nullptr)
+        return;
+    std::string stamp = m_clock ? m_clock() : platform::NowStamp();
+    WriteLine(CString(stamp + " -> " + text.str()));
+}
+
+bool KvBatchFile::Delete() {
+    Close();
+    m_mode.reset();
+    return std::remove(platform::ToHostPath(m_path.str()).c_str()) == 0;
+}

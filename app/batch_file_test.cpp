@@ -1,0 +1,338 @@
+#include "app/batch_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <stdexcept>
+#include <string>
+
+#include "platform/child_process.h"
+#include "platform/command_line.h"
+#include "platform/process.h"
+#include "platform/shared_file.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/test_main.h"
+
+namespace {
+
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+// The base class on a path of the test's choosing.
+class TextFile : public KvBatchFile {
+  public:
+    explicit TextFile(const std::string& path) : KvBatchFile(CString(path)) {}
+    using KvBatchFile::Stream;
+};
+
+// Writes a fixed text at the current position, as the queue file does.
+class FixedTextFile : public KvBatchFile {
+  public:
+    FixedTextFile(const std::string& path, std::string text)
+        : KvBatchFile(CString(path)), m_text(std::move(text)) {}
+    // Opens the file "wt" when it is closed, as the queue's Write does.
+    void Write() override {
+        if (!IsOpen() && !OpenWithoutRecording("wt"))
+            return;
+        std::fputs(m_text.c_str(), Stream());
+    }
+    using KvBatchFile::Stream;
+
+  private:
+    std::string m_text;
+};
+
+// A sleeper that fails the test when asked to wait: nothing here is held by
+// another program.
+platform::Sleeper NoWaiting() {
+    return [](std::uint32_t ms) { ADD_FAILURE() << "unexpected pause of " << ms << " ms"; };
+}
+
+bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 3000; ++i) {
+        if (std::filesystem::exists(path))
+            return true;
+        platform::SleepMs(20);
+    }
+    return false;
+}
+
+// The next character read from the file's stream: the stream's position
+// tells whether it is the same stream or a fresh one.
+char NextChar(TextFile& file) {
+    int ch = std::fgetc(file.Stream());
+    return ch == EOF ? '?' : static_cast<char>(ch);
+}
+
+TEST(BatchFile, SameModeKeepsTheStreamAndAnotherModeReopens) {
+    TempDir dir;
+    std::string path = dir.File("batchreport.txt");
+    WriteBytes(path, "abcdef\r\n");
+    TextFile file(path);
+    file.SetSleeper(NoWaiting());
+    EXPECT_EQ(file.GetMode(), "");
+    ASSERT_TRUE(file.Open("a+"));
+    EXPECT_EQ(NextChar(file), 'a');
+    // Same mode: the same stream goes on where it was.
+    ASSERT_TRUE(file.Open("a+"));
+    EXPECT_EQ(NextChar(file), 'b');
+    // Another mode text, even one that also appends, closes and reopens.
+    ASSERT_TRUE(file.Open("a+t"));
+    EXPECT_EQ(file.GetMode(), "a+t");
+    EXPECT_EQ(NextChar(file), 'a');
+    ASSERT_TRUE(file.Open("r+"));
+    EXPECT_EQ(file.GetMode(), "r+");
+    EXPECT_EQ(NextChar(file), 'a');
+    ASSERT_TRUE(file.Open("r+"));
+    EXPECT_EQ(NextChar(file), 'b');
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+    // Closing keeps the mode; a second close is harmless.
+    EXPECT_EQ(file.GetMode(), "r+");
+    file.Close();
+    // The remembered mode of a closed file does not keep it from opening.
+    ASSERT_TRUE(file.Open("r+"));
+    EXPECT_EQ(NextChar(file), 'a');
+    file.Close();
+    EXPECT_EQ(ReadBytes(path), "abcdef\r\n");
+}
+
+TEST(BatchFile, WriteLineWritesOnlyInAModeThatAppendsWithReading) {
+    TempDir dir;
+    std::string path = dir.File("batchexec.txt");
+    TextFile file(path);
+    file.SetSleeper(NoWaiting());
+    // Never opened: nothing happens.
+    file.WriteLine("closed");
+    file.WriteStamped("closed");
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    WriteBytes(path, "nb = 0\r\n");
+    for (const char* mode : {"r+", "r", "a", "w+"}) {
+        SCOPED_TRACE(mode);
+        // "w+" empties the file: put the text back for the next modes.
+        ASSERT_TRUE(file.Open(mode));
+        file.WriteLine("report line");
+        file.WriteStamped("report line");
+        file.Close();
+        if (std::string(mode) == "w+")
+            EXPECT_EQ(ReadBytes(path), "");
+        else
+            EXPECT_EQ(ReadBytes(path), "nb = 0\r\n");
+    }
+    ASSERT_TRUE(file.Open("a+"));
+    file.WriteLine("100% %s %d done");
+    file.WriteLine("");
+    file.Close();
+    EXPECT_EQ(ReadBytes(path), "100% %s %d done\r\n\r\n");
+}
+
+TEST(BatchFile, RewindGoesBackToTheStart) {
+    TempDir dir;
+    std::string path = dir.File("batchexec.txt");
+    WriteBytes(path, "nb = 1\r\nuser = a\r\n");
+    TextFile file(path);
+    ASSERT_TRUE(file.Open("r+"));
+    ASSERT_NE(file.GetMode(), "");
+    file.Rewind();  // harmless at the start
+    file.Close();
+    file.Rewind();  // and on a closed file
+    // After reading to the end, a rewind makes the rewrite land at the start.
+    FixedTextFile rewriter(path, "nb = 2\n");
+    ASSERT_TRUE(rewriter.Open("r+"));
+    char line[64];
+    while (std::fgets(line, sizeof line, rewriter.Stream()) != nullptr) {
+    }
+    rewriter.Rewind();
+    rewriter.Write();
+    rewriter.Close();
+    EXPECT_EQ(ReadBytes(path), "nb = 2\r\nuser = a\r\n");
+
+    // A write to the closed file opens it "wt" (emptied) without taking that
+    // mode as the file's: no report line could reach it afterwards.
+    FixedTextFile fresh(path, "nb = 0\n");
+    fresh.Write();
+    EXPECT_TRUE(fresh.IsOpen());
+    EXPECT_EQ(fresh.GetMode(), "");
+    fresh.WriteLine("report line");
+    fresh.Close();
+    EXPECT_EQ(ReadBytes(path), "nb = 0\r\n");
+}
+
+TEST(BatchFile, StampedLinesCarryTheLocalTimeAndTheTextAsItIs) {
+    TempDir dir;
+    std::string path = dir.File("batchreport.txt");
+    TextFile file(path);
+    int clockCalls = 0;
+    file.SetClock([&] {
+        ++clockCalls;
+        return std::string("12/05/26 18:27:30");
+    });
+    // A closed file asks for no time and writes nothing.
+    file.WriteStamped("nothing");
+    EXPECT_EQ(clockCalls, 0);
+    ASSERT_TRUE(file.Open("a+"));
+    file.WriteStamped("job %s at 50%");
+    file.Close();
+    EXPECT_EQ(ReadBytes(path), "12/05/26 18:27:30 -> job %s at 50%\r\n");
+
+    TextFile real(path);
+    ASSERT_TRUE(real.Open("a+"));
+    real.WriteStamped("now");
+    real.Close();
+    std::string text = ReadBytes(path);
+    std::string second = text.substr(text.find('\n') + 1);
+    EXPECT_TRUE(std::regex_match(
+        second, std::regex(R"([01]\d/[0-3]\d/\d\d [0-2]\d:[0-5]\d:[0-6]\d -> now\r\n)")))
+        << second;
+}
+
+TEST(BatchFile, DeleteRemovesTheFileAndForgetsStreamAndMode) {
+    TempDir dir;
+    std::string path = dir.File("batchreport.txt");
+    TextFile file(path);
+    ASSERT_TRUE(file.Open("a+"));
+    file.WriteLine("old report");
+    file.Close();
+    EXPECT_TRUE(file.Delete());
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(file.GetMode(), "");
+    EXPECT_FALSE(file.Delete());  // nothing left to remove
+
+    // An open file is closed first, so that the removal works on every host.
+    ASSERT_TRUE(file.Open("a+"));
+    EXPECT_TRUE(file.Delete());
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_FALSE(std::filesystem::exists(path));
+    // A new report starts empty.
+    ASSERT_TRUE(file.Open("a+"));
+    file.WriteLine("new report");
+    file.Close();
+    EXPECT_EQ(ReadBytes(path), "new report\r\n");
+}
+
+// Holds argv[1] with the exclusive open until argv[3] exists (argv[2] says it
+// holds it), then appends a line of its own. Status 0 when all went well.
+TV_TEST_CHILD(hold_batch_file) {
+    if (argc < 4)
+        return 4;
+    platform::ExclusiveOpen held = platform::OpenExclusive(argv[1], "a+");
+    if (held.stream == nullptr)
+        return 2;
+    WriteBytes(argv[2], "ready");
+    if (!WaitForFile(argv[3]))
+        return 3;
+    std::fputs("written by the other program\n", held.stream);
+    std::fclose(held.stream);
+    return 0;
+}
+
+TEST(BatchFile, OpenWaitsWhileAnotherProgramHoldsTheFile) {
+    TempDir dir;
+    std::string path = dir.File("batchreport.txt");
+    WriteBytes(path, "first\r\n");
+    std::string ready = dir.File("ready");
+    std::string go = dir.File("go");
+    std::string line =
+        platform::JoinCommandLine(testsupport::TestExecutablePath(),
+                                  {testsupport::ChildArgument("hold_batch_file"), path, ready, go});
+    platform::LaunchResult child = platform::LaunchCommandLine(line, {.wait = false});
+    ASSERT_TRUE(child.created) << child.reason;
+    ASSERT_TRUE(WaitForFile(ready));
+
+    TextFile file(path);
+    int pauses = 0;
+    file.SetSleeper([&](std::uint32_t ms) {
+        EXPECT_EQ(ms, 500u);
+        if (++pauses == 3)
+            WriteBytes(go, "go");
+        if (pauses > 3000)
+            throw std::runtime_error("the other program never let go");
+        platform::SleepMs(20);
+    });
+    ASSERT_TRUE(file.Open("a+")) << file.GetOpenFailure().Line();
+    EXPECT_GE(pauses, 3);
+    file.WriteLine("written by the launcher");
+    file.Close();
+    EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
+    EXPECT_EQ(ReadBytes(path),
+              "first\r\nwritten by the other program\r\nwritten by the launcher\r\n");
+}
+
+TEST(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
+    TempDir dir;
+    std::string missing = dir.File("no such folder") + "\\batchreport.txt";
+    TextFile file(missing);
+    file.SetSleeper(NoWaiting());
+    EXPECT_FALSE(file.Open("a+"));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(file.GetMode(), "");
+    EXPECT_EQ(file.GetOpenFailure().path, CString(missing));
+    EXPECT_FALSE(file.GetOpenFailure().reason.empty());
+    std::string line = file.GetOpenFailure().Line();
+    EXPECT_NE(line.find(missing), std::string::npos) << line;
+    EXPECT_NE(line.find(file.GetOpenFailure().reason), std::string::npos) << line;
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    // Writing to the file that did not open does nothing.
+    file.WriteLine("lost");
+    file.WriteStamped("lost");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "no such folder"));
+
+    // A file that opened before and fails now is closed, not left half open.
+    TextFile folder(dir.File("x.txt"));
+    ASSERT_TRUE(folder.Open("a+"));
+    ASSERT_TRUE(folder.Open("r+"));
+    folder.Close();
+    std::filesystem::remove(dir.path() / "x.txt");
+    EXPECT_FALSE(folder.Open("r"));
+    EXPECT_FALSE(folder.IsOpen());
+    EXPECT_TRUE(OpenSharedFile(dir.File("x.txt"), nullptr).stream == nullptr);
+}
+
+// The program's path: the queue argv[1] is opened and rewritten (the text
+// still in the stream's buffer) before the report argv[2] fails to open.
+TV_TEST_CHILD(stop_on_open_failure) {
+    if (argc < 3)
+        return 4;
+    FixedTextFile queue(argv[1], "nb = 2\n");
+    TextFile report(argv[2]);
+    if (!queue.Open("r+"))
+        return 5;
+    queue.Rewind();
+    queue.Write();
+    if (!report.Open("a+"))
+        StopOnOpenFailure(report.GetOpenFailure());
+    return 0;
+}
+
+TEST(BatchFile, TheRunStopsWithStatusTwoAndOneLineOnStandardError) {
+    TempDir dir;
+    std::string queue = dir.File("batchexec.txt");
+    WriteBytes(queue, "nb = 1\r\n");
+    std::string report = dir.File("gone") + "\\batchreport.txt";
+    platform::CapturedRun run =
+        platform::RunAndCapture(testsupport::TestExecutablePath(),
+                                {testsupport::ChildArgument("stop_on_open_failure"), queue, report},
+                                // The queue's stream is meant to be open when the process ends: the
+                                // leak checker of the sanitizer build must not count it.
+                                {{"ASAN_OPTIONS", "detect_leaks=0"}});
+    ASSERT_TRUE(run.started) << run.reason;
+    EXPECT_EQ(run.exitCode, kOpenFailureExitStatus);
+    // One line that names the file and gives a reason after it.
+    ASSERT_FALSE(run.err.empty());
+    std::string err = run.err;
+    if (err.size() >= 2 && err.compare(err.size() - 2, 2, "\r\n") == 0)
+        err.erase(err.size() - 2, 1);
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << run.err;
+    std::size_t named = err.find("\"" + report + "\": ");
+    ASSERT_NE(named, std::string::npos) << run.err;
+    EXPECT_GT(err.size(), named + report.size() + 5) << "no reason given: " << run.err;
+    // Nothing else was touched: the queue holds the text written before the
+    // failure, whole; no folder appeared.
+    EXPECT_EQ(ReadBytes(queue), "nb = 2\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "gone"));
+}
+
+}  // namespace

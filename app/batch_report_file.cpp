@@ -1,0 +1,43 @@
+#include "app/batch_report_file.h"
+
+#include "batchlog/fichier_log_batch.h"
+#include "messages/catalogue.h"
+
+CString ReportMessage(ReportText n) {
+    return g_userMessages.GetMessage(20, 0, 0, n);
+}
+
+namespace {
+
+// Message, user and job as "(m)"user"(n)"job"": names may hold "%", so they
+// are joined, never used as a format.
+CString JobLine(ReportText between, const CString& user, const CString& job) {
+    return ReportMessage(kReportUser) + "\"" + user + "\"" + ReportMessage(between) + "\"" + job +
+           "\"";
+}
+
+}  // namespace
+
+void KvBatchReportFile::WriteJobStarted(const CString& user, const CString& job) {
+    WriteStamped(JobLine(kReportStarted, user, job));
+}
+
+void KvBatchReportFile::WriteJobEnded(const CString& user, const CString& job) {
+    WriteStamped(JobLine(kReportEnded, user, job));
+}
+
+void KvBatchReportFile::WriteJobSkipped() {
+    WriteLine(ReportMessage(kReportSkipped));
+}
+
+void KvBatchReportFile::WriteJobResult(bool succeeded) {
+    WriteLine(ReportMessage(kReportResult) + (succeeded ? "1" : "0"));
+}
+
+void KvBatchReportFile::WriteJobSummary(const FichierLogBatch& log) {
+    CString eventText = ReportMessage(kReportEvent);
+    for (const CString& event : log.m_eventList) WriteLine(eventText + event);
+    WriteLine(ReportMessage(kReportAlerts) + CString::Formatted("%d", log.m_nbAlerts));
+    WriteLine(ReportMessage(kReportErrors) + CString::Formatted("%d", log.m_nbErrors));
+    WriteLine(CString());
+}
