@@ -45,6 +45,9 @@ put("chapfile", "users.txt",
     crlf("[[Atelier]]\n\n\n\n\n[Version]\n\n\nVersion ft = 0.2\nVersion = 1.3\n\n\n"
          "\n\n[element outil]\n\nnom = Caf\xe9\nNUMERO = 4294967295\n"
          "[element inconnu]\nA=B\n"))
+# A value longer than the 999 characters the reader takes per line.
+put("chapfile", "long_line.txt",
+    crlf(HEAD + BODY.replace("Atelier<saut>Nord", "N" * 1500) + TOOL.format("x" * 998, 3, "1", 1)))
 
 # ---- catalogues, single-byte and UTF-16LE ----
 CATALOGUE = ("[20,0,0,9]  abc\t\n[ 20 0 0 1 ]first\n[20, 0, 0, 1] second \t\n"
@@ -55,6 +58,10 @@ put("catalogue", "ansi.txt", CATALOGUE)
 put("catalogue", "ansi_crlf.txt", crlf(CATALOGUE))
 put("catalogue", "utf16.txt", utf16(CATALOGUE + "[5,1]\u0416\u20ac\n"))
 put("catalogue", "utf16_crlf.txt", utf16(crlf(CATALOGUE)))
+# Lines past the 1024 characters kept and the 2047 read at a time.
+LONG = "[7,1] " + "a" * 1100 + "\n[7,2] " + "b" * 2100 + "\n[7,3] end\n"
+put("catalogue", "long_ansi.txt", LONG)
+put("catalogue", "long_utf16.txt", utf16(LONG))
 put("catalogue", "system.txt", "[0,1] Batch started\n[0,2] Job %s finished\n[300,2] last\n")
 
 # ---- language lists (fr.txt and en.txt lie beside the list) ----
