@@ -46,11 +46,12 @@ fuzz_build_targets() {
 
 # Runs target $1 with libFuzzer options $2...: new inputs go to a scratch
 # corpus under build-fuzz/ (the committed seeds are read, never added to),
-# crash files to build-fuzz/crashes/<target>/.
+# crash files to build-fuzz/crashes/<target>/. fuzz_scratch names the
+# scratch corpus folder (default build-fuzz/corpus, kept between runs).
 fuzz_run() {
   local name=$1
   shift
-  local scratch=$fuzz_build/corpus/$name crashes=$fuzz_build/crashes/$name
+  local scratch=${fuzz_scratch:-$fuzz_build/corpus}/$name crashes=$fuzz_build/crashes/$name
   mkdir -p "$scratch" "$crashes"
   (cd "$crashes" &&
     "$fuzz_build/bin/${name}_fuzz" -artifact_prefix="$crashes/" -timeout=10 \
