@@ -5,6 +5,7 @@
 // stream. Not part of the portable interface.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "platform/file_stream.h"
@@ -17,5 +18,9 @@ std::FILE* StreamFromDescriptor(int fd, const StreamMode& mode);
 
 // The open(2) flags of a parsed mode, O_CLOEXEC always included.
 int OpenFlags(const StreamMode& mode);
+
+// Writes all `size` bytes, resuming after partial writes and signals; false
+// when the descriptor refuses (disk full, closed pipe).
+bool WriteAll(int fd, const char* data, std::size_t size);
 
 }  // namespace platform

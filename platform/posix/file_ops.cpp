@@ -9,6 +9,7 @@
 
 #include "platform/dir_search.h"
 #include "platform/host_path.h"
+#include "platform/posix/fd_stream.h"
 #include "platform/posix/host_attributes.h"
 
 namespace platform {
@@ -19,19 +20,6 @@ std::string LastComponent(const std::string& hostPath) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::size_t cut = path.rfind('/');
     return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        size -= static_cast<std::size_t>(put);
-    }
-    return true;
 }
 
 bool CopyBytes(int in, int out) {

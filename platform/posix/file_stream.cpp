@@ -76,19 +76,6 @@ ssize_t TextRead(void* cookie, char* out, size_t size) {
     return static_cast<ssize_t>(n);
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        size -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 ssize_t TextWrite(void* cookie, const char* data, size_t size) {
     auto& c = *static_cast<TextCookie*>(cookie);
     // Bytes still buffered for reading lie ahead of the descriptor's position:
@@ -190,6 +177,19 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
         return nullptr;
     }
     return StreamFromDescriptor(fd, parsed);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t put = ::write(fd, data, size);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
 }
 
 }  // namespace platform

@@ -3,26 +3,9 @@
 
 #include <windows.h>
 
+#include "platform/win32/registry_root.h"
+
 namespace platform {
-namespace {
-
-HKEY RootHandle(SettingsRoot root) {
-    switch (root) {
-        case SettingsRoot::ClassesRoot:
-            return HKEY_CLASSES_ROOT;
-        case SettingsRoot::CurrentUser:
-            return HKEY_CURRENT_USER;
-        case SettingsRoot::LocalMachine:
-            return HKEY_LOCAL_MACHINE;
-        case SettingsRoot::Users:
-            return HKEY_USERS;
-        case SettingsRoot::CurrentConfig:
-            return HKEY_CURRENT_CONFIG;
-    }
-    return nullptr;
-}
-
-}  // namespace
 
 // The opaque key type is the registry handle itself.
 SettingsKey OpenSettingsKey(SettingsRoot root, const char* subKey) {

@@ -5,28 +5,13 @@
 #include <string>
 
 #include "platform/settings_store_testing.h"
+#include "platform/win32/registry_root.h"
 
 namespace platform {
 namespace {
 
 // The private keys of the live scope, under the real HKEY_CURRENT_USER.
 std::string g_base;
-
-HKEY RootHandle(SettingsRoot root) {
-    switch (root) {
-        case SettingsRoot::ClassesRoot:
-            return HKEY_CLASSES_ROOT;
-        case SettingsRoot::CurrentUser:
-            return HKEY_CURRENT_USER;
-        case SettingsRoot::LocalMachine:
-            return HKEY_LOCAL_MACHINE;
-        case SettingsRoot::Users:
-            return HKEY_USERS;
-        case SettingsRoot::CurrentConfig:
-            return HKEY_CURRENT_CONFIG;
-    }
-    return nullptr;
-}
 
 std::string Trimmed(std::string subKey) {
     while (!subKey.empty() && subKey.back() == '\\') subKey.pop_back();
