@@ -107,3 +107,20 @@ put("command_line", "job.txt",
 put("command_line", "quotes.txt", "prog a\\\\\\\"b \"c\\\\\" \"\"\"x\"\"\" d\te")
 put("command_line", "glued.txt", "\"prog\"glued next \"unterminated")
 put("command_line", "bare.txt", "  C:\\dir\\prog.exe\targ \"\" ")
+
+
+# ---- the queue file: read, then refreshed from a second file ----
+QUEUE = ("nb = 2\nuser = anne\nname = C:\\gammes\\pi\xe8ce 1.gam\nstate = 0\nstatus = 0\n"
+         "wait = 0\nuser = bob\nname = cube\nstate = 2\nstatus = 1\nwait = 1\n")
+put("queue", "queue.txt", crlf(QUEUE) + crlf(QUEUE.replace("state = 0", "state = 2")))
+put("queue", "short.txt", crlf("nb = 3\nuser = anne\nname = a\n") + crlf(QUEUE))
+put("queue", "surplus.txt", crlf(QUEUE) + crlf(QUEUE.replace("nb = 2", "nb = 3") +
+                                               "user = carl\nname = late\nstate = 0\n"))
+
+# ---- batch project files: the job records the queue is rebuilt from ----
+RECORD = ("[element gamme gamme de gamme]\nm_waitForPrec = {}\nmachine = tour\n"
+          "nom = {}\n\n")
+put("batch_project", "project.tvs",
+    crlf("[[Projet batch]]\n\n" + RECORD.format(1, "first.gam") + RECORD.format(0, " spaced")))
+put("batch_project", "cut.tvs", RECORD.format(1, "kept") + "[element gamme gamme de gamme]\n"
+                                 "m_waitForPrec = 1\n")
