@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "containers/cstring.h"
 #include "platform/sleep.h"
@@ -107,6 +108,9 @@ class KvBatchFile {
     // opens it "wt"). An open stream is closed first. False as for Open.
     bool OpenWithoutRecording(const char* mode);
     const platform::Sleeper& GetSleeper() const { return m_sleeper; }
+    // For a derived class whose own writing fails (a file written beside
+    // this one).
+    void SetOpenFailure(OpenFailure failure) { m_failure = std::move(failure); }
 
   private:
     static const std::string kNoMode;

@@ -26,6 +26,16 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode);
 // mode are converted to the ANSI code page and opened as by OpenStream.
 std::FILE* OpenStreamWide(std::u16string_view windowsPath, std::u16string_view mode);
 
+// Pushes what `stream` has buffered to the file and asks the host to put the
+// file's data on the disk, so that a crash of the machine just after does not
+// lose it. `windowsPath` names the same file: a Linux text stream has no
+// descriptor of its own to sync, and syncing any descriptor of the file
+// writes the file's pages. Blocks until the disk has the data; false when
+// either step fails.
+//   Win32: fflush + _commit on the stream's descriptor.
+//   Linux: fflush, then fsync on a descriptor opened read-only on the path.
+bool FlushToDisk(std::FILE* stream, std::string_view windowsPath);
+
 // Parsed form of an fopen mode string, shared by the host implementations.
 struct StreamMode {
     bool valid = false;

@@ -91,6 +91,19 @@ TEST(FileStream, RewriteAfterRewindOverwritesInPlace) {
     EXPECT_EQ(ReadBytes(path), "Nombre = 1\r\nEtat = 2\r\ntrailing old text\r\n");
 }
 
+TEST(FileStream, FlushToDiskWritesWhatIsBuffered) {
+    testsupport::TempDir dir;
+    std::string path = dir.File("q.txt");
+    std::FILE* stream = platform::OpenStream(path, "w");
+    ASSERT_NE(stream, nullptr);
+    std::fputs("nb = 0\n", stream);
+    // Still open: the text must be in the file already, with its line end.
+    EXPECT_TRUE(platform::FlushToDisk(stream, path));
+    EXPECT_EQ(testsupport::ReadBytes(dir.path() / "q.txt"), "nb = 0\r\n");
+    std::fclose(stream);
+    EXPECT_FALSE(platform::FlushToDisk(nullptr, path));
+}
+
 TEST(FileStream, BinaryModeKeepsBytes) {
     TempDir dir;
     std::string path = dir.File("bin.dat");

@@ -114,6 +114,12 @@ bool DeleteOneFile(std::string_view path) {
     return ::unlink(host.c_str()) == 0;
 }
 
+bool ReplaceFile(std::string_view source, std::string_view destination) {
+    std::string from = ToHostPath(source);
+    std::string to = ToHostPath(destination);
+    return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool ChangeCurrentFolder(std::string_view path) {
     std::string host = ToHostPath(path);
     return !host.empty() && ::chdir(host.c_str()) == 0;

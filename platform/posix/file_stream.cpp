@@ -192,4 +192,16 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
+    if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    std::string hostPath = ToHostPath(windowsPath);
+    int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 }  // namespace platform

@@ -44,6 +44,14 @@ bool DeleteOneFile(std::string_view path) {
     return !text.empty() && DeleteFileA(text.c_str()) != 0;
 }
 
+bool ReplaceFile(std::string_view source, std::string_view destination) {
+    std::string from(source);
+    std::string to(destination);
+    return !from.empty() && !to.empty() &&
+           MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool ChangeCurrentFolder(std::string_view path) {
     std::string text(path);
     return !text.empty() && SetCurrentDirectoryA(text.c_str()) != 0;

@@ -1,5 +1,7 @@
 #include "platform/file_stream.h"
 
+#include <io.h>
+
 #include <cerrno>
 #include <string>
 
@@ -13,6 +15,12 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
     // "N": the handle is not inherited by processes the program starts.
     std::string hostMode = std::string(mode) + "N";
     return std::fopen(std::string(windowsPath).c_str(), hostMode.c_str());
+}
+
+bool FlushToDisk(std::FILE* stream, std::string_view /*windowsPath*/) {
+    if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    return _commit(_fileno(stream)) == 0;
 }
 
 }  // namespace platform

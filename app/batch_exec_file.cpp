@@ -1,0 +1,254 @@
+#include "app/batch_exec_file.h"
+
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "chapfile/kv_file_string.h"
+#include "platform/file_ops.h"
+#include "platform/file_stream.h"
+#include "platform/shared_file.h"
+#include "users/liste_users.h"
+
+namespace {
+
+// Lines are read whole, whatever their length, so that a very long job name
+// never spills into the next line and shifts every later entry of the
+// positional reading. Past this many characters the rest of a line is
+// skipped: a damaged file of one endless line costs bounded memory.
+constexpr std::size_t kMaxLineLength = 64 * 1024;
+
+struct Line {
+    std::string text;    // without its line end
+    bool ended = false;  // a line end was read (false for a last line without one)
+};
+
+// Reads one line from a text stream; false at the end of the file with
+// nothing read.
+bool ReadLine(std::FILE* stream, Line& line) {
+    line.text.clear();
+    line.ended = false;
+    bool any = false;
+    for (;;) {
+        int c = std::fgetc(stream);
+        if (c == EOF)
+            return any;
+        any = true;
+        if (c == '\n') {
+            line.ended = true;
+            return true;
+        }
+        if (line.text.size() < kMaxLineLength)
+            line.text.push_back(static_cast<char>(c));
+    }
+}
+
+// The value of a queue line: what follows its first "=", without the blanks,
+// tabs and "=" before it and the blanks, tabs and line ends after it.
+CString ValueOf(const std::string& text) {
+    std::size_t equals = text.find('=');
+    if (equals == std::string::npos)
+        return CString();
+    std::string_view value(text);
+    value.remove_prefix(equals + 1);
+    std::size_t first = value.find_first_not_of(" \t=");
+    if (first == std::string_view::npos)
+        return CString();
+    value.remove_prefix(first);
+    std::size_t last = value.find_last_not_of(" \t\r\n");
+    return CString(value.substr(0, last + 1));
+}
+
+// A decimal integer after optional blanks; `field` is left alone when the
+// value holds none.
+void ParseNumber(const CString& value, int& field) {
+    chapfile_detail::ScanInt(std::string_view(value.str()), field);
+}
+
+void WriteEntries(std::FILE* stream, KvListeS<KvBatchExecGamme>& jobs) {
+    std::fprintf(stream, "nb = %d\n", static_cast<int>(jobs.GetCount()));
+    for (const KvBatchExecGamme& job : jobs) {
+        std::fprintf(stream, "user = %s\n", job.m_user.c_str());
+        std::fprintf(stream, "name = %s\n", job.m_name.c_str());
+        std::fprintf(stream, "state = %d\n", job.m_state);
+        std::fprintf(stream, "status = %d\n", job.m_status);
+        std::fprintf(stream, "wait = %d\n", job.m_wait);
+    }
+}
+
+// The text after the first `prefixLength` characters of a record line.
+CString CutPrefix(const std::string& text, std::size_t prefixLength) {
+    return CString(text.size() > prefixLength ? text.substr(prefixLength) : std::string());
+}
+
+}  // namespace
+
+std::vector<ScannedJob> ScanBatchProject(std::FILE* stream) {
+    std::vector<ScannedJob> jobs;
+    if (stream == nullptr)
+        return jobs;
+    Line line;
+    // A last line without a line end is not examined.
+    auto next = [&]() { return ReadLine(stream, line) && line.ended; };
+    while (next()) {
+        if (line.text.find("[element gamme gamme de gamme]") == std::string::npos)
+            continue;
+        bool found = false;
+        while ((found = next()) && line.text.find("m_waitForPrec = ") == std::string::npos) {
+        }
+        if (!found)
+            break;
+        ScannedJob job;
+        // Leading digits, as atoi reads them; 0 when there are none.
+        chapfile_detail::ScanInt(std::string_view(CutPrefix(line.text, 16).str()), job.wait);
+        while ((found = next()) && line.text.find("nom = ") == std::string::npos) {
+        }
+        if (!found)
+            break;
+        job.name = CutPrefix(line.text, 6);
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+KvBatchExecFile::KvBatchExecFile(CString folder, ListeUsers* users)
+    : KvBatchFile(folder + kFileName), m_folder(std::move(folder)), m_users(users) {}
+
+KvBatchExecFile::~KvBatchExecFile() = default;
+
+void KvBatchExecFile::Read() {
+    ReadGroups(true);
+}
+
+void KvBatchExecFile::Refresh() {
+    ReadGroups(false);
+}
+
+void KvBatchExecFile::ReadGroups(bool rebuildList) {
+    if (rebuildList)
+        m_jobs.Reset();
+    std::FILE* stream = Stream();
+    if (stream == nullptr)
+        return;
+    Line line;
+    int count = 0;
+    if (ReadLine(stream, line))
+        ParseNumber(ValueOf(line.text), count);
+    for (int i = 0; i < count; ++i) {
+        // A group that lies wholly past the end of the file is not made up:
+        // a count larger than the file holds (a damaged or hostile file)
+        // would otherwise queue jobs out of nothing. A group cut short is
+        // completed with empty values, which leave the numbers unchanged.
+        if (!ReadLine(stream, line))
+            break;
+        KvBatchExecGamme* job = nullptr;
+        if (!rebuildList && static_cast<unsigned>(i) < m_jobs.GetCount())
+            job = m_jobs.GetAt(i);
+        else
+            // Rebuilding, or a group that another program appended while the
+            // file was closed: a new entry, so that its job runs too.
+            job = m_jobs.NewElement();
+        job->m_user = ValueOf(line.text);
+        bool more = ReadLine(stream, line);
+        job->m_name = more ? ValueOf(line.text) : CString();
+        int* numbers[] = {&job->m_state, &job->m_status, &job->m_wait};
+        for (int* field : numbers) {
+            more = more && ReadLine(stream, line);
+            if (more)
+                ParseNumber(ValueOf(line.text), *field);
+        }
+    }
+}
+
+void KvBatchExecFile::Write() {
+    if (!IsOpen() && !OpenWithoutRecording("wt"))
+        return;
+    WriteEntries(Stream(), m_jobs);
+}
+
+void KvBatchExecFile::Save() {
+    Rewind();
+    Write();
+    if (IsOpen())
+        platform::FlushToDisk(Stream(), GetPath().str());
+}
+
+bool KvBatchExecFile::Rebuild() {
+    Close();
+    m_jobs.Reset();
+    if (m_users != nullptr) {
+        for (CUser& user : m_users->Users()) {
+            std::FILE* project = platform::OpenStream(user.GetBatchProjectPath().str(), "r");
+            if (project == nullptr)
+                continue;
+            for (ScannedJob& scanned : ScanBatchProject(project)) {
+                KvBatchExecGamme* job = m_jobs.NewElement();
+                job->m_user = user.GetName();
+                job->m_name = std::move(scanned.name);
+                job->m_wait = m_jobs.GetCount() == 1 ? 0 : scanned.wait;
+            }
+            std::fclose(project);
+        }
+    }
+
+    // Written beside the queue and put in place whole, so that a run killed
+    // while rebuilding never leaves a torn queue that the next run would take
+    // for a short one (and then retire every batch project file).
+    CString staging = m_folder + kRebuildFileName;
+    SharedFileOpen opened = OpenSharedFile(staging, "w", GetSleeper());
+    if (opened.stream == nullptr) {
+        SetOpenFailure(OpenFailure{staging, opened.reason});
+        return false;
+    }
+    WriteEntries(opened.stream, m_jobs);
+    bool written = platform::FlushToDisk(opened.stream, staging.str());
+    written = std::fclose(opened.stream) == 0 && written;
+    if (!written) {
+        platform::DeleteOneFile(staging.str());
+        SetOpenFailure(OpenFailure{staging, "cannot be written (disk full?)"});
+        return false;
+    }
+    // On Windows the move fails while another program holds a queue that
+    // appeared meanwhile: wait for it as an open would, but not forever.
+    for (int attempt = 0; !platform::ReplaceFile(staging.str(), GetPath().str()); ++attempt) {
+        if (attempt == 20) {
+            platform::DeleteOneFile(staging.str());
+            SetOpenFailure(OpenFailure{GetPath(), "the rebuilt queue cannot be put in place"});
+            return false;
+        }
+        GetSleeper()(platform::kSharedRetryMs);
+    }
+    return true;
+}
+
+bool KvBatchExecFile::AllStarted() {
+    for (const KvBatchExecGamme& job : m_jobs)
+        if (job.m_state == KvBatchExecGamme::kWaiting)
+            return false;
+    return true;
+}
+
+bool KvBatchExecFile::AllFinished() {
+    for (const KvBatchExecGamme& job : m_jobs)
+        if (job.m_state != KvBatchExecGamme::kFinished)
+            return false;
+    return true;
+}
+
+std::optional<char> FindUnpassableCharacter(const CString& text) {
+    for (char c : text.str()) {
+        if (c == '"' || c == '%' || c == '!' || (static_cast<unsigned char>(c) < 0x20))
+            return c;
+    }
+    return std::nullopt;
+}
+
+std::string DescribeCharacter(char c) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X",
+                      static_cast<unsigned>(static_cast<unsigned char>(c)));
+        return hex;
+    }
+    return std::string("'") + c + "'";
+}

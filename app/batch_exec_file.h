@@ -1,0 +1,141 @@
+// The queue of simulation jobs: "batchexec.txt" in the current user's batch
+// folder, and the batch run that works through it.
+//
+// Users queue jobs from the interactive simulator, which records them in one
+// batch project file per user ("<user>-BATCH.tvs"). When the queue file is
+// missing, Rebuild turns those records into a new queue; from then on the
+// batch run keeps the queue file up to date after every change of a job's
+// state, and the simulator's tools watch and edit it meanwhile. The file is
+// therefore held only for short moments (an exclusive open, see KvBatchFile)
+// and re-read (Refresh) every time it is reopened, so that their edits are
+// taken over rather than overwritten.
+//
+// The file: "nb = <count>", then five lines per job: "user = ", "name = ",
+// "state = ", "status = ", "wait = ". Reading is positional: the keys are not
+// compared, the value of each line is what follows its first "=".
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/batch_file.h"
+#include "app/launch.h"
+#include "containers/cstring.h"
+#include "containers/kv_liste_chainee.h"
+#include "platform/sleep.h"
+
+class ListeUsers;
+
+// One queued job.
+class KvBatchExecGamme {
+  public:
+    enum State { kWaiting = 0, kRunning = 1, kFinished = 2 };
+    enum Status { kFailed = 0, kSucceeded = 1 };
+
+    virtual ~KvBatchExecGamme() = default;
+
+    CString m_user;  // the user who queued the job
+    CString m_name;  // the job name as the user gave it
+    int m_state = kWaiting;
+    int m_status = kFailed;  // meaningful once the state is kFinished
+    // Non-zero: the job may only start once the entry just before it has
+    // finished with a status other than 0, and is skipped when that entry
+    // finished with status 0. The first entry never waits.
+    int m_wait = 0;
+};
+
+// A job record found in a user's batch project file.
+struct ScannedJob {
+    CString name;
+    int wait = 0;
+};
+
+// The job records of one batch project file, read from `stream` (a text
+// stream) to its end: a line containing "[element gamme gamme de gamme]"
+// begins a record, the next line containing "m_waitForPrec = " gives its wait
+// flag (the text after those 16 characters, as a decimal number, 0 when it is
+// none) and the next one containing "nom = " its name (the text after those 6
+// characters). A record cut off by the end of the file is dropped, and a last
+// line without a line end is not examined.
+std::vector<ScannedJob> ScanBatchProject(std::FILE* stream);
+
+// What the batch run needs from the host, replaceable in tests.
+struct BatchRunHost {
+    // The pauses: 1000 ms while a job waits for an unfinished predecessor,
+    // 2000 ms after each job, 500 ms between attempts to open a busy file.
+    platform::Sleeper sleep = platform::RealSleeper();
+    ProcessLauncher launcher = HostProcessLauncher();
+    // The time stamp of the report lines; empty means the local time.
+    std::function<std::string()> clock;
+};
+
+class KvBatchExecFile : public KvBatchFile {
+  public:
+    // `folder`: the batch folder, ending with a backslash. `users` is not
+    // owned and must outlive this object.
+    KvBatchExecFile(CString folder, ListeUsers* users);
+    ~KvBatchExecFile() override;
+
+    // Empties the job list and reads the file from the current position,
+    // one entry per group of five lines. The stream must be open.
+    void Read() override;
+    // Reads the file from the current position into the existing entries:
+    // the i-th group of the file overwrites the five fields of the i-th entry.
+    void Refresh();
+    // Writes the count and the entries at the current position, neither
+    // rewinding nor truncating. A closed file is first opened "wt" (the mode
+    // is not remembered).
+    void Write() override;
+    // Makes the queue from the users' batch project files, in the order of
+    // the users list, and writes it. The new queue is written under another
+    // name in the same folder, flushed to the disk and then put in place, so
+    // that a crash at any moment leaves either no queue or a whole one.
+    // Leaves the file closed. False when the queue cannot be written (the
+    // failure is then in GetOpenFailure).
+    bool Rebuild();
+    // No entry is waiting (true for an empty queue).
+    bool AllStarted();
+    // Every entry has finished (true for an empty queue).
+    bool AllFinished();
+
+    // Runs every queued job, one at a time, and retires the batch project
+    // files once every job has finished. False when the run had to stop
+    // because a file could not be opened for a reason waiting cannot cure
+    // (GetOpenFailure of the queue, or the returned failure, says which);
+    // nothing else has been touched after that moment.
+    bool RunBatch(const BatchRunHost& host = BatchRunHost());
+    // The failure that stopped the last RunBatch (queue or report file).
+    const OpenFailure& GetRunFailure() const { return m_runFailure; }
+
+    KvListeS<KvBatchExecGamme>& Jobs() { return m_jobs; }
+    const CString& GetFolder() const { return m_folder; }
+
+    // The name of the queue file in the batch folder.
+    static constexpr const char* kFileName = "batchexec.txt";
+    // The file a rebuilt queue is written to before it is put in place.
+    static constexpr const char* kRebuildFileName = "batchexec.new";
+
+  private:
+    // Rewind, Write, and flush to the disk: other programs and a later run
+    // after a crash find the entry's new state.
+    void Save();
+    // The positional reading shared by Read and Refresh.
+    void ReadGroups(bool rebuildList);
+
+    CString m_folder;
+    ListeUsers* m_users;
+    KvListeS<KvBatchExecGamme> m_jobs;
+    OpenFailure m_runFailure;
+};
+
+// The job and user names that cannot be passed on the job command line: a
+// double quotation mark ends the quoting, "%" and "!" are expanded by the
+// command interpreter even inside quotes, and a control character (a line
+// feed above all) ends or breaks the line. Returns the first such character
+// of `text`, or nothing when there is none.
+std::optional<char> FindUnpassableCharacter(const CString& text);
+// How an event names such a character: '"', '%', '!' or "0x0A".
+std::string DescribeCharacter(char c);

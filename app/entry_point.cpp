@@ -1,0 +1,123 @@
+#include "app/entry_point.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/install_paths.h"
+#include "app/launch.h"
+#include "batchlog/fichier_log_batch.h"
+#include "messages/catalogue.h"
+#include "messages/paths.h"
+#include "messages/regkey.h"
+#include "platform/process.h"
+#include "platform/shared_file.h"
+#include "users/liste_users.h"
+
+namespace {
+
+constexpr int kVersionMajor = 1;
+constexpr int kVersionMinor = 1;
+constexpr int kVersionPatch = 6;
+constexpr const char* kBuildKind = "Release";
+// An executable whose name begins with this, in any case, is an interactive
+// simulator: the batch waits until it has ended.
+constexpr const char* kSimulatorPrefix = "Torvane8";
+
+bool AlwaysBatchMode() {
+    return true;
+}
+
+CString ReadMachineValue(const char* name) {
+    return g_regKey.ReadValue(name, GetRegistryKeyPath().c_str(),
+                              platform::SettingsRoot::LocalMachine);
+}
+
+void PrintLine(const std::string& text) {
+    std::string line = text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+// The users list lives from its load to the end of the run, reached by the
+// rest of the program through g_users.
+class UsersListScope {
+  public:
+    UsersListScope() : m_users(std::make_unique<ListeUsers>()) { g_users = m_users.get(); }
+    ~UsersListScope() { g_users = nullptr; }
+    UsersListScope(const UsersListScope&) = delete;
+    UsersListScope& operator=(const UsersListScope&) = delete;
+    ListeUsers& Users() { return *m_users; }
+
+  private:
+    std::unique_ptr<ListeUsers> m_users;
+};
+
+struct StreamCloser {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using HeldFile = std::unique_ptr<std::FILE, StreamCloser>;
+
+}  // namespace
+
+int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
+    (void)argv;
+    BatchModeHook = AlwaysBatchMode;
+    ErrorMessageHook = AppendEventToJobLog;
+
+    CString systemCatalogue = ReadMachineValue("FILEMSGSYS");
+    if (!FileExists(systemCatalogue) || !g_systemMessages.LoadSystemCatalogue(systemCatalogue)) {
+        PrintLine(kMissingFileLine + systemCatalogue.str());
+        return 1;
+    }
+    CString languageList = ReadMachineValue("FILEMSGU_TORVANE");
+    if (!FileExists(languageList) || !g_userMessages.LoadLanguageList(languageList)) {
+        PrintLine(kMissingFileLine + languageList.str());
+        return 1;
+    }
+    // An unknown language leaves every user text at its fallback.
+    g_userMessages.SelectLanguage(g_regKey.ReadValue("LANGUAGE", GetRegistryKeyPath().c_str(),
+                                                     platform::SettingsRoot::CurrentUser));
+
+    if (argc > 1)
+        return 1;
+
+    CString banner;
+    banner.Format("%s v%d.%d.%d - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(),
+                  kVersionMajor, kVersionMinor, kVersionPatch, kBuildKind);
+    PrintLine(banner.str());
+
+    CString usersPath = ReadMachineValue("FILEUSERS");
+    UsersListScope users;
+    // A missing or unreadable users file leaves the list empty, and then
+    // there is no current user below.
+    users.Users().Load(usersPath);
+    CUser* current = users.Users().GetCurrentUser();
+    if (current == nullptr)
+        return 1;
+    KvBatchExecFile queue(current->GetFolder(CUser::kBatchFolder), &users.Users());
+
+    // One launcher per batch folder, checked before the queue is touched and
+    // before the wait, so that a second launcher ends at once.
+    CString lockPath = queue.GetFolder() + kLauncherLockName;
+    platform::ExclusiveOpen lock = platform::TryOpenExclusive(lockPath.str(), "w");
+    if (lock.outcome == platform::OpenOutcome::kBusy) {
+        std::fprintf(stderr,
+                     "torvane-batch: another launcher is already running the queue of \"%s\"\n",
+                     queue.GetFolder().c_str());
+        return 1;
+    }
+    if (lock.outcome != platform::OpenOutcome::kOpened)
+        StopOnOpenFailure(OpenFailure{lockPath, lock.reason});
+    HeldFile heldLock(lock.stream);
+
+    if (std::optional<platform::ProcessEntry> simulator =
+            platform::FindProcessByNamePrefix(kSimulatorPrefix)) {
+        if (platform::WaitForProcessEnd(simulator->id) == platform::WaitOutcome::kCannotOpen)
+            return 1;
+    }
+
+    if (!queue.RunBatch(host))
+        StopOnOpenFailure(queue.GetRunFailure());
+    return 0;
+}

@@ -1,0 +1,27 @@
+// The launcher's start-up sequence and its teardown, called by main().
+//
+// Settings come from the registry only: the paths of the system catalogue,
+// of the user catalogue's language list and of the users list, and the
+// language. After the catalogues the program refuses any argument, prints its
+// banner, loads the users list, takes the current user's batch folder, makes
+// sure it is the only launcher working on that folder, waits until no
+// interactive simulator runs, and runs the queue.
+//
+// Exit status: 0 after a batch run (and after the fatal message of a missing
+// product key); 1 for a start-up failure, any argument, or another launcher
+// already running on the same batch folder; 2 when a batch text file cannot
+// be opened for a reason that waiting cannot cure.
+#pragma once
+
+#include "app/batch_exec_file.h"
+
+// Console output of the start-up sequence.
+inline constexpr const char* kMissingFileLine = "File does not exist : ";
+
+// The lock that keeps a second launcher off a batch folder: a file of its
+// own, held exclusively for the whole run and released by the system when
+// the process ends, however it ends.
+inline constexpr const char* kLauncherLockName = "torvane-batch.lock";
+
+// The whole program. `host` replaces the pauses and the launcher in tests.
+int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host = BatchRunHost());
