@@ -1,0 +1,251 @@
+#include "app/batch_exec_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/batch_test_fixture.h"
+#include "platform/file_stream.h"
+
+namespace {
+
+using apptest::Entry;
+using apptest::QueueText;
+
+class QueueFile : public apptest::BatchFixture {
+  protected:
+    void SetUp() override {
+        BatchFixture::SetUp();
+        LoadUsers({"anne", "bob"});
+    }
+
+    // The entries of the queue as (user, name, state, status, wait).
+    static std::vector<Entry> Entries(KvBatchExecFile& queue) {
+        std::vector<Entry> entries;
+        for (const KvBatchExecGamme& job : queue.Jobs())
+            entries.push_back(
+                {job.m_user.str(), job.m_name.str(), job.m_state, job.m_status, job.m_wait});
+        return entries;
+    }
+    static std::string Describe(const std::vector<Entry>& entries) {
+        std::string text;
+        for (const Entry& e : entries)
+            text += e.user + "|" + e.name + "|" + std::to_string(e.state) +
+                    std::to_string(e.status) + std::to_string(e.wait) + ";";
+        return text;
+    }
+    std::string ReadQueue(KvBatchExecFile& queue) {
+        EXPECT_TRUE(queue.Open("r+"));
+        queue.Read();
+        queue.Close();
+        return Describe(Entries(queue));
+    }
+};
+
+TEST_F(QueueFile, WriteThenReadGivesBackEveryEntryWithWindowsLineEnds) {
+    KvBatchExecFile queue(batch, &users);
+    std::vector<Entry> entries = {{"anne",
+                                   "C:\\gammes\\pi\xE8"
+                                   "ce 1.gam",
+                                   2, 1, 0},
+                                  {"bob", "cube", 1, 0, 1},
+                                  {"bob", "", 0, 0, 7}};
+    for (const Entry& e : entries) {
+        KvBatchExecGamme* job = queue.Jobs().NewElement();
+        job->m_user = e.user;
+        job->m_name = e.name;
+        job->m_state = e.state;
+        job->m_status = e.status;
+        job->m_wait = e.wait;
+    }
+    // A closed file is opened for the write.
+    queue.Write();
+    queue.Close();
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText(entries));
+
+    KvBatchExecFile again(batch, &users);
+    EXPECT_EQ(ReadQueue(again), Describe(entries));
+}
+
+TEST_F(QueueFile, ReadingIsPositionalAndToleratesDamage) {
+    // Keys are not compared; values lose the blanks, tabs and "=" before
+    // them and the blanks after; numbers that do not parse leave the field.
+    WriteBatchFile("batchexec.txt",
+                   "count=  2  \r\n"
+                   "who = anne \r\n"
+                   "what ==\t job = one\r\n"
+                   "x = 2\r\n"
+                   "y = not a number\r\n"
+                   "z =  1\r\n"
+                   "u = bob\n"
+                   "n = two\n"
+                   "s = -1\n"
+                   "t = 1\n"
+                   "w = 0\n"
+                   "this group lies past the count = 9\n");
+    KvBatchExecFile queue(batch, &users);
+    EXPECT_EQ(ReadQueue(queue), "anne|job = one|201;bob|two|-110;");
+
+    // A count that does not parse counts as 0.
+    WriteBatchFile("batchexec.txt", "nb = many\r\nuser = anne\r\n");
+    EXPECT_EQ(ReadQueue(queue), "");
+    WriteBatchFile("batchexec.txt", "");
+    EXPECT_EQ(ReadQueue(queue), "");
+}
+
+TEST_F(QueueFile, AFileShorterThanItsCountInventsNoJob) {
+    // The second group is cut short: its missing lines read as empty. A count
+    // far beyond the file makes no entry out of nothing.
+    WriteBatchFile("batchexec.txt",
+                   "nb = 2000000000\r\nuser = anne\r\nname = a\r\nstate = 2\r\n"
+                   "status = 1\r\nwait = 0\r\nuser = bob\r\nname = b\r\n");
+    KvBatchExecFile queue(batch, &users);
+    EXPECT_EQ(ReadQueue(queue), "anne|a|210;bob|b|000;");
+}
+
+TEST_F(QueueFile, AVeryLongNameStaysOneLine) {
+    std::string longName(5000, 'n');
+    WriteBatchFile("batchexec.txt",
+                   QueueText({{"anne", longName, 0, 0, 0}, {"bob", "b", 2, 1, 1}}));
+    KvBatchExecFile queue(batch, &users);
+    EXPECT_EQ(ReadQueue(queue), "anne|" + longName + "|000;bob|b|211;");
+}
+
+TEST_F(QueueFile, RefreshTakesOverEditsInPlaceAndKeepsEveryJob) {
+    WriteBatchFile("batchexec.txt", QueueText({{"anne", "a"}, {"bob", "b"}}));
+    KvBatchExecFile queue(batch, &users);
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Read();
+    KvBatchExecGamme* first = queue.Jobs().GetAt(0);
+    queue.Close();
+
+    // Another program finishes the first job and appends a third one.
+    WriteBatchFile(
+        "batchexec.txt",
+        QueueText({{"anne", "a", 2, 1, 0}, {"bob", "b", 0, 0, 1}, {"anne", "c", 0, 0, 1}}));
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Refresh();
+    queue.Close();
+    EXPECT_EQ(queue.Jobs().GetAt(0), first);  // updated in place, not rebuilt
+    EXPECT_EQ(Describe(Entries(queue)), "anne|a|210;bob|b|001;anne|c|001;");
+
+    // A file announcing fewer entries leaves the others as they were.
+    WriteBatchFile("batchexec.txt", QueueText({{"anne", "a", 2, 0, 0}}));
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Refresh();
+    queue.Close();
+    EXPECT_EQ(Describe(Entries(queue)), "anne|a|200;bob|b|001;anne|c|001;");
+}
+
+TEST_F(QueueFile, ARewriteInPlaceLeavesALongerOldTextBehindTheLastEntry) {
+    std::string older = QueueText({{"anne", "a"}}) + "name = written by another program\r\n";
+    WriteBatchFile("batchexec.txt", older);
+    KvBatchExecFile queue(batch, &users);
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Read();
+    queue.Jobs().GetAt(0)->m_state = 1;
+    queue.Rewind();
+    queue.Write();
+    queue.Close();
+    std::string expected = QueueText({{"anne", "a", 1, 0, 0}});
+    std::string onDisk = ReadBatchFile("batchexec.txt");
+    EXPECT_EQ(onDisk.substr(0, expected.size()), expected);
+    EXPECT_EQ(onDisk.size(), older.size());
+    EXPECT_EQ(ReadQueue(queue), "anne|a|100;");
+}
+
+TEST_F(QueueFile, RebuildTakesTheJobsOfEveryUserInListOrder) {
+    WriteProject("anne", {{"first.gam", 1}, {"second.gam", 1}});
+    WriteProject("bob", {{"third.gam", 1}, {"fourth.gam", 0}});
+    KvBatchExecFile queue(batch, &users);
+    ASSERT_TRUE(queue.Rebuild());
+    EXPECT_FALSE(queue.IsOpen());
+    // The first job of the queue never waits; bob's first job is not the
+    // queue's first and keeps its flag.
+    std::vector<Entry> expected = {{"anne", "first.gam", 0, 0, 0},
+                                   {"anne", "second.gam", 0, 0, 1},
+                                   {"bob", "third.gam", 0, 0, 1},
+                                   {"bob", "fourth.gam", 0, 0, 0}};
+    EXPECT_EQ(Describe(Entries(queue)), Describe(expected));
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText(expected));
+    EXPECT_FALSE(std::filesystem::exists(BatchFile(KvBatchExecFile::kRebuildFileName)));
+    // The project files are read, never changed.
+    EXPECT_TRUE(std::filesystem::exists(BatchFile("anne-BATCH.tvs")));
+}
+
+TEST_F(QueueFile, RebuildWithNoProjectFilesWritesAnEmptyQueueOverAnOldOne) {
+    WriteBatchFile("batchexec.txt", QueueText({{"anne", "old"}}));
+    KvBatchExecFile queue(batch, &users);
+    ASSERT_TRUE(queue.Rebuild());
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), "nb = 0\r\n");
+    EXPECT_TRUE(queue.AllStarted());
+    EXPECT_TRUE(queue.AllFinished());
+}
+
+TEST_F(QueueFile, RebuildFailsCleanlyWhenTheBatchFolderIsMissing) {
+    KvBatchExecFile queue(batch + "missing\\", &users);
+    EXPECT_FALSE(queue.Rebuild());
+    EXPECT_NE(queue.GetOpenFailure().path.Find("missing"), -1);
+    EXPECT_FALSE(queue.GetOpenFailure().reason.empty());
+}
+
+// The scan of one project file, from its text.
+std::vector<ScannedJob> Scan(const testsupport::TempDir& dir, const std::string& text) {
+    testsupport::WriteBytes(dir.path() / "scan.tvs", text);
+    std::FILE* stream = platform::OpenStream(dir.File("scan.tvs"), "r");
+    EXPECT_NE(stream, nullptr);
+    std::vector<ScannedJob> jobs = ScanBatchProject(stream);
+    std::fclose(stream);
+    return jobs;
+}
+std::string Describe(const std::vector<ScannedJob>& jobs) {
+    std::string text;
+    for (const ScannedJob& job : jobs)
+        text += "[" + job.name.str() + "|" + std::to_string(job.wait) + "]";
+    return text;
+}
+
+TEST(BatchProjectScan, PrefixesAreCutByLengthAndRecordsNeedBothLines) {
+    testsupport::TempDir dir;
+    // Two blanks after "=" keep one; CRLF and LF files read the same; the
+    // wait text is read as leading digits.
+    EXPECT_EQ(Describe(Scan(dir,
+                            "x [element gamme gamme de gamme] y\r\n"
+                            "nom = before the wait line is not taken\r\n"
+                            "m_waitForPrec = 1 (yes)\r\n"
+                            "nom =  spaced name\r\n"
+                            "[element gamme gamme de gamme]\n"
+                            "m_waitForPrec = no\n"
+                            "nom = plain\n")),
+              "[ spaced name|1][plain|0]");
+    // A record cut off by the end of the file is dropped; a last line
+    // without a line end is not examined.
+    EXPECT_EQ(Describe(Scan(dir,
+                            "[element gamme gamme de gamme]\nm_waitForPrec = 0\nnom = kept\n"
+                            "[element gamme gamme de gamme]\nm_waitForPrec = 0\n")),
+              "[kept|0]");
+    EXPECT_EQ(Describe(Scan(dir, "[element gamme gamme de gamme]\nm_waitForPrec = 0\nnom = last")),
+              "");
+    EXPECT_EQ(Describe(Scan(dir, "")), "");
+    EXPECT_TRUE(ScanBatchProject(nullptr).empty());
+}
+
+TEST(UnpassableNames, OnlyCharactersThatBreakTheCommandLineAreRefused) {
+    EXPECT_EQ(FindUnpassableCharacter("a\" & echo x > f & \""), '"');
+    EXPECT_EQ(FindUnpassableCharacter("%PATH%"), '%');
+    EXPECT_EQ(FindUnpassableCharacter("!x!"), '!');
+    EXPECT_EQ(FindUnpassableCharacter("two\nlines"), '\n');
+    EXPECT_EQ(FindUnpassableCharacter(CString(std::string("nul\0byte", 8))), '\0');
+    for (const char* fine : {"piece 1 & 2 (copy) ^3.gam",
+                             "pi\xE8"
+                             "ce \xC9t\xE9",
+                             "", "C:\\a b\\c.gam"})
+        EXPECT_FALSE(FindUnpassableCharacter(fine).has_value()) << fine;
+    EXPECT_EQ(DescribeCharacter('"'), "'\"'");
+    EXPECT_EQ(DescribeCharacter('\n'), "0x0A");
+    EXPECT_EQ(DescribeCharacter('\x1f'), "0x1F");
+}
+
+}  // namespace

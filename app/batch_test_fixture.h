@@ -1,0 +1,105 @@
+// Shared by the tests of the queue file and the batch run: a temporary
+// installation with both catalogues, the product's settings, and a users
+// list whose users all keep their batch files in one batch folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/app_test_support.h"
+#include "app/batch_exec_file.h"
+#include "app/install_paths.h"
+#include "batchlog/fichier_log_batch.h"
+#include "platform/settings_store_testing.h"
+#include "testsupport/temp_dir.h"
+#include "users/liste_users.h"
+#include "users/users_test_support.h"
+
+namespace apptest {
+
+class BatchFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        users_test::LoadSystemCatalogue(dir);
+        LoadTestCatalogue(dir);
+        std::filesystem::create_directories(dir.path() / "batch");
+        std::filesystem::create_directories(dir.path() / "install");
+        batch = users_test::FolderForm(dir.path() / "batch");
+        install = users_test::FolderForm(dir.path() / "install");
+        ASSERT_TRUE(platform::SetSettingsString(platform::SettingsRoot::LocalMachine,
+                                                GetRegistryKeyPath().str(), "REPSOFTWARE",
+                                                install.str()));
+    }
+
+    // A users list of `names` (the first is the current user), all with the
+    // batch folder.
+    void LoadUsers(const std::vector<std::string>& names) {
+        std::vector<users_test::UserChapter> chapters;
+        for (const std::string& name : names) {
+            users_test::UserChapter chapter(name);
+            if (chapters.empty())
+                chapter.Current();
+            chapter.Folder(17, 0, batch.Left(batch.GetLength() - 1).str());
+            chapters.push_back(chapter);
+        }
+        testsupport::WriteBytes(dir.path() / "users.txt", users_test::UsersFile(chapters));
+        ASSERT_EQ(users.Load(dir.File("users.txt")), 0);
+    }
+
+    std::filesystem::path BatchFile(const std::string& name) const {
+        return dir.path() / "batch" / name;
+    }
+    std::string ReadBatchFile(const std::string& name) const {
+        return testsupport::ReadBytes(BatchFile(name));
+    }
+    void WriteBatchFile(const std::string& name, const std::string& bytes) const {
+        testsupport::WriteBytes(BatchFile(name), bytes);
+    }
+
+    // A user's batch project file holding `jobs` (name, wait flag), in the
+    // layout the simulator writes.
+    void WriteProject(const std::string& user,
+                      const std::vector<std::pair<std::string, int>>& jobs) const {
+        std::string text = "[[Projet batch]]\n\n[Version]\nVersion = 1.0\n\n";
+        for (const auto& [name, wait] : jobs) {
+            text += "[element gamme gamme de gamme]\n";
+            text += "m_waitForPrec = " + std::to_string(wait) + "\n";
+            text += "machine = tour 3 axes\n";
+            text += "nom = " + name + "\n\n";
+        }
+        WriteBatchFile(user + "-BATCH.tvs", text);
+    }
+
+    testsupport::TempDir dir;
+    platform::ScopedTestSettings settings{platform::RegFileEncoding::Ansi};
+    ListeUsers users;
+    users_test::UsersListScope usersScope{&users};
+    HookScope hooks;
+    CString batch;
+    CString install;
+};
+
+// The queue file's text for entries given as user, name, state, status,
+// wait, with Windows line ends.
+struct Entry {
+    std::string user;
+    std::string name;
+    int state = 0;
+    int status = 0;
+    int wait = 0;
+};
+inline std::string QueueText(const std::vector<Entry>& entries) {
+    std::string text = "nb = " + std::to_string(entries.size()) + "\r\n";
+    for (const Entry& e : entries) {
+        text += "user = " + e.user + "\r\nname = " + e.name +
+                "\r\nstate = " + std::to_string(e.state) +
+                "\r\nstatus = " + std::to_string(e.status) +
+                "\r\nwait = " + std::to_string(e.wait) + "\r\n";
+    }
+    return text;
+}
+
+}  // namespace apptest
