@@ -186,12 +186,14 @@ class EndToEnd : public testing::Test {
         return jobs;
     }
 
-    fs::path LogPath(const std::string& folder, const std::string& job) const {
-        return Batch(folder) / (job + ".log");
+    // Log paths stay narrow strings in the program's code page: a file
+    // system path made of them would take them for UTF-8 on Windows.
+    std::string LogPath(const std::string& folder, const std::string& job) const {
+        return WithSeparator(Batch(folder)) + job + ".log";
     }
     // Loads a job's log; false when there is none.
     bool LoadLog(const std::string& folder, const std::string& job, FichierLogBatch& log) const {
-        return fs::exists(LogPath(folder, job)) && log.Load(LogPath(folder, job).string()) == 0;
+        return log.Load(LogPath(folder, job)) == 0;
     }
 
     platform::CapturedRun Run(const std::vector<std::string>& arguments = {},
