@@ -210,7 +210,7 @@ bool KvBatchExecFile::Rebuild() {
     }
     // On Windows the move fails while another program holds a queue that
     // appeared meanwhile: wait for it as an open would, but not forever.
-    for (int attempt = 0; !platform::ReplaceFile(staging.str(), GetPath().str()); ++attempt) {
+    for (int attempt = 0; !platform::MoveIntoPlace(staging.str(), GetPath().str()); ++attempt) {
         if (attempt == 20) {
             platform::DeleteOneFile(staging.str());
             SetOpenFailure(OpenFailure{GetPath(), "the rebuilt queue cannot be put in place"});

@@ -16,6 +16,7 @@
 #include "app/launch.h"
 #include "batchlog/fichier_log_batch.h"
 #include "fsutil/file_system.h"
+#include "messages/catalogue.h"
 #include "platform/file_ops.h"
 #include "users/liste_users.h"
 
@@ -166,7 +167,11 @@ bool KvBatchExecFile::RunBatch(const BatchRunHost& host) {
             // log object keeps an older job's events out of its summary.
             log = std::make_unique<FichierLogBatch>();
             ReportError(1, 1, unpassable);
-            log->Load(logPath);
+            // Windows cannot name a log after a job holding '"' or a control
+            // character: the report then carries the event all the same.
+            if (log->Load(logPath) != 0)
+                *log->m_eventList.NewElement() =
+                    g_userMessages.GetMessage(3, 12, 1, 1) + " " + unpassable;
         } else {
             try {
                 LaunchProcess(JobCommandLine(script, userName, jobName), 1, 0, nullptr, 1,

@@ -41,13 +41,14 @@ bool CopyOneFile(std::string_view source, std::string_view destination, bool ove
 // Deletes one file (not a folder).
 bool DeleteOneFile(std::string_view path);
 
+// (Not named ReplaceFile: <windows.h> takes that name as a macro.)
 // Puts `source` in place of `destination` in one step: a reader of
 // `destination` sees either the old file whole or the new one whole, never a
 // mix, and a crash at any moment leaves one of the two. Both must lie on the
 // same volume (a file written beside the destination and then moved).
 // Win32: MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 // Linux: rename(2).
-bool ReplaceFile(std::string_view source, std::string_view destination);
+bool MoveIntoPlace(std::string_view source, std::string_view destination);
 
 // Makes the folder the process's current folder.
 bool ChangeCurrentFolder(std::string_view path);

@@ -55,19 +55,19 @@ TEST(FileOps, FailedCopiesChangeNothing) {
     EXPECT_FALSE(fs::exists(dir.path() / "e.txt"));
 }
 
-TEST(FileOps, ReplaceFilePutsTheNewFileInPlaceWhole) {
+TEST(FileOps, MoveIntoPlacePutsTheNewFileInPlaceWhole) {
     testsupport::TempDir dir;
     WriteBytes(dir.path() / "queue.txt", "old text, longer than the new one");
     WriteBytes(dir.path() / "queue.new", "new");
-    EXPECT_TRUE(platform::ReplaceFile(dir.File("queue.new"), dir.File("queue.txt")));
+    EXPECT_TRUE(platform::MoveIntoPlace(dir.File("queue.new"), dir.File("queue.txt")));
     EXPECT_EQ(ReadBytes(dir.path() / "queue.txt"), "new");
     EXPECT_FALSE(fs::exists(dir.path() / "queue.new"));
 
     // Into a missing destination, and from a missing source.
     WriteBytes(dir.path() / "b.new", "b");
-    EXPECT_TRUE(platform::ReplaceFile(dir.File("b.new"), dir.File("b.txt")));
+    EXPECT_TRUE(platform::MoveIntoPlace(dir.File("b.new"), dir.File("b.txt")));
     EXPECT_EQ(ReadBytes(dir.path() / "b.txt"), "b");
-    EXPECT_FALSE(platform::ReplaceFile(dir.File("none.new"), dir.File("b.txt")));
+    EXPECT_FALSE(platform::MoveIntoPlace(dir.File("none.new"), dir.File("b.txt")));
     EXPECT_EQ(ReadBytes(dir.path() / "b.txt"), "b");
 }
 

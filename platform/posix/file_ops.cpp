@@ -114,7 +114,7 @@ bool DeleteOneFile(std::string_view path) {
     return ::unlink(host.c_str()) == 0;
 }
 
-bool ReplaceFile(std::string_view source, std::string_view destination) {
+bool MoveIntoPlace(std::string_view source, std::string_view destination) {
     std::string from = ToHostPath(source);
     std::string to = ToHostPath(destination);
     return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;

@@ -44,7 +44,7 @@ bool DeleteOneFile(std::string_view path) {
     return !text.empty() && DeleteFileA(text.c_str()) != 0;
 }
 
-bool ReplaceFile(std::string_view source, std::string_view destination) {
+bool MoveIntoPlace(std::string_view source, std::string_view destination) {
     std::string from(source);
     std::string to(destination);
     return !from.empty() && !to.empty() &&
