@@ -104,4 +104,14 @@ std::optional<int> WaitForLaunched(ProcessId id) {
     return result;
 }
 
+bool TerminateLaunched(ProcessId id) {
+    std::lock_guard<std::mutex> lock(g_launchedMutex);
+    auto found = g_launched.find(id);
+    if (found == g_launched.end())
+        return false;
+    // Refused for a process that has ended already: it keeps its own code.
+    ::TerminateProcess(found->second, static_cast<UINT>(kTerminatedExitCode));
+    return true;
+}
+
 }  // namespace platform
