@@ -92,7 +92,8 @@ constexpr int kTerminatedExitCode = 128 + 9;
 // without giving it a chance to clean up, as a crash or a power cut would.
 // Does not block: WaitForLaunched must still be called, and then gives
 // kTerminatedExitCode (or the process's own exit code when it had already
-// ended). False when `id` is not such a process or was already waited for.
+// ended), also to a thread that was already waiting in it. False when `id`
+// is not such a process or has been waited for.
 // Processes that the ended one started keep running.
 //   Win32: TerminateProcess with kTerminatedExitCode.
 //   Linux: SIGKILL (which a shell reports as 128 + 9).

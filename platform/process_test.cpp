@@ -162,11 +162,16 @@ TEST(TerminateLaunched, EndsARunningChildAtOnceAndLeavesAnEndedOneItsOwnCode) {
     ASSERT_TRUE(ended.created) << ended.reason;
     ASSERT_EQ(platform::WaitForProcessEnd(ended.id), platform::WaitOutcome::kEnded);
 
+    // Ended while another thread already waits for it, as a test that
+    // watches a program and kills it at a moment of its choosing does.
+    std::optional<int> runningCode;
+    std::thread waiter([&] { runningCode = platform::WaitForLaunched(running.id); });
+    platform::SleepMs(100);
     EXPECT_TRUE(platform::TerminateLaunched(running.id));
+    waiter.join();
     // The child would wait a minute for its file: only the termination ends
     // it this soon, with the code of a killed process.
-    EXPECT_EQ(platform::WaitForLaunched(running.id),
-              std::optional<int>(platform::kTerminatedExitCode));
+    EXPECT_EQ(runningCode, std::optional<int>(platform::kTerminatedExitCode));
     EXPECT_TRUE(platform::TerminateLaunched(ended.id));
     EXPECT_EQ(platform::WaitForLaunched(ended.id), std::optional<int>(5));
 
