@@ -8,6 +8,7 @@
 // scenarios share runs where they can.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -467,6 +468,19 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
         EXPECT_NE(event.find("\"" + refused.job + "\""), std::string::npos) << event;
         EXPECT_NE(event.find(refused.character), std::string::npos) << event;
     }
+    // The job whose name would have ended the quoting has its event in the
+    // report even where no file can be named after it.
+    const std::vector<std::string> report = ReportLines(testsupport::ReadBytes(ReportPath()));
+    const std::vector<std::string> injectedStart = {
+        "User \"alice\": starts job \"" + injected + "\"",
+        "User \"alice\": ended job \"" + injected + "\"", "Simulation succeeded: 0"};
+    auto at = std::search(report.begin(), report.end(), injectedStart.begin(), injectedStart.end());
+    ASSERT_NE(at, report.end());
+    ASSERT_LT(at + 3, report.end());
+    const std::string& event = *(at + 3);
+    EXPECT_EQ(event.rfind("Event: Cannot start the job: ", 0), 0u) << event;
+    EXPECT_NE(event.find("'\"'"), std::string::npos) << event;
+    EXPECT_NE(event.find("echo x > injected"), std::string::npos) << event;
     // Nothing ran through the command interpreter.
     EXPECT_FALSE(fs::exists(BinFolder() / "injected"));
     EXPECT_FALSE(fs::exists(fs::current_path() / "injected"));
