@@ -452,13 +452,17 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
                                                     {"alice", "!x!", 0, 0, 0},
                                                     {"alice", injected, 0, 0, 0},
                                                     {"q\"uote", "quoted-user", 0, 0, 0},
-                                                    {"t\tab", "tab-user", 0, 0, 0}}));
+                                                    {"t\tab", "tab-user", 0, 0, 0},
+                                                    {"alice", "plain-name", 0, 0, 0}}));
+    // An installation folder the command line cannot carry fails every
+    // launch, plain names included.
+    SetMachine("REPSOFTWARE", WithSeparator(Root() / "inst!all"));
 
     const platform::CapturedRun run = Run();
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
     const std::vector<Job> queue = ReadQueue();
-    ASSERT_EQ(queue.size(), 6u);
+    ASSERT_EQ(queue.size(), 7u);
     for (std::size_t i = 1; i < queue.size(); ++i) {
         EXPECT_EQ(queue[i].state, 2) << queue[i].name;
         EXPECT_EQ(queue[i].status, 0) << queue[i].name;
@@ -468,7 +472,8 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     };
     for (const Refused& refused :
          {Refused{"alice", "%PATH%", "'%'"}, Refused{"alice", "!x!", "'!'"},
-          Refused{"quote", "quoted-user", "'\"'"}, Refused{"tab", "tab-user", "0x09"}}) {
+          Refused{"quote", "quoted-user", "'\"'"}, Refused{"tab", "tab-user", "0x09"},
+          Refused{"alice", "plain-name", "installation folder"}}) {
         FichierLogBatch log;
         ASSERT_TRUE(LoadLog(refused.folder, refused.job, log)) << refused.job;
         EXPECT_FALSE(log.m_simuOK);
