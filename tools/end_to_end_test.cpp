@@ -8,8 +8,8 @@
 // scenarios share runs where they can.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -166,11 +166,20 @@ TEST_F(EndToEnd, StartUpFailuresEndTheProgramBeforeTheQueue) {
     EXPECT_EQ(run.out, m_banner);
     WriteUsers({User("alice").Current()});
 
-    run = Run({}, false);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "");
     if (e2e::MessageBoxesOnStandardError()) {
+        run = Run({}, false);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("Torvane8"), std::string::npos) << run.err;
+    } else {
+        // A message box may start the host's desktop process, which would
+        // hold captured output pipes open: run this one without capture.
+        platform::EnvironmentEntries none;
+        ASSERT_TRUE(e2e::RemoveInstallationSettings(Root().string(), none));
+        const platform::LaunchResult ended =
+            platform::LaunchCommandLine("\"" + Program("torvane-batch") + "\"");
+        ASSERT_TRUE(ended.created) << ended.reason;
+        EXPECT_EQ(ended.exitCode, 0);
     }
 
     // None of them touched the batch folder.
@@ -265,13 +274,17 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
                                                     {"alice", "!x!", 0, 0, 0},
                                                     {"alice", injected, 0, 0, 0},
                                                     {"q\"uote", "quoted-user", 0, 0, 0},
-                                                    {"t\tab", "tab-user", 0, 0, 0}}));
+                                                    {"t\tab", "tab-user", 0, 0, 0},
+                                                    {"alice", "plain-name", 0, 0, 0}}));
+    // An installation folder the command line cannot carry fails every
+    // launch, plain names included.
+    SetMachine("REPSOFTWARE", WithSeparator(Root() / "inst!all"));
 
     const platform::CapturedRun run = Run();
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
     const std::vector<Job> queue = ReadQueue();
-    ASSERT_EQ(queue.size(), 6u);
+    ASSERT_EQ(queue.size(), 7u);
     for (std::size_t i = 1; i < queue.size(); ++i) {
         EXPECT_EQ(queue[i].state, 2) << queue[i].name;
         EXPECT_EQ(queue[i].status, 0) << queue[i].name;
@@ -281,7 +294,8 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     };
     for (const Refused& refused :
          {Refused{"alice", "%PATH%", "'%'"}, Refused{"alice", "!x!", "'!'"},
-          Refused{"quote", "quoted-user", "'\"'"}, Refused{"tab", "tab-user", "0x09"}}) {
+          Refused{"quote", "quoted-user", "'\"'"}, Refused{"tab", "tab-user", "0x09"},
+          Refused{"alice", "plain-name", "installation folder"}}) {
         FichierLogBatch log;
         ASSERT_TRUE(LoadLog(refused.folder, refused.job, log)) << refused.job;
         EXPECT_FALSE(log.m_simuOK);
@@ -290,6 +304,19 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
         EXPECT_NE(event.find("\"" + refused.job + "\""), std::string::npos) << event;
         EXPECT_NE(event.find(refused.character), std::string::npos) << event;
     }
+    // The job whose name would have ended the quoting has its event in the
+    // report even where no file can be named after it.
+    const std::vector<std::string> report = ReportLines(testsupport::ReadBytes(ReportPath()));
+    const std::vector<std::string> injectedStart = {
+        "User \"alice\": starts job \"" + injected + "\"",
+        "User \"alice\": ended job \"" + injected + "\"", "Simulation succeeded: 0"};
+    auto at = std::search(report.begin(), report.end(), injectedStart.begin(), injectedStart.end());
+    ASSERT_NE(at, report.end());
+    ASSERT_LT(at + 3, report.end());
+    const std::string& event = *(at + 3);
+    EXPECT_EQ(event.rfind("Event: Cannot start the job: ", 0), 0u) << event;
+    EXPECT_NE(event.find("'\"'"), std::string::npos) << event;
+    EXPECT_NE(event.find("echo x > injected"), std::string::npos) << event;
     // Nothing ran through the command interpreter.
     EXPECT_FALSE(fs::exists(BinFolder() / "injected"));
     EXPECT_FALSE(fs::exists(fs::current_path() / "injected"));

@@ -36,7 +36,9 @@ bool RemoveInstallationSettings(const std::string& folder,
                                 platform::EnvironmentEntries& environment);
 
 // Whether the launcher's message boxes come out as a line on standard error
-// (the Linux host) rather than as a window.
+// (the Linux host). Otherwise a message box may start the host's desktop
+// process (under Wine), which inherits and keeps open the pipes of a
+// captured run: run such a case without capturing its output.
 bool MessageBoxesOnStandardError();
 
 }  // namespace e2e

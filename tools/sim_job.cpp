@@ -32,11 +32,10 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t limit) {
     for (const char* p = text; *p != '\0'; ++p) {
         if (*p < '0' || *p > '9')
             return 0;
-        value = value * 10 + static_cast<unsigned>(*p - '0');
-        if (value > limit)
-            return limit;
+        if (value <= limit)
+            value = value * 10 + static_cast<unsigned>(*p - '0');
     }
-    return value;
+    return value < limit ? value : limit;
 }
 
 CString ReadSetting(const char* name) {

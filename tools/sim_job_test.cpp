@@ -105,6 +105,9 @@ TEST(SimSettings, ReadFromTheEnvironmentWithLimits) {
     settings = torvanesim::ReadSettings();
     EXPECT_EQ(settings.extraEvents, 1000000u);
     EXPECT_EQ(settings.sleepMs, 0u);
+
+    users_test::EnvScope hugeJunk("TORVANE_SIM_EXTRA_EVENTS", "99999999999999999999999x");
+    EXPECT_EQ(torvanesim::ReadSettings().extraEvents, 0u);
 }
 
 // A small installation: the system catalogue and a users list with one
