@@ -34,6 +34,7 @@ using e2e::EndToEnd;
 using e2e::Finished;
 using e2e::Job;
 using e2e::JobBlock;
+using e2e::Program;
 using e2e::QueueText;
 using e2e::ReportLines;
 using e2e::SkippedBlock;
