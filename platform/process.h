@@ -85,6 +85,20 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
 // already waited for).
 std::optional<int> WaitForLaunched(ProcessId id);
 
+// The exit code a process ended by TerminateLaunched reports.
+constexpr int kTerminatedExitCode = 128 + 9;
+
+// Ends a process that LaunchCommandLine started without waiting, at once and
+// without giving it a chance to clean up, as a crash or a power cut would.
+// Does not block: WaitForLaunched must still be called, and then gives
+// kTerminatedExitCode (or the process's own exit code when it had already
+// ended), also to a thread that was already waiting in it. False when `id`
+// is not such a process or has been waited for.
+// Processes that the ended one started keep running.
+//   Win32: TerminateProcess with kTerminatedExitCode.
+//   Linux: SIGKILL (which a shell reports as 128 + 9).
+bool TerminateLaunched(ProcessId id);
+
 namespace testing {
 // Linux: makes WaitForProcessEnd use its /proc polling as if pidfd_open were
 // missing, so that both ways are tested. No effect on Win32.

@@ -149,6 +149,38 @@ TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCaseAndWaitsForItsEnd) {
     platform::testing::ForceProcessPolling(false);
 }
 
+TEST(TerminateLaunched, EndsARunningChildAtOnceAndLeavesAnEndedOneItsOwnCode) {
+    TempDir dir;
+    const std::string never = dir.File("never-written");
+    platform::LaunchResult running = platform::LaunchCommandLine(
+        platform::JoinCommandLine(Exe(), {testsupport::ChildArgument("wait_for_go"), never}),
+        {.wait = false, .show = false});
+    ASSERT_TRUE(running.created) << running.reason;
+    platform::LaunchResult ended = platform::LaunchCommandLine(
+        platform::JoinCommandLine(Exe(), {testsupport::ChildArgument("exit_with"), "5"}),
+        {.wait = false, .show = false});
+    ASSERT_TRUE(ended.created) << ended.reason;
+    ASSERT_EQ(platform::WaitForProcessEnd(ended.id), platform::WaitOutcome::kEnded);
+
+    // Ended while another thread already waits for it, as a test that
+    // watches a program and kills it at a moment of its choosing does.
+    std::optional<int> runningCode;
+    std::thread waiter([&] { runningCode = platform::WaitForLaunched(running.id); });
+    platform::SleepMs(100);
+    EXPECT_TRUE(platform::TerminateLaunched(running.id));
+    waiter.join();
+    // The child would wait a minute for its file: only the termination ends
+    // it this soon, with the code of a killed process.
+    EXPECT_EQ(runningCode, std::optional<int>(platform::kTerminatedExitCode));
+    EXPECT_TRUE(platform::TerminateLaunched(ended.id));
+    EXPECT_EQ(platform::WaitForLaunched(ended.id), std::optional<int>(5));
+
+    // Waited for already, or never started by us: nothing to end.
+    EXPECT_FALSE(platform::TerminateLaunched(running.id));
+    EXPECT_FALSE(platform::TerminateLaunched(0));
+    EXPECT_FALSE(platform::TerminateLaunched(0x7FFFFFF0));
+}
+
 TEST(ProcessSnapshot, ListsThisProcessUnderItsExecutableName) {
     std::string exe = std::filesystem::path(Exe()).filename().string();
     std::vector<platform::ProcessEntry> all = platform::SnapshotProcesses();

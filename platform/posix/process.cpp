@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -221,6 +222,19 @@ std::optional<int> WaitForLaunched(ProcessId id) {
             return std::nullopt;
     }
     return DecodeStatus(status);
+}
+
+bool TerminateLaunched(ProcessId id) {
+    if (id == 0 || id > 0x7FFFFFFF)
+        return false;
+    // Only a child of ours that has not been reaped: any other number may
+    // name an unrelated process by now. WNOWAIT leaves it to WaitForLaunched.
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(id), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+        return false;
+    // A child that has ended already is a zombie until reaped: the signal
+    // then does nothing and its own exit code stays.
+    return ::kill(static_cast<pid_t>(id), SIGKILL) == 0;
 }
 
 }  // namespace platform

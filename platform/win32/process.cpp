@@ -14,9 +14,15 @@
 namespace platform {
 namespace {
 
-// Processes started without waiting, until WaitForLaunched takes them.
+// Processes started without waiting, until WaitForLaunched has waited for
+// them. An entry stays while it is waited for, so that TerminateLaunched
+// from another thread still finds the process.
+struct Launched {
+    HANDLE process = nullptr;
+    bool waitedFor = false;
+};
 std::mutex g_launchedMutex;
-std::map<ProcessId, HANDLE> g_launched;
+std::map<ProcessId, Launched> g_launched;
 
 }  // namespace
 
@@ -69,7 +75,7 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
     result.id = static_cast<ProcessId>(info.dwProcessId);
     if (!options.wait) {
         std::lock_guard<std::mutex> lock(g_launchedMutex);
-        g_launched[result.id] = info.hProcess;
+        g_launched[result.id] = Launched{info.hProcess, false};
         return result;
     }
     HWND window = static_cast<HWND>(options.window);
@@ -90,18 +96,32 @@ std::optional<int> WaitForLaunched(ProcessId id) {
     {
         std::lock_guard<std::mutex> lock(g_launchedMutex);
         auto found = g_launched.find(id);
-        if (found == g_launched.end())
+        if (found == g_launched.end() || found->second.waitedFor)
             return std::nullopt;
-        process = found->second;
-        g_launched.erase(found);
+        found->second.waitedFor = true;
+        process = found->second.process;
     }
     ::WaitForSingleObject(process, INFINITE);
     DWORD code = 0;
     std::optional<int> result;
     if (::GetExitCodeProcess(process, &code))
         result = static_cast<int>(code);
+    {
+        std::lock_guard<std::mutex> lock(g_launchedMutex);
+        g_launched.erase(id);
+    }
     ::CloseHandle(process);
     return result;
+}
+
+bool TerminateLaunched(ProcessId id) {
+    std::lock_guard<std::mutex> lock(g_launchedMutex);
+    auto found = g_launched.find(id);
+    if (found == g_launched.end())
+        return false;
+    // Refused for a process that has ended already: it keeps its own code.
+    ::TerminateProcess(found->second.process, static_cast<UINT>(kTerminatedExitCode));
+    return true;
 }
 
 }  // namespace platform

@@ -1,0 +1,189 @@
+// Another program edits the queue while the launcher runs it, as the
+// simulator's tools do: at random moments it opens the queue with the same
+// exclusive open, cancels waiting jobs (state 0 to 2) and turns their wait
+// flags on and off, holds the file for up to a second and writes it back.
+//
+// Every edit must be honoured (a cancelled job is never started; a job whose
+// wait flag was turned on behind a failed job is skipped, and one whose flag
+// was turned off runs), none may be overwritten (the final queue shows each
+// entry as last edited), and the launcher must neither hang nor stop before
+// every job not cancelled has had its turn.
+//
+// TV_EDITORS_JOBS (default 7) jobs, TV_EDITORS_SEED replays a run.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/shared_file.h"
+#include "platform/sleep.h"
+#include "tools/end_to_end_support.h"
+#include "tools/launcher_harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Job;
+
+struct Edit {
+    std::size_t entry = 0;
+    bool cancel = false;  // state 0 to 2; otherwise the wait flag toggled
+    int wait = 0;         // the new wait flag
+};
+
+// Reads the whole stream from its start.
+std::string ReadAll(std::FILE* stream) {
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stream)) > 0;)
+        text.append(buffer, n);
+    return text;
+}
+
+class ConcurrentEditors : public e2e::EndToEnd {
+  protected:
+    // One visit of the editing program. Returns the edit it made, if any.
+    std::optional<Edit> EditOnce(std::mt19937& random, std::size_t editable, int& cancels,
+                                 int maxCancels) {
+        // Text mode, as the launcher opens it: line ends are "\n" here.
+        platform::ExclusiveOpen open = platform::OpenExclusive(QueuePath().string(), "r+");
+        if (open.stream == nullptr)
+            return std::nullopt;  // the launcher has finished and deleted it
+        std::string text = ReadAll(open.stream);
+        std::string crlf;
+        for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        harness::StrictQueue queue = harness::ParseQueueStrictly(crlf);
+        EXPECT_EQ(queue.error, "") << "the launcher left a queue that does not parse";
+        std::vector<std::size_t> waiting;
+        for (std::size_t i = 0; i < queue.jobs.size() && i < editable; ++i)
+            if (queue.jobs[i].state == 0)
+                waiting.push_back(i);
+        std::optional<Edit> edit;
+        if (!waiting.empty() && queue.error.empty()) {
+            Edit made;
+            made.entry =
+                waiting[std::uniform_int_distribution<std::size_t>(0, waiting.size() - 1)(random)];
+            Job& job = queue.jobs[made.entry];
+            // The first entry never waits: only its state is edited.
+            made.cancel =
+                (made.entry == 0 || std::uniform_int_distribution<int>(0, 2)(random) == 0) &&
+                cancels < maxCancels;
+            if (made.cancel) {
+                job.state = 2;
+                ++cancels;
+            } else if (made.entry != 0) {
+                job.wait = job.wait == 0 ? 1 : 0;
+            }
+            made.wait = job.wait;
+            if (made.cancel || made.entry != 0)
+                edit = made;
+        }
+        // Held for up to a second, edited or not, while the launcher waits.
+        platform::SleepMs(std::uniform_int_distribution<std::uint32_t>(0, 1000)(random));
+        if (edit) {
+            std::string out = e2e::WithoutCarriageReturns(e2e::QueueText(queue.jobs));
+            std::rewind(open.stream);
+            EXPECT_EQ(std::fwrite(out.data(), 1, out.size(), open.stream), out.size());
+        }
+        std::fclose(open.stream);
+        return edit;
+    }
+};
+
+TEST_F(ConcurrentEditors, EveryEditMadeWhileTheLauncherRunsIsHonoured) {
+    const std::size_t count = harness::EnvNumber("TV_EDITORS_JOBS", 7);
+    const std::uint32_t seed = harness::Seed("TV_EDITORS_SEED");
+    std::printf("concurrent editors: %zu jobs, seed %u (TV_EDITORS_SEED)\n", count, seed);
+    std::mt19937 random(seed);
+
+    harness::CountingInstallation install(Root() / "install");
+    SetMachine("REPSOFTWARE", install.Setting());
+    // Every third job fails, so that wait flags decide between running and
+    // being skipped. A last entry left running by an earlier run keeps the
+    // queue on disk at the end, for the edits to be read back.
+    std::vector<Job> jobs;
+    for (std::size_t i = 0; i < count; ++i)
+        jobs.push_back({i % 2 ? "bob" : "alice",
+                        "e" + std::to_string(i) + (i % 3 == 1 ? "-fail" : "-pass"), 0, 0,
+                        i % 4 == 2 ? 1 : 0});
+    jobs.push_back({"alice", "keeps-the-queue", 1, 0, 0});
+    testsupport::WriteBytes(QueuePath(), e2e::QueueText(jobs));
+    harness::ScopedEnvironment environment([&] {
+        platform::EnvironmentEntries entries = Environment();
+        entries.emplace_back("TORVANE_SIM_SLEEP_MS", "200");
+        return entries;
+    }());
+
+    harness::BackgroundLauncher launcher;
+    ASSERT_TRUE(launcher.Start());
+    std::vector<Edit> edits;
+    int cancels = 0;
+    // Generous: every job with its pause, and every edit held a second.
+    const std::uint32_t limitMs = static_cast<std::uint32_t>(count) * 6000 + 30000;
+    std::uint32_t elapsed = 0;
+    while (elapsed < limitMs) {
+        const std::uint32_t pause = std::uniform_int_distribution<std::uint32_t>(50, 900)(random);
+        if (launcher.EndsWithin(pause))
+            break;
+        elapsed += pause;
+        if (std::optional<Edit> edit =
+                EditOnce(random, count, cancels, static_cast<int>(count / 3) + 1))
+            edits.push_back(*edit);
+    }
+    ASSERT_TRUE(launcher.EndsWithin(0)) << "the launcher did not end in " << limitMs << " ms";
+    EXPECT_EQ(launcher.ExitCode(), 0);
+    // The edits as a whole: the queue's flags and cancellations once done.
+    for (const Edit& edit : edits) {
+        jobs[edit.entry].wait = edit.wait;
+        if (edit.cancel)
+            jobs[edit.entry].state = 2;
+    }
+
+    // What the launcher must have made of them, in queue order.
+    const std::map<std::string, int> runs = install.Runs();
+    const harness::StrictQueue final =
+        harness::ParseQueueStrictly(testsupport::ReadBytes(QueuePath()));
+    ASSERT_EQ(final.error, "");
+    ASSERT_EQ(final.jobs.size(), jobs.size());
+    int previousStatus = 1;
+    int ran = 0;
+    int skipped = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Job& job = jobs[i];
+        const Job& got = final.jobs[i];
+        SCOPED_TRACE(job.name);
+        int expectedStatus = 0;
+        int expectedRuns = 0;
+        if (job.state == 2) {
+            expectedStatus = 0;  // cancelled by the editor
+        } else if (job.wait != 0 && i > 0 && previousStatus == 0) {
+            ++skipped;
+        } else {
+            expectedRuns = 1;
+            expectedStatus = job.name.find("fail") == std::string::npos ? 1 : 0;
+            ++ran;
+        }
+        EXPECT_EQ(got.user, job.user);
+        EXPECT_EQ(got.name, job.name);
+        EXPECT_EQ(got.state, 2);
+        EXPECT_EQ(got.status, expectedStatus);
+        EXPECT_EQ(got.wait, job.wait) << "a wait flag edit was overwritten";
+        const std::string key = job.user + "/" + job.name;
+        EXPECT_EQ(runs.count(key) ? runs.at(key) : 0, expectedRuns);
+        EXPECT_EQ(fs::exists(Batch(job.user) / (job.name + ".log")), expectedRuns == 1);
+        previousStatus = expectedStatus;
+    }
+    EXPECT_EQ(final.jobs.back().state, 1);
+    std::printf(
+        "concurrent editors: %zu edits honoured (%d cancellations, %zu wait flags), %d jobs ran, "
+        "%d skipped, seed %u\n",
+        edits.size(), cancels, edits.size() - static_cast<std::size_t>(cancels), ran, skipped,
+        seed);
+}
+
+}  // namespace

@@ -1,0 +1,286 @@
+// The launcher killed at random moments, over and over, on a queue of quick
+// jobs: whatever moment the kill comes at (while the queue is rebuilt, while
+// a job runs, during the pause after it, while the project files are
+// retired), the files left behind must let the next start go on without
+// losing, changing or repeating a job.
+//
+// After every kill: the queue parses as the launcher writes it; it holds
+// every job of the users' batch project files with its user, name and wait
+// flag; no project file is retired while a job still waits; no job was
+// started twice, and a job that succeeded was started once. A job killed
+// while it runs stays in state 1 for people to decide; the test decides for
+// them now and then (state 2, failed), as a person at the machine would.
+// Once the queue is finished, the next start retires the project files and
+// deletes the queue; then a new batch of the same jobs begins.
+//
+// TV_KILL_LOOP_KILLS (default 6) kills, TV_KILL_LOOP_SEED replays a run,
+// TV_KILL_LOOP_MAX_MS (default 2600) is the latest kill moment after a start:
+// the launcher pauses 2000 ms after each job, so kills fall before, during
+// and after jobs. scripts/kill-loop runs the long loop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/shared_file.h"
+#include "platform/sleep.h"
+#include "tools/end_to_end_support.h"
+#include "tools/launcher_harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Job;
+
+// One kill-loop run: its jobs, files and counters.
+class CrashConsistency : public e2e::EndToEnd {
+  protected:
+    void SetUp() override {
+        EndToEnd::SetUp();
+        m_install = std::make_unique<harness::CountingInstallation>(Root() / "install");
+        SetMachine("REPSOFTWARE", m_install->Setting());
+        // Eleven jobs for each user: every fifth fails, every third waits for
+        // its predecessor (so some are skipped behind a failure). The first
+        // job's record asks to wait, which the first entry never does.
+        for (int k = 0; k < 22; ++k) {
+            const std::string user = k < 11 ? "alice" : "bob";
+            const std::string name = std::string(1, user[0]) + (k < 10 ? "0" : "") +
+                                     std::to_string(k) + (k % 5 == 1 ? "-fail" : "-pass");
+            m_expected.push_back({user, name, 0, 0, k % 3 == 0 ? 1 : 0});
+        }
+        for (const std::string user : {"alice", "bob"}) {
+            std::vector<std::pair<std::string, int>> records;
+            for (const Job& job : m_expected)
+                if (job.user == user)
+                    records.emplace_back(job.name, job.wait);
+            Project(user, records);
+            m_projects[user] = testsupport::ReadBytes(ProjectPath(user, ".tvs"));
+        }
+        m_expected[0].wait = 0;
+    }
+
+    fs::path ProjectPath(const std::string& user, const char* extension) const {
+        return Batch(user) / (user + "-BATCH" + extension);
+    }
+    std::string Key(const Job& job) const { return job.user + "/" + job.name; }
+
+    // A new batch: the project files as the users left them, no queue, no
+    // logs and no runs of an earlier batch.
+    void StartBatch() {
+        ASSERT_FALSE(fs::exists(QueuePath()));
+        for (const auto& [user, text] : m_projects) {
+            fs::remove(ProjectPath(user, ".tmp"));
+            testsupport::WriteBytes(ProjectPath(user, ".tvs"), text);
+            for (const fs::directory_entry& entry : fs::directory_iterator(Batch(user)))
+                if (entry.path().extension() == ".log")
+                    fs::remove(entry.path());
+        }
+        m_install->ForgetRuns();
+        m_lastSeen.clear();
+    }
+
+    bool ProjectsIntact() const {
+        for (const auto& [user, text] : m_projects) {
+            if (!fs::exists(ProjectPath(user, ".tvs")) || fs::exists(ProjectPath(user, ".tmp")) ||
+                testsupport::ReadBytes(ProjectPath(user, ".tvs")) != text)
+                return false;
+        }
+        return true;
+    }
+    bool ProjectsRetired() const {
+        for (const auto& [user, text] : m_projects) {
+            if (fs::exists(ProjectPath(user, ".tvs")) || !fs::exists(ProjectPath(user, ".tmp")) ||
+                testsupport::ReadBytes(ProjectPath(user, ".tmp")) != text)
+                return false;
+        }
+        return true;
+    }
+
+    // Everything that must hold whenever no launcher runs. Returns whether
+    // the batch is over (queue deleted, project files retired).
+    bool CheckFiles(const std::string& when) {
+        SCOPED_TRACE(when);
+        const std::map<std::string, int> runs = m_install->Runs();
+        for (const auto& [key, count] : runs) EXPECT_LE(count, 1) << key << " was started again";
+
+        if (!fs::exists(QueuePath())) {
+            if (ProjectsIntact()) {
+                // Not rebuilt yet: nothing can have run.
+                EXPECT_TRUE(m_lastSeen.empty()) << "the queue vanished before its end";
+                EXPECT_TRUE(runs.empty()) << "a job ran without a queue";
+                return false;
+            }
+            EXPECT_TRUE(ProjectsRetired()) << "project files half retired, queue gone";
+            // Jobs that had succeeded when the queue was last seen ran once.
+            for (const Job& job : m_lastSeen) {
+                if (job.state == 2 && job.status == 1) {
+                    EXPECT_EQ(runs.count(Key(job)), 1u) << Key(job);
+                }
+            }
+            EXPECT_FALSE(m_lastSeen.empty()) << "retired without a queue having been seen";
+            return true;
+        }
+
+        const harness::StrictQueue queue =
+            harness::ParseQueueStrictly(testsupport::ReadBytes(QueuePath()));
+        EXPECT_EQ(queue.error, "");
+        if (!queue.error.empty())
+            return false;
+        EXPECT_EQ(queue.jobs.size(), m_expected.size());
+        bool waiting = false;
+        for (std::size_t i = 0; i < queue.jobs.size() && i < m_expected.size(); ++i) {
+            const Job& job = queue.jobs[i];
+            EXPECT_EQ(job.user, m_expected[i].user) << "entry " << i;
+            EXPECT_EQ(job.name, m_expected[i].name) << "entry " << i;
+            EXPECT_EQ(job.wait, m_expected[i].wait) << "entry " << i;
+            waiting = waiting || job.state == 0;
+            const int started = runs.count(Key(job)) ? runs.at(Key(job)) : 0;
+            if (job.state == 0) {
+                EXPECT_EQ(started, 0) << Key(job) << " ran but shows as waiting";
+            }
+            if (job.state == 2 && job.status == 1) {
+                EXPECT_EQ(started, 1) << Key(job) << " succeeded without running";
+                EXPECT_EQ(job.name.find("fail"), std::string::npos) << Key(job);
+            }
+            // Once decided, a job stays decided.
+            if (i < m_lastSeen.size() && m_lastSeen[i].state == 2) {
+                EXPECT_EQ(job.state, 2) << Key(job);
+                EXPECT_EQ(job.status, m_lastSeen[i].status) << Key(job);
+            }
+        }
+        if (waiting) {
+            EXPECT_TRUE(ProjectsIntact()) << "a project file was retired while a job waits";
+        }
+        m_lastSeen = queue.jobs;
+        return false;
+    }
+
+    // What a person does with jobs left running by a killed launcher (or,
+    // with `cancelWaiting`, with every job not yet run): marks them
+    // finished and failed, through the same exclusive open as every program.
+    void Decide(bool cancelWaiting) {
+        platform::ExclusiveOpen open = platform::OpenExclusive(QueuePath().string(), "rb+");
+        ASSERT_NE(open.stream, nullptr) << open.reason;
+        std::string bytes;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, open.stream)) > 0;)
+            bytes.append(buffer, n);
+        harness::StrictQueue queue = harness::ParseQueueStrictly(bytes);
+        EXPECT_EQ(queue.error, "");
+        for (Job& job : queue.jobs) {
+            if (job.state == 1 || (cancelWaiting && job.state == 0)) {
+                job.state = 2;
+                job.status = 0;
+                ++m_decided;
+            }
+        }
+        m_lastSeen = queue.jobs;
+        const std::string text = e2e::QueueText(queue.jobs);
+        std::rewind(open.stream);
+        EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), open.stream), text.size());
+        std::fclose(open.stream);
+    }
+
+    int RunningCount() const {
+        int running = 0;
+        if (fs::exists(QueuePath()))
+            for (const Job& job :
+                 harness::ParseQueueStrictly(testsupport::ReadBytes(QueuePath())).jobs)
+                running += job.state == 1 ? 1 : 0;
+        return running;
+    }
+
+    std::unique_ptr<harness::CountingInstallation> m_install;
+    std::vector<Job> m_expected;
+    std::map<std::string, std::string> m_projects;
+    std::vector<Job> m_lastSeen;
+    int m_decided = 0;
+};
+
+TEST_F(CrashConsistency, KilledAtRandomMomentsTheLauncherLosesAndRepeatsNothing) {
+    const std::uint64_t kills = harness::EnvNumber("TV_KILL_LOOP_KILLS", 6);
+    const std::uint32_t maxDelay =
+        static_cast<std::uint32_t>(harness::EnvNumber("TV_KILL_LOOP_MAX_MS", 2600));
+    const std::uint32_t seed = harness::Seed("TV_KILL_LOOP_SEED");
+    std::printf("kill loop: %llu kills, seed %u (TV_KILL_LOOP_SEED)\n",
+                static_cast<unsigned long long>(kills), seed);
+    std::mt19937 random(seed);
+    // Jobs short next to the launcher's pause after each of them.
+    harness::ScopedEnvironment environment([&] {
+        platform::EnvironmentEntries entries = Environment();
+        entries.emplace_back("TORVANE_SIM_SLEEP_MS", "300");
+        return entries;
+    }());
+
+    StartBatch();
+    std::uint64_t killed = 0;
+    int killedInJob = 0;
+    int killedEarly = 0;
+    int batches = 0;
+    int iteration = 0;
+    while (killed < kills && !HasFatalFailure() && !HasFailure()) {
+        ++iteration;
+        // One start in five is killed within its first 100 ms, where the
+        // queue is rebuilt and a finished batch's files are retired.
+        const bool early = std::uniform_int_distribution<int>(0, 4)(random) == 0;
+        const std::uint32_t delay = std::uniform_int_distribution<std::uint32_t>(
+            0, early ? std::min<std::uint32_t>(100, maxDelay) : maxDelay)(random);
+        const int runningBefore = RunningCount();
+        harness::BackgroundLauncher launcher;
+        ASSERT_TRUE(launcher.Start());
+        std::string when = "start " + std::to_string(iteration) + ", ";
+        if (!launcher.EndsWithin(delay) && launcher.Kill()) {
+            ++killed;
+            when += "killed after " + std::to_string(delay) + " ms";
+            if (RunningCount() > runningBefore)
+                ++killedInJob;
+            if (early)
+                ++killedEarly;
+        } else {
+            EXPECT_EQ(launcher.ExitCode(), 0) << "ended by itself";
+            when += "ended by itself";
+        }
+        if (CheckFiles(when)) {
+            ++batches;
+            StartBatch();
+        } else if (RunningCount() > 0 && std::uniform_int_distribution<int>(0, 1)(random) == 0) {
+            Decide(false);
+        }
+    }
+
+    if (HasFailure())
+        return;  // the files as the failing kill left them are what counts
+    // The end of the last batch: a person gives up on what is left, and the
+    // next start must then finish it, retire the project files and delete
+    // the queue, without running anything.
+    if (fs::exists(QueuePath())) {
+        // Jobs killed while they ran may still be writing their logs.
+        platform::SleepMs(1000);
+        Decide(true);
+        const std::map<std::string, int> before = m_install->Runs();
+        harness::BackgroundLauncher launcher;
+        ASSERT_TRUE(launcher.Start());
+        ASSERT_TRUE(launcher.EndsWithin(60000)) << "the finished queue was not closed";
+        EXPECT_EQ(launcher.ExitCode(), 0);
+        EXPECT_TRUE(CheckFiles("the start after the queue was decided"));
+        EXPECT_FALSE(fs::exists(QueuePath()));
+        EXPECT_TRUE(ProjectsRetired());
+        EXPECT_EQ(m_install->Runs(), before);
+        ++batches;
+    }
+    std::printf(
+        "kill loop: %llu kills survived (%d while a job ran, %d in the first 100 ms) in %d starts, "
+        "%d batches finished, "
+        "%d entries decided by hand, seed %u\n",
+        static_cast<unsigned long long>(killed), killedInJob, killedEarly, iteration, batches,
+        m_decided, seed);
+    EXPECT_EQ(killed, kills);
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+#include "tools/sim_job.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/install_paths.h"
+#include "batchlog/fichier_log_batch.h"
+#include "platform/settings_store_testing.h"
+#include "users/users_test_support.h"
+
+namespace {
+
+using torvanesim::JobPlan;
+using torvanesim::ParseArguments;
+using torvanesim::PlanJob;
+using torvanesim::SimArguments;
+using torvanesim::SimSettings;
+
+TEST(SimArguments, TakesTheLaunchersCommandLineInAnyOrder) {
+    SimArguments parsed;
+    std::string error;
+    ASSERT_TRUE(ParseArguments({"-b", "-u", "alice", "-j", "parts\\a b & c.gam"}, parsed, error))
+        << error;
+    EXPECT_EQ(parsed.user, "alice");
+    EXPECT_EQ(parsed.job, "parts\\a b & c.gam");
+
+    SimArguments reordered;
+    ASSERT_TRUE(ParseArguments({"-j", "-u", "-u", "-j", "-b"}, reordered, error)) << error;
+    EXPECT_EQ(reordered.job, "-u");
+    EXPECT_EQ(reordered.user, "-j");
+}
+
+TEST(SimArguments, RefusesAnythingElseWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"-u", "alice", "-j", "job"},                     // no batch mode
+        {"-b", "-j", "job"},                              // no user
+        {"-b", "-u", "alice"},                            // no job
+        {"-b", "-u", "alice", "-j"},                      // option without value
+        {"-b", "-u", "", "-j", "job"},                    // empty user
+        {"-b", "-u", "alice", "-j", "job", "extra"},      // stray argument
+        {"-b", "-b", "-u", "alice", "-j", "job"},         // repeated option
+        {"-b", "-u", "alice", "-u", "bob", "-j", "job"},  // repeated value
+    };
+    for (const auto& args : bad) {
+        SimArguments parsed;
+        std::string error;
+        EXPECT_FALSE(ParseArguments(args, parsed, error)) << args.size();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SimPlan, TheJobsNameDecidesItsOutcome) {
+    const SimSettings none;
+    const JobPlan plain = PlanJob("parts\\bracket.gam", none);
+    EXPECT_TRUE(plain.simuOK);
+    EXPECT_FALSE(plain.crash);
+    EXPECT_EQ(plain.sleepMs, 0u);
+    EXPECT_EQ(plain.events.size(), 1u);
+    EXPECT_TRUE(plain.alerts.empty());
+    EXPECT_TRUE(plain.errors.empty());
+
+    const JobPlan failed = PlanJob("Housing-FAIL.gam", none);
+    EXPECT_FALSE(failed.simuOK);
+    EXPECT_EQ(failed.errors.size(), 1u);
+    EXPECT_EQ(failed.events.size(), 1u);
+
+    const JobPlan events = PlanJob("shaft_Events", none);
+    EXPECT_TRUE(events.simuOK);
+    EXPECT_EQ(events.events.size(), 3u);
+    EXPECT_EQ(events.alerts.size(), 2u);
+
+    const JobPlan crash = PlanJob("crash-fail", none);
+    EXPECT_TRUE(crash.crash);
+
+    const JobPlan slow = PlanJob("SlowJob", none);
+    EXPECT_EQ(slow.sleepMs, torvanesim::kSlowJobMs);
+    EXPECT_FALSE(slow.crash);
+
+    // Words combine: a failing job may also report events.
+    const JobPlan both = PlanJob("events-fail", none);
+    EXPECT_FALSE(both.simuOK);
+    EXPECT_EQ(both.events.size(), 3u);
+}
+
+TEST(SimPlan, SettingsAddEventsAndAPause) {
+    SimSettings settings;
+    settings.extraEvents = 1000;
+    settings.sleepMs = 250;
+    const JobPlan plan = PlanJob("slow events", settings);
+    EXPECT_EQ(plan.events.size(), 1003u);
+    EXPECT_EQ(plan.sleepMs, torvanesim::kSlowJobMs + 250);
+}
+
+TEST(SimSettings, ReadFromTheEnvironmentWithLimits) {
+    users_test::EnvScope events("TORVANE_SIM_EXTRA_EVENTS", "12");
+    users_test::EnvScope sleep("TORVANE_SIM_SLEEP_MS", "30");
+    SimSettings settings = torvanesim::ReadSettings();
+    EXPECT_EQ(settings.extraEvents, 12u);
+    EXPECT_EQ(settings.sleepMs, 30u);
+
+    users_test::EnvScope huge("TORVANE_SIM_EXTRA_EVENTS", "99999999999999999999999");
+    users_test::EnvScope junk("TORVANE_SIM_SLEEP_MS", "12ms");
+    settings = torvanesim::ReadSettings();
+    EXPECT_EQ(settings.extraEvents, 1000000u);
+    EXPECT_EQ(settings.sleepMs, 0u);
+
+    users_test::EnvScope hugeJunk("TORVANE_SIM_EXTRA_EVENTS", "99999999999999999999999x");
+    EXPECT_EQ(torvanesim::ReadSettings().extraEvents, 0u);
+}
+
+// A small installation: the system catalogue and a users list with one
+// current user whose batch folder is "Batch\" in its base folder.
+class SimRun : public testing::Test {
+  protected:
+    void SetUp() override {
+        users_test::LoadSystemCatalogue(m_dir);
+        const std::string base = users_test::FolderForm(m_dir.path() / "alice").str();
+        const std::string users = users_test::UsersFile(
+            {users_test::UserChapter("alice").Current().Folder(0, 0, base).Folder(17, 1, "")});
+        testsupport::WriteBytes(m_dir.path() / "users.tvu", users);
+        Set("FILEMSGSYS", m_dir.File("msgsys.txt"));
+        Set("FILEUSERS", m_dir.File("users.tvu"));
+    }
+    void Set(const std::string& name, const std::string& value) {
+        ASSERT_TRUE(platform::SetSettingsString(platform::SettingsRoot::LocalMachine,
+                                                GetRegistryKeyPath().str(), name, value));
+    }
+    int Run(const std::string& user, const std::string& job, std::string& errors) {
+        return torvanesim::RunSimulator({"-b", "-u", user, "-j", job}, errors);
+    }
+    std::filesystem::path Batch() const { return m_dir.path() / "alice" / "Batch"; }
+
+    testsupport::TempDir m_dir;
+    platform::ScopedTestSettings m_settings;
+};
+
+TEST_F(SimRun, WritesTheJobsLogInTheUsersBatchFolder) {
+    std::string errors;
+    ASSERT_EQ(Run("alice", "parts\\bracket.v2.gam", errors), torvanesim::kExitDone) << errors;
+    EXPECT_EQ(errors, "");
+    FichierLogBatch log;
+    ASSERT_EQ(log.Load((Batch() / "bracket.log").string()), 0);
+    EXPECT_EQ(log.m_jobName, "parts\\bracket.v2.gam");
+    EXPECT_EQ(log.m_userName, "alice");
+    EXPECT_TRUE(log.m_simuOK);
+    EXPECT_EQ(log.m_eventList.GetCount(), 1u);
+    EXPECT_EQ(log.m_nbErrors, 0);
+
+    ASSERT_EQ(Run("alice", "housing-fail", errors), torvanesim::kExitDone) << errors;
+    FichierLogBatch failed;
+    ASSERT_EQ(failed.Load((Batch() / "housing-fail.log").string()), 0);
+    EXPECT_FALSE(failed.m_simuOK);
+    EXPECT_EQ(failed.m_nbErrors, 1);
+    ASSERT_EQ(failed.m_errorList.GetCount(), 1u);
+    ASSERT_EQ(failed.m_errorList.GetAt(0)->GetCount(), 1u);
+    ASSERT_EQ(failed.m_errorList.GetAt(0)->GetAt(0)->GetCount(), 1u);
+    EXPECT_NE(failed.m_errorList.GetAt(0)->GetAt(0)->GetAt(0)->Find("housing-fail"), -1);
+
+    ASSERT_EQ(Run("alice", "events", errors), torvanesim::kExitDone) << errors;
+    FichierLogBatch events;
+    ASSERT_EQ(events.Load((Batch() / "events.log").string()), 0);
+    EXPECT_EQ(events.m_eventList.GetCount(), 3u);
+    EXPECT_EQ(events.m_alertList.GetCount(), 2u);
+    EXPECT_EQ(events.m_nbAlerts, 2);
+}
+
+TEST_F(SimRun, ACrashingJobLeavesNoLog) {
+    std::string errors;
+    EXPECT_EQ(Run("alice", "crash", errors), torvanesim::kExitCrash);
+    EXPECT_FALSE(std::filesystem::exists(Batch() / "crash.log"));
+}
+
+TEST_F(SimRun, UnknownUserAndMissingSettingsAreReported) {
+    std::string errors;
+    EXPECT_EQ(Run("Alice", "job", errors), torvanesim::kExitSettings);
+    EXPECT_NE(errors.find("no user \"Alice\""), std::string::npos) << errors;
+    EXPECT_FALSE(std::filesystem::exists(Batch() / "job.log"));
+
+    errors.clear();
+    Set("FILEUSERS", m_dir.File("nothing.tvu"));
+    EXPECT_EQ(Run("alice", "job", errors), torvanesim::kExitSettings);
+    EXPECT_NE(errors.find("nothing.tvu"), std::string::npos) << errors;
+
+    errors.clear();
+    Set("FILEMSGSYS", m_dir.File("nothing.txt"));
+    EXPECT_EQ(Run("alice", "job", errors), torvanesim::kExitSettings);
+    EXPECT_NE(errors.find("FILEMSGSYS"), std::string::npos) << errors;
+
+    errors.clear();
+    EXPECT_EQ(torvanesim::RunSimulator({"-u", "alice"}, errors), torvanesim::kExitUsage);
+    EXPECT_NE(errors.find("usage"), std::string::npos) << errors;
+}
+
+}  // namespace
