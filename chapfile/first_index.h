@@ -45,15 +45,19 @@ class FirstIndex {
     // True when the position is the first of its name.
     template <typename NameOf>
     bool Append(std::string_view name, const NameOf& nameOf) {
-        return AppendHashed(Hash(name), name, nameOf);
+        return AppendHashed(Hash(name),
+                            [&](std::uint32_t position) { return nameOf(position) == name; });
     }
 
-    // Append with the name's Hash() computed by the caller, who may have
-    // fetched its slot ahead with Prefetch: a table of a million names does
+    // Append for an owner that compares names its own way (say, without
+    // regard to case): `hash` is the name's hash as that owner computes it,
+    // equal for names it takes as equal, and `sameName(p)` tells whether the
+    // indexed position p has the new position's name. The caller may have
+    // fetched the slot ahead with Prefetch: a table of a million names does
     // not fit in the cache, and waiting for each slot in turn would make
     // indexing a long chapter slower per line than a short one.
-    template <typename NameOf>
-    bool AppendHashed(std::uint32_t hash, std::string_view name, const NameOf& nameOf) {
+    template <typename SameName>
+    bool AppendHashed(std::uint32_t hash, const SameName& sameName) {
         std::size_t position = m_indexed++;
         if (position >= kEmpty)
             return false;
@@ -69,7 +73,7 @@ class FirstIndex {
                 return true;
             }
             // The same name seen before keeps its earlier position.
-            if (slot.hash == hash && nameOf(slot.position) == name)
+            if (slot.hash == hash && sameName(slot.position))
                 return false;
         }
     }
@@ -77,15 +81,21 @@ class FirstIndex {
     // The first indexed position named `name`, or kNone.
     template <typename NameOf>
     std::size_t Find(std::string_view name, const NameOf& nameOf) const {
+        return FindHashed(Hash(name),
+                          [&](std::uint32_t position) { return nameOf(position) == name; });
+    }
+
+    // Find with the owner's hash and comparison, as for AppendHashed.
+    template <typename Matches>
+    std::size_t FindHashed(std::uint32_t hash, const Matches& matches) const {
         if (m_slots.empty())
             return kNone;
-        std::uint32_t hash = Hash(name);
         std::size_t mask = m_slots.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
             const Slot& slot = m_slots[i];
             if (slot.position == kEmpty)
                 return kNone;
-            if (slot.hash == hash && nameOf(slot.position) == name)
+            if (slot.hash == hash && matches(slot.position))
                 return slot.position;
         }
     }
@@ -97,13 +107,12 @@ class FirstIndex {
     }
 
     static std::uint32_t Hash(std::string_view name) {
-        // FNV-1a: short keys, no allocation, same result on every host.
-        std::uint32_t h = 2166136261u;
-        for (unsigned char ch : name) {
-            h ^= ch;
-            h *= 16777619u;
-        }
-        return h ^ (h >> 15);
+        return HashOf(name, [](char ch) { return ch; });
+    }
+    // The hash of `name` with ASCII capitals taken as small letters: equal to
+    // Hash() of the lowercased name, without making that copy.
+    static std::uint32_t HashLower(std::string_view name) {
+        return HashOf(name, [](char ch) { return ch >= 'A' && ch <= 'Z' ? char(ch + 32) : ch; });
     }
 
   private:
@@ -112,6 +121,17 @@ class FirstIndex {
         std::uint32_t hash = 0;
         std::uint32_t position = kEmpty;
     };
+
+    template <typename Map>
+    static std::uint32_t HashOf(std::string_view name, const Map& map) {
+        // FNV-1a: short keys, no allocation, same result on every host.
+        std::uint32_t h = 2166136261u;
+        for (char ch : name) {
+            h ^= static_cast<unsigned char>(map(ch));
+            h *= 16777619u;
+        }
+        return h ^ (h >> 15);
+    }
 
     void Grow() { Rehash(m_slots.empty() ? 16 : m_slots.size() * 2); }
 

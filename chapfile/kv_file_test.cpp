@@ -482,6 +482,46 @@ TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
     EXPECT_EQ(chapter->FindLine("\x80\xE9t\xE9"), nullptr);
 }
 
+// Parsed lines keep only their text and are matched without regard to case;
+// lines added whole keep their own key. Both kinds answer one lookup, the
+// first in chapter order winning, also in a copy of the chapter.
+TEST(KvFileParse, ParsedAndAddedLinesAnswerTheSameLookups) {
+    TempDir dir;
+    WriteBytes(dir.File("in.txt"), "[Chapter]\nNOM = parsed\nAutre = 1\nnom = later\n");
+    KvFile file("T", "1");
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    KvFileChapitre* chapter = file.GetChapter(0);
+    EXPECT_EQ(chapter->FindLine("autre")->GetValue(), "1");
+
+    auto added = [](const char* text) {
+        KvFileString line(text);
+        line.Classify();
+        return line;
+    };
+    chapter->AddLine(added("Nom = added"));
+    chapter->AddLine(added("FIN = added"));
+    chapter->AddLine(added("Fin = again"));
+    chapter->AddLine(added("NOM = lost"));
+    EXPECT_EQ(chapter->FindLine("Nom")->GetValue(), "parsed");
+    EXPECT_EQ(chapter->FindLine("fin")->GetValue(), "added");
+    EXPECT_EQ(chapter->FindLine("nom = parsed"), nullptr);
+    EXPECT_EQ(chapter->GetLine(0).GetKey(), "nom");
+    EXPECT_EQ(chapter->GetLine(0).Text(), "NOM = parsed");
+    EXPECT_EQ(chapter->GetLine(2).GetValue(), "later");
+
+    KvFileChapitre copy(*chapter);
+    ASSERT_EQ(copy.GetLineCount(), 7u);
+    EXPECT_EQ(copy.FindLine("NOM")->GetValue(), "parsed");
+    EXPECT_EQ(copy.FindLine("FIN")->GetValue(), "added");
+    EXPECT_EQ(copy.FindLine("AUTRE")->GetValue(), "1");
+    for (std::size_t i = 0; i < copy.GetLineCount(); ++i) {
+        EXPECT_EQ(copy.GetLine(i).Text(), chapter->GetLine(i).Text()) << i;
+        EXPECT_EQ(copy.GetLine(i).GetKey(), chapter->GetLine(i).GetKey()) << i;
+        EXPECT_EQ(copy.GetLine(i).GetValue(), chapter->GetLine(i).GetValue()) << i;
+        EXPECT_EQ(copy.GetLine(i).GetType(), chapter->GetLine(i).GetType()) << i;
+    }
+}
+
 TEST(KvFileParse, StructureAndResults) {
     TempDir dir;
     KvFile file("T", "1");
