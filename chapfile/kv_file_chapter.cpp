@@ -217,29 +217,12 @@ const KvFileString& KvFileChapitre::GetLine(std::size_t index) const {
 
 std::size_t KvFileChapitre::FindIndex(std::string_view lowerKey) const {
     if (m_index.Indexed() < m_count) {
-        m_index.Reserve(m_count);
-        m_firstOfKey.reserve(m_count);
-        // Hashes run kAhead lines ahead of the insertions, so that each slot
-        // is on its way into the cache by the time its line is indexed.
-        constexpr std::size_t kAhead = 16;
-        std::array<std::uint32_t, kAhead> hashes;
-        std::size_t first = m_index.Indexed();
-        std::size_t ahead = first;
-        for (; ahead < m_count && ahead < first + kAhead; ++ahead) {
-            hashes[ahead % kAhead] = KeyHash(PartsAt(ahead));
-            m_index.Prefetch(hashes[ahead % kAhead]);
-        }
-        for (std::size_t i = first; i < m_count; ++i) {
-            std::uint32_t hash = hashes[i % kAhead];
-            if (ahead < m_count) {
-                hashes[ahead % kAhead] = KeyHash(PartsAt(ahead));
-                m_index.Prefetch(hashes[ahead % kAhead]);
-                ++ahead;
-            }
-            Parts parts = PartsAt(i);
-            m_firstOfKey.push_back(m_index.AppendHashed(
-                hash, [&](std::uint32_t other) { return SameKey(PartsAt(other), parts); }));
-        }
+        std::vector<std::uint32_t> hashes(m_count - m_index.Indexed());
+        for (std::size_t k = 0; k < hashes.size(); ++k)
+            hashes[k] = KeyHash(PartsAt(m_index.Indexed() + k));
+        m_index.AppendAll(hashes, m_firstOfKey, [this](std::size_t a, std::size_t b) {
+            return SameKey(PartsAt(a), PartsAt(b));
+        });
     }
     if (m_next < m_count && m_firstOfKey[m_next] && KeyEquals(PartsAt(m_next), lowerKey))
         return m_next++;
