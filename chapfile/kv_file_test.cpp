@@ -522,6 +522,38 @@ TEST(KvFileParse, ParsedAndAddedLinesAnswerTheSameLookups) {
     }
 }
 
+// A long chapter is indexed in one go, in an order of its own: the first
+// line of each key must still win, whatever the case of the later ones, and
+// lines added afterwards must join the same index.
+TEST(KvFileParse, LongChaptersKeepTheFirstLineOfEachKey) {
+    TempDir dir;
+    const int count = 3000;
+    std::string text = "[Many]\n";
+    for (int i = 0; i < count; ++i) text += "Key " + std::to_string(i) + " = first\n";
+    for (int i = count - 1; i >= 0; i -= 2) text += "KEY " + std::to_string(i) + " = second\n";
+    for (int i = 0; i < count; i += 3) text += "key " + std::to_string(i) + "  =  third\n";
+    text += "Only once = last\n";
+    WriteBytes(dir.File("in.txt"), text);
+    KvFile file("T", "1");
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    KvFileChapitre* chapter = file.GetChapter(0);
+    // Looked up out of file order, so that no lookup is answered by the line
+    // that follows the previous one.
+    for (int i = count - 1; i >= 0; --i) {
+        const KvFileString* line = chapter->FindLine(("kEy " + std::to_string(i)).c_str());
+        ASSERT_NE(line, nullptr) << i;
+        EXPECT_EQ(line->GetValue(), "first") << i;
+    }
+    EXPECT_EQ(chapter->FindLine("only ONCE")->GetValue(), "last");
+    EXPECT_EQ(chapter->FindLine("key 3000"), nullptr);
+
+    KvFileString added("Key 3000 = added");
+    added.Classify();
+    chapter->AddLine(added);
+    EXPECT_EQ(chapter->FindLine("KEY 3000")->GetValue(), "added");
+    EXPECT_EQ(chapter->FindLine("key 2999")->GetValue(), "first");
+}
+
 TEST(KvFileParse, StructureAndResults) {
     TempDir dir;
     KvFile file("T", "1");
