@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -141,9 +142,13 @@ void KvFileChapitre::AddParts(std::string_view text, std::string_view key, std::
     char* place = Allocate(sizeof head + text.size() + key.size() + value.size());
     std::memcpy(place, head, sizeof head);
     place += sizeof head;
-    std::memcpy(place, text.data(), text.size());
-    std::memcpy(place + text.size(), key.data(), key.size());
-    std::memcpy(place + text.size() + key.size(), value.data(), value.size());
+    // An empty part may be a view of nothing at all (a header with no title).
+    for (std::string_view part : {text, key, value}) {
+        if (!part.empty())
+            std::memcpy(place, part.data(), part.size());
+        place += part.size();
+    }
+    place -= text.size() + key.size() + value.size();
     Record& record = NewRecord();
     record.text = place;
     record.textLength = textLength | kPartsStored | (folded ? kKeyFolded : 0);

@@ -453,6 +453,8 @@ TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
                                             "MiXeD Key = Value = More",
                                             "lower = v \r x",
                                             "[[Late header]] ]",
+                                            "[[",
+                                            "[[]]",
                                             "a=",
                                             "k\t=\t=\tv",
                                             "\x80\xC9t\xE9 = \xE9t\xE9"};
