@@ -10,6 +10,7 @@
 // Positions added later never replace an earlier one with the same name.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -45,15 +46,16 @@ class FirstIndex {
     // True when the position is the first of its name.
     template <typename NameOf>
     bool Append(std::string_view name, const NameOf& nameOf) {
-        return AppendHashed(Hash(name), name, nameOf);
+        return AppendHashed(Hash(name),
+                            [&](std::uint32_t position) { return nameOf(position) == name; });
     }
 
-    // Append with the name's Hash() computed by the caller, who may have
-    // fetched its slot ahead with Prefetch: a table of a million names does
-    // not fit in the cache, and waiting for each slot in turn would make
-    // indexing a long chapter slower per line than a short one.
-    template <typename NameOf>
-    bool AppendHashed(std::uint32_t hash, std::string_view name, const NameOf& nameOf) {
+    // Append for an owner that compares names its own way (say, without
+    // regard to case): `hash` is the name's hash as that owner computes it,
+    // equal for names it takes as equal, and `sameName(p)` tells whether the
+    // indexed position p has the new position's name.
+    template <typename SameName>
+    bool AppendHashed(std::uint32_t hash, const SameName& sameName) {
         std::size_t position = m_indexed++;
         if (position >= kEmpty)
             return false;
@@ -69,7 +71,7 @@ class FirstIndex {
                 return true;
             }
             // The same name seen before keeps its earlier position.
-            if (slot.hash == hash && nameOf(slot.position) == name)
+            if (slot.hash == hash && sameName(slot.position))
                 return false;
         }
     }
@@ -77,41 +79,112 @@ class FirstIndex {
     // The first indexed position named `name`, or kNone.
     template <typename NameOf>
     std::size_t Find(std::string_view name, const NameOf& nameOf) const {
+        return FindHashed(Hash(name),
+                          [&](std::uint32_t position) { return nameOf(position) == name; });
+    }
+
+    // Find with the owner's hash and comparison, as for AppendHashed.
+    template <typename Matches>
+    std::size_t FindHashed(std::uint32_t hash, const Matches& matches) const {
         if (m_slots.empty())
             return kNone;
-        std::uint32_t hash = Hash(name);
         std::size_t mask = m_slots.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
             const Slot& slot = m_slots[i];
             if (slot.position == kEmpty)
                 return kNone;
-            if (slot.hash == hash && nameOf(slot.position) == name)
+            if (slot.hash == hash && matches(slot.position))
                 return slot.position;
         }
     }
 
-    // Asks the processor to fetch the slot where a name of this hash starts.
-    void Prefetch(std::uint32_t hash) const {
-        if (!m_slots.empty())
-            __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)], 1);
+    // Indexes the next hashes.size() positions at once, hashes[k] being the
+    // hash of position Indexed() + k; `first` grows to the new Indexed() and
+    // tells for each new position whether it is the first of its name.
+    // `sameName(a, b)`: positions a and b have one name.
+    //
+    // The result is the one of appending the positions one by one, but a
+    // table of a million names does not fit in the cache, and visiting its
+    // slots in the random order of the hashes would cost a trip to memory
+    // per name (prefetching does not hide it: the misses are in the page
+    // tables too). So the positions are first grouped by the stretch of the
+    // table they land in -- a stable counting sort, which keeps positions of
+    // one hash, and so of one name, in file order -- and then inserted
+    // stretch by stretch, walking the table from one end to the other.
+    template <typename SameName>
+    void AppendAll(const std::vector<std::uint32_t>& hashes, std::vector<bool>& first,
+                   const SameName& sameName) {
+        const std::size_t begin = m_indexed;
+        const std::size_t count = hashes.size();
+        m_indexed += count;
+        first.resize(m_indexed, false);
+        // Positions past the last one a slot can hold stay out of the index.
+        const std::size_t fits = begin >= kEmpty ? 0 : std::min<std::size_t>(count, kEmpty - begin);
+        if (fits == 0)
+            return;
+        Reserve(m_used + fits);
+        const std::size_t mask = m_slots.size() - 1;
+        std::vector<std::uint32_t> order(fits);
+        if (fits < kStretches / 16) {
+            // A few lines added since the last lookup: file order will do.
+            for (std::size_t k = 0; k < fits; ++k) order[k] = static_cast<std::uint32_t>(k);
+        } else {
+            int shift = 0;
+            while ((m_slots.size() >> shift) > kStretches) ++shift;
+            std::vector<std::uint32_t> start((m_slots.size() >> shift) + 1, 0);
+            for (std::size_t k = 0; k < fits; ++k) ++start[((hashes[k] & mask) >> shift) + 1];
+            for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+            for (std::size_t k = 0; k < fits; ++k)
+                order[start[(hashes[k] & mask) >> shift]++] = static_cast<std::uint32_t>(k);
+        }
+        for (std::uint32_t k : order) {
+            const std::uint32_t hash = hashes[k];
+            const std::size_t position = begin + k;
+            for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+                Slot& slot = m_slots[i];
+                if (slot.position == kEmpty) {
+                    slot.hash = hash;
+                    slot.position = static_cast<std::uint32_t>(position);
+                    ++m_used;
+                    first[position] = true;
+                    break;
+                }
+                if (slot.hash == hash && sameName(slot.position, position))
+                    break;
+            }
+        }
     }
 
     static std::uint32_t Hash(std::string_view name) {
-        // FNV-1a: short keys, no allocation, same result on every host.
-        std::uint32_t h = 2166136261u;
-        for (unsigned char ch : name) {
-            h ^= ch;
-            h *= 16777619u;
-        }
-        return h ^ (h >> 15);
+        return HashOf(name, [](char ch) { return ch; });
+    }
+    // The hash of `name` with ASCII capitals taken as small letters: equal to
+    // Hash() of the lowercased name, without making that copy.
+    static std::uint32_t HashLower(std::string_view name) {
+        return HashOf(name, [](char ch) { return ch >= 'A' && ch <= 'Z' ? char(ch + 32) : ch; });
     }
 
   private:
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    // AppendAll groups positions into at most this many stretches of the
+    // table: few enough that the next free place of every group stays in the
+    // cache while the positions are sorted.
+    static constexpr std::size_t kStretches = 4096;
     struct Slot {
         std::uint32_t hash = 0;
         std::uint32_t position = kEmpty;
     };
+
+    template <typename Map>
+    static std::uint32_t HashOf(std::string_view name, const Map& map) {
+        // FNV-1a: short keys, no allocation, same result on every host.
+        std::uint32_t h = 2166136261u;
+        for (char ch : name) {
+            h ^= static_cast<unsigned char>(map(ch));
+            h *= 16777619u;
+        }
+        return h ^ (h >> 15);
+    }
 
     void Grow() { Rehash(m_slots.empty() ? 16 : m_slots.size() * 2); }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -13,17 +14,17 @@ namespace {
 
 std::atomic<unsigned long long> g_renames{0};
 
-bool HasUpper(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char ch) { return ch >= 'A' && ch <= 'Z'; });
-}
-
-// Record fields are 32 bits wide. Parsed lines hold at most 999 characters;
-// only a line built by hand could pass 4 GiB, and it is refused outright
-// rather than stored cut.
+// Text lengths are 30 bits wide (the top bits of a record's length are
+// flags). Parsed lines hold at most 999 characters; only a line built by hand
+// could pass 1 GiB, and it is refused outright rather than stored cut.
 std::uint32_t Narrow(std::size_t size) {
-    if (size > std::numeric_limits<std::uint32_t>::max())
+    if (size >= 0x40000000u)
         throw std::length_error("chaptered file line too long");
     return static_cast<std::uint32_t>(size);
+}
+
+char Fold(char ch, bool folded) {
+    return folded ? AsciiLower(ch) : ch;
 }
 
 }  // namespace
@@ -46,8 +47,12 @@ KvFileChapitre::~KvFileChapitre() = default;
 KvFileChapitre::KvFileChapitre(const KvFileChapitre& other)
     : m_head(other.m_head), m_used(other.m_used) {
     for (std::size_t i = 0; i < other.m_count; ++i) {
-        const Record& r = other.RecordAt(i);
-        AddParts({r.text, r.textLength}, other.KeyAt(i), other.ValueAt(i), r.type);
+        if (other.RecordAt(i).textLength & kPartsStored) {
+            Parts parts = other.PartsAt(i);
+            AddParts(other.TextAt(i), parts.key, parts.value, parts.type, parts.folded);
+        } else {
+            AddParsedLine(other.TextAt(i), chapfile_detail::SplitLine(other.TextAt(i)));
+        }
     }
 }
 
@@ -110,54 +115,92 @@ KvFileChapitre::Record& KvFileChapitre::NewRecord() {
 }
 
 void KvFileChapitre::AddParsedLine(std::string_view text, const chapfile_detail::LineSplit& split) {
-    // Key and value lie inside the text except the header's constant key;
-    // a key with capitals is stored lowercased after the text.
-    bool keyStored = split.type == KvFileString::kHeader || HasUpper(split.key);
-    std::size_t size = text.size() + (keyStored ? split.key.size() : 0);
-    char* place = Allocate(size);
+    const char* end = text.data() + text.size();
+    bool compact = split.type == KvFileString::kValue && text.size() <= 0xFFFF &&
+                   (split.key.empty() || split.key.data() == text.data()) &&
+                   (split.value.empty() || split.value.data() + split.value.size() == end);
+    if (!compact) {
+        AddParts(text, split.key, split.value, split.type, true);
+        return;
+    }
+    char* place = Allocate(text.size());
     std::memcpy(place, text.data(), text.size());
-    Record record{};
+    Record& record = NewRecord();
     record.text = place;
     record.textLength = Narrow(text.size());
-    if (keyStored) {
-        char* key = place + text.size();
-        for (std::size_t i = 0; i < split.key.size(); ++i) key[i] = AsciiLower(split.key[i]);
-        record.keyOffset = Narrow(text.size());
-    } else if (!split.key.empty()) {
-        record.keyOffset = Narrow(static_cast<std::size_t>(split.key.data() - text.data()));
-    } else {
-        // An empty key ("= value") may be a view of nothing at all.
-        record.keyOffset = 0;
-    }
-    record.keyLength = Narrow(split.key.size());
-    record.valueOffset = split.value.empty()
-                             ? 0
-                             : Narrow(static_cast<std::size_t>(split.value.data() - text.data()));
-    record.valueLength = Narrow(split.value.size());
-    record.type = split.type;
-    NewRecord() = record;
+    record.keyLength = static_cast<std::uint16_t>(split.key.size());
+    record.valueOffset = static_cast<std::uint16_t>(
+        split.value.empty() ? text.size()
+                            : static_cast<std::size_t>(split.value.data() - text.data()));
 }
 
 void KvFileChapitre::AddParts(std::string_view text, std::string_view key, std::string_view value,
-                              int type) {
-    std::size_t size = text.size() + key.size() + value.size();
-    char* place = Allocate(size);
-    std::memcpy(place, text.data(), text.size());
-    std::memcpy(place + text.size(), key.data(), key.size());
-    std::memcpy(place + text.size() + key.size(), value.data(), value.size());
-    Record record{};
+                              int type, bool folded) {
+    std::uint32_t head[3] = {Narrow(key.size()), Narrow(value.size()),
+                             static_cast<std::uint32_t>(type)};
+    std::uint32_t textLength = Narrow(text.size());
+    char* place = Allocate(sizeof head + text.size() + key.size() + value.size());
+    std::memcpy(place, head, sizeof head);
+    place += sizeof head;
+    // An empty part may be a view of nothing at all (a header with no title).
+    for (std::string_view part : {text, key, value}) {
+        if (!part.empty())
+            std::memcpy(place, part.data(), part.size());
+        place += part.size();
+    }
+    place -= text.size() + key.size() + value.size();
+    Record& record = NewRecord();
     record.text = place;
-    record.textLength = Narrow(text.size());
-    record.keyOffset = Narrow(text.size());
-    record.keyLength = Narrow(key.size());
-    record.valueOffset = Narrow(text.size() + key.size());
-    record.valueLength = Narrow(value.size());
-    record.type = type;
-    NewRecord() = record;
+    record.textLength = textLength | kPartsStored | (folded ? kKeyFolded : 0);
+    record.keyLength = 0;
+    record.valueOffset = 0;
+}
+
+KvFileChapitre::Parts KvFileChapitre::PartsAt(std::size_t index) const {
+    const Record& r = RecordAt(index);
+    std::uint32_t length = r.textLength & kLengthMask;
+    if (r.textLength & kPartsStored) {
+        std::uint32_t head[3];
+        std::memcpy(head, r.text - sizeof head, sizeof head);
+        const char* key = r.text + length;
+        return {{key, head[0]},
+                {key + head[0], head[1]},
+                static_cast<int>(head[2]),
+                (r.textLength & kKeyFolded) != 0};
+    }
+    return {{r.text, r.keyLength},
+            {r.text + r.valueOffset, length - r.valueOffset},
+            KvFileString::kValue,
+            true};
+}
+
+std::uint32_t KvFileChapitre::KeyHash(const Parts& parts) {
+    return parts.folded ? chapfile_detail::FirstIndex::HashLower(parts.key)
+                        : chapfile_detail::FirstIndex::Hash(parts.key);
+}
+
+bool KvFileChapitre::KeyEquals(const Parts& parts, std::string_view lowerKey) {
+    if (parts.key.size() != lowerKey.size())
+        return false;
+    if (!parts.folded)
+        return parts.key == lowerKey;
+    for (std::size_t i = 0; i < lowerKey.size(); ++i)
+        if (AsciiLower(parts.key[i]) != lowerKey[i])
+            return false;
+    return true;
+}
+
+bool KvFileChapitre::SameKey(const Parts& a, const Parts& b) {
+    if (a.key.size() != b.key.size())
+        return false;
+    for (std::size_t i = 0; i < a.key.size(); ++i)
+        if (Fold(a.key[i], a.folded) != Fold(b.key[i], b.folded))
+            return false;
+    return true;
 }
 
 void KvFileChapitre::AddLine(KvFileString line) {
-    AddParts(line.Text().str(), line.GetKey().str(), line.GetValue().str(), line.GetType());
+    AddParts(line.Text().str(), line.GetKey().str(), line.GetValue().str(), line.GetType(), false);
 }
 
 const KvFileString& KvFileChapitre::GetLine(std::size_t index) const {
@@ -165,43 +208,32 @@ const KvFileString& KvFileChapitre::GetLine(std::size_t index) const {
         m_built.resize(m_count);
     std::unique_ptr<KvFileString>& built = m_built[index];
     if (!built) {
-        const Record& r = RecordAt(index);
-        built = std::make_unique<KvFileString>(CString(std::string_view(r.text, r.textLength)));
-        built->SetType(r.type);
-        built->SetKey(CString(KeyAt(index)));
-        built->SetValue(CString(ValueAt(index)));
+        Parts parts = PartsAt(index);
+        built = std::make_unique<KvFileString>(CString(TextAt(index)));
+        built->SetType(parts.type);
+        CString key(parts.key);
+        if (parts.folded)
+            key.MakeLower();
+        built->SetKey(key);
+        built->SetValue(CString(parts.value));
     }
     return *built;
 }
 
 std::size_t KvFileChapitre::FindIndex(std::string_view lowerKey) const {
-    auto keyOf = [this](std::size_t i) { return KeyAt(i); };
     if (m_index.Indexed() < m_count) {
-        m_index.Reserve(m_count);
-        m_firstOfKey.reserve(m_count);
-        // Hashes run kAhead lines ahead of the insertions, so that each slot
-        // is on its way into the cache by the time its line is indexed.
-        constexpr std::size_t kAhead = 16;
-        std::array<std::uint32_t, kAhead> hashes;
-        std::size_t first = m_index.Indexed();
-        std::size_t ahead = first;
-        for (; ahead < m_count && ahead < first + kAhead; ++ahead) {
-            hashes[ahead % kAhead] = chapfile_detail::FirstIndex::Hash(keyOf(ahead));
-            m_index.Prefetch(hashes[ahead % kAhead]);
-        }
-        for (std::size_t i = first; i < m_count; ++i) {
-            std::uint32_t hash = hashes[i % kAhead];
-            if (ahead < m_count) {
-                hashes[ahead % kAhead] = chapfile_detail::FirstIndex::Hash(keyOf(ahead));
-                m_index.Prefetch(hashes[ahead % kAhead]);
-                ++ahead;
-            }
-            m_firstOfKey.push_back(m_index.AppendHashed(hash, keyOf(i), keyOf));
-        }
+        std::vector<std::uint32_t> hashes(m_count - m_index.Indexed());
+        for (std::size_t k = 0; k < hashes.size(); ++k)
+            hashes[k] = KeyHash(PartsAt(m_index.Indexed() + k));
+        m_index.AppendAll(hashes, m_firstOfKey, [this](std::size_t a, std::size_t b) {
+            return SameKey(PartsAt(a), PartsAt(b));
+        });
     }
-    if (m_next < m_count && m_firstOfKey[m_next] && keyOf(m_next) == lowerKey)
+    if (m_next < m_count && m_firstOfKey[m_next] && KeyEquals(PartsAt(m_next), lowerKey))
         return m_next++;
-    std::size_t found = m_index.Find(lowerKey, keyOf);
+    std::size_t found = m_index.FindHashed(
+        chapfile_detail::FirstIndex::Hash(lowerKey),
+        [&](std::uint32_t position) { return KeyEquals(PartsAt(position), lowerKey); });
     if (found == chapfile_detail::FirstIndex::kNone)
         return kNotFound;
     m_next = found + 1;

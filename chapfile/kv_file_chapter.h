@@ -8,10 +8,15 @@
 //
 // Batch logs put up to a million lines in one chapter, so a line is not kept
 // as a KvFileString (three strings, a hundred bytes before any text): its text
-// is copied once into a chapter-wide arena, followed by its lowercased key when
-// the text spells the key with capitals, and a small record holds where key
-// and value lie. A KvFileString is built only when GetLine or FindLine asks for
-// one; KvFile reads values straight from the arena.
+// is copied once into a chapter-wide arena and a 16-byte record says where it
+// lies. A parsed value line -- nearly every line -- needs nothing more: its
+// key starts the text and its value ends it, so two lengths in the record
+// find both, and its key is compared and hashed without regard to ASCII case
+// rather than stored lowercased. Any other line (a header, or a line added
+// whole by AddLine or a copy, whose parts need not match its text) keeps its
+// key and value in the arena after its text. A KvFileString is built only
+// when GetLine or FindLine asks for one; KvFile reads values straight from
+// the arena.
 #pragma once
 
 #include <cstddef>
@@ -63,34 +68,51 @@ class KvFileChapitre {
 
     static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
-    // Where one line lies in the arena: its text, then whatever of key and
-    // value is not part of the text. Offsets count from the text's start.
+    // Where one line lies in the arena. A line with its parts stored has,
+    // just before its text, the lengths of its key and value and its type
+    // (three 32-bit numbers), and key and value after the text. A parsed
+    // value line is its text alone: its key is the first keyLength characters
+    // and its value runs from valueOffset to the end.
     struct Record {
         const char* text;
-        std::uint32_t textLength;
-        std::uint32_t keyOffset;
-        std::uint32_t keyLength;
-        std::uint32_t valueOffset;
-        std::uint32_t valueLength;
-        std::int32_t type;
+        std::uint32_t textLength;  // and the flags below
+        std::uint16_t keyLength;
+        std::uint16_t valueOffset;
+    };
+    static constexpr std::uint32_t kPartsStored = 0x80000000u;
+    static constexpr std::uint32_t kKeyFolded = 0x40000000u;
+    static constexpr std::uint32_t kLengthMask = 0x3FFFFFFFu;
+
+    // One line's parts, as views into the arena. `folded`: the key is the
+    // parsed spelling and compares without regard to ASCII case; otherwise
+    // it compares as it is.
+    struct Parts {
+        std::string_view key;
+        std::string_view value;
+        int type;
+        bool folded;
     };
 
-    // A line read by the parser: `text` as trimmed, key and value as Classify
-    // splits them (views into `text`, or the constant header key).
+    // A line read by the parser: `text` as trimmed, and SplitLine's split of
+    // it (views into `text`, or the constant header key).
     void AddParsedLine(std::string_view text, const chapfile_detail::LineSplit& split);
-    // Stores the three parts and the type as given.
-    void AddParts(std::string_view text, std::string_view key, std::string_view value, int type);
+    // Stores the three parts and the type as given; `folded`: the key is
+    // compared without regard to ASCII case (Parts::folded).
+    void AddParts(std::string_view text, std::string_view key, std::string_view value, int type,
+                  bool folded);
     // The index of the first line whose key equals `lowerKey` (already
     // lowercased and trimmed), or kNotFound.
     std::size_t FindIndex(std::string_view lowerKey) const;
-    std::string_view KeyAt(std::size_t index) const {
+    Parts PartsAt(std::size_t index) const;
+    std::string_view TextAt(std::size_t index) const {
         const Record& r = RecordAt(index);
-        return {r.text + r.keyOffset, r.keyLength};
+        return {r.text, r.textLength & kLengthMask};
     }
-    std::string_view ValueAt(std::size_t index) const {
-        const Record& r = RecordAt(index);
-        return {r.text + r.valueOffset, r.valueLength};
-    }
+    std::string_view ValueAt(std::size_t index) const { return PartsAt(index).value; }
+    // The key's hash and comparisons, by the rules of Parts::folded.
+    static std::uint32_t KeyHash(const Parts& parts);
+    static bool KeyEquals(const Parts& parts, std::string_view lowerKey);
+    static bool SameKey(const Parts& a, const Parts& b);
     const Record& RecordAt(std::size_t index) const {
         return m_records[index >> kRecordBlockBits][index & (kRecordBlock - 1)];
     }

@@ -453,6 +453,8 @@ TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
                                             "MiXeD Key = Value = More",
                                             "lower = v \r x",
                                             "[[Late header]] ]",
+                                            "[[",
+                                            "[[]]",
                                             "a=",
                                             "k\t=\t=\tv",
                                             "\x80\xC9t\xE9 = \xE9t\xE9"};
@@ -480,6 +482,78 @@ TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
     EXPECT_EQ(chapter->FindLine("entete")->GetValue(), "Late header");
     EXPECT_EQ(chapter->FindLine("\x80\xC9T\xE9")->GetValue(), "\xE9t\xE9");
     EXPECT_EQ(chapter->FindLine("\x80\xE9t\xE9"), nullptr);
+}
+
+// Parsed lines keep only their text and are matched without regard to case;
+// lines added whole keep their own key. Both kinds answer one lookup, the
+// first in chapter order winning, also in a copy of the chapter.
+TEST(KvFileParse, ParsedAndAddedLinesAnswerTheSameLookups) {
+    TempDir dir;
+    WriteBytes(dir.File("in.txt"), "[Chapter]\nNOM = parsed\nAutre = 1\nnom = later\n");
+    KvFile file("T", "1");
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    KvFileChapitre* chapter = file.GetChapter(0);
+    EXPECT_EQ(chapter->FindLine("autre")->GetValue(), "1");
+
+    auto added = [](const char* text) {
+        KvFileString line(text);
+        line.Classify();
+        return line;
+    };
+    chapter->AddLine(added("Nom = added"));
+    chapter->AddLine(added("FIN = added"));
+    chapter->AddLine(added("Fin = again"));
+    chapter->AddLine(added("NOM = lost"));
+    EXPECT_EQ(chapter->FindLine("Nom")->GetValue(), "parsed");
+    EXPECT_EQ(chapter->FindLine("fin")->GetValue(), "added");
+    EXPECT_EQ(chapter->FindLine("nom = parsed"), nullptr);
+    EXPECT_EQ(chapter->GetLine(0).GetKey(), "nom");
+    EXPECT_EQ(chapter->GetLine(0).Text(), "NOM = parsed");
+    EXPECT_EQ(chapter->GetLine(2).GetValue(), "later");
+
+    KvFileChapitre copy(*chapter);
+    ASSERT_EQ(copy.GetLineCount(), 7u);
+    EXPECT_EQ(copy.FindLine("NOM")->GetValue(), "parsed");
+    EXPECT_EQ(copy.FindLine("FIN")->GetValue(), "added");
+    EXPECT_EQ(copy.FindLine("AUTRE")->GetValue(), "1");
+    for (std::size_t i = 0; i < copy.GetLineCount(); ++i) {
+        EXPECT_EQ(copy.GetLine(i).Text(), chapter->GetLine(i).Text()) << i;
+        EXPECT_EQ(copy.GetLine(i).GetKey(), chapter->GetLine(i).GetKey()) << i;
+        EXPECT_EQ(copy.GetLine(i).GetValue(), chapter->GetLine(i).GetValue()) << i;
+        EXPECT_EQ(copy.GetLine(i).GetType(), chapter->GetLine(i).GetType()) << i;
+    }
+}
+
+// A long chapter is indexed in one go, in an order of its own: the first
+// line of each key must still win, whatever the case of the later ones, and
+// lines added afterwards must join the same index.
+TEST(KvFileParse, LongChaptersKeepTheFirstLineOfEachKey) {
+    TempDir dir;
+    const int count = 3000;
+    std::string text = "[Many]\n";
+    for (int i = 0; i < count; ++i) text += "Key " + std::to_string(i) + " = first\n";
+    for (int i = count - 1; i >= 0; i -= 2) text += "KEY " + std::to_string(i) + " = second\n";
+    for (int i = 0; i < count; i += 3) text += "key " + std::to_string(i) + "  =  third\n";
+    text += "Only once = last\n";
+    WriteBytes(dir.File("in.txt"), text);
+    KvFile file("T", "1");
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    KvFileChapitre* chapter = file.GetChapter(0);
+    // Looked up out of file order, so that no lookup is answered by the line
+    // that follows the previous one.
+    for (int i = count - 1; i >= 0; --i) {
+        const KvFileString* line = chapter->FindLine(("kEy " + std::to_string(i)).c_str());
+        ASSERT_NE(line, nullptr) << i;
+        EXPECT_EQ(line->GetValue(), "first") << i;
+    }
+    EXPECT_EQ(chapter->FindLine("only ONCE")->GetValue(), "last");
+    EXPECT_EQ(chapter->FindLine("key 3000"), nullptr);
+
+    KvFileString added("Key 3000 = added");
+    added.Classify();
+    chapter->AddLine(added);
+    EXPECT_EQ(chapter->FindLine("KEY 3000")->GetValue(), "added");
+    EXPECT_EQ(chapter->FindLine("key 2999")->GetValue(), "first");
 }
 
 TEST(KvFileParse, StructureAndResults) {

@@ -124,3 +124,68 @@ put("batch_project", "project.tvs",
     crlf("[[Projet batch]]\n\n" + RECORD.format(1, "first.gam") + RECORD.format(0, " spaced")))
 put("batch_project", "cut.tvs", RECORD.format(1, "kept") + "[element gamme gamme de gamme]\n"
                                  "m_waitForPrec = 1\n")
+
+# ---- users lists (keys from the system catalogue that the target loads) ----
+def users_file(users, version="0.2", company=True):
+    text = ("[[Liste utilisateurs]]\n\n\n\n\n[Version]\n\n\nVersion ft = 0.2\nVersion = "
+            + version + "\n\n\n")
+    if company:
+        text += "\n\n[Societe]\n\nNom societe = Quarrow Labs\nVille societe = Lyon\n"
+    for user in users:
+        text += "\n\n\n\n[element utilisateur]\n\n" + "".join(
+            "{} = {}\n".format(key, value) for key, value in user)
+    return text
+
+
+def user(name, *lines):
+    return [("Nom utilisateur", name)] + list(lines)
+
+
+# The current user's base folder is "home", relative: the target runs inside
+# its scratch folder and lets the launcher create "home\BATCH" there.
+ANNE = user("anne", ("Utilisateur courant", "1"), ("Code acces", "?>=<"),
+            ("Mode base", "0"), ("Chemin base", "home"),
+            ("Mode dossier 1", "1"), ("Chemin dossier 1", "x"),
+            ("Mode dossier 5", "2"), ("Chemin dossier 5", ""),
+            ("RT XML", "1"), ("RN XML", "home\\XML"),
+            ("RT REP BATCH", "0"), ("RN REP BATCH", ""),
+            ("RT TMP_COL", "3"), ("RN TMP_COL", "tmp\\\\col"))
+BOB = user("bob", ("Mode base", "3"), ("Chemin base", "C:\\Torvane\\bob"),
+           ("RT REP BATCH", "1"), ("RN REP BATCH", "ignored"),
+           ("Mode dossier 14", "0"), ("Chemin dossier 14", "C:/Torvane//col"))
+put("users_list", "two_users.txt", crlf(users_file([ANNE, BOB])))
+put("users_list", "batch_folder.txt", users_file(
+    [user("Jean Dupont", ("Utilisateur courant", "1"), ("RT REP BATCH", "0"),
+          ("RN REP BATCH", "C:\\Batch\\jean"))]))
+put("users_list", "public.txt", crlf(users_file(
+    [user("public", ("Mode base", "1")), user("%NOT_SET%x", ("Mode dossier 17", "2")),
+     user("public", ("RT REP BATCH", "2"))], company=False)))
+put("users_list", "old_format.txt", users_file(
+    [user("vieux", ("Code acces", "plain"), ("Utilisateur courant", "1"))], version="0.1")
+    + "\n[element inconnu]\nA=B\n")
+put("users_list", "empty.txt", users_file([]))
+
+# ---- batch logs of one job ----
+LOG_HEAD = crlf("[[Batch informations]]\n\n\n\n\n[Version]\n\n\nVersion ft = 0.2\nVersion = 0.1\n\n\n")
+LOG_BODY = crlf(
+    "\n\n[JOB INFORMATIONS]\n\nJob name = Gamme 12\nUser name = Ann\n"
+    "IsGammeMachineComplexe = 1\nSimuOK = 1\nErrors = 3\nAlerts = -1\n"
+    "\n\n\n[EVENTS]\n\nEvent list taille = 2\nEvent list 0 = Simulation started\n"
+    "Event list 1 = Tool 4 missing<saut>replaced by tool 5\n"
+    "\n\n[ALERTS]\n\nAlerts list taille = 1\nAlerts list 0 = Coolant low\n"
+    "\n\n[ERRORS]\n\nMachine list taille = 2\n\n\n\n\n[Machine list 0:nouvelle_section]\n\n"
+    "Machine errors taille = 0\n\n\n\n\n[Machine list 1:nouvelle_section]\n\n"
+    "Machine errors taille = 2\n\n\n\n\n[Machine list 1:Machine errors 0:nouvelle_section]\n\n"
+    "Channel errors taille = 1\nChannel errors 0 = Collision at N120\n\n\n\n\n"
+    "[Machine list 1:Machine errors 1:nouvelle_section]\n\nChannel errors taille = 2\n"
+    "Channel errors 0 = Axis X over travel\nChannel errors 1 = Spindle stalled\n")
+put("batch_log", "full.log", LOG_HEAD + LOG_BODY)
+put("batch_log", "job_only_lf.log",
+    "[[Batch informations]]\n[Version]\nVersion ft = 0.2\nVersion = 0.1\n"
+    "[job informations]\njob NAME = J7\nErrors = 5\nSimuOK = 2\n")
+# Counts that promise more texts than follow, and lines out of order.
+put("batch_log", "short_lists.log", LOG_HEAD + crlf(
+    "[EVENTS]\nEvent list 3 = late\nEvent list taille = 4\nEvent list 0 = first\n"
+    "[ERRORS]\nMachine list taille = 1\n[Machine list 0:nouvelle_section]\n"
+    "Machine errors taille = 3\n"))
+put("batch_log", "other_version.log", LOG_HEAD.replace("Version = 0.1", "Version = 0.3") + LOG_BODY)
