@@ -167,20 +167,15 @@ TEST_F(EndToEnd, StartUpFailuresEndTheProgramBeforeTheQueue) {
     EXPECT_EQ(run.out, m_banner);
     WriteUsers({User("alice").Current()});
 
+    // A missing product key: the fatal message box. Under Wine a message box
+    // starts the host's desktop process, which outlives the test and leaves
+    // every later message box of the prefix waiting, so the Windows leg
+    // leaves this case to the settings reader's own tests.
     if (e2e::MessageBoxesOnStandardError()) {
         run = Run({}, false);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("Torvane8"), std::string::npos) << run.err;
-    } else {
-        // A message box may start the host's desktop process, which would
-        // hold captured output pipes open: run this one without capture.
-        platform::EnvironmentEntries none;
-        ASSERT_TRUE(e2e::RemoveInstallationSettings(Root().string(), none));
-        const platform::LaunchResult ended =
-            platform::LaunchCommandLine("\"" + Program("torvane-batch") + "\"");
-        ASSERT_TRUE(ended.created) << ended.reason;
-        EXPECT_EQ(ended.exitCode, 0);
     }
 
     // None of them touched the batch folder.
