@@ -46,34 +46,13 @@ class FirstIndex {
     // True when the position is the first of its name.
     template <typename NameOf>
     bool Append(std::string_view name, const NameOf& nameOf) {
-        return AppendHashed(Hash(name),
-                            [&](std::uint32_t position) { return nameOf(position) == name; });
-    }
-
-    // Append for an owner that compares names its own way (say, without
-    // regard to case): `hash` is the name's hash as that owner computes it,
-    // equal for names it takes as equal, and `sameName(p)` tells whether the
-    // indexed position p has the new position's name.
-    template <typename SameName>
-    bool AppendHashed(std::uint32_t hash, const SameName& sameName) {
         std::size_t position = m_indexed++;
         if (position >= kEmpty)
             return false;
         if ((m_used + 1) * 4 > m_slots.size() * 3)
             Grow();
-        std::size_t mask = m_slots.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            Slot& slot = m_slots[i];
-            if (slot.position == kEmpty) {
-                slot.hash = hash;
-                slot.position = static_cast<std::uint32_t>(position);
-                ++m_used;
-                return true;
-            }
-            // The same name seen before keeps its earlier position.
-            if (slot.hash == hash && sameName(slot.position))
-                return false;
-        }
+        return Insert(Hash(name), position,
+                      [&](std::uint32_t indexed) { return nameOf(indexed) == name; });
     }
 
     // The first indexed position named `name`, or kNone.
@@ -83,7 +62,9 @@ class FirstIndex {
                           [&](std::uint32_t position) { return nameOf(position) == name; });
     }
 
-    // Find with the owner's hash and comparison, as for AppendHashed.
+    // Find for an owner that compares names its own way (say, without regard
+    // to case): `hash` is the name's hash as that owner computed it for
+    // AppendAll, and `matches(p)` tells whether position p has the name.
     template <typename Matches>
     std::size_t FindHashed(std::uint32_t hash, const Matches& matches) const {
         if (m_slots.empty())
@@ -137,21 +118,18 @@ class FirstIndex {
             for (std::size_t k = 0; k < fits; ++k)
                 order[start[(hashes[k] & mask) >> shift]++] = static_cast<std::uint32_t>(k);
         }
-        for (std::uint32_t k : order) {
-            const std::uint32_t hash = hashes[k];
-            const std::size_t position = begin + k;
-            for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-                Slot& slot = m_slots[i];
-                if (slot.position == kEmpty) {
-                    slot.hash = hash;
-                    slot.position = static_cast<std::uint32_t>(position);
-                    ++m_used;
-                    first[position] = true;
-                    break;
-                }
-                if (slot.hash == hash && sameName(slot.position, position))
-                    break;
-            }
+        // Each insertion needs its hash, then its slot: both are fetched a
+        // few insertions ahead so that the misses overlap.
+        constexpr std::size_t kAhead = 8;
+        for (std::size_t j = 0; j < fits; ++j) {
+            if (j + 2 * kAhead < fits)
+                __builtin_prefetch(&hashes[order[j + 2 * kAhead]]);
+            if (j + kAhead < fits)
+                __builtin_prefetch(&m_slots[hashes[order[j + kAhead]] & mask]);
+            const std::size_t position = begin + order[j];
+            if (Insert(hashes[order[j]], position,
+                       [&](std::uint32_t indexed) { return sameName(indexed, position); }))
+                first[position] = true;
         }
     }
 
@@ -184,6 +162,25 @@ class FirstIndex {
             h *= 16777619u;
         }
         return h ^ (h >> 15);
+    }
+
+    // Puts `position` in the slot its hash leads to, unless a slot on the way
+    // holds a position with the same name (`sameAs`): that earlier position
+    // stays the one found. The table must have a free slot.
+    template <typename SameAs>
+    bool Insert(std::uint32_t hash, std::size_t position, const SameAs& sameAs) {
+        std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_slots[i];
+            if (slot.position == kEmpty) {
+                slot.hash = hash;
+                slot.position = static_cast<std::uint32_t>(position);
+                ++m_used;
+                return true;
+            }
+            if (slot.hash == hash && sameAs(slot.position))
+                return false;
+        }
     }
 
     void Grow() { Rehash(m_slots.empty() ? 16 : m_slots.size() * 2); }
