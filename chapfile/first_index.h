@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -93,7 +94,7 @@ class FirstIndex {
     // one hash, and so of one name, in file order -- and then inserted
     // stretch by stretch, walking the table from one end to the other.
     template <typename SameName>
-    void AppendAll(const std::vector<std::uint32_t>& hashes, std::vector<bool>& first,
+    void AppendAll(std::span<const std::uint32_t> hashes, std::vector<bool>& first,
                    const SameName& sameName) {
         const std::size_t begin = m_indexed;
         const std::size_t count = hashes.size();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -79,12 +80,14 @@ KvFileChapitre& KvFileChapitre::operator=(KvFileChapitre&& other) noexcept {
         m_free = std::exchange(other.m_free, nullptr);
         m_freeSize = std::exchange(other.m_freeSize, 0);
         m_built = std::move(other.m_built);
+        m_keyHashes = std::move(other.m_keyHashes);
         m_index = std::move(other.m_index);
         m_firstOfKey = std::move(other.m_firstOfKey);
         m_next = std::exchange(other.m_next, 0);
         other.m_records.clear();
         other.m_chunks.clear();
         other.m_built.clear();
+        other.m_keyHashes.clear();
         other.m_index.Clear();
         other.m_firstOfKey.clear();
     }
@@ -132,6 +135,7 @@ void KvFileChapitre::AddParsedLine(std::string_view text, const chapfile_detail:
     record.valueOffset = static_cast<std::uint16_t>(
         split.value.empty() ? text.size()
                             : static_cast<std::size_t>(split.value.data() - text.data()));
+    m_keyHashes.push_back(chapfile_detail::FirstIndex::HashLower(split.key));
 }
 
 void KvFileChapitre::AddParts(std::string_view text, std::string_view key, std::string_view value,
@@ -154,6 +158,7 @@ void KvFileChapitre::AddParts(std::string_view text, std::string_view key, std::
     record.textLength = textLength | kPartsStored | (folded ? kKeyFolded : 0);
     record.keyLength = 0;
     record.valueOffset = 0;
+    m_keyHashes.push_back(KeyHash({key, value, type, folded}));
 }
 
 KvFileChapitre::Parts KvFileChapitre::PartsAt(std::size_t index) const {
@@ -222,9 +227,7 @@ const KvFileString& KvFileChapitre::GetLine(std::size_t index) const {
 
 std::size_t KvFileChapitre::FindIndex(std::string_view lowerKey) const {
     if (m_index.Indexed() < m_count) {
-        std::vector<std::uint32_t> hashes(m_count - m_index.Indexed());
-        for (std::size_t k = 0; k < hashes.size(); ++k)
-            hashes[k] = KeyHash(PartsAt(m_index.Indexed() + k));
+        auto hashes = std::span<const std::uint32_t>(m_keyHashes).subspan(m_index.Indexed());
         m_index.AppendAll(hashes, m_firstOfKey, [this](std::size_t a, std::size_t b) {
             return SameKey(PartsAt(a), PartsAt(b));
         });

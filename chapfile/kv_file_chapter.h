@@ -8,9 +8,9 @@
 //
 // Batch logs put up to a million lines in one chapter, so a line is not kept
 // as a KvFileString (three strings, a hundred bytes before any text): its text
-// is copied once into a chapter-wide arena and a 16-byte record says where it
-// lies. A parsed value line -- nearly every line -- needs nothing more: its
-// key starts the text and its value ends it, so two lengths in the record
+// is copied once into a chapter-wide arena and a 16-byte record (with the
+// key's 4-byte hash beside it) says where it lies. A parsed value line -- nearly every line --
+// needs nothing more: its key starts the text and its value ends it, so two lengths in the record
 // find both, and its key is compared and hashed without regard to ASCII case
 // rather than stored lowercased. Any other line (a header, or a line added
 // whole by AddLine or a copy, whose parts need not match its text) keeps its
@@ -136,6 +136,11 @@ class KvFileChapitre {
 
     // The lines handed out by GetLine and FindLine, built on first request.
     mutable std::vector<std::unique_ptr<KvFileString>> m_built;
+
+    // The hash of each line's key (KeyHash), taken as the line is added and
+    // its text is still in the cache: indexing a long chapter then reads four
+    // bytes a line instead of every record and text once more.
+    std::vector<std::uint32_t> m_keyHashes;
 
     // Lines are only appended and never changed in place, so the index stays
     // valid; it is rebuilt from scratch after a copy.
