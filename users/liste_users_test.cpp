@@ -15,14 +15,6 @@ using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
-std::string WithoutCr(std::string text) {
-    std::string result;
-    for (char ch : text)
-        if (ch != '\r')
-            result += ch;
-    return result;
-}
-
 class UsersList : public ::testing::Test {
   protected:
     void SetUp() override { LoadSystemCatalogue(dir); }
@@ -65,7 +57,8 @@ TEST_F(UsersList, SavedListLoadsBackWithTheSameUsersAndFolders) {
     EXPECT_EQ(list.m_companyTown, "Lyon");
 
     ASSERT_EQ(list.Save(dir.File("saved.txt")), 0);
-    std::string saved = WithoutCr(ReadBytes(dir.path() / "saved.txt"));
+    std::string saved = ReadBytes(dir.path() / "saved.txt");
+    std::erase(saved, '\r');
 
     // The company chapter follows the version lines, every value in field order.
     std::string company =
