@@ -29,23 +29,13 @@ RegistryTree Parse(const std::string& bytes) {
 
 TEST(RegFile, ReadsWhatRegeditExports) {
     RegistryTree tree = Parse(RegeditSampleFile());
-    const std::string key = "SOFTWARE\\Quarrow Labs\\Torvane8 sample";
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "REPSOFTWARE"),
-              std::string("C:\\Program Files\\Torvane8\\\0", 27));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "LANGUAGE"), std::string("Fran\xE7"
-                                                                           "ais\0",
-                                                                           9));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "Quoted"),
-              std::string("say \"hi\" \\\\srv\\share\0", 21));
-    // hex(2) continued over three lines, one byte pair cut by the line end.
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "FILEUSERS"),
-              std::string("%TEMP%\\batch\\users.txt\0", 23));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, ""), std::string("default text\0", 13));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "Count"), std::string("A\0\0\0", 4));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key + "\\Sub", "Empty"), std::string(1, '\0'));
-    EXPECT_EQ(tree.FindValue(*tree.FindKey(Root::LocalMachine, key), "")->type, kRegSz);
-    EXPECT_EQ(tree.FindValue(*tree.FindKey(Root::LocalMachine, key), "FILEUSERS")->type,
-              kRegExpandSz);
+    ExpectRegeditSampleValues([&](const std::string& key, const std::string& name) {
+        return Read(tree, Root::LocalMachine, key, name);
+    });
+    const RegValues& values =
+        *tree.FindKey(Root::LocalMachine, "SOFTWARE\\Quarrow Labs\\Torvane8 sample");
+    EXPECT_EQ(tree.FindValue(values, "")->type, kRegSz);
+    EXPECT_EQ(tree.FindValue(values, "FILEUSERS")->type, kRegExpandSz);
 }
 
 TEST(RegFile, EncodingsGiveTheSameAnsiText) {
