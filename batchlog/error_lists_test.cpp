@@ -40,17 +40,22 @@ std::vector<std::string> Messages(const KvListeErreurCanal& channel) {
     return texts;
 }
 
-TEST(ErrorLists, SavedTreeIsTheCountLineAndTheNestedChapters) {
+class ErrorListFile : public testing::Test {
+  protected:
     TempDir dir;
+    std::string path = dir.File("e.txt");
+};
+
+TEST_F(ErrorListFile, SavedTreeIsTheCountLineAndTheNestedChapters) {
     ErrorFile file;
-    ASSERT_EQ(file.Save(dir.File("e.txt")), 0);
+    ASSERT_EQ(file.Save(path), 0);
     EXPECT_EQ(file.result, 4);
-    std::string text = ReadBytes(dir.File("e.txt"));
+    std::string text = ReadBytes(path);
     EXPECT_EQ(text.substr(text.find("[ERRORS]")), "[ERRORS]\r\n\r\nMachine list taille = 0\r\n");
 
     *file.m_tree.NewElement()->NewElement()->NewElement() = "Collision";
-    ASSERT_EQ(file.Save(dir.File("e.txt")), 0);
-    text = ReadBytes(dir.File("e.txt"));
+    ASSERT_EQ(file.Save(path), 0);
+    text = ReadBytes(path);
     EXPECT_EQ(text.substr(text.find("[ERRORS]")),
               Crlf("[ERRORS]\n\nMachine list taille = 1\n\n\n\n\n"
                    "[Machine list 0:nouvelle_section]\n\nMachine errors taille = 1\n\n\n\n\n"
@@ -58,9 +63,7 @@ TEST(ErrorLists, SavedTreeIsTheCountLineAndTheNestedChapters) {
                    "Channel errors taille = 1\nChannel errors 0 = Collision\n"));
 }
 
-TEST(ErrorLists, ReadingFillsMissingPartsWithEmptyElements) {
-    TempDir dir;
-    std::string path = dir.File("e.txt");
+TEST_F(ErrorListFile, ReadingFillsMissingPartsWithEmptyElements) {
     // Machine 1 has no chapter; machine 2 a count that is not a number.
     WriteBytes(path,
                Crlf(kHead + "Machine list taille = 3\n[Machine list 0:nouvelle_section]\n"
@@ -80,9 +83,7 @@ TEST(ErrorLists, ReadingFillsMissingPartsWithEmptyElements) {
     EXPECT_EQ(file.m_tree.GetAt(2)->GetCount(), 0u);
 }
 
-TEST(ErrorLists, HugeCountsInDamagedFilesStayBounded) {
-    TempDir dir;
-    std::string path = dir.File("e.txt");
+TEST_F(ErrorListFile, HugeCountsInDamagedFilesStayBounded) {
     // "-1" reads as the largest unsigned number; every machine claims as many
     // channels, and the one real channel a channel count above the limit.
     WriteBytes(path,

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testsupport/temp_dir.h"
@@ -86,9 +86,14 @@ void ExpectSample(FichierLogBatch& log) {
               (std::vector<std::string>{"Axis X over travel", "Spindle stalled"}));
 }
 
-TEST(FichierLogBatch, SavesTheDocumentedLinesAndLoadsThemBack) {
+// Every test works on job.log in a fresh folder.
+class LogFile : public testing::Test {
+  protected:
     TempDir dir;
     std::string path = dir.File("job.log");
+};
+
+TEST_F(LogFile, SavesTheDocumentedLinesAndLoadsThemBack) {
     FichierLogBatch written;
     FillSample(written);
     ASSERT_EQ(written.Save(path), 0);
@@ -107,9 +112,7 @@ TEST(FichierLogBatch, SavesTheDocumentedLinesAndLoadsThemBack) {
     EXPECT_FALSE(read.IsModified());
 }
 
-TEST(FichierLogBatch, KeepsWhatTheFileLacksAndEmptiesItsLists) {
-    TempDir dir;
-    std::string path = dir.File("job.log");
+TEST_F(LogFile, KeepsWhatTheFileLacksAndEmptiesItsLists) {
     WriteBytes(path, Crlf(kHead + "[JOB INFORMATIONS]\nJob name = J7\nErrors = 5\n"));
 
     FichierLogBatch fresh;
@@ -132,9 +135,7 @@ TEST(FichierLogBatch, KeepsWhatTheFileLacksAndEmptiesItsLists) {
     EXPECT_EQ(used.m_errorList.GetCount(), 0u);
 }
 
-TEST(FichierLogBatch, SuccessFlagIsAnyNonZeroNumber) {
-    TempDir dir;
-    std::string path = dir.File("job.log");
+TEST_F(LogFile, SuccessFlagIsAnyNonZeroNumber) {
     FichierLogBatch log;
     for (const auto& [value, success] : {std::pair{"2", true}, std::pair{"0", false}}) {
         WriteBytes(path, Crlf(kHead + "[JOB INFORMATIONS]\nSimuOK = " + value + "\n"));
@@ -143,15 +144,13 @@ TEST(FichierLogBatch, SuccessFlagIsAnyNonZeroNumber) {
     }
 }
 
-TEST(FichierLogBatch, RefusedFilesChangeNothing) {
-    TempDir dir;
+TEST_F(LogFile, RefusedFilesChangeNothing) {
     FichierLogBatch log;
     FillSample(log);
     EXPECT_EQ(log.Load(dir.File("missing.log")), 5);
     ExpectSample(log);
 
     // Another major version is not read at all, lists included.
-    std::string path = dir.File("job.log");
     std::string head = kHead;
     head.replace(head.find("Version = 0.1"), 13, "Version = 1.0");
     WriteBytes(path, Crlf(head + "[JOB INFORMATIONS]\nJob name = other\n"
@@ -165,9 +164,7 @@ TEST(FichierLogBatch, RefusedFilesChangeNothing) {
     ExpectSample(log);
 }
 
-TEST(FichierLogBatch, DamagedCountsGiveEmptyOrBoundedLists) {
-    TempDir dir;
-    std::string path = dir.File("job.log");
+TEST_F(LogFile, DamagedCountsGiveEmptyOrBoundedLists) {
     WriteBytes(path,
                Crlf(kHead + "[EVENTS]\nEvent list taille = many\nEvent list 0 = lost\n"
                             "[ALERTS]\nAlerts list taille = 1000005\nAlerts list 0 = first\n"
@@ -184,9 +181,7 @@ TEST(FichierLogBatch, DamagedCountsGiveEmptyOrBoundedLists) {
     EXPECT_EQ(alerts.back(), "last kept");
 }
 
-TEST(FichierLogBatch, AddEventCreatesAMissingLog) {
-    TempDir dir;
-    std::string path = dir.File("new.log");
+TEST_F(LogFile, AddEventCreatesAMissingLog) {
     FichierLogBatch log;
     log.AddEvent(path, "Cannot start\r\nthe simulator");
     EXPECT_EQ(ReadBytes(path),
@@ -202,9 +197,7 @@ TEST(FichierLogBatch, AddEventCreatesAMissingLog) {
     EXPECT_EQ(Texts(read.m_eventList), std::vector<std::string>{"Cannot start\r\nthe simulator"});
 }
 
-TEST(FichierLogBatch, AddEventAppendsToAnExistingLogAndKeepsTheRest) {
-    TempDir dir;
-    std::string path = dir.File("job.log");
+TEST_F(LogFile, AddEventAppendsToAnExistingLogAndKeepsTheRest) {
     {
         FichierLogBatch log;
         FillSample(log);
