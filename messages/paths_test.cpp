@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -20,9 +21,7 @@ using testsupport::WriteBytes;
 // path rules only know backslashes.
 CString Win(const std::filesystem::path& path) {
     std::string text = path.string();
-    for (char& ch : text)
-        if (ch == '/')
-            ch = '\\';
+    std::replace(text.begin(), text.end(), '/', '\\');
     return CString(text);
 }
 

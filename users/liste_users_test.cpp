@@ -177,11 +177,8 @@ TEST_F(UsersList, CurrentUserIsTheLastFlaggedElseEveryPublicUser) {
     EXPECT_TRUE(list.Users().GetAt(0)->IsCurrent());
     EXPECT_EQ(list.GetCurrentUser(), list.Users().GetAt(2));
 
-    UserChapter flagged("chief");
-    flagged.Current();
-    UserChapter alsoFlagged("deputy");
-    alsoFlagged.Current();
-    ASSERT_EQ(Load(UsersFile({UserChapter("public"), flagged, alsoFlagged, UserChapter("Public")})),
+    ASSERT_EQ(Load(UsersFile({UserChapter("public"), UserChapter("chief").Current(),
+                              UserChapter("deputy").Current(), UserChapter("Public")})),
               0);
     EXPECT_EQ(list.GetCurrentUser(), list.Users().GetAt(2));
     EXPECT_FALSE(list.Users().GetAt(0)->IsCurrent());
@@ -211,11 +208,9 @@ TEST_F(UsersList, UsersAreFoundByTheirExpandedNameExactly) {
 }
 
 TEST_F(UsersList, OldFormatHoldsTheCodeInPlainText) {
-    UserChapter scrambled("u");
-    scrambled.Line(CatalogueText(42), "WEG8E6 vx");
     UserChapter plain("u");
     plain.Line(CatalogueText(42), "Secret 42");
-    ASSERT_EQ(Load(UsersFile({scrambled}, "0.2")), 0);
+    ASSERT_EQ(Load(UsersFile({UserChapter("u").Line(CatalogueText(42), "WEG8E6 vx")}, "0.2")), 0);
     EXPECT_EQ(list.Users().GetAt(0)->GetScrambledText(), "Secret 42");
     ASSERT_EQ(Load(UsersFile({plain}, "0.1")), 0);
     EXPECT_EQ(list.Users().GetAt(0)->GetScrambledText(), "Secret 42");
