@@ -26,14 +26,13 @@ class ErrorFile : public KvFile {
     int result = -1;
 };
 
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
-    return text;
+std::string Crlf(const std::string& text) {
+    std::string out;
+    for (char ch : text) out += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    return out;
 }
 
-const std::vector<std::string> kHead = {"[[Errors]]", "[Version]", "Version ft = 0.2",
-                                        "Version = 1.0", "[ERRORS]"};
+const std::string kHead = "[[Errors]]\n[Version]\nVersion ft = 0.2\nVersion = 1.0\n[ERRORS]\n";
 
 std::vector<std::string> Messages(const KvListeErreurCanal& channel) {
     std::vector<std::string> texts;
@@ -41,41 +40,38 @@ std::vector<std::string> Messages(const KvListeErreurCanal& channel) {
     return texts;
 }
 
-TEST(ErrorLists, EmptyTreeIsOnlyItsCountLine) {
-    TempDir dir;
-    ErrorFile file;
-    ASSERT_EQ(file.Save(dir.File("e.txt")), 0);
-    EXPECT_EQ(file.result, 4);
-    std::string text = ReadBytes(dir.File("e.txt"));
-    EXPECT_EQ(text.substr(text.find("[ERRORS]")), "[ERRORS]\r\n\r\nMachine list taille = 0\r\n");
-}
-
-TEST(ErrorLists, OneMessageGivesTheNestedChapters) {
-    TempDir dir;
-    ErrorFile file;
-    *file.m_tree.NewElement()->NewElement()->NewElement() = "Collision";
-    ASSERT_EQ(file.Save(dir.File("e.txt")), 0);
-    std::string text = ReadBytes(dir.File("e.txt"));
-    std::string expected =
-        Lines({"[ERRORS]", "", "Machine list taille = 1", "", "", "", "",
-               "[Machine list 0:nouvelle_section]", "", "Machine errors taille = 1", "", "", "", "",
-               "[Machine list 0:Machine errors 0:nouvelle_section]", "",
-               "Channel errors taille = 1", "Channel errors 0 = Collision"});
-    EXPECT_EQ(text.substr(text.find("[ERRORS]")), expected);
-}
-
-TEST(ErrorLists, ReadingFillsMissingPartsWithEmptyElements) {
+class ErrorListFile : public testing::Test {
+  protected:
     TempDir dir;
     std::string path = dir.File("e.txt");
-    std::vector<std::string> lines = kHead;
-    for (const char* line :
-         {"Machine list taille = 3", "[Machine list 0:nouvelle_section]",
-          "Machine errors taille = 1", "[Machine list 0:Machine errors 0:nouvelle_section]",
-          "Channel errors taille = 3", "Channel errors 0 = first", "Channel errors 2 = third",
-          // Machine 1 has no chapter; machine 2 a count that is not a number.
-          "[Machine list 2:nouvelle_section]", "Machine errors taille = x"})
-        lines.push_back(line);
-    WriteBytes(path, Lines(lines));
+};
+
+TEST_F(ErrorListFile, SavedTreeIsTheCountLineAndTheNestedChapters) {
+    ErrorFile file;
+    ASSERT_EQ(file.Save(path), 0);
+    EXPECT_EQ(file.result, 4);
+    std::string text = ReadBytes(path);
+    EXPECT_EQ(text.substr(text.find("[ERRORS]")), "[ERRORS]\r\n\r\nMachine list taille = 0\r\n");
+
+    *file.m_tree.NewElement()->NewElement()->NewElement() = "Collision";
+    ASSERT_EQ(file.Save(path), 0);
+    text = ReadBytes(path);
+    EXPECT_EQ(text.substr(text.find("[ERRORS]")),
+              Crlf("[ERRORS]\n\nMachine list taille = 1\n\n\n\n\n"
+                   "[Machine list 0:nouvelle_section]\n\nMachine errors taille = 1\n\n\n\n\n"
+                   "[Machine list 0:Machine errors 0:nouvelle_section]\n\n"
+                   "Channel errors taille = 1\nChannel errors 0 = Collision\n"));
+}
+
+TEST_F(ErrorListFile, ReadingFillsMissingPartsWithEmptyElements) {
+    // Machine 1 has no chapter; machine 2 a count that is not a number.
+    WriteBytes(path,
+               Crlf(kHead + "Machine list taille = 3\n[Machine list 0:nouvelle_section]\n"
+                            "Machine errors taille = 1\n"
+                            "[Machine list 0:Machine errors 0:nouvelle_section]\n"
+                            "Channel errors taille = 3\nChannel errors 0 = first\n"
+                            "Channel errors 2 = third\n"
+                            "[Machine list 2:nouvelle_section]\nMachine errors taille = x\n"));
 
     ErrorFile file;
     ASSERT_EQ(file.Load(path), 0);
@@ -87,19 +83,15 @@ TEST(ErrorLists, ReadingFillsMissingPartsWithEmptyElements) {
     EXPECT_EQ(file.m_tree.GetAt(2)->GetCount(), 0u);
 }
 
-TEST(ErrorLists, HugeCountsInDamagedFilesStayBounded) {
-    TempDir dir;
-    std::string path = dir.File("e.txt");
-    std::vector<std::string> lines = kHead;
+TEST_F(ErrorListFile, HugeCountsInDamagedFilesStayBounded) {
     // "-1" reads as the largest unsigned number; every machine claims as many
     // channels, and the one real channel a channel count above the limit.
-    for (const char* line :
-         {"Machine list taille = -1", "[Machine list 0:nouvelle_section]",
-          "Machine errors taille = -1", "[Machine list 0:Machine errors 0:nouvelle_section]",
-          "Channel errors taille = 2000000", "Channel errors 0 = real",
-          "[Machine list 1:nouvelle_section]", "Machine errors taille = -1"})
-        lines.push_back(line);
-    WriteBytes(path, Lines(lines));
+    WriteBytes(path,
+               Crlf(kHead + "Machine list taille = -1\n[Machine list 0:nouvelle_section]\n"
+                            "Machine errors taille = -1\n"
+                            "[Machine list 0:Machine errors 0:nouvelle_section]\n"
+                            "Channel errors taille = 2000000\nChannel errors 0 = real\n"
+                            "[Machine list 1:nouvelle_section]\nMachine errors taille = -1\n"));
 
     ErrorFile file;
     ASSERT_EQ(file.Load(path), 0);

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testsupport/temp_dir.h"
@@ -14,11 +14,11 @@ using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
-// Lines as the text-mode stream writes them on either host.
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
-    return text;
+// Text as the text-mode stream writes it on either host.
+std::string Crlf(const std::string& text) {
+    std::string out;
+    for (char ch : text) out += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    return out;
 }
 
 void AddTexts(KvListe<CString>& list, const std::vector<std::string>& texts) {
@@ -48,77 +48,23 @@ void FillSample(FichierLogBatch& log) {
     AddTexts(*machine->NewElement(), {"Axis X over travel", "Spindle stalled"});
 }
 
-const std::vector<std::string> kHead = {
-    "[[Batch informations]]", "", "", "", "", "[Version]", "", "", "Version ft = 0.2",
-    "Version = 0.1",          "", ""};
+const std::string kHead =
+    "[[Batch informations]]\n\n\n\n\n[Version]\n\n\nVersion ft = 0.2\nVersion = 0.1\n\n\n";
 
-std::vector<std::string> SampleLines() {
-    std::vector<std::string> lines = kHead;
-    std::vector<std::string> body = {
-        "",
-        "",
-        "[JOB INFORMATIONS]",
-        "",
-        "Job name = Gamme 12",
-        "User name = Ann",
-        "IsGammeMachineComplexe = 1",
-        "SimuOK = 1",
-        "Errors = 3",
-        "Alerts = -1",
-        "",
-        "",
-        "",
-        "[EVENTS]",
-        "",
-        "Event list taille = 2",
-        "Event list 0 = Simulation started",
-        "Event list 1 = Tool 4 missing<saut>replaced by tool 5",
-        "",
-        "",
-        "[ALERTS]",
-        "",
-        "Alerts list taille = 1",
-        "Alerts list 0 = Coolant low",
-        "",
-        "",
-        "[ERRORS]",
-        "",
-        "Machine list taille = 2",
-        "",
-        "",
-        "",
-        "",
-        "[Machine list 0:nouvelle_section]",
-        "",
-        "Machine errors taille = 0",
-        "",
-        "",
-        "",
-        "",
-        "[Machine list 1:nouvelle_section]",
-        "",
-        "Machine errors taille = 2",
-        "",
-        "",
-        "",
-        "",
-        "[Machine list 1:Machine errors 0:nouvelle_section]",
-        "",
-        "Channel errors taille = 1",
-        "Channel errors 0 = Collision at N120",
-        "",
-        "",
-        "",
-        "",
-        "[Machine list 1:Machine errors 1:nouvelle_section]",
-        "",
-        "Channel errors taille = 2",
-        "Channel errors 0 = Axis X over travel",
-        "Channel errors 1 = Spindle stalled",
-    };
-    lines.insert(lines.end(), body.begin(), body.end());
-    return lines;
-}
+const std::string kSample =
+    kHead +
+    "\n\n[JOB INFORMATIONS]\n\nJob name = Gamme 12\nUser name = Ann\n"
+    "IsGammeMachineComplexe = 1\nSimuOK = 1\nErrors = 3\nAlerts = -1\n\n\n\n"
+    "[EVENTS]\n\nEvent list taille = 2\nEvent list 0 = Simulation started\n"
+    "Event list 1 = Tool 4 missing<saut>replaced by tool 5\n\n\n"
+    "[ALERTS]\n\nAlerts list taille = 1\nAlerts list 0 = Coolant low\n\n\n"
+    "[ERRORS]\n\nMachine list taille = 2\n\n\n\n\n"
+    "[Machine list 0:nouvelle_section]\n\nMachine errors taille = 0\n\n\n\n\n"
+    "[Machine list 1:nouvelle_section]\n\nMachine errors taille = 2\n\n\n\n\n"
+    "[Machine list 1:Machine errors 0:nouvelle_section]\n\nChannel errors taille = 1\n"
+    "Channel errors 0 = Collision at N120\n\n\n\n\n"
+    "[Machine list 1:Machine errors 1:nouvelle_section]\n\nChannel errors taille = 2\n"
+    "Channel errors 0 = Axis X over travel\nChannel errors 1 = Spindle stalled\n";
 
 void ExpectSample(FichierLogBatch& log) {
     EXPECT_EQ(log.m_jobName, "Gamme 12");
@@ -140,13 +86,18 @@ void ExpectSample(FichierLogBatch& log) {
               (std::vector<std::string>{"Axis X over travel", "Spindle stalled"}));
 }
 
-TEST(FichierLogBatch, SavesTheDocumentedLinesAndLoadsThemBack) {
+// Every test works on job.log in a fresh folder.
+class LogFile : public testing::Test {
+  protected:
     TempDir dir;
     std::string path = dir.File("job.log");
+};
+
+TEST_F(LogFile, SavesTheDocumentedLinesAndLoadsThemBack) {
     FichierLogBatch written;
     FillSample(written);
     ASSERT_EQ(written.Save(path), 0);
-    EXPECT_EQ(ReadBytes(path), Lines(SampleLines()));
+    EXPECT_EQ(ReadBytes(path), Crlf(kSample));
 
     // Loaded into an object that holds other values everywhere: every field
     // and every list is replaced, the tree keeps its shape.
@@ -161,13 +112,8 @@ TEST(FichierLogBatch, SavesTheDocumentedLinesAndLoadsThemBack) {
     EXPECT_FALSE(read.IsModified());
 }
 
-TEST(FichierLogBatch, KeepsWhatTheFileLacksAndEmptiesItsLists) {
-    TempDir dir;
-    std::string path = dir.File("job.log");
-    std::vector<std::string> lines = kHead;
-    for (const char* line : {"[JOB INFORMATIONS]", "Job name = J7", "Errors = 5"})
-        lines.push_back(line);
-    WriteBytes(path, Lines(lines));
+TEST_F(LogFile, KeepsWhatTheFileLacksAndEmptiesItsLists) {
+    WriteBytes(path, Crlf(kHead + "[JOB INFORMATIONS]\nJob name = J7\nErrors = 5\n"));
 
     FichierLogBatch fresh;
     ASSERT_EQ(fresh.Load(path), 0);
@@ -189,58 +135,40 @@ TEST(FichierLogBatch, KeepsWhatTheFileLacksAndEmptiesItsLists) {
     EXPECT_EQ(used.m_errorList.GetCount(), 0u);
 }
 
-TEST(FichierLogBatch, SuccessFlagIsAnyNonZeroNumber) {
-    TempDir dir;
-    std::string path = dir.File("job.log");
-    std::vector<std::string> lines = kHead;
-    lines.push_back("[JOB INFORMATIONS]");
-    lines.push_back("SimuOK = 2");
-    WriteBytes(path, Lines(lines));
+TEST_F(LogFile, SuccessFlagIsAnyNonZeroNumber) {
     FichierLogBatch log;
-    ASSERT_EQ(log.Load(path), 0);
-    EXPECT_TRUE(log.m_simuOK);
-
-    lines.back() = "SimuOK = 0";
-    WriteBytes(path, Lines(lines));
-    ASSERT_EQ(log.Load(path), 0);
-    EXPECT_FALSE(log.m_simuOK);
+    for (const auto& [value, success] : {std::pair{"2", true}, std::pair{"0", false}}) {
+        WriteBytes(path, Crlf(kHead + "[JOB INFORMATIONS]\nSimuOK = " + value + "\n"));
+        ASSERT_EQ(log.Load(path), 0);
+        EXPECT_EQ(log.m_simuOK, success) << value;
+    }
 }
 
-TEST(FichierLogBatch, RefusedFilesChangeNothing) {
-    TempDir dir;
+TEST_F(LogFile, RefusedFilesChangeNothing) {
     FichierLogBatch log;
     FillSample(log);
     EXPECT_EQ(log.Load(dir.File("missing.log")), 5);
     ExpectSample(log);
 
     // Another major version is not read at all, lists included.
-    std::string path = dir.File("job.log");
-    std::vector<std::string> lines = kHead;
-    lines[9] = "Version = 1.0";
-    for (const char* line :
-         {"[JOB INFORMATIONS]", "Job name = other", "[EVENTS]", "Event list taille = 0"})
-        lines.push_back(line);
-    WriteBytes(path, Lines(lines));
+    std::string head = kHead;
+    head.replace(head.find("Version = 0.1"), 13, "Version = 1.0");
+    WriteBytes(path, Crlf(head + "[JOB INFORMATIONS]\nJob name = other\n"
+                                 "[EVENTS]\nEvent list taille = 0\n"));
     EXPECT_EQ(log.Load(path), 0);
     ExpectSample(log);
 
     // Another title: refused.
-    lines = kHead;
-    lines[0] = "[[Liste utilisateurs]]";
-    WriteBytes(path, Lines(lines));
+    WriteBytes(path, Crlf("[[Liste utilisateurs]]" + kHead.substr(kHead.find('\n'))));
     EXPECT_EQ(log.Load(path), 5);
     ExpectSample(log);
 }
 
-TEST(FichierLogBatch, DamagedCountsGiveEmptyOrBoundedLists) {
-    TempDir dir;
-    std::string path = dir.File("job.log");
-    std::vector<std::string> lines = kHead;
-    for (const char* line : {"[EVENTS]", "Event list taille = many", "Event list 0 = lost",
-                             "[ALERTS]", "Alerts list taille = 1000005", "Alerts list 0 = first",
-                             "Alerts list 999999 = last kept", "Alerts list 1000000 = dropped"})
-        lines.push_back(line);
-    WriteBytes(path, Lines(lines));
+TEST_F(LogFile, DamagedCountsGiveEmptyOrBoundedLists) {
+    WriteBytes(path,
+               Crlf(kHead + "[EVENTS]\nEvent list taille = many\nEvent list 0 = lost\n"
+                            "[ALERTS]\nAlerts list taille = 1000005\nAlerts list 0 = first\n"
+                            "Alerts list 999999 = last kept\nAlerts list 1000000 = dropped\n"));
 
     FichierLogBatch log;
     AddTexts(log.m_eventList, {"before"});
@@ -253,51 +181,23 @@ TEST(FichierLogBatch, DamagedCountsGiveEmptyOrBoundedLists) {
     EXPECT_EQ(alerts.back(), "last kept");
 }
 
-TEST(FichierLogBatch, AddEventCreatesAMissingLog) {
-    TempDir dir;
-    std::string path = dir.File("new.log");
+TEST_F(LogFile, AddEventCreatesAMissingLog) {
     FichierLogBatch log;
     log.AddEvent(path, "Cannot start\r\nthe simulator");
-
-    std::vector<std::string> lines = kHead;
-    std::vector<std::string> body = {"",
-                                     "",
-                                     "[JOB INFORMATIONS]",
-                                     "",
-                                     "Job name = ",
-                                     "User name = ",
-                                     "IsGammeMachineComplexe = 0",
-                                     "SimuOK = 0",
-                                     "Errors = 0",
-                                     "Alerts = 0",
-                                     "",
-                                     "",
-                                     "",
-                                     "[EVENTS]",
-                                     "",
-                                     "Event list taille = 1",
-                                     "Event list 0 = Cannot start<saut>the simulator",
-                                     "",
-                                     "",
-                                     "[ALERTS]",
-                                     "",
-                                     "Alerts list taille = 0",
-                                     "",
-                                     "",
-                                     "[ERRORS]",
-                                     "",
-                                     "Machine list taille = 0"};
-    lines.insert(lines.end(), body.begin(), body.end());
-    EXPECT_EQ(ReadBytes(path), Lines(lines));
+    EXPECT_EQ(ReadBytes(path),
+              Crlf(kHead + "\n\n[JOB INFORMATIONS]\n\nJob name = \nUser name = \n"
+                           "IsGammeMachineComplexe = 0\nSimuOK = 0\nErrors = 0\nAlerts = 0\n\n\n\n"
+                           "[EVENTS]\n\nEvent list taille = 1\n"
+                           "Event list 0 = Cannot start<saut>the simulator\n\n\n"
+                           "[ALERTS]\n\nAlerts list taille = 0\n\n\n"
+                           "[ERRORS]\n\nMachine list taille = 0\n"));
 
     FichierLogBatch read;
     ASSERT_EQ(read.Load(path), 0);
     EXPECT_EQ(Texts(read.m_eventList), std::vector<std::string>{"Cannot start\r\nthe simulator"});
 }
 
-TEST(FichierLogBatch, AddEventAppendsToAnExistingLogAndKeepsTheRest) {
-    TempDir dir;
-    std::string path = dir.File("job.log");
+TEST_F(LogFile, AddEventAppendsToAnExistingLogAndKeepsTheRest) {
     {
         FichierLogBatch log;
         FillSample(log);
@@ -308,12 +208,11 @@ TEST(FichierLogBatch, AddEventAppendsToAnExistingLogAndKeepsTheRest) {
     AppendEventToJobLog("Launch failed");
     g_currentJobLogPath.Empty();
 
-    std::vector<std::string> lines = SampleLines();
-    auto count = std::find(lines.begin(), lines.end(), "Event list taille = 2");
-    ASSERT_NE(count, lines.end());
-    *count = "Event list taille = 3";
-    lines.insert(count + 3, "Event list 2 = Launch failed");
-    EXPECT_EQ(ReadBytes(path), Lines(lines));
+    std::string expected = kSample;
+    expected.replace(expected.find("Event list taille = 2"), 21, "Event list taille = 3");
+    const std::string last = "replaced by tool 5\n";
+    expected.insert(expected.find(last) + last.size(), "Event list 2 = Launch failed\n");
+    EXPECT_EQ(ReadBytes(path), Crlf(expected));
 }
 
 }  // namespace

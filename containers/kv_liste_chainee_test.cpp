@@ -14,9 +14,7 @@ namespace {
 template <typename List>
 std::vector<int> Walk(const List& list) {
     std::vector<int> seen;
-    for (const auto& e : list) {
-        seen.push_back(e);
-    }
+    for (const auto& e : list) seen.push_back(e);
     return seen;
 }
 
@@ -37,9 +35,7 @@ TYPED_TEST(LinkedList, KeepsInsertionOrderAndElementAddresses) {
     EXPECT_EQ(list.GetCount(), 7u);
     EXPECT_EQ(list.GetSize(), 7u);
     EXPECT_EQ(Walk(list), (std::vector<int>{0, 10, 20, 30, 40, 50, 60}));
-    for (int i = 0; i < 7; ++i) {
-        EXPECT_EQ(list.GetAt(i), places[static_cast<std::size_t>(i)]) << i;
-    }
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(list.GetAt(i), places[static_cast<std::size_t>(i)]) << i;
     EXPECT_EQ(list.GetLast(), places.back());
 
     std::vector<int> visited;
@@ -75,9 +71,7 @@ TYPED_TEST(LinkedList, GivesNullOutsideTheElements) {
 
 TYPED_TEST(LinkedList, FillAssignsEveryElement) {
     TypeParam list;
-    for (int v : {1, 2, 3}) {
-        *list.NewElement() = v;
-    }
+    for (int v : {1, 2, 3}) *list.NewElement() = v;
     list.Fill(8);
     EXPECT_EQ(Walk(list), (std::vector<int>{8, 8, 8}));
     *list.GetAt(1) = 5;
@@ -87,9 +81,7 @@ TYPED_TEST(LinkedList, FillAssignsEveryElement) {
 
 TYPED_TEST(LinkedList, CopiesAreDeepAndCopyFromTakesAnyVariant) {
     TypeParam list;
-    for (int v : {4, 5, 6}) {
-        *list.NewElement() = v;
-    }
+    for (int v : {4, 5, 6}) *list.NewElement() = v;
     TypeParam copy(list);
     *copy.GetAt(0) = 40;
     EXPECT_EQ(Walk(list), (std::vector<int>{4, 5, 6}));
@@ -98,9 +90,7 @@ TYPED_TEST(LinkedList, CopiesAreDeepAndCopyFromTakesAnyVariant) {
     EXPECT_EQ(Walk(copy), (std::vector<int>{4, 5, 6}));
 
     KvListeTabFixe<int> blocks(2);
-    for (int v : {7, 8, 9}) {
-        *blocks.NewElement() = v;
-    }
+    for (int v : {7, 8, 9}) *blocks.NewElement() = v;
     KvListe<int>& target = list;
     target.CopyFrom(blocks);
     EXPECT_EQ(Walk(list), (std::vector<int>{7, 8, 9}));
@@ -133,17 +123,12 @@ TEST(LinkedListLifetime, RemoveAllAndDestructionDestroyEveryElement) {
 
 TEST(KvListeD, ReachesEveryIndexFromEitherEnd) {
     KvListeD<std::string> list;
-    for (int i = 0; i < 11; ++i) {
-        *list.NewElement() = std::to_string(i);
-    }
-    for (int i = 0; i < 11; ++i) {
-        EXPECT_EQ(*list.GetAt(i), std::to_string(i));
-    }
+    std::vector<std::string> forwards;
+    for (int i = 0; i < 11; ++i) forwards.push_back(*list.NewElement() = std::to_string(i));
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(*list.GetAt(i), forwards[static_cast<std::size_t>(i)]);
     std::vector<std::string> backwards;
     list.ForEachBackwards([&](const std::string& s) { backwards.push_back(s); });
-    ASSERT_EQ(backwards.size(), 11u);
-    EXPECT_EQ(backwards.front(), "10");
-    EXPECT_EQ(backwards.back(), "0");
+    EXPECT_EQ(backwards, std::vector<std::string>(forwards.rbegin(), forwards.rend()));
 }
 
 }  // namespace

@@ -13,9 +13,7 @@ namespace {
 std::vector<int> WalkWithCursor(KvListeTab<int>& list) {
     std::vector<int> seen;
     KvListeTab<int>::Cursor cursor(list);
-    while (int* e = cursor.Next()) {
-        seen.push_back(*e);
-    }
+    while (int* e = cursor.Next()) seen.push_back(*e);
     return seen;
 }
 
@@ -48,9 +46,8 @@ TEST(KvListeTabFixe, NewElementAppendsAtTheCountWithStableAddresses) {
     EXPECT_EQ(list.GetBlockCount(), 4u);
     // Later blocks never move earlier elements; jumps between blocks in any
     // order find the right block.
-    for (int i : {9, 0, 5, 4, 8, 1, 6, 3, 7, 2, 9, 0}) {
+    for (int i : {9, 0, 5, 4, 8, 1, 6, 3, 7, 2, 9, 0})
         EXPECT_EQ(list.GetAt(i), places[static_cast<std::size_t>(i)]) << i;
-    }
     *list.GetAt(11) = 11;  // a gap: place 10 exists, default
     EXPECT_EQ(list.GetCount(), 12u);
     EXPECT_EQ(*list.GetAt(10), 0);
@@ -61,9 +58,7 @@ TEST(KvListeTabFixe, NewElementAppendsAtTheCountWithStableAddresses) {
 
 TEST(KvListeTabFixe, FillCoversWholeBlocksAndRaisesTheCount) {
     KvListeTabFixe<int> list(100);
-    for (int v : {1, 2, 3}) {
-        *list.NewElement() = v;
-    }
+    for (int v : {1, 2, 3}) *list.NewElement() = v;
     list.Fill(7);
     EXPECT_EQ(list.GetCount(), 100u);
     EXPECT_EQ(WalkWithCursor(list), std::vector<int>(100, 7));
@@ -144,9 +139,7 @@ TEST(KvListeTabCursor, WalksInOrderAcrossBlocks) {
     KvListeTab<int>::Cursor cursor(list);
     EXPECT_EQ(cursor.Count(), 9u);
     std::vector<int> seen;
-    while (int* e = cursor.Next()) {
-        seen.push_back(*e);
-    }
+    while (int* e = cursor.Next()) seen.push_back(*e);
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(cursor.Visited(), 9u);
     EXPECT_EQ(cursor.BlockIndex(), 2u);
@@ -154,9 +147,7 @@ TEST(KvListeTabCursor, WalksInOrderAcrossBlocks) {
 
     // Range-for and ForEach see the same elements.
     std::vector<int> ranged;
-    for (int& e : list) {
-        ranged.push_back(e);
-    }
+    for (int& e : list) ranged.push_back(e);
     EXPECT_EQ(ranged, expected);
     const KvListeTabFixe<int>& constant = list;
     std::vector<int> visited;
@@ -182,9 +173,7 @@ TEST(KvListeTabCursor, StopsAtABlockNeverFilled) {
 
 TEST(KvListeTabFixe, CopiesAreDeep) {
     KvListeTabFixe<int> list(2);
-    for (int v : {1, 2, 3}) {
-        *list.NewElement() = v;
-    }
+    for (int v : {1, 2, 3}) *list.NewElement() = v;
     KvListeTabFixe<int> copy(list);
     EXPECT_EQ(copy.GetBlockSize(), 2u);
     *copy.GetAt(0) = 10;

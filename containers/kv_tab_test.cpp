@@ -132,9 +132,7 @@ TEST(KvTab, AllocateAndGrowReshapeStorage) {
 
 TEST(KvTab, RemoveAtShiftsTheRestDown) {
     KvTab<int> t(4, 0);
-    for (int v : {10, 20, 30}) {
-        *t.NewElement() = v;
-    }
+    for (int v : {10, 20, 30}) *t.NewElement() = v;
     ASSERT_TRUE(t.RemoveAt(0));
     EXPECT_EQ(Values(t), (std::vector<int>{20, 30}));
     EXPECT_EQ(*t.PlaceAt(2), 30);  // the old last value stays beyond the count
@@ -148,9 +146,7 @@ TEST(KvTab, FillCoversTheWholeCapacity) {
     *t.NewElement() = 1;
     t.Fill(9);
     EXPECT_EQ(t.GetCount(), 1u);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(*t.PlaceAt(i), 9);
-    }
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(*t.PlaceAt(i), 9);
     // Filling from one of its own places leaves that place alone.
     *t.GetAt(2) = 4;
     t.Fill(*t.PlaceAt(2));
@@ -198,9 +194,7 @@ TEST(KvTab, DestroysEveryElementOfNestedTables) {
         for (int i = 0; i < 3; ++i) {
             KvTab<KvTab<Counted>>* middle = outer.GetAt(i);
             middle->Allocate(2);
-            for (int j = 0; j < 2; ++j) {
-                middle->GetAt(j)->Allocate(4);
-            }
+            for (int j = 0; j < 2; ++j) middle->GetAt(j)->Allocate(4);
         }
         EXPECT_EQ(Counted::live, 3 * 2 * 4);
         // Growing an outer level copies whole inner trees.
@@ -217,9 +211,7 @@ TEST(KvTab, DestroysEveryElementOfNestedTables) {
 
 TEST(KvTab, CopyFromStopsWhereTheTableRefusesMore) {
     KvTab<double> other(3, 0);
-    for (double v : {1.0, 2.0, 3.0}) {
-        *other.NewElement() = v;
-    }
+    for (double v : {1.0, 2.0, 3.0}) *other.NewElement() = v;
     KvTab<double> small(2, 0);
     KvListe<double>& list = small;
     list.CopyFrom(other);

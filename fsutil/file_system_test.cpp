@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include "messages/catalogue.h"
+#include "messages/shell_link_test_writer.h"
 #include "platform/file_ops.h"
 #include "platform/host_path.h"
 #include "testsupport/temp_dir.h"
@@ -56,18 +56,24 @@ TEST(FileSystemText, Parts) {
     EXPECT_EQ(KvFileSystem::JoinPath("C:\\a\\", "b"), "C:\\a\\b");
     EXPECT_EQ(KvFileSystem::JoinPath("C:/a/", "b"), "C:/a/b");
     EXPECT_EQ(KvFileSystem::JoinPath("", "b"), "b");
-
-    EXPECT_TRUE(KvFileSystem::IsAbsolute("C:\\a"));
-    EXPECT_TRUE(KvFileSystem::IsAbsolute("c:"));
-    EXPECT_TRUE(KvFileSystem::IsAbsolute("\\\\s"));
-    EXPECT_FALSE(KvFileSystem::IsAbsolute("\\\\"));
-    EXPECT_FALSE(KvFileSystem::IsAbsolute("\\a\\b"));
-    EXPECT_FALSE(KvFileSystem::IsAbsolute("ab:c"));
-    EXPECT_FALSE(KvFileSystem::IsAbsolute(""));
-
+    for (const char* absolute : {"C:\\a", "c:", "\\\\s"})
+        EXPECT_TRUE(KvFileSystem::IsAbsolute(absolute)) << absolute;
+    for (const char* relative : {"\\\\", "\\a\\b", "ab:c", ""})
+        EXPECT_FALSE(KvFileSystem::IsAbsolute(relative)) << relative;
     EXPECT_TRUE(KvFileSystem::IsShortcutFile("C:\\x\\target.lnk"));
     EXPECT_FALSE(KvFileSystem::IsShortcutFile("C:\\x\\target.LNK"));
     EXPECT_FALSE(KvFileSystem::IsShortcutFile("C:\\x.lnk\\target"));
+}
+
+TEST(FileSystemText, CopyNamesChangeOnlyTheName) {
+    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 0),
+              "C:\\out\\Copy of report.txt");
+    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 12),
+              "C:\\out\\Copy (12) of report.txt");
+    // A folder named like the file, or like a copy, is left alone.
+    EXPECT_EQ(KvFileSystem::CopyName("C:\\Copy of x\\x", "Copy", "of", 2),
+              "C:\\Copy of x\\Copy (2) of x");
+    EXPECT_EQ(KvFileSystem::CopyName("x", "A", "B", 0), "A B x");
 }
 
 // --- On the disk: every test works under a fresh folder in folder form ---
@@ -306,43 +312,13 @@ TEST_F(FileSystemDisk, RemovalLeavesTheTargetOfALinkedFolder) {
 #endif
 
 TEST_F(FileSystemDisk, ReadShortcutGivesTheTarget) {
-    // A minimal shell link: the header, then a LinkInfo with a local path.
-    auto u32 = [](std::uint32_t v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
-                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-    };
-    const std::string target = "C:\\Torvane\\jobs\\part.tvs";
-    std::string header =
-        u32(0x4C) +
-        std::string("\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16) +
-        u32(0x2);
-    header.resize(0x4C, '\0');
-    std::string strings = target + '\0' + '\0';
-    std::string info = u32(0x1C + static_cast<std::uint32_t>(strings.size())) + u32(0x1C) + u32(1) +
-                       u32(0) + u32(0x1C) + u32(0) +
-                       u32(0x1C + static_cast<std::uint32_t>(target.size()) + 1) + strings;
-    CString link = Put("part.lnk", header + info + u32(0));
-    EXPECT_EQ(files.ReadShortcut(link), target.c_str());
+    testlink::LinkLayout layout;
+    layout.localBasePath = "C:\\Torvane\\jobs\\part.tvs";
+    EXPECT_EQ(files.ReadShortcut(Put("part.lnk", testlink::BuildLink(layout))),
+              "C:\\Torvane\\jobs\\part.tvs");
     EXPECT_EQ(files.ReadShortcut(Put("bad.lnk", "not a link")), "");
     EXPECT_EQ(files.ReadShortcut(""), "");
     EXPECT_EQ(files.ReadShortcut(root + "missing.lnk"), "");
-}
-
-}  // namespace
-
-namespace {
-
-TEST(FileSystemText, CopyNamesChangeOnlyTheName) {
-    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 0),
-              "C:\\out\\Copy of report.txt");
-    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 1),
-              "C:\\out\\Copy (1) of report.txt");
-    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 12),
-              "C:\\out\\Copy (12) of report.txt");
-    // A folder named like the file, or like a copy, is left alone.
-    EXPECT_EQ(KvFileSystem::CopyName("C:\\Copy of x\\x", "Copy", "of", 2),
-              "C:\\Copy of x\\Copy (2) of x");
-    EXPECT_EQ(KvFileSystem::CopyName("x", "A", "B", 0), "A B x");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -20,9 +21,7 @@ using testsupport::WriteBytes;
 // path rules only know backslashes.
 CString Win(const std::filesystem::path& path) {
     std::string text = path.string();
-    for (char& ch : text)
-        if (ch == '/')
-            ch = '\\';
+    std::replace(text.begin(), text.end(), '/', '\\');
     return CString(text);
 }
 
@@ -224,19 +223,9 @@ TEST(OpenFileLinked, OpensThroughAFolderShortcutDeepInThePath) {
     EXPECT_EQ(OpenFileLinked(root + "\\users\\paul\\f.txt", "r"), nullptr);
 }
 
-TEST(OpenFileLinked, AnExistingFileOpensDirectly) {
-    TempDir dir;
-    CString root = Win(dir.path());
-    WriteBytes(dir.path() / "f.txt", "plain");
-    WriteLink(dir.path() / "f.txt.lnk", root + "\\other.txt");
-    WriteBytes(dir.path() / "other.txt", "linked");
-    EXPECT_EQ(ReadText(OpenFileLinked(root + "\\f.txt", "r")), "plain");
-    // Without the plain file, the shortcut for it is followed.
-    std::filesystem::remove(dir.path() / "f.txt");
-    EXPECT_EQ(ReadText(OpenFileLinked(root + "\\f.txt", "r")), "linked");
-}
-
-TEST(OpenFileWide, PrefersAShortcutBesideTheFile) {
+// The linked open takes an existing file as it is; the wide open prefers a
+// shortcut beside it, even one that cannot be followed.
+TEST(OpenFileWide, PrefersAShortcutBesideTheFileWhereTheLinkedOpenDoesNot) {
     TempDir dir;
     CString root = Win(dir.path());
     WriteBytes(dir.path() / "f.txt", "plain");
@@ -244,11 +233,15 @@ TEST(OpenFileWide, PrefersAShortcutBesideTheFile) {
     EXPECT_EQ(ReadText(OpenFileWide(root + "\\f.txt", "rb")), "plain");
 
     WriteLink(dir.path() / "f.txt.lnk", root + "\\other.txt");
+    EXPECT_EQ(ReadText(OpenFileLinked(root + "\\f.txt", "r")), "plain");
     EXPECT_EQ(ReadText(OpenFileWide(root + "\\f.txt", "rb")), "linked");
     EXPECT_EQ(ReadText(OpenFileWide(root + "\\f.txt.lnk", "rb")), "linked");
+    // Without the plain file, the linked open follows the shortcut for it.
+    std::filesystem::remove(dir.path() / "f.txt");
+    EXPECT_EQ(ReadText(OpenFileLinked(root + "\\f.txt", "r")), "linked");
 
-    // The shortcut wins even when it cannot be followed.
     WriteBytes(dir.path() / "f.txt.lnk", "damaged");
+    WriteBytes(dir.path() / "f.txt", "plain");
     EXPECT_EQ(OpenFileWide(root + "\\f.txt", "rb"), nullptr);
     EXPECT_EQ(OpenFileWide(root + "\\none.txt", "rb"), nullptr);
 }

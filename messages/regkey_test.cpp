@@ -59,6 +59,9 @@ TEST_P(ReadValue, UserSettingsFallBackToTheMachine) {
     User("Other", "x");
     EXPECT_EQ(g_regKey.ReadValue("FILEUSERS", kProductKey, Root::CurrentUser), "");
     EXPECT_EQ(g_regKey.ReadValue("FILEUSERS", kProductKey, Root::LocalMachine), "");
+    // Other roots are read once, without fallback or fatal error.
+    EXPECT_EQ(g_regKey.ReadValue("LANGUAGE", kProductKey, Root::Users), "");
+    EXPECT_EQ(g_regKey.ReadValue("LANGUAGE", kProductKey, Root::ClassesRoot), "");
 }
 
 TEST_P(ReadValue, ValuesOfTwoHundredFiftySixCharactersReadAsEmpty) {
@@ -84,12 +87,6 @@ TEST_P(ReadValue, ExpandsTheResultAndIgnoresTheFinalSeparator) {
                             "software\\quarrow labs\\TORVANE8\\"})
         EXPECT_EQ(g_regKey.ReadValue("BATCH", key, Root::LocalMachine), "/tmp/tv\\batch") << key;
     platform::UnsetEnv("TV_REGKEY_TEMP");
-}
-
-TEST_P(ReadValue, OtherRootsAreReadOnceWithoutFallbackOrFatalError) {
-    Machine("Value", "machine");
-    EXPECT_EQ(g_regKey.ReadValue("Value", kProductKey, Root::Users), "");
-    EXPECT_EQ(g_regKey.ReadValue("Value", kProductKey, Root::ClassesRoot), "");
 }
 
 TEST_P(ReadValue, MissingMachineKeyEndsTheProgram) {

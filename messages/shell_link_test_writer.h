@@ -111,21 +111,11 @@ inline std::string BuildLinkInfo(const LinkLayout& layout) {
 }
 
 inline std::string BuildLink(const LinkLayout& layout) {
-    std::uint32_t flags = 0;
-    if (layout.withIdList)
-        flags |= 0x1;
-    if (layout.withLinkInfo)
-        flags |= 0x2;
-    if (!layout.name.empty())
-        flags |= 0x4;
-    if (!layout.relativePath.empty())
-        flags |= 0x8;
-    if (!layout.workingDir.empty())
-        flags |= 0x10;
-    if (layout.unicodeStrings)
-        flags |= 0x80;
-    if (layout.forceNoLinkInfo)
-        flags |= 0x100;
+    const std::uint32_t flags =
+        (layout.withIdList ? 0x1 : 0) | (layout.withLinkInfo ? 0x2 : 0) |
+        (layout.name.empty() ? 0 : 0x4) | (layout.relativePath.empty() ? 0 : 0x8) |
+        (layout.workingDir.empty() ? 0 : 0x10) | (layout.unicodeStrings ? 0x80 : 0) |
+        (layout.forceNoLinkInfo ? 0x100 : 0);
 
     std::string out;
     Put32(out, 0x4C);

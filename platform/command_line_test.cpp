@@ -9,31 +9,27 @@ namespace {
 using Args = std::vector<std::string>;
 using platform::SplitCommandLine;
 
-TEST(SplitCommandLine, TheProgramIsTakenWholeUpToItsClosingQuote) {
-    EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\Torvane\\TorvaneBatch.bat\" -b"),
-              (Args{"C:\\Program Files\\Torvane\\TorvaneBatch.bat", "-b"}));
-    // No escapes in the program: a backslash before its closing quote stays.
-    EXPECT_EQ(SplitCommandLine("\"C:\\dir\\\" x"), (Args{"C:\\dir\\", "x"}));
-    EXPECT_EQ(SplitCommandLine("C:\\dir\\prog.exe\targ"), (Args{"C:\\dir\\prog.exe", "arg"}));
-    EXPECT_EQ(SplitCommandLine("\"prog\"glued next"), (Args{"prog", "glued", "next"}));
-    EXPECT_EQ(SplitCommandLine("\"unterminated prog"), (Args{"unterminated prog"}));
-    EXPECT_EQ(SplitCommandLine("  x"), (Args{"", "x"}));
-    EXPECT_EQ(SplitCommandLine(""), Args{});
-}
-
-TEST(SplitCommandLine, TheJobCommandLineGivesOneArgumentPerQuotedName) {
-    EXPECT_EQ(SplitCommandLine("\"C:\\Torvane 8\\TorvaneBatch.bat\" -b -u \"Jean Dupont\" -j "
-                               "\"cut & (rough) ^finish 100%\""),
-              (Args{"C:\\Torvane 8\\TorvaneBatch.bat", "-b", "-u", "Jean Dupont", "-j",
-                    "cut & (rough) ^finish 100%"}));
-    EXPECT_EQ(SplitCommandLine("p -u \"\" -j \"\""), (Args{"p", "-u", "", "-j", ""}));
-}
-
-TEST(SplitCommandLine, BackslashesAndQuotesFollowTheWindowsRules) {
+// The program is taken whole up to its closing quote, with no escapes; the
+// arguments follow the Windows rules for backslashes and quotes.
+TEST(SplitCommandLine, ProgramThenArgumentsByTheWindowsRules) {
     struct Case {
         const char* line;
         Args expected;
     } cases[] = {
+        {"\"C:\\Program Files\\Torvane\\TorvaneBatch.bat\" -b",
+         {"C:\\Program Files\\Torvane\\TorvaneBatch.bat", "-b"}},
+        {"\"C:\\dir\\\" x", {"C:\\dir\\", "x"}},  // a backslash before the closing quote stays
+        {"C:\\dir\\prog.exe\targ", {"C:\\dir\\prog.exe", "arg"}},
+        {"\"prog\"glued next", {"prog", "glued", "next"}},
+        {"\"unterminated prog", {"unterminated prog"}},
+        {"  x", {"", "x"}},
+        {"", {}},
+        // The job command line: one argument per quoted name.
+        {"\"C:\\Torvane 8\\TorvaneBatch.bat\" -b -u \"Jean Dupont\" -j \"cut & (rough) ^finish "
+         "100%\"",
+         {"C:\\Torvane 8\\TorvaneBatch.bat", "-b", "-u", "Jean Dupont", "-j",
+          "cut & (rough) ^finish 100%"}},
+        {"p -u \"\" -j \"\"", {"p", "-u", "", "-j", ""}},
         {"p \"a b c\" d e", {"p", "a b c", "d", "e"}},
         {"p \"ab\\\"c\" \"\\\\\" d", {"p", "ab\"c", "\\", "d"}},
         {"p a\\\\\\b d\"e f\"g h", {"p", "a\\\\\\b", "de fg", "h"}},

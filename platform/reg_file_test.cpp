@@ -29,23 +29,13 @@ RegistryTree Parse(const std::string& bytes) {
 
 TEST(RegFile, ReadsWhatRegeditExports) {
     RegistryTree tree = Parse(RegeditSampleFile());
-    const std::string key = "SOFTWARE\\Quarrow Labs\\Torvane8 sample";
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "REPSOFTWARE"),
-              std::string("C:\\Program Files\\Torvane8\\\0", 27));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "LANGUAGE"), std::string("Fran\xE7"
-                                                                           "ais\0",
-                                                                           9));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "Quoted"),
-              std::string("say \"hi\" \\\\srv\\share\0", 21));
-    // hex(2) continued over three lines, one byte pair cut by the line end.
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "FILEUSERS"),
-              std::string("%TEMP%\\batch\\users.txt\0", 23));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, ""), std::string("default text\0", 13));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key, "Count"), std::string("A\0\0\0", 4));
-    EXPECT_EQ(Read(tree, Root::LocalMachine, key + "\\Sub", "Empty"), std::string(1, '\0'));
-    EXPECT_EQ(tree.FindValue(*tree.FindKey(Root::LocalMachine, key), "")->type, kRegSz);
-    EXPECT_EQ(tree.FindValue(*tree.FindKey(Root::LocalMachine, key), "FILEUSERS")->type,
-              kRegExpandSz);
+    ExpectRegeditSampleValues([&](const std::string& key, const std::string& name) {
+        return Read(tree, Root::LocalMachine, key, name);
+    });
+    const RegValues& values =
+        *tree.FindKey(Root::LocalMachine, "SOFTWARE\\Quarrow Labs\\Torvane8 sample");
+    EXPECT_EQ(tree.FindValue(values, "")->type, kRegSz);
+    EXPECT_EQ(tree.FindValue(values, "FILEUSERS")->type, kRegExpandSz);
 }
 
 TEST(RegFile, EncodingsGiveTheSameAnsiText) {
@@ -53,23 +43,20 @@ TEST(RegFile, EncodingsGiveTheSameAnsiText) {
         "[HKEY_CURRENT_USER\\Software\\T]\r\n\"Name\"=\"caf\xE9\"\r\n"
         "\"Exp\"=hex(2):25,00,41,00,25,00,e9,00,00,00\r\n";
     // Version 5 text in UTF-8, with and without a byte-order mark.
-    std::string utf8Body =
-        "[HKEY_CURRENT_USER\\Software\\T]\r\n\"Name\"=\"caf\xC3\xA9\"\r\n"
-        "\"Exp\"=hex(2):25,00,41,00,25,00,e9,00,00,00\r\n";
+    std::string utf8Body = body;
+    utf8Body.replace(utf8Body.find('\xE9'), 1, "\xC3\xA9");
     const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n";
+    // REGEDIT4: 8-bit text, and hex(2) bytes are ANSI.
+    const std::string regedit4 =
+        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\T]\n\"Name\"=\"caf\xE9\"\n"
+        "\"Exp\"=hex(2):25,41,25,e9,00\n";
     for (const std::string& file :
-         {Utf16File(v5 + body), v5 + utf8Body, "\xEF\xBB\xBF" + v5 + utf8Body}) {
+         {Utf16File(v5 + body), v5 + utf8Body, "\xEF\xBB\xBF" + v5 + utf8Body, regedit4}) {
         RegistryTree tree = Parse(file);
         EXPECT_EQ(Read(tree, Root::CurrentUser, "Software\\T", "Name"),
                   std::string("caf\xE9\0", 5));
         EXPECT_EQ(Read(tree, Root::CurrentUser, "Software\\T", "Exp"), std::string("%A%\xE9\0", 5));
     }
-    // REGEDIT4: 8-bit text, and hex(2) bytes are ANSI.
-    RegistryTree ansi = Parse(
-        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\T]\n\"Name\"=\"caf\xE9\"\n"
-        "\"Exp\"=hex(2):25,41,25,e9,00\n");
-    EXPECT_EQ(Read(ansi, Root::CurrentUser, "Software\\T", "Name"), std::string("caf\xE9\0", 5));
-    EXPECT_EQ(Read(ansi, Root::CurrentUser, "Software\\T", "Exp"), std::string("%A%\xE9\0", 5));
 }
 
 TEST(RegFile, NamesIgnoreCaseAndKeysHaveParents) {

@@ -1,6 +1,8 @@
 // Test data shared by the settings tests: .reg content as regedit writes it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "platform/codepage.h"
@@ -39,6 +41,23 @@ inline std::string RegeditSampleFile() {
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrow Labs\\Torvane8 sample\\Sub]\r\n"
         "\"Empty\"=\"\"\r\n"
         "\r\n");
+}
+
+// Checks the sample's values as `read(key, name)` gives their data: as
+// RegQueryValueExA hands it over, terminator included.
+template <typename Read>
+void ExpectRegeditSampleValues(Read read) {
+    const std::string key = "SOFTWARE\\Quarrow Labs\\Torvane8 sample";
+    EXPECT_EQ(read(key, "REPSOFTWARE"), std::string("C:\\Program Files\\Torvane8\\\0", 27));
+    EXPECT_EQ(read(key, "LANGUAGE"), std::string("Fran\xE7"
+                                                 "ais\0",
+                                                 9));
+    EXPECT_EQ(read(key, "Quoted"), std::string("say \"hi\" \\\\srv\\share\0", 21));
+    // hex(2) continued over three lines, one byte pair cut by the line end.
+    EXPECT_EQ(read(key, "FILEUSERS"), std::string("%TEMP%\\batch\\users.txt\0", 23));
+    EXPECT_EQ(read(key, ""), std::string("default text\0", 13));
+    EXPECT_EQ(read(key, "Count"), std::string("A\0\0\0", 4));
+    EXPECT_EQ(read(key + "\\Sub", "Empty"), std::string(1, '\0'));
 }
 
 }  // namespace platform

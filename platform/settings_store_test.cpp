@@ -64,20 +64,9 @@ TEST_P(SettingsStore, ReadsWrittenValuesAndRefusesWhatIsMissing) {
 
 TEST_P(SettingsStore, ARegeditExportReadsBackTheSameStrings) {
     ASSERT_TRUE(ImportSettingsFile(RegeditSampleFile()));
-    const char* key = "SOFTWARE\\Quarrow Labs\\Torvane8 sample";
-    EXPECT_EQ(Query(Root::LocalMachine, key, "REPSOFTWARE"),
-              std::string("C:\\Program Files\\Torvane8\\\0", 27));
-    EXPECT_EQ(Query(Root::LocalMachine, key, "LANGUAGE"), std::string("Fran\xE7"
-                                                                      "ais\0",
-                                                                      9));
-    EXPECT_EQ(Query(Root::LocalMachine, key, "Quoted"),
-              std::string("say \"hi\" \\\\srv\\share\0", 21));
-    EXPECT_EQ(Query(Root::LocalMachine, key, "FILEUSERS"),
-              std::string("%TEMP%\\batch\\users.txt\0", 23));
-    EXPECT_EQ(Query(Root::LocalMachine, key, ""), std::string("default text\0", 13));
-    EXPECT_EQ(Query(Root::LocalMachine, key, "Count"), std::string("A\0\0\0", 4));
-    EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Quarrow Labs\\Torvane8 sample\\Sub", "Empty"),
-              std::string(1, '\0'));
+    ExpectRegeditSampleValues([](const std::string& key, const std::string& name) {
+        return Query(Root::LocalMachine, key.c_str(), name.c_str());
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, SettingsStore,

@@ -15,14 +15,6 @@ using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
-std::string WithoutCr(std::string text) {
-    std::string result;
-    for (char ch : text)
-        if (ch != '\r')
-            result += ch;
-    return result;
-}
-
 class UsersList : public ::testing::Test {
   protected:
     void SetUp() override { LoadSystemCatalogue(dir); }
@@ -65,7 +57,8 @@ TEST_F(UsersList, SavedListLoadsBackWithTheSameUsersAndFolders) {
     EXPECT_EQ(list.m_companyTown, "Lyon");
 
     ASSERT_EQ(list.Save(dir.File("saved.txt")), 0);
-    std::string saved = WithoutCr(ReadBytes(dir.path() / "saved.txt"));
+    std::string saved = ReadBytes(dir.path() / "saved.txt");
+    std::erase(saved, '\r');
 
     // The company chapter follows the version lines, every value in field order.
     std::string company =
@@ -184,11 +177,8 @@ TEST_F(UsersList, CurrentUserIsTheLastFlaggedElseEveryPublicUser) {
     EXPECT_TRUE(list.Users().GetAt(0)->IsCurrent());
     EXPECT_EQ(list.GetCurrentUser(), list.Users().GetAt(2));
 
-    UserChapter flagged("chief");
-    flagged.Current();
-    UserChapter alsoFlagged("deputy");
-    alsoFlagged.Current();
-    ASSERT_EQ(Load(UsersFile({UserChapter("public"), flagged, alsoFlagged, UserChapter("Public")})),
+    ASSERT_EQ(Load(UsersFile({UserChapter("public"), UserChapter("chief").Current(),
+                              UserChapter("deputy").Current(), UserChapter("Public")})),
               0);
     EXPECT_EQ(list.GetCurrentUser(), list.Users().GetAt(2));
     EXPECT_FALSE(list.Users().GetAt(0)->IsCurrent());
@@ -218,11 +208,9 @@ TEST_F(UsersList, UsersAreFoundByTheirExpandedNameExactly) {
 }
 
 TEST_F(UsersList, OldFormatHoldsTheCodeInPlainText) {
-    UserChapter scrambled("u");
-    scrambled.Line(CatalogueText(42), "WEG8E6 vx");
     UserChapter plain("u");
     plain.Line(CatalogueText(42), "Secret 42");
-    ASSERT_EQ(Load(UsersFile({scrambled}, "0.2")), 0);
+    ASSERT_EQ(Load(UsersFile({UserChapter("u").Line(CatalogueText(42), "WEG8E6 vx")}, "0.2")), 0);
     EXPECT_EQ(list.Users().GetAt(0)->GetScrambledText(), "Secret 42");
     ASSERT_EQ(Load(UsersFile({plain}, "0.1")), 0);
     EXPECT_EQ(list.Users().GetAt(0)->GetScrambledText(), "Secret 42");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -67,9 +68,7 @@ class UserFolders : public ::testing::Test {
 };
 
 TEST_F(UserFolders, SetFolderStoresNormalisedPathsAndCreatesTheFolder) {
-    UserChapter chapter("u");
-    chapter.Current().Folder(0, 0, root.str() + "base");
-    CUser* user = LoadUser(chapter);
+    CUser* user = LoadUser(UserChapter("u").Current().Folder(0, 0, root.str() + "base"));
     ASSERT_NE(user, nullptr);
 
     // Forward slashes and doubled backslashes: one backslash each, one final.
@@ -195,14 +194,11 @@ TEST_F(UserFolders, OtherSpellingOfTheSameFolderLosesNothing) {
     Put(shared + "a.txt", "a");
     Put(shared + "sub\\b.txt", "b");
     std::string spelled = root.str() + "shared//";
-    for (char& ch : spelled)
-        if (ch == '\\')
-            ch = '/';
-    UserChapter sharer("sharer");
-    sharer.Folder(4, 2, "");
-    UserChapter chief("chief");
-    chief.Current().Folder(4, 3, spelled).Folder(7, 0, spelled);
-    WriteBytes(dir.path() / "users.txt", UsersFile({sharer, chief}));
+    std::replace(spelled.begin(), spelled.end(), '\\', '/');
+    WriteBytes(
+        dir.path() / "users.txt",
+        UsersFile({UserChapter("sharer").Folder(4, 2, ""),
+                   UserChapter("chief").Current().Folder(4, 3, spelled).Folder(7, 0, spelled)}));
     ASSERT_EQ(list.Load(dir.File("users.txt")), 0);
     EXPECT_EQ(list.FindUser("sharer")->GetFolder(4), shared);
     EXPECT_EQ(list.FindUser("chief")->GetFolder(7), shared);
@@ -211,9 +207,7 @@ TEST_F(UserFolders, OtherSpellingOfTheSameFolderLosesNothing) {
 }
 
 TEST_F(UserFolders, BatchFolderDefaultsToBatchBelowTheBaseFolder) {
-    UserChapter chapter("anne");
-    chapter.Current().Folder(0, 0, root.str() + "anne");
-    CUser* user = LoadUser(chapter);
+    CUser* user = LoadUser(UserChapter("anne").Current().Folder(0, 0, root.str() + "anne"));
     ASSERT_NE(user, nullptr);
     EXPECT_EQ(user->GetFolder(17), "");
     EXPECT_FALSE(fs::exists(dir.path() / "anne"));
@@ -227,9 +221,10 @@ TEST_F(UserFolders, BatchFolderDefaultsToBatchBelowTheBaseFolder) {
 
     // An assigned batch folder is kept; the project path is expanded.
     EnvScope env("TV_USERS_SUFFIX", "x");
-    UserChapter named("bob%TV_USERS_SUFFIX%");
-    named.Current().Folder(0, 0, root.str() + "bob").Folder(17, 1, "");
-    user = LoadUser(named);
+    user = LoadUser(UserChapter("bob%TV_USERS_SUFFIX%")
+                        .Current()
+                        .Folder(0, 0, root.str() + "bob")
+                        .Folder(17, 1, ""));
     ASSERT_NE(user, nullptr);
     EXPECT_EQ(user->GetBatchProjectPath(), root + "bob\\Batch\\bobx-BATCH.tvs");
     user->EnsureBatchFolder();
@@ -238,9 +233,7 @@ TEST_F(UserFolders, BatchFolderDefaultsToBatchBelowTheBaseFolder) {
 }
 
 TEST_F(UserFolders, JobLogIsTheJobNameCutAtItsFirstDot) {
-    UserChapter chapter("u");
-    chapter.Current().Folder(17, 0, root.str() + "batch");
-    CUser* user = LoadUser(chapter);
+    CUser* user = LoadUser(UserChapter("u").Current().Folder(17, 0, root.str() + "batch"));
     ASSERT_NE(user, nullptr);
     CString batch = root + "batch\\";
     EXPECT_EQ(user->GetJobLogPath("part"), batch + "part.log");

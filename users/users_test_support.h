@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,22 +39,11 @@ inline const std::vector<KindKeys>& CatalogueKinds() {
 // The catalogue texts: names that say what they are, so that a file read in
 // a test can be checked by eye.
 inline std::string CatalogueText(std::uint32_t n) {
-    switch (n) {
-        case 1:
-            return "Nom utilisateur";
-        case 2:
-            return "Administrateur";
-        case 41:
-            return "Utilisateur courant";
-        case 42:
-            return "Code acces";
-        case 39:
-            return "Mode base";
-        case 40:
-            return "Chemin base";
-        default:
-            break;
-    }
+    static const std::map<std::uint32_t, std::string> fixed = {
+        {1, "Nom utilisateur"}, {2, "Administrateur"},       {39, "Mode base"},
+        {40, "Chemin base"},    {41, "Utilisateur courant"}, {42, "Code acces"}};
+    if (auto at = fixed.find(n); at != fixed.end())
+        return at->second;
     for (const KindKeys& k : CatalogueKinds()) {
         if (n == k.mode)
             return "Mode dossier " + std::to_string(k.kind);
@@ -77,45 +67,25 @@ inline void LoadSystemCatalogue(const testsupport::TempDir& dir) {
     ASSERT_TRUE(g_systemMessages.LoadSystemCatalogue(dir.File("msgsys.txt")));
 }
 
-inline std::string ModeKey(int kind) {
-    switch (kind) {
-        case 0:
-            return CatalogueText(39);
-        case 15:
-            return "RT XML";
-        case 17:
-            return "RT REP BATCH";
-        case 18:
-            return "RT TEXTURE";
-        case 19:
-            return "RT TMP_COL";
-        default:
-            break;
-    }
+// The key of a folder's mode line (`mode`) or path line. Kinds 15 to 19 have
+// fixed keys that the catalogue does not give.
+inline std::string FolderKey(int kind, bool mode) {
+    static const std::map<int, std::string> fixed = {
+        {15, "XML"}, {17, "REP BATCH"}, {18, "TEXTURE"}, {19, "TMP_COL"}};
+    if (kind == 0)
+        return CatalogueText(mode ? 39 : 40);
+    if (auto at = fixed.find(kind); at != fixed.end())
+        return (mode ? "RT " : "RN ") + at->second;
     for (const KindKeys& k : CatalogueKinds())
         if (k.kind == kind)
-            return CatalogueText(k.mode);
+            return CatalogueText(mode ? k.mode : k.path);
     return "";
 }
+inline std::string ModeKey(int kind) {
+    return FolderKey(kind, true);
+}
 inline std::string PathKey(int kind) {
-    switch (kind) {
-        case 0:
-            return CatalogueText(40);
-        case 15:
-            return "RN XML";
-        case 17:
-            return "RN REP BATCH";
-        case 18:
-            return "RN TEXTURE";
-        case 19:
-            return "RN TMP_COL";
-        default:
-            break;
-    }
-    for (const KindKeys& k : CatalogueKinds())
-        if (k.kind == kind)
-            return CatalogueText(k.path);
-    return "";
+    return FolderKey(kind, false);
 }
 inline std::string SubFolder(int kind) {
     for (const KindKeys& k : CatalogueKinds())

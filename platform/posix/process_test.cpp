@@ -2,6 +2,7 @@
 // scripts without one, PATH look-up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -78,9 +79,7 @@ TEST(LaunchScript, BackslashPathsAndPathLookUp) {
     fs::path script = dir.path() / "job.sh";
     MakeScript(script, "exit 12\n", false);
     std::string windowsForm = script.string();
-    for (char& ch : windowsForm)
-        if (ch == '/')
-            ch = '\\';
+    std::replace(windowsForm.begin(), windowsForm.end(), '/', '\\');
     platform::LaunchResult result = platform::LaunchCommandLine("\"" + windowsForm + "\"");
     ASSERT_TRUE(result.created) << result.reason;
     EXPECT_EQ(result.exitCode, 12);
