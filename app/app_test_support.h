@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/launch.h"
 #include "batchlog/fichier_log_batch.h"
@@ -57,5 +58,32 @@ class HookScope {
     ErrorMessageFunction m_errorMessage;
     CString m_jobLogPath;
 };
+
+// A child's standard error without carriage returns (a Windows host ends
+// its lines with "\r\n").
+inline std::string WithoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// The queue file's text for entries given as user, name, state, status,
+// wait, with Windows line ends.
+struct Entry {
+    std::string user;
+    std::string name;
+    int state = 0;
+    int status = 0;
+    int wait = 0;
+};
+inline std::string QueueText(const std::vector<Entry>& entries) {
+    std::string text = "nb = " + std::to_string(entries.size()) + "\r\n";
+    for (const Entry& e : entries) {
+        text += "user = " + e.user + "\r\nname = " + e.name +
+                "\r\nstate = " + std::to_string(e.state) +
+                "\r\nstatus = " + std::to_string(e.status) +
+                "\r\nwait = " + std::to_string(e.wait) + "\r\n";
+    }
+    return text;
+}
 
 }  // namespace apptest

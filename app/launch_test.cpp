@@ -33,6 +33,19 @@ void RecordMessage(CString message) {
     Recorded().push_back(message.str());
 }
 
+// The test catalogue, batch mode on, and messages recorded.
+class Reporting : public testing::Test {
+  protected:
+    void SetUp() override {
+        apptest::LoadTestCatalogue(dir);
+        BatchModeHook = AlwaysBatch;
+        ErrorMessageHook = RecordMessage;
+        Recorded().clear();
+    }
+    TempDir dir;
+    apptest::HookScope hooks;
+};
+
 TEST(JobCommandLine, ScriptUserAndJobEachStandInDoubleQuotes) {
     CString script = JobScript("C:\\Program Files\\Torvane 8\\");
     EXPECT_EQ(script, "\"C:\\Program Files\\Torvane 8\\TorvaneBatch.bat\"");
@@ -48,23 +61,7 @@ TEST(JobCommandLine, ScriptUserAndJobEachStandInDoubleQuotes) {
     EXPECT_EQ(JobCommandLine(JobScript(""), "", ""), "\"TorvaneBatch.bat\" -b -u \"\" -j \"\"");
 }
 
-TEST(ErrorReporter, BatchModeFollowsItsHook) {
-    apptest::HookScope hooks;
-    BatchModeHook = nullptr;
-    EXPECT_FALSE(IsBatchMode());
-    BatchModeHook = NeverBatch;
-    EXPECT_FALSE(IsBatchMode());
-    BatchModeHook = AlwaysBatch;
-    EXPECT_TRUE(IsBatchMode());
-}
-
-TEST(ErrorReporter, InBatchModeTheMessageGoesToTheHook) {
-    TempDir dir;
-    apptest::LoadTestCatalogue(dir);
-    apptest::HookScope hooks;
-    BatchModeHook = AlwaysBatch;
-    ErrorMessageHook = RecordMessage;
-    Recorded().clear();
+TEST_F(Reporting, InBatchModeTheMessageGoesToTheHook) {
     ReportError(1, 1, "\"C:\\T\\TorvaneBatch.bat\" -b");
     ReportError(7, 7, "detail 100%");
     EXPECT_EQ(Recorded(),
@@ -72,14 +69,7 @@ TEST(ErrorReporter, InBatchModeTheMessageGoesToTheHook) {
                                         "Unknown message detail 100%"}));
 }
 
-TEST(LaunchProcess, PassesTheRequestToTheLauncherAndReportsOnlyCreationFailures) {
-    TempDir dir;
-    apptest::LoadTestCatalogue(dir);
-    apptest::HookScope hooks;
-    BatchModeHook = AlwaysBatch;
-    ErrorMessageHook = RecordMessage;
-    Recorded().clear();
-
+TEST_F(Reporting, LaunchProcessPassesTheRequestToTheLauncherAndReportsOnlyCreationFailures) {
     std::vector<std::string> lines;
     platform::LaunchOptions seen;
     bool create = true;
@@ -144,14 +134,9 @@ std::string MakeInstallation(const TempDir& dir, const std::string& record) {
     return folder;
 }
 
-TEST(LaunchProcess, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor) {
-    TempDir dir;
+TEST_F(Reporting, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor) {
     std::string record = dir.File("arguments.txt");
     std::string folder = MakeInstallation(dir, record);
-    apptest::HookScope hooks;
-    BatchModeHook = AlwaysBatch;
-    ErrorMessageHook = RecordMessage;
-    Recorded().clear();
     CString line = JobCommandLine(JobScript(folder), "Jean Dupont", "my jobs\\part 1.gam");
     EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1), 1);
     // Waited for: the record is there as soon as LaunchProcess returns.
@@ -160,12 +145,8 @@ TEST(LaunchProcess, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor)
     EXPECT_TRUE(Recorded().empty());
 }
 
-TEST(LaunchProcess, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
-    TempDir dir;
-    apptest::LoadTestCatalogue(dir);
-    apptest::HookScope hooks;
-    // As the entry point installs them.
-    BatchModeHook = AlwaysBatch;
+TEST_F(Reporting, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
+    // As the entry point installs it.
     ErrorMessageHook = AppendEventToJobLog;
     std::string logPath = dir.File("part.log");
     g_currentJobLogPath = logPath;
@@ -218,10 +199,8 @@ TEST(ErrorReporter, OutsideBatchModeAMessageBoxWithTheCatalogueTitleShowsIt) {
         ASSERT_TRUE(run.started) << run.reason;
         EXPECT_EQ(run.exitCode, 0) << run.err;
         // The host shows no box here and writes "title: text" instead.
-        std::string err = run.err;
-        if (err.size() >= 2 && err.compare(err.size() - 2, 2, "\r\n") == 0)
-            err.erase(err.size() - 2, 1);
-        EXPECT_EQ(err, "Torvane batch: Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b\n");
+        EXPECT_EQ(apptest::WithoutCarriageReturns(run.err),
+                  "Torvane batch: Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b\n");
     }
 }
 

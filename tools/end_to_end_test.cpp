@@ -23,22 +23,17 @@
 #include "platform/sleep.h"
 #include "testsupport/test_main.h"
 #include "tools/end_to_end_support.h"
-#include "tools/installation_settings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::Append;
-using e2e::BinFolder;
+using e2e::Concat;
 using e2e::EndToEnd;
-using e2e::Finished;
 using e2e::Job;
 using e2e::JobBlock;
-using e2e::Program;
 using e2e::QueueText;
-using e2e::ReportLines;
+using e2e::Ran;
 using e2e::SkippedBlock;
-using e2e::WithSeparator;
 
 TEST_F(EndToEnd, JobsThatWaitFollowTheirPredecessorsOutcome) {
     // A new batch: the queue is built from the project files and the report
@@ -56,14 +51,9 @@ TEST_F(EndToEnd, JobsThatWaitFollowTheirPredecessorsOutcome) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, m_banner);
 
-    std::vector<std::string> expected;
-    Append(expected, JobBlock("alice", "first-ok", true, {Finished("first-ok")}, 0, 0));
-    Append(expected, JobBlock("alice", "after-ok", true, {Finished("after-ok")}, 0, 0));
-    Append(expected, JobBlock("alice", "plain-one", true, {Finished("plain-one")}, 0, 0));
-    Append(expected, JobBlock("alice", "first-fail", false, {Finished("first-fail")}, 0, 1));
-    Append(expected, SkippedBlock("alice", "after-fail"));
-    Append(expected, JobBlock("alice", "plain-two", true, {Finished("plain-two")}, 0, 0));
-    EXPECT_EQ(ReportLines(testsupport::ReadBytes(ReportPath())), expected);
+    EXPECT_EQ(Report(), Concat({Ran("first-ok", true), Ran("after-ok", true),
+                                Ran("plain-one", true), Ran("first-fail", false),
+                                SkippedBlock("alice", "after-fail"), Ran("plain-two", true)}));
 
     FichierLogBatch log;
     EXPECT_FALSE(LoadLog("alice", "after-fail", log)) << "a skipped job is not launched";
@@ -90,23 +80,19 @@ TEST_F(EndToEnd, AnExistingQueueIsRunAsItStandsAndTheReportAppendedTo) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, m_banner);
 
-    std::vector<std::string> expected = {"a line of this batch"};
     // A crashed job leaves no log: the first job of a run then reports the
-    // log object's defaults.
-    Append(expected, JobBlock("alice", "crash-now", false, {}, 0, 0));
-    // bob's job waits for its predecessor, the crashed job, which failed.
-    Append(expected, SkippedBlock("bob", "bob-job"));
-    EXPECT_EQ(ReportLines(testsupport::ReadBytes(ReportPath())), expected);
+    // log object's defaults. bob's job waits for the crashed job, which failed.
+    EXPECT_EQ(Report(), Concat({{"a line of this batch"},
+                                JobBlock("alice", "crash-now", false, {}, 0, 0),
+                                SkippedBlock("bob", "bob-job")}));
 
-    const std::vector<Job> queue = ReadQueue();
-    ASSERT_EQ(queue.size(), 4u);
-    EXPECT_EQ(queue[0].state, 1);  // untouched
-    EXPECT_EQ(queue[1].state, 2);  // no such user: finished, failed, not launched
-    EXPECT_EQ(queue[1].status, 0);
-    EXPECT_EQ(queue[2].state, 2);
-    EXPECT_EQ(queue[2].status, 0);
-    EXPECT_EQ(queue[3].state, 2);
-    EXPECT_EQ(queue[3].status, 0);
+    // The interrupted job untouched; the job of no such user finished and
+    // failed without being launched.
+    EXPECT_EQ(testsupport::ReadBytes(QueuePath()),
+              QueueText({{"alice", "interrupted", 1, 0, 0},
+                         {"carol", "nobody-runs-this", 2, 0, 0},
+                         {"alice", "crash-now", 2, 0, 0},
+                         {"bob", "bob-job", 2, 0, 1}}));
     FichierLogBatch log;
     EXPECT_FALSE(LoadLog("alice", "crash-now", log));
     EXPECT_FALSE(LoadLog("alice", "from-the-project", log));
@@ -117,7 +103,7 @@ TEST_F(EndToEnd, AnExistingQueueIsRunAsItStandsAndTheReportAppendedTo) {
 TEST_F(EndToEnd, AScriptThatCannotBeStartedLeavesAnEventInTheJobsLog) {
     const fs::path empty = Root() / "no-install";
     fs::create_directories(empty);
-    SetMachine("REPSOFTWARE", WithSeparator(empty));
+    SetMachine("REPSOFTWARE", e2e::WithSeparator(empty));
     testsupport::WriteBytes(QueuePath(), QueueText({{"alice", "unreachable", 0, 0, 0}}));
 
     const platform::CapturedRun run = Run();
@@ -132,39 +118,32 @@ TEST_F(EndToEnd, AScriptThatCannotBeStartedLeavesAnEventInTheJobsLog) {
     EXPECT_NE(event.find("TorvaneBatch.bat"), std::string::npos) << event;
     EXPECT_NE(event.find("\"unreachable\""), std::string::npos) << event;
 
-    const std::vector<std::string> report = ReportLines(testsupport::ReadBytes(ReportPath()));
+    const std::vector<std::string> report = Report();
     EXPECT_EQ(report, JobBlock("alice", "unreachable", false, {event}, 0, 0));
     EXPECT_FALSE(fs::exists(QueuePath()));
 }
 
 TEST_F(EndToEnd, StartUpFailuresEndTheProgramBeforeTheQueue) {
     Project("alice", {{"never", 0}});
-
-    platform::CapturedRun run = Run({"now"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "");
-    run = Run({""});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "");
+    auto endsWith = [&](const std::vector<std::string>& arguments, const std::string& out) {
+        const platform::CapturedRun run = Run(arguments);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_EQ(run.out, out);
+    };
+    endsWith({"now"}, "");
+    endsWith({""}, "");
 
     const std::string missing = m_dir.File("missing-catalogue.txt");
     SetMachine("FILEMSGSYS", missing);
-    run = Run();
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "File does not exist : " + missing + "\n");
+    endsWith({}, "File does not exist : " + missing + "\n");
     SetMachine("FILEMSGSYS", m_dir.File("msgsys.txt"));
-
     SetMachine("FILEMSGU_TORVANE", "");
-    run = Run({"argument after a missing catalogue"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "File does not exist : \n");
+    endsWith({"argument after a missing catalogue"}, "File does not exist : \n");
     SetMachine("FILEMSGU_TORVANE", m_dir.File("languages.txt"));
 
     // No user is flagged as current and none is named "public".
     WriteUsers({User("alice"), User("bob")});
-    run = Run();
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, m_banner);
+    endsWith({}, m_banner);
     WriteUsers({User("alice").Current()});
 
     // A missing product key: the fatal message box. Under Wine a message box
@@ -172,7 +151,7 @@ TEST_F(EndToEnd, StartUpFailuresEndTheProgramBeforeTheQueue) {
     // every later message box of the prefix waiting, so the Windows leg
     // leaves this case to the settings reader's own tests.
     if (e2e::MessageBoxesOnStandardError()) {
-        run = Run({}, false);
+        const platform::CapturedRun run = Run({}, false);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("Torvane8"), std::string::npos) << run.err;
@@ -253,8 +232,7 @@ TEST_F(EndToEnd, AQueueHeldByAnotherProgramIsWaitedForAndItsEditKept) {
     FichierLogBatch log;
     EXPECT_TRUE(LoadLog("alice", "held-first", log));
     EXPECT_FALSE(LoadLog("alice", "held-second", log)) << "the edit was lost";
-    EXPECT_EQ(ReportLines(testsupport::ReadBytes(ReportPath())),
-              JobBlock("alice", "held-first", true, {Finished("held-first")}, 0, 0));
+    EXPECT_EQ(Report(), Ran("held-first", true));
     EXPECT_FALSE(fs::exists(QueuePath()));
 }
 
@@ -265,26 +243,23 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     fs::create_directories(Batch("quote"));
     fs::create_directories(Batch("tab"));
     const std::string injected = "a\" & echo x > injected & \"";
-    testsupport::WriteBytes(QueuePath(), QueueText({{"alice", "keeps-the-queue", 1, 0, 0},
-                                                    {"alice", "%PATH%", 0, 0, 0},
-                                                    {"alice", "!x!", 0, 0, 0},
-                                                    {"alice", injected, 0, 0, 0},
-                                                    {"q\"uote", "quoted-user", 0, 0, 0},
-                                                    {"t\tab", "tab-user", 0, 0, 0},
-                                                    {"alice", "plain-name", 0, 0, 0}}));
+    std::vector<Job> jobs = {{"alice", "keeps-the-queue", 1, 0, 0},
+                             {"alice", "%PATH%"},
+                             {"alice", "!x!"},
+                             {"alice", injected},
+                             {"q\"uote", "quoted-user"},
+                             {"t\tab", "tab-user"},
+                             {"alice", "plain-name"}};
+    testsupport::WriteBytes(QueuePath(), QueueText(jobs));
     // An installation folder the command line cannot carry fails every
     // launch, plain names included.
-    SetMachine("REPSOFTWARE", WithSeparator(Root() / "inst!all"));
+    SetMachine("REPSOFTWARE", e2e::WithSeparator(Root() / "inst!all"));
 
     const platform::CapturedRun run = Run();
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
-    const std::vector<Job> queue = ReadQueue();
-    ASSERT_EQ(queue.size(), 7u);
-    for (std::size_t i = 1; i < queue.size(); ++i) {
-        EXPECT_EQ(queue[i].state, 2) << queue[i].name;
-        EXPECT_EQ(queue[i].status, 0) << queue[i].name;
-    }
+    for (std::size_t i = 1; i < jobs.size(); ++i) jobs[i].state = 2;
+    EXPECT_EQ(testsupport::ReadBytes(QueuePath()), QueueText(jobs));
     struct Refused {
         std::string folder, job, character;
     };
@@ -302,7 +277,7 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     }
     // The job whose name would have ended the quoting has its event in the
     // report even where no file can be named after it.
-    const std::vector<std::string> report = ReportLines(testsupport::ReadBytes(ReportPath()));
+    const std::vector<std::string> report = Report();
     const std::vector<std::string> injectedStart = {
         "User \"alice\": starts job \"" + injected + "\"",
         "User \"alice\": ended job \"" + injected + "\"", "Simulation succeeded: 0"};
@@ -314,7 +289,7 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     EXPECT_NE(event.find("'\"'"), std::string::npos) << event;
     EXPECT_NE(event.find("echo x > injected"), std::string::npos) << event;
     // Nothing ran through the command interpreter.
-    EXPECT_FALSE(fs::exists(BinFolder() / "injected"));
+    EXPECT_FALSE(fs::exists(e2e::BinFolder() / "injected"));
     EXPECT_FALSE(fs::exists(fs::current_path() / "injected"));
 }
 
@@ -328,12 +303,11 @@ TEST_F(EndToEnd, OddButHarmlessNamesReachTheSimulatorIntact) {
     const platform::CapturedRun run = Run();
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
-    const std::vector<Job> queue = ReadQueue();
-    ASSERT_EQ(queue.size(), jobs.size());
-    for (std::size_t i = 1; i < queue.size(); ++i) {
-        EXPECT_EQ(queue[i].state, 2) << queue[i].name;
-        EXPECT_EQ(queue[i].status, 1) << queue[i].name;
+    for (std::size_t i = 1; i < jobs.size(); ++i) {
+        jobs[i].state = 2;
+        jobs[i].status = 1;
     }
+    EXPECT_EQ(testsupport::ReadBytes(QueuePath()), QueueText(jobs));
     for (const std::string& name : names) {
         FichierLogBatch log;
         ASSERT_TRUE(LoadLog("alice", name, log)) << name;
