@@ -66,6 +66,27 @@ inline std::string WithoutCarriageReturns(std::string text) {
     return text;
 }
 
+// The report's blocks as the test catalogue words them, with Windows line
+// ends and time-stamped kStamp.
+inline constexpr const char* kStamp = "12/05/26 18:27:30";
+inline std::string Started(const std::string& user, const std::string& job) {
+    return std::string(kStamp) + " -> User \"" + user + "\": starts job \"" + job + "\"\r\n";
+}
+inline std::string Ended(const std::string& user, const std::string& job) {
+    return std::string(kStamp) + " -> User \"" + user + "\": ended job \"" + job + "\"\r\n";
+}
+inline std::string SkippedBlock(const std::string& user, const std::string& job) {
+    return Started(user, job) + Ended(user, job) +
+           "Skipped: the previous job did not succeed (100% sure)\r\n";
+}
+inline std::string RanBlock(const std::string& user, const std::string& job, bool succeeded,
+                            const std::vector<std::string>& events, int errors = 0) {
+    std::string text = Started(user, job) + Ended(user, job) +
+                       "Simulation succeeded: " + (succeeded ? "1" : "0") + "\r\n";
+    for (const std::string& event : events) text += "Event: " + event + "\r\n";
+    return text + "Alerts: 0\r\nErrors: " + std::to_string(errors) + "\r\n\r\n";
+}
+
 // The queue file's text for entries given as user, name, state, status,
 // wait, with Windows line ends.
 struct Entry {

@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <initializer_list>
 #include <map>
 #include <optional>
 #include <random>
@@ -70,45 +69,10 @@ inline std::string ReadAll(std::FILE* stream) {
     return text;
 }
 
-// The report's lines without their time stamps ("12/05/26 18:27:30 -> ").
-inline std::vector<std::string> ReportLines(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::istringstream in(WithoutCarriageReturns(bytes));
-    for (std::string line; std::getline(in, line);) {
-        if (line.size() > 21 && line.compare(17, 4, " -> ") == 0 && line[2] == '/')
-            line = line.substr(21);
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// The report lines of one job that ran, as the test catalogue words them.
-inline std::vector<std::string> SkippedBlock(const std::string& user, const std::string& job) {
-    return {"User \"" + user + "\": starts job \"" + job + "\"",
-            "User \"" + user + "\": ended job \"" + job + "\"",
-            "Skipped: the previous job did not succeed (100% sure)"};
-}
-inline std::vector<std::string> JobBlock(const std::string& user, const std::string& job, bool ok,
-                                         const std::vector<std::string>& events, int alerts,
-                                         int errors) {
-    std::vector<std::string> lines = SkippedBlock(user, job);
-    lines.back() = std::string("Simulation succeeded: ") + (ok ? "1" : "0");
-    for (const std::string& event : events) lines.push_back("Event: " + event);
-    lines.push_back("Alerts: " + std::to_string(alerts));
-    lines.push_back("Errors: " + std::to_string(errors));
-    lines.push_back("");
-    return lines;
-}
 // The report lines of a job of alice's that ran on the stand-in: its one
 // event, and the one error of a job named to fail.
-inline std::vector<std::string> Ran(const std::string& job, bool ok) {
-    return JobBlock("alice", job, ok, {"Simulation of " + job + " finished"}, 0, ok ? 0 : 1);
-}
-inline std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> blocks) {
-    std::vector<std::string> lines;
-    for (const std::vector<std::string>& block : blocks)
-        lines.insert(lines.end(), block.begin(), block.end());
-    return lines;
+inline std::string Ran(const std::string& job, bool ok) {
+    return apptest::RanBlock("alice", job, ok, {"Simulation of " + job + " finished"}, ok ? 0 : 1);
 }
 
 // The queue as the launcher must always leave it: "nb = N" and five lines
@@ -307,8 +271,18 @@ class EndToEnd : public testing::Test {
     fs::path Batch(const std::string& folder) const { return Root() / folder / "Batch"; }
     fs::path QueuePath() const { return Batch("alice") / "batchexec.txt"; }
     fs::path ReportPath() const { return Batch("alice") / "batchreport.txt"; }
-    std::vector<std::string> Report() const {
-        return ReportLines(testsupport::ReadBytes(ReportPath()));
+    // The report with each line's time stamp replaced by the one the expected
+    // blocks carry.
+    std::string Report() const {
+        std::string text = testsupport::ReadBytes(ReportPath());
+        for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+            if (text.size() > at + 21 && text.compare(at + 17, 4, " -> ") == 0 &&
+                text[at + 2] == '/')
+                text.replace(at, 17, apptest::kStamp);
+            if (text.find('\n', at) == std::string::npos)
+                break;
+        }
+        return text;
     }
 
     void SetMachine(const std::string& name, const std::string& value) {

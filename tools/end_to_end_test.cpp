@@ -8,7 +8,6 @@
 // scenarios share runs where they can.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -27,13 +26,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::Concat;
+using apptest::RanBlock;
+using apptest::SkippedBlock;
 using e2e::EndToEnd;
 using e2e::Job;
-using e2e::JobBlock;
 using e2e::QueueText;
 using e2e::Ran;
-using e2e::SkippedBlock;
 
 TEST_F(EndToEnd, JobsThatWaitFollowTheirPredecessorsOutcome) {
     // A new batch: the queue is built from the project files and the report
@@ -51,9 +49,9 @@ TEST_F(EndToEnd, JobsThatWaitFollowTheirPredecessorsOutcome) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, m_banner);
 
-    EXPECT_EQ(Report(), Concat({Ran("first-ok", true), Ran("after-ok", true),
-                                Ran("plain-one", true), Ran("first-fail", false),
-                                SkippedBlock("alice", "after-fail"), Ran("plain-two", true)}));
+    EXPECT_EQ(Report(), Ran("first-ok", true) + Ran("after-ok", true) + Ran("plain-one", true) +
+                            Ran("first-fail", false) + SkippedBlock("alice", "after-fail") +
+                            Ran("plain-two", true));
 
     FichierLogBatch log;
     EXPECT_FALSE(LoadLog("alice", "after-fail", log)) << "a skipped job is not launched";
@@ -82,9 +80,8 @@ TEST_F(EndToEnd, AnExistingQueueIsRunAsItStandsAndTheReportAppendedTo) {
 
     // A crashed job leaves no log: the first job of a run then reports the
     // log object's defaults. bob's job waits for the crashed job, which failed.
-    EXPECT_EQ(Report(), Concat({{"a line of this batch"},
-                                JobBlock("alice", "crash-now", false, {}, 0, 0),
-                                SkippedBlock("bob", "bob-job")}));
+    EXPECT_EQ(Report(), "a line of this batch\r\n" + RanBlock("alice", "crash-now", false, {}) +
+                            SkippedBlock("bob", "bob-job"));
 
     // The interrupted job untouched; the job of no such user finished and
     // failed without being launched.
@@ -118,8 +115,7 @@ TEST_F(EndToEnd, AScriptThatCannotBeStartedLeavesAnEventInTheJobsLog) {
     EXPECT_NE(event.find("TorvaneBatch.bat"), std::string::npos) << event;
     EXPECT_NE(event.find("\"unreachable\""), std::string::npos) << event;
 
-    const std::vector<std::string> report = Report();
-    EXPECT_EQ(report, JobBlock("alice", "unreachable", false, {event}, 0, 0));
+    EXPECT_EQ(Report(), RanBlock("alice", "unreachable", false, {event}));
     EXPECT_FALSE(fs::exists(QueuePath()));
 }
 
@@ -277,14 +273,14 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     }
     // The job whose name would have ended the quoting has its event in the
     // report even where no file can be named after it.
-    const std::vector<std::string> report = Report();
-    const std::vector<std::string> injectedStart = {
-        "User \"alice\": starts job \"" + injected + "\"",
-        "User \"alice\": ended job \"" + injected + "\"", "Simulation succeeded: 0"};
-    auto at = std::search(report.begin(), report.end(), injectedStart.begin(), injectedStart.end());
-    ASSERT_NE(at, report.end());
-    ASSERT_LT(at + 3, report.end());
-    const std::string& event = *(at + 3);
+    const std::string report = Report();
+    const std::string injectedStart = apptest::Started("alice", injected) +
+                                      apptest::Ended("alice", injected) +
+                                      "Simulation succeeded: 0\r\n";
+    const std::size_t at = report.find(injectedStart);
+    ASSERT_NE(at, std::string::npos) << report;
+    const std::size_t begin = at + injectedStart.size();
+    const std::string event = report.substr(begin, report.find("\r\n", begin) - begin);
     EXPECT_EQ(event.rfind("Event: Cannot start the job: ", 0), 0u) << event;
     EXPECT_NE(event.find("'\"'"), std::string::npos) << event;
     EXPECT_NE(event.find("echo x > injected"), std::string::npos) << event;
