@@ -106,10 +106,7 @@ TEST(BatchFile, WriteLineWritesOnlyInAModeThatAppendsWithReading) {
         file.WriteLine("report line");
         file.WriteStamped("report line");
         file.Close();
-        if (std::string(mode) == "w+")
-            EXPECT_EQ(ReadBytes(path), "");
-        else
-            EXPECT_EQ(ReadBytes(path), "nb = 0\r\n");
+        EXPECT_EQ(ReadBytes(path), std::string(mode) == "w+" ? "" : "nb = 0\r\n");
     }
     ASSERT_TRUE(file.Open("a+"));
     file.WriteLine("100% %s %d done");

