@@ -237,15 +237,9 @@ class CountingInstallation {
 class EndToEnd : public testing::Test {
   protected:
     void SetUp() override {
-        std::string system;
-        for (std::uint32_t n = 1; n <= 48; ++n) {
-            const std::string text = users_test::CatalogueText(n);
-            if (!text.empty())
-                system += "[1," + std::to_string(n) + "] " + text + "\n";
-        }
-        testsupport::WriteBytes(Root() / "msgsys.txt", system);
-        testsupport::WriteBytes(Root() / "languages.txt", "EN=en.txt\n");
-        testsupport::WriteBytes(Root() / "en.txt", apptest::kCatalogue);
+        // Written for the programs; loading them here as well does no harm.
+        users_test::LoadSystemCatalogue(m_dir);
+        apptest::LoadTestCatalogue(m_dir);
         WriteUsers({User("alice").Current(), User("bob")});
         fs::create_directories(Batch("alice"));
         fs::create_directories(Batch("bob"));
@@ -285,14 +279,7 @@ class EndToEnd : public testing::Test {
         return text;
     }
 
-    void SetMachine(const std::string& name, const std::string& value) {
-        for (auto& entry : m_machine)
-            if (entry.first == name) {
-                entry.second = value;
-                return;
-            }
-        m_machine.emplace_back(name, value);
-    }
+    void SetMachine(const std::string& name, const std::string& value) { m_machine[name] = value; }
 
     // A batch project file with one record per job: name and wait flag.
     void Project(const std::string& user, const std::vector<std::pair<std::string, int>>& jobs) {
@@ -314,10 +301,10 @@ class EndToEnd : public testing::Test {
     // programs started by the test need in their environment to find them.
     platform::EnvironmentEntries Environment(bool productKey = true) {
         platform::EnvironmentEntries environment = {{kRootVariable, Root().string()}};
-        const bool written = productKey
-                                 ? WriteInstallationSettings(Root().string(), m_machine,
-                                                             {{"LANGUAGE", "EN"}}, environment)
-                                 : RemoveInstallationSettings(Root().string(), environment);
+        const bool written = productKey ? WriteInstallationSettings(
+                                              Root().string(), {m_machine.begin(), m_machine.end()},
+                                              {{"LANGUAGE", "EN"}}, environment)
+                                        : RemoveInstallationSettings(Root().string(), environment);
         EXPECT_TRUE(written);
         return environment;
     }
@@ -342,7 +329,7 @@ class EndToEnd : public testing::Test {
     }
 
     testsupport::TempDir m_dir;
-    SettingValues m_machine;
+    std::map<std::string, std::string> m_machine;
     const std::string m_banner = "Torvane Batch v1.1.6 - Release\n";
     std::optional<CountingInstallation> m_install;
     std::deque<ScopedVariable> m_variables;
