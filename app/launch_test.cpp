@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/app_test_support.h"
@@ -81,20 +82,20 @@ TEST_F(Reporting, LaunchProcessPassesTheRequestToTheLauncherAndReportsOnlyCreati
         result.exitCode = 3;  // a failing job still counts as started
         return result;
     };
+    // What the launcher was asked for: wait, show, minimise, window.
+    auto asked = [&] {
+        return std::tuple(seen.wait, seen.show, seen.minimizeWhileWaiting, seen.window);
+    };
+    int window = 0;
+    void* const none = nullptr;
     // The batch run's call: wait, no minimising, no window, shown.
     EXPECT_EQ(LaunchProcess("\"x.bat\" -b", 1, 0, nullptr, 1, fake), 1);
-    EXPECT_TRUE(seen.wait);
-    EXPECT_TRUE(seen.show);
-    EXPECT_FALSE(seen.minimizeWhileWaiting);
-    EXPECT_EQ(seen.window, nullptr);
-    int window = 0;
+    EXPECT_EQ(asked(), std::tuple(true, true, false, none));
+    // Nothing to minimise without a wait.
     EXPECT_EQ(LaunchProcess("\"y.bat\"", 0, 1, &window, 0, fake), 1);
-    EXPECT_FALSE(seen.wait);
-    EXPECT_FALSE(seen.show);
-    EXPECT_FALSE(seen.minimizeWhileWaiting);  // nothing to minimise without a wait
-    EXPECT_EQ(seen.window, &window);
+    EXPECT_EQ(asked(), std::tuple(false, false, false, static_cast<void*>(&window)));
     EXPECT_EQ(LaunchProcess("\"y.bat\"", 1, 1, &window, 1, fake), 1);
-    EXPECT_TRUE(seen.minimizeWhileWaiting);
+    EXPECT_EQ(asked(), std::tuple(true, true, true, static_cast<void*>(&window)));
     EXPECT_TRUE(Recorded().empty());
 
     create = false;
@@ -187,10 +188,8 @@ TV_TEST_CHILD(report_error_box) {
     return 0;
 }
 
-TEST(ErrorReporter, OutsideBatchModeAMessageBoxWithTheCatalogueTitleShowsIt) {
-    TempDir dir;
-    WriteBytes(dir.File("languages.txt"), "EN=en.txt\n");
-    WriteBytes(dir.File("en.txt"), apptest::kCatalogue);
+// The child loads the catalogue the fixture wrote.
+TEST_F(Reporting, OutsideBatchModeAMessageBoxWithTheCatalogueTitleShowsIt) {
     for (const char* hooks : {"none", "no", "nohook"}) {
         SCOPED_TRACE(hooks);
         platform::CapturedRun run = platform::RunAndCapture(
