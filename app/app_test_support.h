@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/launch.h"
 #include "batchlog/fichier_log_batch.h"
@@ -57,5 +58,53 @@ class HookScope {
     ErrorMessageFunction m_errorMessage;
     CString m_jobLogPath;
 };
+
+// A child's standard error without carriage returns (a Windows host ends
+// its lines with "\r\n").
+inline std::string WithoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// The report's blocks as the test catalogue words them, with Windows line
+// ends and time-stamped kStamp.
+inline constexpr const char* kStamp = "12/05/26 18:27:30";
+inline std::string Started(const std::string& user, const std::string& job) {
+    return std::string(kStamp) + " -> User \"" + user + "\": starts job \"" + job + "\"\r\n";
+}
+inline std::string Ended(const std::string& user, const std::string& job) {
+    return std::string(kStamp) + " -> User \"" + user + "\": ended job \"" + job + "\"\r\n";
+}
+inline std::string SkippedBlock(const std::string& user, const std::string& job) {
+    return Started(user, job) + Ended(user, job) +
+           "Skipped: the previous job did not succeed (100% sure)\r\n";
+}
+inline std::string RanBlock(const std::string& user, const std::string& job, bool succeeded,
+                            const std::vector<std::string>& events, int errors = 0) {
+    std::string text = Started(user, job) + Ended(user, job) +
+                       "Simulation succeeded: " + (succeeded ? "1" : "0") + "\r\n";
+    for (const std::string& event : events) text += "Event: " + event + "\r\n";
+    return text + "Alerts: 0\r\nErrors: " + std::to_string(errors) + "\r\n\r\n";
+}
+
+// The queue file's text for entries given as user, name, state, status,
+// wait, with Windows line ends.
+struct Entry {
+    std::string user;
+    std::string name;
+    int state = 0;
+    int status = 0;
+    int wait = 0;
+};
+inline std::string QueueText(const std::vector<Entry>& entries) {
+    std::string text = "nb = " + std::to_string(entries.size()) + "\r\n";
+    for (const Entry& e : entries) {
+        text += "user = " + e.user + "\r\nname = " + e.name +
+                "\r\nstate = " + std::to_string(e.state) +
+                "\r\nstatus = " + std::to_string(e.status) +
+                "\r\nwait = " + std::to_string(e.wait) + "\r\n";
+    }
+    return text;
+}
 
 }  // namespace apptest

@@ -70,47 +70,33 @@ TEST_F(QueueFile, WriteThenReadGivesBackEveryEntryWithWindowsLineEnds) {
 }
 
 TEST_F(QueueFile, ReadingIsPositionalAndToleratesDamage) {
-    // Keys are not compared; values lose the blanks, tabs and "=" before
-    // them and the blanks after; numbers that do not parse leave the field.
-    WriteBatchFile("batchexec.txt",
-                   "count=  2  \r\n"
-                   "who = anne \r\n"
-                   "what ==\t job = one\r\n"
-                   "x = 2\r\n"
-                   "y = not a number\r\n"
-                   "z =  1\r\n"
-                   "u = bob\n"
-                   "n = two\n"
-                   "s = -1\n"
-                   "t = 1\n"
-                   "w = 0\n"
-                   "this group lies past the count = 9\n");
+    const std::string longName(5000, 'n');
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        // Keys are not compared; values lose the blanks, tabs and "=" before
+        // them and the blanks after; numbers that do not parse leave the
+        // field; groups past the count are not read.
+        {"count=  2  \r\nwho = anne \r\nwhat ==\t job = one\r\nx = 2\r\ny = not a number\r\n"
+         "z =  1\r\nu = bob\nn = two\ns = -1\nt = 1\nw = 0\n"
+         "this group lies past the count = 9\n",
+         "anne|job = one|201;bob|two|-110;"},
+        // A count that does not parse counts as 0.
+        {"nb = many\r\nuser = anne\r\n", ""},
+        {"", ""},
+        // A file shorter than its count: the cut group's missing lines read
+        // as empty, and no entry is made out of nothing.
+        {"nb = 2000000000\r\nuser = anne\r\nname = a\r\nstate = 2\r\nstatus = 1\r\nwait = 0\r\n"
+         "user = bob\r\nname = b\r\n",
+         "anne|a|210;bob|b|000;"},
+        // A very long name stays one line.
+        {QueueText({{"anne", longName, 0, 0, 0}, {"bob", "b", 2, 1, 1}}),
+         "anne|" + longName + "|000;bob|b|211;"},
+    };
     KvBatchExecFile queue(batch, &users);
-    EXPECT_EQ(ReadQueue(queue), "anne|job = one|201;bob|two|-110;");
-
-    // A count that does not parse counts as 0.
-    WriteBatchFile("batchexec.txt", "nb = many\r\nuser = anne\r\n");
-    EXPECT_EQ(ReadQueue(queue), "");
-    WriteBatchFile("batchexec.txt", "");
-    EXPECT_EQ(ReadQueue(queue), "");
-}
-
-TEST_F(QueueFile, AFileShorterThanItsCountInventsNoJob) {
-    // The second group is cut short: its missing lines read as empty. A count
-    // far beyond the file makes no entry out of nothing.
-    WriteBatchFile("batchexec.txt",
-                   "nb = 2000000000\r\nuser = anne\r\nname = a\r\nstate = 2\r\n"
-                   "status = 1\r\nwait = 0\r\nuser = bob\r\nname = b\r\n");
-    KvBatchExecFile queue(batch, &users);
-    EXPECT_EQ(ReadQueue(queue), "anne|a|210;bob|b|000;");
-}
-
-TEST_F(QueueFile, AVeryLongNameStaysOneLine) {
-    std::string longName(5000, 'n');
-    WriteBatchFile("batchexec.txt",
-                   QueueText({{"anne", longName, 0, 0, 0}, {"bob", "b", 2, 1, 1}}));
-    KvBatchExecFile queue(batch, &users);
-    EXPECT_EQ(ReadQueue(queue), "anne|" + longName + "|000;bob|b|211;");
+    for (const auto& [text, expected] : rows) {
+        SCOPED_TRACE(text.substr(0, 40));
+        WriteBatchFile("batchexec.txt", text);
+        EXPECT_EQ(ReadQueue(queue), expected);
+    }
 }
 
 TEST_F(QueueFile, RefreshTakesOverEditsInPlaceAndKeepsEveryJob) {

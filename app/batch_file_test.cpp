@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/app_test_support.h"
 #include "platform/child_process.h"
 #include "platform/command_line.h"
 #include "platform/process.h"
@@ -20,17 +21,11 @@ using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
-// The base class on a path of the test's choosing.
+// The base class on a path of the test's choosing, whose Write puts a fixed
+// text at the current position as the queue file does.
 class TextFile : public KvBatchFile {
   public:
-    explicit TextFile(const std::string& path) : KvBatchFile(CString(path)) {}
-    using KvBatchFile::Stream;
-};
-
-// Writes a fixed text at the current position, as the queue file does.
-class FixedTextFile : public KvBatchFile {
-  public:
-    FixedTextFile(const std::string& path, std::string text)
+    explicit TextFile(const std::string& path, std::string text = "")
         : KvBatchFile(CString(path)), m_text(std::move(text)) {}
     // Opens the file "wt" when it is closed, as the queue's Write does.
     void Write() override {
@@ -73,20 +68,14 @@ TEST(BatchFile, SameModeKeepsTheStreamAndAnotherModeReopens) {
     TextFile file(path);
     file.SetSleeper(NoWaiting());
     EXPECT_EQ(file.GetMode(), "");
-    ASSERT_TRUE(file.Open("a+"));
-    EXPECT_EQ(NextChar(file), 'a');
-    // Same mode: the same stream goes on where it was.
-    ASSERT_TRUE(file.Open("a+"));
-    EXPECT_EQ(NextChar(file), 'b');
-    // Another mode text, even one that also appends, closes and reopens.
-    ASSERT_TRUE(file.Open("a+t"));
-    EXPECT_EQ(file.GetMode(), "a+t");
-    EXPECT_EQ(NextChar(file), 'a');
-    ASSERT_TRUE(file.Open("r+"));
-    EXPECT_EQ(file.GetMode(), "r+");
-    EXPECT_EQ(NextChar(file), 'a');
-    ASSERT_TRUE(file.Open("r+"));
-    EXPECT_EQ(NextChar(file), 'b');
+    // The same mode goes on with the same stream where it was; another mode
+    // text, even one that also appends, closes and reopens.
+    for (const auto& [mode, next] : std::vector<std::pair<const char*, char>>{
+             {"a+", 'a'}, {"a+", 'b'}, {"a+t", 'a'}, {"r+", 'a'}, {"r+", 'b'}}) {
+        ASSERT_TRUE(file.Open(mode));
+        EXPECT_EQ(file.GetMode(), mode);
+        EXPECT_EQ(NextChar(file), next) << mode;
+    }
     file.Close();
     EXPECT_FALSE(file.IsOpen());
     // Closing keeps the mode; a second close is harmless.
@@ -117,10 +106,7 @@ TEST(BatchFile, WriteLineWritesOnlyInAModeThatAppendsWithReading) {
         file.WriteLine("report line");
         file.WriteStamped("report line");
         file.Close();
-        if (std::string(mode) == "w+")
-            EXPECT_EQ(ReadBytes(path), "");
-        else
-            EXPECT_EQ(ReadBytes(path), "nb = 0\r\n");
+        EXPECT_EQ(ReadBytes(path), std::string(mode) == "w+" ? "" : "nb = 0\r\n");
     }
     ASSERT_TRUE(file.Open("a+"));
     file.WriteLine("100% %s %d done");
@@ -140,7 +126,7 @@ TEST(BatchFile, RewindGoesBackToTheStart) {
     file.Close();
     file.Rewind();  // and on a closed file
     // After reading to the end, a rewind makes the rewrite land at the start.
-    FixedTextFile rewriter(path, "nb = 2\n");
+    TextFile rewriter(path, "nb = 2\n");
     ASSERT_TRUE(rewriter.Open("r+"));
     char line[64];
     while (std::fgets(line, sizeof line, rewriter.Stream()) != nullptr) {
@@ -152,7 +138,7 @@ TEST(BatchFile, RewindGoesBackToTheStart) {
 
     // A write to the closed file opens it "wt" (emptied) without taking that
     // mode as the file's: no report line could reach it afterwards.
-    FixedTextFile fresh(path, "nb = 0\n");
+    TextFile fresh(path, "nb = 0\n");
     fresh.Write();
     EXPECT_TRUE(fresh.IsOpen());
     EXPECT_EQ(fresh.GetMode(), "");
@@ -296,7 +282,7 @@ TEST(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
 TV_TEST_CHILD(stop_on_open_failure) {
     if (argc < 3)
         return 4;
-    FixedTextFile queue(argv[1], "nb = 2\n");
+    TextFile queue(argv[1], "nb = 2\n");
     TextFile report(argv[2]);
     if (!queue.Open("r+"))
         return 5;
@@ -321,10 +307,8 @@ TEST(BatchFile, TheRunStopsWithStatusTwoAndOneLineOnStandardError) {
     ASSERT_TRUE(run.started) << run.reason;
     EXPECT_EQ(run.exitCode, kOpenFailureExitStatus);
     // One line that names the file and gives a reason after it.
-    ASSERT_FALSE(run.err.empty());
-    std::string err = run.err;
-    if (err.size() >= 2 && err.compare(err.size() - 2, 2, "\r\n") == 0)
-        err.erase(err.size() - 2, 1);
+    const std::string err = apptest::WithoutCarriageReturns(run.err);
+    ASSERT_FALSE(err.empty());
     EXPECT_EQ(err.find('\n'), err.size() - 1) << run.err;
     std::size_t named = err.find("\"" + report + "\": ");
     ASSERT_NE(named, std::string::npos) << run.err;

@@ -82,24 +82,4 @@ class BatchFixture : public ::testing::Test {
     CString install;
 };
 
-// The queue file's text for entries given as user, name, state, status,
-// wait, with Windows line ends.
-struct Entry {
-    std::string user;
-    std::string name;
-    int state = 0;
-    int status = 0;
-    int wait = 0;
-};
-inline std::string QueueText(const std::vector<Entry>& entries) {
-    std::string text = "nb = " + std::to_string(entries.size()) + "\r\n";
-    for (const Entry& e : entries) {
-        text += "user = " + e.user + "\r\nname = " + e.name +
-                "\r\nstate = " + std::to_string(e.state) +
-                "\r\nstatus = " + std::to_string(e.status) +
-                "\r\nwait = " + std::to_string(e.wait) + "\r\n";
-    }
-    return text;
-}
-
 }  // namespace apptest

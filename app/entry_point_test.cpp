@@ -1,6 +1,6 @@
-// The start-up sequence in-process: what it prints and what it returns for
-// each way of failing, the single-launcher lock, and a whole run on an
-// installation written by the test.
+// The start-up sequence in-process: a whole run on an installation written by
+// the test, catalogue failures, and the single-launcher lock. The other ways
+// of failing at start-up are run on the real program by the end-to-end tests.
 #include "app/entry_point.h"
 
 #include <gtest/gtest.h>
@@ -33,12 +33,10 @@ class EntryPoint : public apptest::BatchFixture {
                                                 GetRegistryKeyPath().str(), name, value));
     }
 
-    // Runs the program with `arguments` extra arguments; its standard output
-    // goes to `output`.
-    int Main(std::string& output, int arguments = 0) {
+    // Runs the program; its standard output goes to `output`.
+    int Main(std::string& output) {
         char program[] = "torvane-batch";
-        char empty[] = "";
-        char* argv[] = {program, empty, nullptr};
+        char* argv[] = {program, nullptr};
         BatchRunHost host;
         host.sleep = [](std::uint32_t) {};
         host.launcher = [](std::string_view, const platform::LaunchOptions&) {
@@ -47,7 +45,7 @@ class EntryPoint : public apptest::BatchFixture {
             return result;
         };
         testing::internal::CaptureStdout();
-        int status = TorvaneBatchMain(1 + arguments, argv, host);
+        int status = TorvaneBatchMain(1, argv, host);
         output = testing::internal::GetCapturedStdout();
         return status;
     }
@@ -64,19 +62,6 @@ TEST_F(EntryPoint, ARunOnAnEmptyQueuePrintsTheBannerAndEndsWithZero) {
     EXPECT_EQ(g_users, nullptr);
 }
 
-TEST_F(EntryPoint, AnyArgumentEndsTheProgramAfterTheCataloguesWithoutABanner) {
-    WriteBatchFile("batchexec.txt", "nb = 0\r\n");
-    std::string output;
-    EXPECT_EQ(Main(output, 1), 1);
-    EXPECT_EQ(output, "");
-    EXPECT_TRUE(fs::exists(BatchFile("batchexec.txt")));
-
-    // A missing catalogue is still reported first.
-    SetValue("FILEMSGU_TORVANE", dir.File("nowhere.txt"));
-    EXPECT_EQ(Main(output, 1), 1);
-    EXPECT_EQ(output, "File does not exist : " + dir.File("nowhere.txt") + "\n");
-}
-
 TEST_F(EntryPoint, MissingOrBrokenCataloguesAreNamedOnStandardOutput) {
     std::string output;
     ASSERT_TRUE(platform::DeleteSettingsValue(platform::SettingsRoot::LocalMachine,
@@ -88,13 +73,6 @@ TEST_F(EntryPoint, MissingOrBrokenCataloguesAreNamedOnStandardOutput) {
     SetValue("FILEMSGSYS", dir.File("missing 100%s %d.txt"));
     EXPECT_EQ(Main(output), 1);
     EXPECT_EQ(output, "File does not exist : " + dir.File("missing 100%s %d.txt") + "\n");
-}
-
-TEST_F(EntryPoint, NoCurrentUserEndsAfterTheBanner) {
-    testsupport::WriteBytes(dir.path() / "users.txt", "not a users list\n");
-    std::string output;
-    EXPECT_EQ(Main(output), 1);
-    EXPECT_EQ(output, kBanner);
 }
 
 TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {

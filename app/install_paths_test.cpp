@@ -9,10 +9,6 @@ namespace {
 
 using Root = platform::SettingsRoot;
 
-TEST(InstallPaths, ProductKeyPath) {
-    EXPECT_EQ(GetRegistryKeyPath(), "SOFTWARE\\Quarrow Labs\\Torvane8\\");
-}
-
 TEST(InstallPaths, InstallFolderIsTheMachineValueExpanded) {
     platform::ScopedTestSettings settings;
     ASSERT_TRUE(platform::SetEnv("TV_INSTALL_ROOT", "C:\\Programs"));
@@ -29,6 +25,7 @@ TEST(InstallPaths, InstallFolderIsTheMachineValueExpanded) {
     EXPECT_EQ(GetInstallFolder(), "");
 }
 
+// The message names the product key.
 TEST(InstallPaths, MissingProductKeyEndsTheProgram) {
     platform::ScopedTestSettings settings;
     ASSERT_TRUE(platform::SetSettingsString(Root::LocalMachine, "SOFTWARE\\Quarrow Labs\\Other",

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/app_test_support.h"
@@ -33,6 +34,19 @@ void RecordMessage(CString message) {
     Recorded().push_back(message.str());
 }
 
+// The test catalogue, batch mode on, and messages recorded.
+class Reporting : public testing::Test {
+  protected:
+    void SetUp() override {
+        apptest::LoadTestCatalogue(dir);
+        BatchModeHook = AlwaysBatch;
+        ErrorMessageHook = RecordMessage;
+        Recorded().clear();
+    }
+    TempDir dir;
+    apptest::HookScope hooks;
+};
+
 TEST(JobCommandLine, ScriptUserAndJobEachStandInDoubleQuotes) {
     CString script = JobScript("C:\\Program Files\\Torvane 8\\");
     EXPECT_EQ(script, "\"C:\\Program Files\\Torvane 8\\TorvaneBatch.bat\"");
@@ -48,23 +62,7 @@ TEST(JobCommandLine, ScriptUserAndJobEachStandInDoubleQuotes) {
     EXPECT_EQ(JobCommandLine(JobScript(""), "", ""), "\"TorvaneBatch.bat\" -b -u \"\" -j \"\"");
 }
 
-TEST(ErrorReporter, BatchModeFollowsItsHook) {
-    apptest::HookScope hooks;
-    BatchModeHook = nullptr;
-    EXPECT_FALSE(IsBatchMode());
-    BatchModeHook = NeverBatch;
-    EXPECT_FALSE(IsBatchMode());
-    BatchModeHook = AlwaysBatch;
-    EXPECT_TRUE(IsBatchMode());
-}
-
-TEST(ErrorReporter, InBatchModeTheMessageGoesToTheHook) {
-    TempDir dir;
-    apptest::LoadTestCatalogue(dir);
-    apptest::HookScope hooks;
-    BatchModeHook = AlwaysBatch;
-    ErrorMessageHook = RecordMessage;
-    Recorded().clear();
+TEST_F(Reporting, InBatchModeTheMessageGoesToTheHook) {
     ReportError(1, 1, "\"C:\\T\\TorvaneBatch.bat\" -b");
     ReportError(7, 7, "detail 100%");
     EXPECT_EQ(Recorded(),
@@ -72,14 +70,7 @@ TEST(ErrorReporter, InBatchModeTheMessageGoesToTheHook) {
                                         "Unknown message detail 100%"}));
 }
 
-TEST(LaunchProcess, PassesTheRequestToTheLauncherAndReportsOnlyCreationFailures) {
-    TempDir dir;
-    apptest::LoadTestCatalogue(dir);
-    apptest::HookScope hooks;
-    BatchModeHook = AlwaysBatch;
-    ErrorMessageHook = RecordMessage;
-    Recorded().clear();
-
+TEST_F(Reporting, LaunchProcessPassesTheRequestToTheLauncherAndReportsOnlyCreationFailures) {
     std::vector<std::string> lines;
     platform::LaunchOptions seen;
     bool create = true;
@@ -91,20 +82,20 @@ TEST(LaunchProcess, PassesTheRequestToTheLauncherAndReportsOnlyCreationFailures)
         result.exitCode = 3;  // a failing job still counts as started
         return result;
     };
+    // What the launcher was asked for: wait, show, minimise, window.
+    auto asked = [&] {
+        return std::tuple(seen.wait, seen.show, seen.minimizeWhileWaiting, seen.window);
+    };
+    int window = 0;
+    void* const none = nullptr;
     // The batch run's call: wait, no minimising, no window, shown.
     EXPECT_EQ(LaunchProcess("\"x.bat\" -b", 1, 0, nullptr, 1, fake), 1);
-    EXPECT_TRUE(seen.wait);
-    EXPECT_TRUE(seen.show);
-    EXPECT_FALSE(seen.minimizeWhileWaiting);
-    EXPECT_EQ(seen.window, nullptr);
-    int window = 0;
+    EXPECT_EQ(asked(), std::tuple(true, true, false, none));
+    // Nothing to minimise without a wait.
     EXPECT_EQ(LaunchProcess("\"y.bat\"", 0, 1, &window, 0, fake), 1);
-    EXPECT_FALSE(seen.wait);
-    EXPECT_FALSE(seen.show);
-    EXPECT_FALSE(seen.minimizeWhileWaiting);  // nothing to minimise without a wait
-    EXPECT_EQ(seen.window, &window);
+    EXPECT_EQ(asked(), std::tuple(false, false, false, static_cast<void*>(&window)));
     EXPECT_EQ(LaunchProcess("\"y.bat\"", 1, 1, &window, 1, fake), 1);
-    EXPECT_TRUE(seen.minimizeWhileWaiting);
+    EXPECT_EQ(asked(), std::tuple(true, true, true, static_cast<void*>(&window)));
     EXPECT_TRUE(Recorded().empty());
 
     create = false;
@@ -144,14 +135,9 @@ std::string MakeInstallation(const TempDir& dir, const std::string& record) {
     return folder;
 }
 
-TEST(LaunchProcess, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor) {
-    TempDir dir;
+TEST_F(Reporting, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor) {
     std::string record = dir.File("arguments.txt");
     std::string folder = MakeInstallation(dir, record);
-    apptest::HookScope hooks;
-    BatchModeHook = AlwaysBatch;
-    ErrorMessageHook = RecordMessage;
-    Recorded().clear();
     CString line = JobCommandLine(JobScript(folder), "Jean Dupont", "my jobs\\part 1.gam");
     EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1), 1);
     // Waited for: the record is there as soon as LaunchProcess returns.
@@ -160,12 +146,8 @@ TEST(LaunchProcess, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor)
     EXPECT_TRUE(Recorded().empty());
 }
 
-TEST(LaunchProcess, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
-    TempDir dir;
-    apptest::LoadTestCatalogue(dir);
-    apptest::HookScope hooks;
-    // As the entry point installs them.
-    BatchModeHook = AlwaysBatch;
+TEST_F(Reporting, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
+    // As the entry point installs it.
     ErrorMessageHook = AppendEventToJobLog;
     std::string logPath = dir.File("part.log");
     g_currentJobLogPath = logPath;
@@ -206,10 +188,8 @@ TV_TEST_CHILD(report_error_box) {
     return 0;
 }
 
-TEST(ErrorReporter, OutsideBatchModeAMessageBoxWithTheCatalogueTitleShowsIt) {
-    TempDir dir;
-    WriteBytes(dir.File("languages.txt"), "EN=en.txt\n");
-    WriteBytes(dir.File("en.txt"), apptest::kCatalogue);
+// The child loads the catalogue the fixture wrote.
+TEST_F(Reporting, OutsideBatchModeAMessageBoxWithTheCatalogueTitleShowsIt) {
     for (const char* hooks : {"none", "no", "nohook"}) {
         SCOPED_TRACE(hooks);
         platform::CapturedRun run = platform::RunAndCapture(
@@ -218,10 +198,8 @@ TEST(ErrorReporter, OutsideBatchModeAMessageBoxWithTheCatalogueTitleShowsIt) {
         ASSERT_TRUE(run.started) << run.reason;
         EXPECT_EQ(run.exitCode, 0) << run.err;
         // The host shows no box here and writes "title: text" instead.
-        std::string err = run.err;
-        if (err.size() >= 2 && err.compare(err.size() - 2, 2, "\r\n") == 0)
-            err.erase(err.size() - 2, 1);
-        EXPECT_EQ(err, "Torvane batch: Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b\n");
+        EXPECT_EQ(apptest::WithoutCarriageReturns(run.err),
+                  "Torvane batch: Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b\n");
     }
 }
 

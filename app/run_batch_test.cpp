@@ -16,10 +16,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using apptest::Ended;
 using apptest::Entry;
+using apptest::kStamp;
 using apptest::QueueText;
-
-constexpr const char* kStamp = "12/05/26 18:27:30";
+using apptest::RanBlock;
+using apptest::SkippedBlock;
+using apptest::Started;
 
 bool AlwaysBatch() {
     return true;
@@ -83,25 +86,6 @@ class BatchRun : public apptest::BatchFixture {
     bool Run() {
         KvBatchExecFile queue(batch, &users);
         return queue.RunBatch(Host());
-    }
-
-    // The report block of a job that ran.
-    static std::string RanBlock(const std::string& user, const std::string& job, bool succeeded,
-                                const std::vector<std::string>& events) {
-        std::string text = Started(user, job) + Ended(user, job) +
-                           "Simulation succeeded: " + (succeeded ? "1" : "0") + "\r\n";
-        for (const std::string& event : events) text += "Event: " + event + "\r\n";
-        return text + "Alerts: 0\r\nErrors: 0\r\n\r\n";
-    }
-    static std::string Started(const std::string& user, const std::string& job) {
-        return std::string(kStamp) + " -> User \"" + user + "\": starts job \"" + job + "\"\r\n";
-    }
-    static std::string Ended(const std::string& user, const std::string& job) {
-        return std::string(kStamp) + " -> User \"" + user + "\": ended job \"" + job + "\"\r\n";
-    }
-    static std::string SkippedBlock(const std::string& user, const std::string& job) {
-        return Started(user, job) + Ended(user, job) +
-               "Skipped: the previous job did not succeed (100% sure)\r\n";
     }
 
     std::vector<std::string> launched;

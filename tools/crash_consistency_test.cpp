@@ -23,7 +23,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,7 +30,6 @@
 #include "platform/shared_file.h"
 #include "platform/sleep.h"
 #include "tools/end_to_end_support.h"
-#include "tools/launcher_harness.h"
 
 namespace {
 
@@ -43,8 +41,8 @@ class CrashConsistency : public e2e::EndToEnd {
   protected:
     void SetUp() override {
         EndToEnd::SetUp();
-        m_install = std::make_unique<harness::CountingInstallation>(Root() / "install");
-        SetMachine("REPSOFTWARE", m_install->Setting());
+        // Jobs short next to the launcher's pause after each of them.
+        UseCountingInstallation("300");
         // Eleven jobs for each user: every fifth fails, every third waits for
         // its predecessor (so some are skipped behind a failure). The first
         // job's record asks to wait, which the first entry never does.
@@ -68,7 +66,6 @@ class CrashConsistency : public e2e::EndToEnd {
     fs::path ProjectPath(const std::string& user, const char* extension) const {
         return Batch(user) / (user + "-BATCH" + extension);
     }
-    std::string Key(const Job& job) const { return job.user + "/" + job.name; }
 
     // A new batch: the project files as the users left them, no queue, no
     // logs and no runs of an earlier batch.
@@ -85,18 +82,12 @@ class CrashConsistency : public e2e::EndToEnd {
         m_lastSeen.clear();
     }
 
-    bool ProjectsIntact() const {
+    // Whether every project file is whole under `extension` and none is left
+    // under `other`: intact (".tvs", ".tmp") or retired (".tmp", ".tvs").
+    bool ProjectsAre(const char* extension, const char* other) const {
         for (const auto& [user, text] : m_projects) {
-            if (!fs::exists(ProjectPath(user, ".tvs")) || fs::exists(ProjectPath(user, ".tmp")) ||
-                testsupport::ReadBytes(ProjectPath(user, ".tvs")) != text)
-                return false;
-        }
-        return true;
-    }
-    bool ProjectsRetired() const {
-        for (const auto& [user, text] : m_projects) {
-            if (fs::exists(ProjectPath(user, ".tvs")) || !fs::exists(ProjectPath(user, ".tmp")) ||
-                testsupport::ReadBytes(ProjectPath(user, ".tmp")) != text)
+            if (fs::exists(ProjectPath(user, other)) || !fs::exists(ProjectPath(user, extension)) ||
+                testsupport::ReadBytes(ProjectPath(user, extension)) != text)
                 return false;
         }
         return true;
@@ -108,27 +99,30 @@ class CrashConsistency : public e2e::EndToEnd {
         SCOPED_TRACE(when);
         const std::map<std::string, int> runs = m_install->Runs();
         for (const auto& [key, count] : runs) EXPECT_LE(count, 1) << key << " was started again";
+        auto Started = [&](const Job& job) {
+            const auto found = runs.find(job.user + "/" + job.name);
+            return found == runs.end() ? 0 : found->second;
+        };
 
         if (!fs::exists(QueuePath())) {
-            if (ProjectsIntact()) {
+            if (ProjectsAre(".tvs", ".tmp")) {
                 // Not rebuilt yet: nothing can have run.
                 EXPECT_TRUE(m_lastSeen.empty()) << "the queue vanished before its end";
                 EXPECT_TRUE(runs.empty()) << "a job ran without a queue";
                 return false;
             }
-            EXPECT_TRUE(ProjectsRetired()) << "project files half retired, queue gone";
+            EXPECT_TRUE(ProjectsAre(".tmp", ".tvs")) << "project files half retired, queue gone";
             // Jobs that had succeeded when the queue was last seen ran once.
             for (const Job& job : m_lastSeen) {
                 if (job.state == 2 && job.status == 1) {
-                    EXPECT_EQ(runs.count(Key(job)), 1u) << Key(job);
+                    EXPECT_EQ(Started(job), 1) << job.name;
                 }
             }
             EXPECT_FALSE(m_lastSeen.empty()) << "retired without a queue having been seen";
             return true;
         }
 
-        const harness::StrictQueue queue =
-            harness::ParseQueueStrictly(testsupport::ReadBytes(QueuePath()));
+        const e2e::StrictQueue queue = e2e::ParseQueueStrictly(testsupport::ReadBytes(QueuePath()));
         EXPECT_EQ(queue.error, "");
         if (!queue.error.empty())
             return false;
@@ -136,27 +130,26 @@ class CrashConsistency : public e2e::EndToEnd {
         bool waiting = false;
         for (std::size_t i = 0; i < queue.jobs.size() && i < m_expected.size(); ++i) {
             const Job& job = queue.jobs[i];
-            EXPECT_EQ(job.user, m_expected[i].user) << "entry " << i;
-            EXPECT_EQ(job.name, m_expected[i].name) << "entry " << i;
-            EXPECT_EQ(job.wait, m_expected[i].wait) << "entry " << i;
+            SCOPED_TRACE("entry " + std::to_string(i) + " " + job.user + "/" + job.name);
+            EXPECT_EQ(job.user, m_expected[i].user);
+            EXPECT_EQ(job.name, m_expected[i].name);
+            EXPECT_EQ(job.wait, m_expected[i].wait);
             waiting = waiting || job.state == 0;
-            const int started = runs.count(Key(job)) ? runs.at(Key(job)) : 0;
             if (job.state == 0) {
-                EXPECT_EQ(started, 0) << Key(job) << " ran but shows as waiting";
+                EXPECT_EQ(Started(job), 0) << "ran but shows as waiting";
             }
             if (job.state == 2 && job.status == 1) {
-                EXPECT_EQ(started, 1) << Key(job) << " succeeded without running";
-                EXPECT_EQ(job.name.find("fail"), std::string::npos) << Key(job);
+                EXPECT_EQ(Started(job), 1) << "succeeded without running";
+                EXPECT_EQ(job.name.find("fail"), std::string::npos);
             }
             // Once decided, a job stays decided.
             if (i < m_lastSeen.size() && m_lastSeen[i].state == 2) {
-                EXPECT_EQ(job.state, 2) << Key(job);
-                EXPECT_EQ(job.status, m_lastSeen[i].status) << Key(job);
+                EXPECT_EQ(job.state, 2);
+                EXPECT_EQ(job.status, m_lastSeen[i].status);
             }
         }
-        if (waiting) {
-            EXPECT_TRUE(ProjectsIntact()) << "a project file was retired while a job waits";
-        }
+        EXPECT_TRUE(!waiting || ProjectsAre(".tvs", ".tmp"))
+            << "a project file was retired while a job waits";
         m_lastSeen = queue.jobs;
         return false;
     }
@@ -167,11 +160,7 @@ class CrashConsistency : public e2e::EndToEnd {
     void Decide(bool cancelWaiting) {
         platform::ExclusiveOpen open = platform::OpenExclusive(QueuePath().string(), "rb+");
         ASSERT_NE(open.stream, nullptr) << open.reason;
-        std::string bytes;
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, open.stream)) > 0;)
-            bytes.append(buffer, n);
-        harness::StrictQueue queue = harness::ParseQueueStrictly(bytes);
+        e2e::StrictQueue queue = e2e::ParseQueueStrictly(e2e::ReadAll(open.stream));
         EXPECT_EQ(queue.error, "");
         for (Job& job : queue.jobs) {
             if (job.state == 1 || (cancelWaiting && job.state == 0)) {
@@ -190,13 +179,11 @@ class CrashConsistency : public e2e::EndToEnd {
     int RunningCount() const {
         int running = 0;
         if (fs::exists(QueuePath()))
-            for (const Job& job :
-                 harness::ParseQueueStrictly(testsupport::ReadBytes(QueuePath())).jobs)
+            for (const Job& job : e2e::ParseQueueStrictly(testsupport::ReadBytes(QueuePath())).jobs)
                 running += job.state == 1 ? 1 : 0;
         return running;
     }
 
-    std::unique_ptr<harness::CountingInstallation> m_install;
     std::vector<Job> m_expected;
     std::map<std::string, std::string> m_projects;
     std::vector<Job> m_lastSeen;
@@ -204,20 +191,13 @@ class CrashConsistency : public e2e::EndToEnd {
 };
 
 TEST_F(CrashConsistency, KilledAtRandomMomentsTheLauncherLosesAndRepeatsNothing) {
-    const std::uint64_t kills = harness::EnvNumber("TV_KILL_LOOP_KILLS", 6);
+    const std::uint64_t kills = e2e::EnvNumber("TV_KILL_LOOP_KILLS", 6);
     const std::uint32_t maxDelay =
-        static_cast<std::uint32_t>(harness::EnvNumber("TV_KILL_LOOP_MAX_MS", 2600));
-    const std::uint32_t seed = harness::Seed("TV_KILL_LOOP_SEED");
+        static_cast<std::uint32_t>(e2e::EnvNumber("TV_KILL_LOOP_MAX_MS", 2600));
+    const std::uint32_t seed = e2e::Seed("TV_KILL_LOOP_SEED");
     std::printf("kill loop: %llu kills, seed %u (TV_KILL_LOOP_SEED)\n",
                 static_cast<unsigned long long>(kills), seed);
     std::mt19937 random(seed);
-    // Jobs short next to the launcher's pause after each of them.
-    harness::ScopedEnvironment environment([&] {
-        platform::EnvironmentEntries entries = Environment();
-        entries.emplace_back("TORVANE_SIM_SLEEP_MS", "300");
-        return entries;
-    }());
-
     StartBatch();
     std::uint64_t killed = 0;
     int killedInJob = 0;
@@ -232,7 +212,7 @@ TEST_F(CrashConsistency, KilledAtRandomMomentsTheLauncherLosesAndRepeatsNothing)
         const std::uint32_t delay = std::uniform_int_distribution<std::uint32_t>(
             0, early ? std::min<std::uint32_t>(100, maxDelay) : maxDelay)(random);
         const int runningBefore = RunningCount();
-        harness::BackgroundLauncher launcher;
+        e2e::BackgroundLauncher launcher;
         ASSERT_TRUE(launcher.Start());
         std::string when = "start " + std::to_string(iteration) + ", ";
         if (!launcher.EndsWithin(delay) && launcher.Kill()) {
@@ -264,13 +244,12 @@ TEST_F(CrashConsistency, KilledAtRandomMomentsTheLauncherLosesAndRepeatsNothing)
         platform::SleepMs(1000);
         Decide(true);
         const std::map<std::string, int> before = m_install->Runs();
-        harness::BackgroundLauncher launcher;
+        e2e::BackgroundLauncher launcher;
         ASSERT_TRUE(launcher.Start());
         ASSERT_TRUE(launcher.EndsWithin(60000)) << "the finished queue was not closed";
         EXPECT_EQ(launcher.ExitCode(), 0);
+        // Checks that the queue is gone and the project files retired.
         EXPECT_TRUE(CheckFiles("the start after the queue was decided"));
-        EXPECT_FALSE(fs::exists(QueuePath()));
-        EXPECT_TRUE(ProjectsRetired());
         EXPECT_EQ(m_install->Runs(), before);
         ++batches;
     }

@@ -8,7 +8,6 @@
 // scenarios share runs where they can.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -23,22 +22,16 @@
 #include "platform/sleep.h"
 #include "testsupport/test_main.h"
 #include "tools/end_to_end_support.h"
-#include "tools/installation_settings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::Append;
-using e2e::BinFolder;
+using apptest::RanBlock;
+using apptest::SkippedBlock;
 using e2e::EndToEnd;
-using e2e::Finished;
 using e2e::Job;
-using e2e::JobBlock;
-using e2e::Program;
 using e2e::QueueText;
-using e2e::ReportLines;
-using e2e::SkippedBlock;
-using e2e::WithSeparator;
+using e2e::Ran;
 
 TEST_F(EndToEnd, JobsThatWaitFollowTheirPredecessorsOutcome) {
     // A new batch: the queue is built from the project files and the report
@@ -56,14 +49,9 @@ TEST_F(EndToEnd, JobsThatWaitFollowTheirPredecessorsOutcome) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, m_banner);
 
-    std::vector<std::string> expected;
-    Append(expected, JobBlock("alice", "first-ok", true, {Finished("first-ok")}, 0, 0));
-    Append(expected, JobBlock("alice", "after-ok", true, {Finished("after-ok")}, 0, 0));
-    Append(expected, JobBlock("alice", "plain-one", true, {Finished("plain-one")}, 0, 0));
-    Append(expected, JobBlock("alice", "first-fail", false, {Finished("first-fail")}, 0, 1));
-    Append(expected, SkippedBlock("alice", "after-fail"));
-    Append(expected, JobBlock("alice", "plain-two", true, {Finished("plain-two")}, 0, 0));
-    EXPECT_EQ(ReportLines(testsupport::ReadBytes(ReportPath())), expected);
+    EXPECT_EQ(Report(), Ran("first-ok", true) + Ran("after-ok", true) + Ran("plain-one", true) +
+                            Ran("first-fail", false) + SkippedBlock("alice", "after-fail") +
+                            Ran("plain-two", true));
 
     FichierLogBatch log;
     EXPECT_FALSE(LoadLog("alice", "after-fail", log)) << "a skipped job is not launched";
@@ -90,23 +78,18 @@ TEST_F(EndToEnd, AnExistingQueueIsRunAsItStandsAndTheReportAppendedTo) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, m_banner);
 
-    std::vector<std::string> expected = {"a line of this batch"};
     // A crashed job leaves no log: the first job of a run then reports the
-    // log object's defaults.
-    Append(expected, JobBlock("alice", "crash-now", false, {}, 0, 0));
-    // bob's job waits for its predecessor, the crashed job, which failed.
-    Append(expected, SkippedBlock("bob", "bob-job"));
-    EXPECT_EQ(ReportLines(testsupport::ReadBytes(ReportPath())), expected);
+    // log object's defaults. bob's job waits for the crashed job, which failed.
+    EXPECT_EQ(Report(), "a line of this batch\r\n" + RanBlock("alice", "crash-now", false, {}) +
+                            SkippedBlock("bob", "bob-job"));
 
-    const std::vector<Job> queue = ReadQueue();
-    ASSERT_EQ(queue.size(), 4u);
-    EXPECT_EQ(queue[0].state, 1);  // untouched
-    EXPECT_EQ(queue[1].state, 2);  // no such user: finished, failed, not launched
-    EXPECT_EQ(queue[1].status, 0);
-    EXPECT_EQ(queue[2].state, 2);
-    EXPECT_EQ(queue[2].status, 0);
-    EXPECT_EQ(queue[3].state, 2);
-    EXPECT_EQ(queue[3].status, 0);
+    // The interrupted job untouched; the job of no such user finished and
+    // failed without being launched.
+    EXPECT_EQ(testsupport::ReadBytes(QueuePath()),
+              QueueText({{"alice", "interrupted", 1, 0, 0},
+                         {"carol", "nobody-runs-this", 2, 0, 0},
+                         {"alice", "crash-now", 2, 0, 0},
+                         {"bob", "bob-job", 2, 0, 1}}));
     FichierLogBatch log;
     EXPECT_FALSE(LoadLog("alice", "crash-now", log));
     EXPECT_FALSE(LoadLog("alice", "from-the-project", log));
@@ -117,7 +100,7 @@ TEST_F(EndToEnd, AnExistingQueueIsRunAsItStandsAndTheReportAppendedTo) {
 TEST_F(EndToEnd, AScriptThatCannotBeStartedLeavesAnEventInTheJobsLog) {
     const fs::path empty = Root() / "no-install";
     fs::create_directories(empty);
-    SetMachine("REPSOFTWARE", WithSeparator(empty));
+    SetMachine("REPSOFTWARE", e2e::WithSeparator(empty));
     testsupport::WriteBytes(QueuePath(), QueueText({{"alice", "unreachable", 0, 0, 0}}));
 
     const platform::CapturedRun run = Run();
@@ -132,39 +115,31 @@ TEST_F(EndToEnd, AScriptThatCannotBeStartedLeavesAnEventInTheJobsLog) {
     EXPECT_NE(event.find("TorvaneBatch.bat"), std::string::npos) << event;
     EXPECT_NE(event.find("\"unreachable\""), std::string::npos) << event;
 
-    const std::vector<std::string> report = ReportLines(testsupport::ReadBytes(ReportPath()));
-    EXPECT_EQ(report, JobBlock("alice", "unreachable", false, {event}, 0, 0));
+    EXPECT_EQ(Report(), RanBlock("alice", "unreachable", false, {event}));
     EXPECT_FALSE(fs::exists(QueuePath()));
 }
 
 TEST_F(EndToEnd, StartUpFailuresEndTheProgramBeforeTheQueue) {
     Project("alice", {{"never", 0}});
-
-    platform::CapturedRun run = Run({"now"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "");
-    run = Run({""});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "");
+    auto endsWith = [&](const std::vector<std::string>& arguments, const std::string& out) {
+        const platform::CapturedRun run = Run(arguments);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_EQ(run.out, out);
+    };
+    endsWith({"now"}, "");
+    endsWith({""}, "");
 
     const std::string missing = m_dir.File("missing-catalogue.txt");
     SetMachine("FILEMSGSYS", missing);
-    run = Run();
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "File does not exist : " + missing + "\n");
+    endsWith({}, "File does not exist : " + missing + "\n");
     SetMachine("FILEMSGSYS", m_dir.File("msgsys.txt"));
-
     SetMachine("FILEMSGU_TORVANE", "");
-    run = Run({"argument after a missing catalogue"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "File does not exist : \n");
+    endsWith({"argument after a missing catalogue"}, "File does not exist : \n");
     SetMachine("FILEMSGU_TORVANE", m_dir.File("languages.txt"));
 
     // No user is flagged as current and none is named "public".
     WriteUsers({User("alice"), User("bob")});
-    run = Run();
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, m_banner);
+    endsWith({}, m_banner);
     WriteUsers({User("alice").Current()});
 
     // A missing product key: the fatal message box. Under Wine a message box
@@ -172,7 +147,7 @@ TEST_F(EndToEnd, StartUpFailuresEndTheProgramBeforeTheQueue) {
     // every later message box of the prefix waiting, so the Windows leg
     // leaves this case to the settings reader's own tests.
     if (e2e::MessageBoxesOnStandardError()) {
-        run = Run({}, false);
+        const platform::CapturedRun run = Run({}, false);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("Torvane8"), std::string::npos) << run.err;
@@ -222,11 +197,8 @@ TEST_F(EndToEnd, ARunningSimulatorIsWaitedFor) {
 }
 
 TEST_F(EndToEnd, AQueueHeldByAnotherProgramIsWaitedForAndItsEditKept) {
-    const std::vector<Job> before = {{"alice", "held-first", 0, 0, 0},
-                                     {"alice", "held-second", 0, 0, 0}};
-    std::vector<Job> after = before;
-    after[1].state = 2;  // the other program finishes the second job itself
-    testsupport::WriteBytes(QueuePath(), QueueText(before));
+    testsupport::WriteBytes(QueuePath(),
+                            QueueText({{"alice", "held-first"}, {"alice", "held-second"}}));
 
     std::atomic<bool> holding{false};
     std::atomic<bool> edited{false};
@@ -238,7 +210,8 @@ TEST_F(EndToEnd, AQueueHeldByAnotherProgramIsWaitedForAndItsEditKept) {
         }
         holding = true;
         platform::SleepMs(2500);
-        const std::string text = QueueText(after);
+        // The other program finishes the second job itself.
+        const std::string text = QueueText({{"alice", "held-first"}, {"alice", "held-second", 2}});
         std::rewind(open.stream);
         edited = std::fwrite(text.data(), 1, text.size(), open.stream) == text.size();
         std::fclose(open.stream);
@@ -251,10 +224,8 @@ TEST_F(EndToEnd, AQueueHeldByAnotherProgramIsWaitedForAndItsEditKept) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
     FichierLogBatch log;
-    EXPECT_TRUE(LoadLog("alice", "held-first", log));
     EXPECT_FALSE(LoadLog("alice", "held-second", log)) << "the edit was lost";
-    EXPECT_EQ(ReportLines(testsupport::ReadBytes(ReportPath())),
-              JobBlock("alice", "held-first", true, {Finished("held-first")}, 0, 0));
+    EXPECT_EQ(Report(), Ran("held-first", true));
     EXPECT_FALSE(fs::exists(QueuePath()));
 }
 
@@ -265,26 +236,23 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     fs::create_directories(Batch("quote"));
     fs::create_directories(Batch("tab"));
     const std::string injected = "a\" & echo x > injected & \"";
-    testsupport::WriteBytes(QueuePath(), QueueText({{"alice", "keeps-the-queue", 1, 0, 0},
-                                                    {"alice", "%PATH%", 0, 0, 0},
-                                                    {"alice", "!x!", 0, 0, 0},
-                                                    {"alice", injected, 0, 0, 0},
-                                                    {"q\"uote", "quoted-user", 0, 0, 0},
-                                                    {"t\tab", "tab-user", 0, 0, 0},
-                                                    {"alice", "plain-name", 0, 0, 0}}));
+    std::vector<Job> jobs = {{"alice", "keeps-the-queue", 1, 0, 0},
+                             {"alice", "%PATH%"},
+                             {"alice", "!x!"},
+                             {"alice", injected},
+                             {"q\"uote", "quoted-user"},
+                             {"t\tab", "tab-user"},
+                             {"alice", "plain-name"}};
+    testsupport::WriteBytes(QueuePath(), QueueText(jobs));
     // An installation folder the command line cannot carry fails every
     // launch, plain names included.
-    SetMachine("REPSOFTWARE", WithSeparator(Root() / "inst!all"));
+    SetMachine("REPSOFTWARE", e2e::WithSeparator(Root() / "inst!all"));
 
     const platform::CapturedRun run = Run();
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
-    const std::vector<Job> queue = ReadQueue();
-    ASSERT_EQ(queue.size(), 7u);
-    for (std::size_t i = 1; i < queue.size(); ++i) {
-        EXPECT_EQ(queue[i].state, 2) << queue[i].name;
-        EXPECT_EQ(queue[i].status, 0) << queue[i].name;
-    }
+    for (std::size_t i = 1; i < jobs.size(); ++i) jobs[i].state = 2;
+    EXPECT_EQ(testsupport::ReadBytes(QueuePath()), QueueText(jobs));
     struct Refused {
         std::string folder, job, character;
     };
@@ -302,19 +270,19 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     }
     // The job whose name would have ended the quoting has its event in the
     // report even where no file can be named after it.
-    const std::vector<std::string> report = ReportLines(testsupport::ReadBytes(ReportPath()));
-    const std::vector<std::string> injectedStart = {
-        "User \"alice\": starts job \"" + injected + "\"",
-        "User \"alice\": ended job \"" + injected + "\"", "Simulation succeeded: 0"};
-    auto at = std::search(report.begin(), report.end(), injectedStart.begin(), injectedStart.end());
-    ASSERT_NE(at, report.end());
-    ASSERT_LT(at + 3, report.end());
-    const std::string& event = *(at + 3);
+    const std::string report = Report();
+    const std::string injectedStart = apptest::Started("alice", injected) +
+                                      apptest::Ended("alice", injected) +
+                                      "Simulation succeeded: 0\r\n";
+    const std::size_t at = report.find(injectedStart);
+    ASSERT_NE(at, std::string::npos) << report;
+    const std::size_t begin = at + injectedStart.size();
+    const std::string event = report.substr(begin, report.find("\r\n", begin) - begin);
     EXPECT_EQ(event.rfind("Event: Cannot start the job: ", 0), 0u) << event;
     EXPECT_NE(event.find("'\"'"), std::string::npos) << event;
     EXPECT_NE(event.find("echo x > injected"), std::string::npos) << event;
     // Nothing ran through the command interpreter.
-    EXPECT_FALSE(fs::exists(BinFolder() / "injected"));
+    EXPECT_FALSE(fs::exists(e2e::BinFolder() / "injected"));
     EXPECT_FALSE(fs::exists(fs::current_path() / "injected"));
 }
 
@@ -328,12 +296,11 @@ TEST_F(EndToEnd, OddButHarmlessNamesReachTheSimulatorIntact) {
     const platform::CapturedRun run = Run();
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
-    const std::vector<Job> queue = ReadQueue();
-    ASSERT_EQ(queue.size(), jobs.size());
-    for (std::size_t i = 1; i < queue.size(); ++i) {
-        EXPECT_EQ(queue[i].state, 2) << queue[i].name;
-        EXPECT_EQ(queue[i].status, 1) << queue[i].name;
+    for (std::size_t i = 1; i < jobs.size(); ++i) {
+        jobs[i].state = 2;
+        jobs[i].status = 1;
     }
+    EXPECT_EQ(testsupport::ReadBytes(QueuePath()), QueueText(jobs));
     for (const std::string& name : names) {
         FichierLogBatch log;
         ASSERT_TRUE(LoadLog("alice", name, log)) << name;

@@ -17,21 +17,17 @@ using torvanesim::PlanJob;
 using torvanesim::SimArguments;
 using torvanesim::SimSettings;
 
-TEST(SimArguments, TakesTheLaunchersCommandLineInAnyOrder) {
+TEST(SimArguments, TakesTheLaunchersCommandLineInAnyOrderAndRefusesAnythingElse) {
     SimArguments parsed;
     std::string error;
     ASSERT_TRUE(ParseArguments({"-b", "-u", "alice", "-j", "parts\\a b & c.gam"}, parsed, error))
         << error;
     EXPECT_EQ(parsed.user, "alice");
     EXPECT_EQ(parsed.job, "parts\\a b & c.gam");
+    ASSERT_TRUE(ParseArguments({"-j", "-u", "-u", "-j", "-b"}, parsed, error)) << error;
+    EXPECT_EQ(parsed.job, "-u");
+    EXPECT_EQ(parsed.user, "-j");
 
-    SimArguments reordered;
-    ASSERT_TRUE(ParseArguments({"-j", "-u", "-u", "-j", "-b"}, reordered, error)) << error;
-    EXPECT_EQ(reordered.job, "-u");
-    EXPECT_EQ(reordered.user, "-j");
-}
-
-TEST(SimArguments, RefusesAnythingElseWithAReason) {
     const std::vector<std::vector<std::string>> bad = {
         {},
         {"-u", "alice", "-j", "job"},                     // no batch mode
@@ -44,53 +40,44 @@ TEST(SimArguments, RefusesAnythingElseWithAReason) {
         {"-b", "-u", "alice", "-u", "bob", "-j", "job"},  // repeated value
     };
     for (const auto& args : bad) {
-        SimArguments parsed;
-        std::string error;
+        error.clear();
         EXPECT_FALSE(ParseArguments(args, parsed, error)) << args.size();
         EXPECT_FALSE(error.empty());
     }
 }
 
-TEST(SimPlan, TheJobsNameDecidesItsOutcome) {
-    const SimSettings none;
-    const JobPlan plain = PlanJob("parts\\bracket.gam", none);
-    EXPECT_TRUE(plain.simuOK);
-    EXPECT_FALSE(plain.crash);
-    EXPECT_EQ(plain.sleepMs, 0u);
-    EXPECT_EQ(plain.events.size(), 1u);
-    EXPECT_TRUE(plain.alerts.empty());
-    EXPECT_TRUE(plain.errors.empty());
-
-    const JobPlan failed = PlanJob("Housing-FAIL.gam", none);
-    EXPECT_FALSE(failed.simuOK);
-    EXPECT_EQ(failed.errors.size(), 1u);
-    EXPECT_EQ(failed.events.size(), 1u);
-
-    const JobPlan events = PlanJob("shaft_Events", none);
-    EXPECT_TRUE(events.simuOK);
-    EXPECT_EQ(events.events.size(), 3u);
-    EXPECT_EQ(events.alerts.size(), 2u);
-
-    const JobPlan crash = PlanJob("crash-fail", none);
-    EXPECT_TRUE(crash.crash);
-
-    const JobPlan slow = PlanJob("SlowJob", none);
-    EXPECT_EQ(slow.sleepMs, torvanesim::kSlowJobMs);
-    EXPECT_FALSE(slow.crash);
-
-    // Words combine: a failing job may also report events.
-    const JobPlan both = PlanJob("events-fail", none);
-    EXPECT_FALSE(both.simuOK);
-    EXPECT_EQ(both.events.size(), 3u);
-}
-
-TEST(SimPlan, SettingsAddEventsAndAPause) {
-    SimSettings settings;
-    settings.extraEvents = 1000;
-    settings.sleepMs = 250;
-    const JobPlan plan = PlanJob("slow events", settings);
-    EXPECT_EQ(plan.events.size(), 1003u);
-    EXPECT_EQ(plan.sleepMs, torvanesim::kSlowJobMs + 250);
+TEST(SimPlan, TheJobsNameDecidesItsOutcomeAndSettingsAddEventsAndAPause) {
+    struct Row {
+        const char* job;
+        unsigned extraEvents;
+        std::uint32_t settingsSleepMs;
+        bool simuOK, crash;
+        std::uint32_t sleepMs;
+        std::size_t events, alerts, errors;
+    };
+    const std::uint32_t slow = torvanesim::kSlowJobMs;
+    for (const Row& row : {
+             Row{"parts\\bracket.gam", 0, 0, true, false, 0, 1, 0, 0},
+             Row{"Housing-FAIL.gam", 0, 0, false, false, 0, 1, 0, 1},
+             Row{"shaft_Events", 0, 0, true, false, 0, 3, 2, 0},
+             Row{"crash-fail", 0, 0, true, true, 0, 0, 0, 0},
+             Row{"SlowJob", 0, 0, true, false, slow, 1, 0, 0},
+             // Words combine: a failing job may also report events.
+             Row{"events-fail", 0, 0, false, false, 0, 3, 2, 1},
+             Row{"slow events", 1000, 250, true, false, slow + 250, 1003, 2, 0},
+         }) {
+        SCOPED_TRACE(row.job);
+        SimSettings settings;
+        settings.extraEvents = row.extraEvents;
+        settings.sleepMs = row.settingsSleepMs;
+        const JobPlan plan = PlanJob(row.job, settings);
+        EXPECT_EQ(plan.simuOK, row.simuOK);
+        EXPECT_EQ(plan.crash, row.crash);
+        EXPECT_EQ(plan.sleepMs, row.sleepMs);
+        EXPECT_EQ(plan.events.size(), row.events);
+        EXPECT_EQ(plan.alerts.size(), row.alerts);
+        EXPECT_EQ(plan.errors.size(), row.errors);
+    }
 }
 
 TEST(SimSettings, ReadFromTheEnvironmentWithLimits) {
@@ -136,7 +123,7 @@ class SimRun : public testing::Test {
     platform::ScopedTestSettings m_settings;
 };
 
-TEST_F(SimRun, WritesTheJobsLogInTheUsersBatchFolder) {
+TEST_F(SimRun, WritesTheJobsLogInTheUsersBatchFolderUnlessItCrashes) {
     std::string errors;
     ASSERT_EQ(Run("alice", "parts\\bracket.v2.gam", errors), torvanesim::kExitDone) << errors;
     EXPECT_EQ(errors, "");
@@ -164,10 +151,8 @@ TEST_F(SimRun, WritesTheJobsLogInTheUsersBatchFolder) {
     EXPECT_EQ(events.m_eventList.GetCount(), 3u);
     EXPECT_EQ(events.m_alertList.GetCount(), 2u);
     EXPECT_EQ(events.m_nbAlerts, 2);
-}
 
-TEST_F(SimRun, ACrashingJobLeavesNoLog) {
-    std::string errors;
+    // A crashing job leaves no log.
     EXPECT_EQ(Run("alice", "crash", errors), torvanesim::kExitCrash);
     EXPECT_FALSE(std::filesystem::exists(Batch() / "crash.log"));
 }
