@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -57,18 +58,27 @@ ssize_t TextRead(void* cookie, char* out, size_t size) {
             if (c.rawPos == c.rawLen)
                 break;
         }
-        char ch = c.raw[c.rawPos];
-        if (ch == '\r') {
-            // A "\r" needs the next byte to know whether it ends a line.
-            if (c.rawPos + 1 == c.rawLen && !c.rawEof) {
-                if (!Refill(c))
-                    return -1;
-                continue;
-            }
-            if (c.rawPos + 1 < c.rawLen && c.raw[c.rawPos + 1] == '\n') {
-                ++c.rawPos;
-                ch = '\n';
-            }
+        // Bytes up to the next "\r" pass unchanged, in one copy.
+        const char* from = c.raw + c.rawPos;
+        std::size_t run = std::min(size - n, c.rawLen - c.rawPos);
+        const void* cr = std::memchr(from, '\r', run);
+        if (cr != nullptr)
+            run = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
+        std::memcpy(out + n, from, run);
+        n += run;
+        c.rawPos += run;
+        if (cr == nullptr)
+            continue;
+        // A "\r" needs the next byte to know whether it ends a line.
+        if (c.rawPos + 1 == c.rawLen && !c.rawEof) {
+            if (!Refill(c))
+                return -1;
+            continue;
+        }
+        char ch = '\r';
+        if (c.rawPos + 1 < c.rawLen && c.raw[c.rawPos + 1] == '\n') {
+            ++c.rawPos;
+            ch = '\n';
         }
         out[n++] = ch;
         ++c.rawPos;
