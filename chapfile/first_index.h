@@ -88,7 +88,7 @@ class FirstIndex {
     // The result is the one of appending the positions one by one, but a
     // table of a million names does not fit in the cache, and visiting its
     // slots in the random order of the hashes would cost a trip to memory
-    // per name (prefetching does not hide it: the misses are in the page
+    // per name (prefetching alone does not hide it: the misses are in the page
     // tables too). So the positions are first grouped by the stretch of the
     // table they land in -- a stable counting sort, which keeps positions of
     // one hash, and so of one name, in file order -- and then inserted
