@@ -9,14 +9,14 @@
 // Batch logs put up to a million lines in one chapter, so a line is not kept
 // as a KvFileString (three strings, a hundred bytes before any text): its text
 // is copied once into a chapter-wide arena and a 16-byte record (with the
-// key's 4-byte hash beside it) says where it lies. A parsed value line -- nearly every line --
-// needs nothing more: its key starts the text and its value ends it, so two lengths in the record
-// find both, and its key is compared and hashed without regard to ASCII case
-// rather than stored lowercased. Any other line (a header, or a line added
-// whole by AddLine or a copy, whose parts need not match its text) keeps its
-// key and value in the arena after its text. A KvFileString is built only
-// when GetLine or FindLine asks for one; KvFile reads values straight from
-// the arena.
+// key's 4-byte hash beside it) says where it lies. A parsed value line --
+// nearly every line -- needs nothing more: its key starts the text and its
+// value ends it, so two lengths in the record find both, and its key is
+// compared and hashed without regard to ASCII case rather than stored
+// lowercased. Any other line (a header, or a line added whole by AddLine or
+// a copy, whose parts need not match its text) keeps its key and value in the
+// arena after its text. A KvFileString is built only when GetLine or FindLine
+// asks for one; KvFile reads values straight from the arena.
 #pragma once
 
 #include <cstddef>
