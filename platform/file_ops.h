@@ -18,6 +18,8 @@
 // Linux deletes it when the folder allows.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace platform {
@@ -49,6 +51,11 @@ bool DeleteOneFile(std::string_view path);
 // Win32: MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 // Linux: rename(2).
 bool MoveIntoPlace(std::string_view source, std::string_view destination);
+
+// The last modification time of a file, in milliseconds since 1970-01-01
+// 00:00 UTC (the clock of NowMs); nullopt when the path names no readable
+// entry. Win32: GetFileAttributesExA (ftLastWriteTime); Linux: stat st_mtim.
+std::optional<std::int64_t> ModificationTimeMs(std::string_view path);
 
 // Makes the folder the process's current folder.
 bool ChangeCurrentFolder(std::string_view path);

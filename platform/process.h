@@ -61,21 +61,62 @@ std::optional<ProcessEntry> FindProcessByNamePrefix(std::string_view prefix);
 enum class WaitOutcome {
     kEnded,
     kCannotOpen,
+    kTimedOut,  // only from WaitForProcess with a time limit
 };
 WaitOutcome WaitForProcessEnd(ProcessId id);
+
+// A process as a journal records it: its id together with its start time, so
+// that an id the host has since given to another process is never taken for
+// it (nor is a process of an earlier boot). The start time is the host's own
+// value, only ever compared for equality; 0 means unknown.
+//   Win32: the creation time of GetProcessTimes (a FILETIME).
+//   Linux: the start of /proc/<pid>/stat (clock ticks since boot) mixed with
+//          the boot's id (/proc/sys/kernel/random/boot_id).
+struct ProcessIdentity {
+    ProcessId id = 0;
+    std::uint64_t startTime = 0;
+};
+
+// The identity of a process that runs now; nullopt when there is none with
+// that id (an ended process that still exists as a zombie counts as none).
+std::optional<ProcessIdentity> IdentifyProcess(ProcessId id);
+
+// Whether the process still runs: its id names a process that has not ended
+// and that has the same start time. Never blocks.
+bool IsStillRunning(const ProcessIdentity& process);
+
+// No time limit for WaitForProcess.
+constexpr std::uint32_t kNoTimeLimit = 0xFFFFFFFFu;
+
+// Blocks until the process has ended, or at most `timeLimitMs`. Works for a
+// process we started (it is not reaped: WaitForLaunched still gives its exit
+// code) and for one we did not (a job left by a launcher that died). A
+// process that is gone, or that runs with another start time, "cannot be
+// opened".
+WaitOutcome WaitForProcess(const ProcessIdentity& process, std::uint32_t timeLimitMs);
 
 struct LaunchOptions {
     bool wait = true;
     bool show = true;
     bool minimizeWhileWaiting = false;
     void* window = nullptr;  // a window handle (HWND) on Win32
+    // Starts the process at the head of a group of its own that also holds
+    // every process it starts, so that EndProcessGroup can end them all. The
+    // group does not end with this process: a job outlives a launcher that
+    // dies (no kill-on-close, no parent-death signal).
+    //   Win32: the process is created suspended, put in a job object of its
+    //          own (named after its identity, without
+    //          JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) and then resumed.
+    //   Linux: a new session (setsid), whose id is the process's id.
+    bool ownGroup = false;
 };
 
 struct LaunchResult {
     bool created = false;
     ProcessId id = 0;
-    int exitCode = -1;   // only when waited for
-    std::string reason;  // why it could not be created
+    std::uint64_t startTime = 0;  // as in ProcessIdentity, when created
+    int exitCode = -1;            // only when waited for
+    std::string reason;           // why it could not be created
 };
 
 LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions& options = {});
@@ -98,6 +139,16 @@ constexpr int kTerminatedExitCode = 128 + 9;
 //   Win32: TerminateProcess with kTerminatedExitCode.
 //   Linux: SIGKILL (which a shell reports as 128 + 9).
 bool TerminateLaunched(ProcessId id);
+
+// Ends a process started with `ownGroup` together with every process of
+// its group, including those whose parent has ended. Linux: SIGTERM to the
+// group, then SIGKILL to what is left of it after `graceMs`; blocks for at
+// most about `graceMs`. Win32: TerminateJobObject on the group's job object,
+// found by its name, so that a later launcher can also end the group of a
+// job that an earlier one started (Windows has no polite ending for such
+// processes). False when neither the process nor its group can be found
+// (nothing is ended then; a reused id is never signalled).
+bool EndProcessGroup(const ProcessIdentity& process, std::uint32_t graceMs);
 
 namespace testing {
 // Linux: makes WaitForProcessEnd use its /proc polling as if pidfd_open were

@@ -5,6 +5,7 @@
 // "00/00/00 00:00:00".
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -16,5 +17,9 @@ std::string FormatStamp(const std::tm& fields);
 std::string LocalStamp(std::time_t when);
 // The stamp of the current local time.
 std::string NowStamp();
+
+// The current time as milliseconds since 1970-01-01 00:00 UTC (a wall clock:
+// comparable with file times and between processes, not monotonic).
+std::int64_t NowMs();
 
 }  // namespace platform
