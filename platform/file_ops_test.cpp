@@ -145,4 +145,18 @@ TEST(FileOps, LinuxAttributeMapping) {
 }
 #endif
 
+TEST(FileOps, SameEntryFollowsSpellingsNotNames) {
+    testsupport::TempDir dir;
+    fs::create_directory(dir.path() / "sub");
+    WriteBytes(dir.path() / "sub" / "a.txt", "a");
+    WriteBytes(dir.path() / "b.txt", "a");
+    // One folder and one file under two spellings.
+    EXPECT_TRUE(platform::SameEntry(dir.File("sub"), dir.File("sub\\.\\..\\sub")));
+    EXPECT_TRUE(platform::SameEntry(dir.File("sub\\a.txt"), dir.File(".\\sub\\a.txt")));
+    // Equal contents are not the same entry; a missing path is never the same.
+    EXPECT_FALSE(platform::SameEntry(dir.File("sub\\a.txt"), dir.File("b.txt")));
+    EXPECT_FALSE(platform::SameEntry(dir.File("sub"), dir.File("none")));
+    EXPECT_FALSE(platform::SameEntry(dir.File("none"), dir.File("none")));
+}
+
 }  // namespace

@@ -130,4 +130,12 @@ bool MakeHidden(std::string_view path) {
     return GetAttributes(path, attributes) && (attributes & kAttrHidden) != 0;
 }
 
+bool SameEntry(std::string_view a, std::string_view b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(ToHostPath(a).c_str(), &first) == 0 &&
+           ::stat(ToHostPath(b).c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 }  // namespace platform

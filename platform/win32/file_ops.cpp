@@ -65,4 +65,32 @@ bool MakeHidden(std::string_view path) {
     return SetFileAttributesA(text.c_str(), bits | FILE_ATTRIBUTE_HIDDEN) != 0;
 }
 
+namespace {
+
+// The volume and index that name an entry on disk; false when it cannot be
+// opened (no access is asked for, so a file held by another program still
+// answers).
+bool EntryIdentity(std::string_view path, BY_HANDLE_FILE_INFORMATION& info) {
+    std::string text(path);
+    HANDLE handle =
+        ::CreateFileA(text.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+    ::CloseHandle(handle);
+    return known;
+}
+
+}  // namespace
+
+bool SameEntry(std::string_view a, std::string_view b) {
+    BY_HANDLE_FILE_INFORMATION first{};
+    BY_HANDLE_FILE_INFORMATION second{};
+    return EntryIdentity(a, first) && EntryIdentity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
 }  // namespace platform
