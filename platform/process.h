@@ -161,6 +161,7 @@ bool TerminateLaunched(ProcessId id);
 //          has the leader's id and that started no earlier than the leader:
 //          the kernel does not give the number to a new process while any of
 //          them lives, so a leader that has ended leaves its group findable.
+//          A process started without `ownGroup` is ended alone.
 //   Win32: a job object's name lasts only while some process holds a handle
 //          to it: the launcher that started the group, the leader (given an
 //          inheritable handle) and what it started with handles inherited (the

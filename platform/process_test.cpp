@@ -357,6 +357,17 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
     }
 }
 
+TEST(EndProcessGroup, AProcessStartedWithoutAGroupIsEndedAlone) {
+    TempDir dir;
+    platform::LaunchResult alone = platform::LaunchCommandLine(
+        ChildLine("wait_for_go", {dir.File("never-written")}), {.wait = false, .show = false});
+    ASSERT_TRUE(alone.created) << alone.reason;
+    EXPECT_TRUE(platform::EndProcessGroup({alone.id, alone.startTime}, 1000));
+    std::optional<int> code = platform::WaitForLaunched(alone.id);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_NE(*code, 0);
+}
+
 // A launcher that is killed while its job runs: the job, started in a group
 // of its own, runs on with what it started, and another process can still
 // end the whole group. (On Windows this needs the job object's name to

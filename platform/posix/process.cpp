@@ -259,10 +259,10 @@ struct Member {
     pid_t session;
 };
 
-// The live processes of the group led by `leader`: those whose session or
-// process group has its number and that started no earlier than it did
-// (a later process that was given the same number, after the whole group had
-// gone, cannot have started before the leader).
+// The live processes of the group led by `leader`: the leader itself, and
+// those whose session or process group has its number and that started no
+// earlier than it did (a later process that was given the same number,
+// after the whole group had gone, cannot have started before the leader).
 std::vector<Member> GroupMembers(pid_t leader, std::uint64_t leaderTicks) {
     std::vector<Member> members;
     DIR* proc = ::opendir("/proc");
@@ -275,7 +275,10 @@ std::vector<Member> GroupMembers(pid_t leader, std::uint64_t leaderTicks) {
         StatFields fields = ReadStat(pid);
         if (IsGone(fields.state) || fields.startTicks < leaderTicks)
             continue;
-        if (fields.session == leader || fields.group == leader)
+        // The leader itself also when it leads no group (started without
+        // ownGroup): it is then ended alone, as on Windows.
+        bool isLeader = static_cast<pid_t>(pid) == leader && fields.startTicks == leaderTicks;
+        if (fields.session == leader || fields.group == leader || isLeader)
             members.push_back({static_cast<pid_t>(pid), fields.startTicks, fields.session});
     }
     ::closedir(proc);
