@@ -170,8 +170,9 @@ bool TerminateLaunched(ProcessId id);
 bool EndProcessGroup(const ProcessIdentity& process, std::uint32_t graceMs);
 
 namespace testing {
-// Linux: makes WaitForProcessEnd use its /proc polling as if pidfd_open were
-// missing, so that both ways are tested. No effect on Win32.
+// Linux: makes the waits poll /proc, and EndProcessGroup signal with kill,
+// as if pidfd_open were missing, so that both ways are tested. No effect on
+// Win32.
 void ForceProcessPolling(bool force);
 }  // namespace testing
 

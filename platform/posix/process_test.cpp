@@ -136,15 +136,20 @@ TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
         int exitCode;
     };
     for (const Case& c : {Case{"polite", 42}, Case{"ignore_term", 128 + SIGKILL}}) {
-        SCOPED_TRACE(c.child);
-        platform::LaunchResult leader = platform::LaunchCommandLine(
-            "\"" + testsupport::TestExecutablePath() + "\" " + testsupport::ChildArgument(c.child),
-            {.wait = false, .ownGroup = true});
-        ASSERT_TRUE(leader.created) << leader.reason;
-        platform::SleepMs(200);  // time to set its handler up
-        EXPECT_TRUE(platform::EndProcessGroup({leader.id, leader.startTime}, 300));
-        EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(c.exitCode));
+        for (bool polling : {false, true}) {
+            SCOPED_TRACE(std::string(c.child) + (polling ? ", kill" : ", pidfd"));
+            platform::testing::ForceProcessPolling(polling);
+            platform::LaunchResult leader =
+                platform::LaunchCommandLine("\"" + testsupport::TestExecutablePath() + "\" " +
+                                                testsupport::ChildArgument(c.child),
+                                            {.wait = false, .ownGroup = true});
+            ASSERT_TRUE(leader.created) << leader.reason;
+            platform::SleepMs(200);  // time to set its handler up
+            EXPECT_TRUE(platform::EndProcessGroup({leader.id, leader.startTime}, 300));
+            EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(c.exitCode));
+        }
     }
+    platform::testing::ForceProcessPolling(false);
 }
 
 // An identity of another boot (the same number and ticks, another boot's id)

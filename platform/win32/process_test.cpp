@@ -86,42 +86,50 @@ TEST(EndProcessGroup, EndsABatchFileWithWhatItsInterpreterStarted) {
 }
 
 // A launcher run by the task scheduler is in a job that the scheduler ends
-// with the task. A group it started must break away from that job.
-TEST(EndProcessGroup, AGroupLeavesTheJobOfAScheduledLauncher) {
-    TempDir dir;
-    const std::string report = dir.File("job");
-    const std::string never = dir.File("never-written");
-    HANDLE task = ::CreateJobObjectA(nullptr, nullptr);
-    ASSERT_NE(task, nullptr);
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags =
-        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-    ASSERT_TRUE(
-        ::SetInformationJobObject(task, JobObjectExtendedLimitInformation, &limits, sizeof limits));
+// with the task. A group it started breaks away from that job where the job
+// allows it; where it does not, the group is still made (its job object
+// nested in the task's), and then ends with the task, as Windows nests jobs.
+TEST(EndProcessGroup, AGroupLeavesTheJobOfAScheduledLauncherWhereItMay) {
+    for (bool breakawayAllowed : {true, false}) {
+        SCOPED_TRACE(breakawayAllowed ? "breakaway allowed" : "breakaway refused");
+        TempDir dir;
+        const std::string report = dir.File("job");
+        const std::string never = dir.File("never-written");
+        HANDLE task = ::CreateJobObjectA(nullptr, nullptr);
+        ASSERT_NE(task, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags =
+            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+            (breakawayAllowed ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0);
+        ASSERT_TRUE(::SetInformationJobObject(task, JobObjectExtendedLimitInformation, &limits,
+                                              sizeof limits));
 
-    std::string line = platform::JoinCommandLine(
-        testsupport::TestExecutablePath(), {testsupport::ChildArgument("start_and_report"), "own",
-                                            report, never, "wait_for_go", never});
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION launcher{};
-    ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                                 nullptr, nullptr, &startup, &launcher));
-    ASSERT_TRUE(::AssignProcessToJobObject(task, launcher.hProcess));
-    ::ResumeThread(launcher.hThread);
-    ::CloseHandle(launcher.hThread);
+        std::string line = platform::JoinCommandLine(
+            testsupport::TestExecutablePath(), {testsupport::ChildArgument("start_and_report"),
+                                                "own", report, never, "wait_for_go", never});
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION launcher{};
+        ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE,
+                                     CREATE_SUSPENDED, nullptr, nullptr, &startup, &launcher));
+        ASSERT_TRUE(::AssignProcessToJobObject(task, launcher.hProcess));
+        ::ResumeThread(launcher.hThread);
+        ::CloseHandle(launcher.hThread);
 
-    const platform::ProcessIdentity job = ReadIdentity(report);
-    ASSERT_TRUE(platform::IsStillRunning(job));
-    // The scheduler ends the task.
-    ::TerminateJobObject(task, 1);
-    ::CloseHandle(task);
-    EXPECT_EQ(::WaitForSingleObject(launcher.hProcess, 10000), WAIT_OBJECT_0);
-    ::CloseHandle(launcher.hProcess);
-    platform::SleepMs(300);
-    EXPECT_TRUE(platform::IsStillRunning(job)) << "the job was ended with the task";
-    EXPECT_TRUE(platform::EndProcessGroup(job, 1000));
-    EXPECT_TRUE(EndsSoon(job));
+        const platform::ProcessIdentity job = ReadIdentity(report);
+        ASSERT_TRUE(platform::IsStillRunning(job)) << "no group was made";
+        // The scheduler ends the task.
+        ::TerminateJobObject(task, 1);
+        ::CloseHandle(task);
+        EXPECT_EQ(::WaitForSingleObject(launcher.hProcess, 10000), WAIT_OBJECT_0);
+        ::CloseHandle(launcher.hProcess);
+        if (breakawayAllowed) {
+            platform::SleepMs(300);
+            EXPECT_TRUE(platform::IsStillRunning(job)) << "the job was ended with the task";
+            EXPECT_TRUE(platform::EndProcessGroup(job, 1000));
+        }
+        EXPECT_TRUE(EndsSoon(job));
+    }
 }
 
 }  // namespace
