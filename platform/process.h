@@ -35,7 +35,8 @@
 //          they are, with posix_spawn and no shell. A file that is not
 //          executable, or that the kernel refuses to run (a script with no
 //          "#!" line), is run by /bin/sh. A missing program, a folder, or a
-//          program that cannot be started at all is a creation failure. The
+//          program that cannot be started at all is a creation failure. No
+//          descriptor beyond the standard three reaches the program. The
 //          window options have no effect. A process ended by a signal gives
 //          128 + the signal number as its exit code, as a shell reports it.
 #pragma once
