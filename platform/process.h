@@ -170,11 +170,4 @@ bool TerminateLaunched(ProcessId id);
 //          gone ends the leader alone, when it still runs.
 bool EndProcessGroup(const ProcessIdentity& process, std::uint32_t graceMs);
 
-namespace testing {
-// Linux: makes the waits poll /proc, and EndProcessGroup signal with kill,
-// as if pidfd_open were missing, so that both ways are tested. No effect on
-// Win32.
-void ForceProcessPolling(bool force);
-}  // namespace testing
-
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "platform/child_process.h"
 #include "platform/command_line.h"
 #include "platform/sleep.h"
+#include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
 
@@ -167,7 +169,10 @@ TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCaseAndWaitsForItsEnd) {
     for (bool polling : {false, true}) {
         SCOPED_TRACE(polling ? "polling /proc" : "pidfd");
         std::filesystem::remove(go);
-        platform::testing::ForceProcessPolling(polling);
+        // Polling: as on a kernel without pidfd_open.
+        std::optional<testsupport::ScopedFaultRule> noPidfd;
+        if (polling)
+            noPidfd.emplace(testsupport::FailCalls(platform::HostCall::kProcessDescriptor, -1));
         platform::LaunchResult child = platform::LaunchCommandLine(
             platform::JoinCommandLine(copy.string(),
                                       {testsupport::ChildArgument("wait_for_go"), go}),
@@ -198,7 +203,6 @@ TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCaseAndWaitsForItsEnd) {
         // No process has this number on either host: it cannot be opened.
         EXPECT_EQ(platform::WaitForProcessEnd(0x7FFFFFF0), platform::WaitOutcome::kCannotOpen);
     }
-    platform::testing::ForceProcessPolling(false);
 }
 
 TEST(TerminateLaunched, EndsARunningChildAtOnceAndLeavesAnEndedOneItsOwnCode) {
@@ -282,7 +286,10 @@ TEST(WaitForProcess, TimesOutOnARunningProcessAndSeesTheEndOfAChildOrAStranger) 
     TempDir dir;
     for (bool polling : {false, true}) {
         SCOPED_TRACE(polling ? "polling /proc" : "pidfd");
-        platform::testing::ForceProcessPolling(polling);
+        // Polling: as on a kernel without pidfd_open.
+        std::optional<testsupport::ScopedFaultRule> noPidfd;
+        if (polling)
+            noPidfd.emplace(testsupport::FailCalls(platform::HostCall::kProcessDescriptor, -1));
         const std::string go = dir.File(polling ? "go-polling" : "go-pidfd");
 
         // Our own child: the wait leaves it to WaitForLaunched.
@@ -321,7 +328,6 @@ TEST(WaitForProcess, TimesOutOnARunningProcessAndSeesTheEndOfAChildOrAStranger) 
         EXPECT_FALSE(platform::IsStillRunning(stranger));
         EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
     }
-    platform::testing::ForceProcessPolling(false);
 }
 
 TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {

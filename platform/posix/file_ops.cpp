@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/dir_search.h"
+#include "platform/host_faults.h"
 #include "platform/host_path.h"
 #include "platform/posix/fd_stream.h"
 #include "platform/posix/host_attributes.h"
@@ -123,6 +124,8 @@ bool DeleteOneFile(std::string_view path) {
 }
 
 bool MoveIntoPlace(std::string_view source, std::string_view destination) {
+    if (InjectedFaultFor(HostCall::kMoveIntoPlace, destination))
+        return false;
     std::string from = ToHostPath(source);
     std::string to = ToHostPath(destination);
     return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;

@@ -26,6 +26,7 @@
 #include <set>
 
 #include "platform/command_line.h"
+#include "platform/host_faults.h"
 #include "platform/host_path.h"
 #include "platform/sleep.h"
 
@@ -33,8 +34,6 @@ extern char** environ;
 
 namespace platform {
 namespace {
-
-std::atomic<bool> g_forcePolling{false};
 
 bool ParsePid(const char* text, ProcessId& pid) {
     if (*text == '\0')
@@ -137,7 +136,7 @@ Standing StandingOf(const ProcessIdentity& process) {
 
 long OpenPidFd(ProcessId pid) {
 #ifdef SYS_pidfd_open
-    if (!g_forcePolling)
+    if (!InjectedFaultFor(HostCall::kProcessDescriptor, {}))
         return ::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
 #endif
     errno = ENOSYS;
@@ -306,12 +305,6 @@ bool SignalGroupAndWait(pid_t leader, std::uint64_t leaderTicks, int signal, std
 }
 
 }  // namespace
-
-namespace testing {
-void ForceProcessPolling(bool force) {
-    g_forcePolling = force;
-}
-}  // namespace testing
 
 std::vector<ProcessEntry> SnapshotProcesses() {
     std::vector<ProcessEntry> entries;

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/process.h"
 #include "platform/sleep.h"
+#include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
 
@@ -115,7 +117,10 @@ TEST(LaunchScript, AKilledProcessReportsItsSignalAsAShellDoes) {
 
 TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
     for (bool polling : {false, true}) {
-        platform::testing::ForceProcessPolling(polling);
+        // Polling: as on a kernel without pidfd_open.
+        std::optional<testsupport::ScopedFaultRule> noPidfd;
+        if (polling)
+            noPidfd.emplace(testsupport::FailCalls(platform::HostCall::kProcessDescriptor, -1));
         platform::LaunchResult reaped = platform::LaunchCommandLine("sh -c \"exit 0\"");
         ASSERT_TRUE(reaped.created) << reaped.reason;
         EXPECT_EQ(platform::WaitForProcessEnd(reaped.id), platform::WaitOutcome::kCannotOpen);
@@ -127,7 +132,6 @@ TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
         EXPECT_EQ(platform::WaitForProcessEnd(zombie.id), platform::WaitOutcome::kEnded) << polling;
         EXPECT_EQ(platform::WaitForLaunched(zombie.id), std::optional<int>(2));
     }
-    platform::testing::ForceProcessPolling(false);
 }
 
 TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
@@ -138,7 +142,10 @@ TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
     for (const Case& c : {Case{"polite", 42}, Case{"ignore_term", 128 + SIGKILL}}) {
         for (bool polling : {false, true}) {
             SCOPED_TRACE(std::string(c.child) + (polling ? ", kill" : ", pidfd"));
-            platform::testing::ForceProcessPolling(polling);
+            // Polling: as on a kernel without pidfd_open.
+            std::optional<testsupport::ScopedFaultRule> noPidfd;
+            if (polling)
+                noPidfd.emplace(testsupport::FailCalls(platform::HostCall::kProcessDescriptor, -1));
             platform::LaunchResult leader =
                 platform::LaunchCommandLine("\"" + testsupport::TestExecutablePath() + "\" " +
                                                 testsupport::ChildArgument(c.child),
@@ -149,7 +156,6 @@ TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
             EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(c.exitCode));
         }
     }
-    platform::testing::ForceProcessPolling(false);
 }
 
 // An identity of another boot (the same number and ticks, another boot's id)

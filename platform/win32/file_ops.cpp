@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/host_faults.h"
+
 #include "platform/win32/file_time.h"
 
 namespace platform {
@@ -55,6 +57,8 @@ bool DeleteOneFile(std::string_view path) {
 }
 
 bool MoveIntoPlace(std::string_view source, std::string_view destination) {
+    if (InjectedFaultFor(HostCall::kMoveIntoPlace, destination))
+        return false;
     std::string from(source);
     std::string to(destination);
     return !from.empty() && !to.empty() &&

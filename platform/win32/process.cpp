@@ -95,10 +95,6 @@ bool PutInOwnJob(HANDLE process, const ProcessIdentity& identity, std::string& r
 
 }  // namespace
 
-namespace testing {
-void ForceProcessPolling(bool) {}
-}  // namespace testing
-
 std::vector<ProcessEntry> SnapshotProcesses() {
     std::vector<ProcessEntry> entries;
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
