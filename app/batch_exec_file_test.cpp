@@ -8,6 +8,7 @@
 
 #include "app/batch_test_fixture.h"
 #include "platform/file_stream.h"
+#include "testsupport/host_faults.h"
 
 namespace {
 
@@ -175,6 +176,50 @@ TEST_F(QueueFile, RebuildFailsCleanlyWhenTheBatchFolderIsMissing) {
     EXPECT_FALSE(queue.Rebuild());
     EXPECT_NE(queue.GetOpenFailure().path.Find("missing"), -1);
     EXPECT_FALSE(queue.GetOpenFailure().reason.empty());
+}
+
+TEST_F(QueueFile, ARebuildWhoseMoveIsRefusedRetriesThenGivesUpLeavingNoStagedFile) {
+    WriteProject("anne", {{"a.gam", 0}});
+    const std::string older = QueueText({{"anne", "older"}});
+    WriteBatchFile("batchexec.txt", older);
+    std::vector<std::uint32_t> pauses;
+    KvBatchExecFile queue(batch, &users);
+    queue.SetSleeper([&](std::uint32_t ms) { pauses.push_back(ms); });
+    {
+        // Another program holds the old queue for three attempts.
+        testsupport::ScopedFaultRule held(
+            testsupport::FailCalls(platform::HostCall::kMoveIntoPlace, 3));
+        ASSERT_TRUE(queue.Rebuild());
+    }
+    EXPECT_EQ(pauses, (std::vector<std::uint32_t>{500, 500, 500}));
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText({{"anne", "a.gam"}}));
+    EXPECT_FALSE(std::filesystem::exists(BatchFile(KvBatchExecFile::kRebuildFileName)));
+
+    WriteBatchFile("batchexec.txt", older);
+    pauses.clear();
+    {
+        testsupport::ScopedFaultRule never(
+            testsupport::FailCalls(platform::HostCall::kMoveIntoPlace, -1));
+        EXPECT_FALSE(queue.Rebuild());
+    }
+    // Bounded: about ten seconds of attempts, then the old queue stays whole.
+    EXPECT_EQ(pauses.size(), 20u);
+    EXPECT_EQ(queue.GetOpenFailure().path, batch + "batchexec.txt");
+    EXPECT_EQ(queue.GetOpenFailure().reason, "the rebuilt queue cannot be put in place");
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), older);
+    EXPECT_FALSE(std::filesystem::exists(BatchFile(KvBatchExecFile::kRebuildFileName)));
+}
+
+TEST_F(QueueFile, ARebuildThatCannotReachTheDiskLeavesNoQueueAndSaysWhy) {
+    WriteProject("anne", {{"a.gam", 0}});
+    KvBatchExecFile queue(batch, &users);
+    testsupport::ScopedFaultRule full(testsupport::FailCalls(platform::HostCall::kFlushToDisk, -1));
+    EXPECT_FALSE(queue.Rebuild());
+    // No torn or unflushed queue for a later run to take for the whole one.
+    EXPECT_FALSE(std::filesystem::exists(BatchFile("batchexec.txt")));
+    EXPECT_FALSE(std::filesystem::exists(BatchFile(KvBatchExecFile::kRebuildFileName)));
+    EXPECT_EQ(queue.GetOpenFailure().path, batch + KvBatchExecFile::kRebuildFileName);
+    EXPECT_NE(queue.GetOpenFailure().Line().find("cannot be written"), std::string::npos);
 }
 
 // The scan of one project file, from its text.

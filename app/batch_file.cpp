@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/host_path.h"
+#include "platform/file_ops.h"
 #include "platform/shared_file.h"
 #include "platform/timestamp.h"
 
@@ -97,5 +97,5 @@ void KvBatchFile::WriteStamped(const CString& text) {
 bool KvBatchFile::Delete() {
     Close();
     m_mode.reset();
-    return std::remove(platform::ToHostPath(m_path.str()).c_str()) == 0;
+    return platform::DeleteOneFile(m_path.str());
 }

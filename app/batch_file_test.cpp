@@ -6,12 +6,14 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/app_test_support.h"
 #include "platform/child_process.h"
 #include "platform/command_line.h"
 #include "platform/process.h"
 #include "platform/shared_file.h"
+#include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
 
@@ -275,6 +277,29 @@ TEST(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
     EXPECT_FALSE(folder.Open("r"));
     EXPECT_FALSE(folder.IsOpen());
     EXPECT_TRUE(OpenSharedFile(dir.File("x.txt"), nullptr).stream == nullptr);
+}
+
+TEST(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailure) {
+    TempDir dir;
+    TextFile file(dir.File("batchreport.txt"));
+    std::vector<std::uint32_t> pauses;
+    file.SetSleeper([&](std::uint32_t ms) { pauses.push_back(ms); });
+    {
+        testsupport::ScopedFaultRule held(testsupport::FailCalls(
+            platform::HostCall::kExclusiveOpen, 2, platform::InjectedFault{"", true}));
+        ASSERT_TRUE(file.Open("a+"));
+    }
+    EXPECT_EQ(pauses, (std::vector<std::uint32_t>{500, 500}));
+    file.Close();
+
+    pauses.clear();
+    testsupport::ScopedFaultRule full(testsupport::FailCalls(
+        platform::HostCall::kExclusiveOpen, 1, platform::InjectedFault{"No space left on device"}));
+    EXPECT_FALSE(file.Open("r+"));
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_EQ(file.GetOpenFailure().Line(), "torvane-batch: cannot open \"" +
+                                                dir.File("batchreport.txt") +
+                                                "\": No space left on device");
 }
 
 // The program's path: the queue argv[1] is opened and rewritten (the text

@@ -12,10 +12,13 @@
 #include <string_view>
 
 // The format checks follow the runtime's printf (mingw-w64 maps it to its own).
+// Compilers without GNU attributes (MSVC) go without the check.
 #if defined(__MINGW32__)
 #define TV_PRINTF_FORMAT(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
-#else
+#elif defined(__GNUC__) || defined(__clang__)
 #define TV_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define TV_PRINTF_FORMAT(fmt, args)
 #endif
 
 class CString {

@@ -57,6 +57,13 @@ bool MoveIntoPlace(std::string_view source, std::string_view destination);
 // entry. Win32: GetFileAttributesExA (ftLastWriteTime); Linux: stat st_mtim.
 std::optional<std::int64_t> ModificationTimeMs(std::string_view path);
 
+// Whether two paths name one entry on disk: the same file or folder, reached
+// through different spellings, links or mounts. False when either cannot be
+// read. Win32: the volume serial number and file index of
+// GetFileInformationByHandle (folders opened with backup semantics); Linux:
+// the device and inode numbers of stat.
+bool SameEntry(std::string_view a, std::string_view b);
+
 // Makes the folder the process's current folder.
 bool ChangeCurrentFolder(std::string_view path);
 

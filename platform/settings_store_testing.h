@@ -39,8 +39,9 @@ class ScopedTestSettings {
 
   private:
     std::string m_folder;
+    // Linux only: the TORVANE_PREFIX to put back (Win32 writes the real registry).
     std::string m_previous;
-    bool m_hadPrevious = false;
+    [[maybe_unused]] bool m_hadPrevious = false;
 };
 
 // Each returns false when the write failed. Sub-keys may end with "\".

@@ -1,15 +1,13 @@
 #include "users/user.h"
 
 #include <cstdint>
-#include <filesystem>
-#include <system_error>
 
 #include "chapfile/kv_file.h"
 #include "fsutil/file_system.h"
 #include "messages/catalogue.h"
 #include "messages/expand_environment.h"
 #include "messages/paths.h"
-#include "platform/host_path.h"
+#include "platform/file_ops.h"
 #include "users/liste_users.h"
 
 namespace {
@@ -74,10 +72,7 @@ bool IsSameOrInside(const CString& inner, const CString& outer) {
 }
 
 bool SameHostFolder(const CString& a, const CString& b) {
-    std::error_code error;
-    bool same = std::filesystem::equivalent(platform::ToHostPath(a.str()),
-                                            platform::ToHostPath(b.str()), error);
-    return !error && same;
+    return platform::SameEntry(a.str(), b.str());
 }
 
 // Moves what the folder `from` holds into the folder `to` and removes `from`.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/dir_search.h"
+#include "platform/host_faults.h"
 #include "platform/host_path.h"
 #include "platform/posix/fd_stream.h"
 #include "platform/posix/host_attributes.h"
@@ -44,6 +45,14 @@ bool GetAttributes(std::string_view path, unsigned& attributes) {
         return false;
     std::string host = ToHostPath(path);
     return posix::AttributesAt(AT_FDCWD, host.c_str(), LastComponent(host), attributes);
+}
+
+std::optional<std::int64_t> ModificationTimeMs(std::string_view path) {
+    std::string host = ToHostPath(path);
+    struct stat info {};
+    if (host.empty() || ::stat(host.c_str(), &info) != 0)
+        return std::nullopt;
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
 }
 
 bool MakeFolder(std::string_view path) {
@@ -115,6 +124,8 @@ bool DeleteOneFile(std::string_view path) {
 }
 
 bool MoveIntoPlace(std::string_view source, std::string_view destination) {
+    if (InjectedFaultFor(HostCall::kMoveIntoPlace, destination))
+        return false;
     std::string from = ToHostPath(source);
     std::string to = ToHostPath(destination);
     return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
@@ -128,6 +139,14 @@ bool ChangeCurrentFolder(std::string_view path) {
 bool MakeHidden(std::string_view path) {
     unsigned attributes = 0;
     return GetAttributes(path, attributes) && (attributes & kAttrHidden) != 0;
+}
+
+bool SameEntry(std::string_view a, std::string_view b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(ToHostPath(a).c_str(), &first) == 0 &&
+           ::stat(ToHostPath(b).c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 }  // namespace platform

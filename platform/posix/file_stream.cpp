@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/host_faults.h"
 #include "platform/host_path.h"
 #include "platform/posix/fd_stream.h"
 
@@ -204,6 +205,8 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
     if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    if (InjectedFaultFor(HostCall::kFlushToDisk, windowsPath))
         return false;
     std::string hostPath = ToHostPath(windowsPath);
     int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/host_faults.h"
 #include "platform/host_path.h"
 #include "platform/posix/fd_stream.h"
 
@@ -45,6 +46,13 @@ bool StillNamed(int fd, const std::string& hostPath) {
 }  // namespace
 
 ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode) {
+    if (std::optional<InjectedFault> fault =
+            InjectedFaultFor(HostCall::kExclusiveOpen, windowsPath)) {
+        ExclusiveOpen refused;
+        refused.outcome = fault->busy ? OpenOutcome::kBusy : OpenOutcome::kFailed;
+        refused.reason = fault->busy ? std::string() : fault->reason;
+        return refused;
+    }
     StreamMode parsed = ParseStreamMode(mode);
     if (!parsed.valid)
         return Failed(EINVAL);

@@ -4,6 +4,10 @@
 
 #include <string>
 
+#include "platform/host_faults.h"
+
+#include "platform/win32/file_time.h"
+
 namespace platform {
 
 bool GetAttributes(std::string_view path, unsigned& attributes) {
@@ -15,6 +19,14 @@ bool GetAttributes(std::string_view path, unsigned& attributes) {
         return false;
     attributes = bits;
     return true;
+}
+
+std::optional<std::int64_t> ModificationTimeMs(std::string_view path) {
+    std::string text(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (text.empty() || !GetFileAttributesExA(text.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return UnixMsFromFileTime(data.ftLastWriteTime);
 }
 
 bool MakeFolder(std::string_view path) {
@@ -45,6 +57,8 @@ bool DeleteOneFile(std::string_view path) {
 }
 
 bool MoveIntoPlace(std::string_view source, std::string_view destination) {
+    if (InjectedFaultFor(HostCall::kMoveIntoPlace, destination))
+        return false;
     std::string from(source);
     std::string to(destination);
     return !from.empty() && !to.empty() &&
@@ -63,6 +77,34 @@ bool MakeHidden(std::string_view path) {
     if (bits == INVALID_FILE_ATTRIBUTES)
         return false;
     return SetFileAttributesA(text.c_str(), bits | FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
+namespace {
+
+// The volume and index that name an entry on disk; false when it cannot be
+// opened (no access is asked for, so a file held by another program still
+// answers).
+bool EntryIdentity(std::string_view path, BY_HANDLE_FILE_INFORMATION& info) {
+    std::string text(path);
+    HANDLE handle =
+        ::CreateFileA(text.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+    ::CloseHandle(handle);
+    return known;
+}
+
+}  // namespace
+
+bool SameEntry(std::string_view a, std::string_view b) {
+    BY_HANDLE_FILE_INFORMATION first{};
+    BY_HANDLE_FILE_INFORMATION second{};
+    return EntryIdentity(a, first) && EntryIdentity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
 }
 
 }  // namespace platform

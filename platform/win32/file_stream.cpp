@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/host_faults.h"
+
 namespace platform {
 
 std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
@@ -17,8 +19,10 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
     return std::fopen(std::string(windowsPath).c_str(), hostMode.c_str());
 }
 
-bool FlushToDisk(std::FILE* stream, std::string_view /*windowsPath*/) {
+bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
     if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    if (InjectedFaultFor(HostCall::kFlushToDisk, windowsPath))
         return false;
     return _commit(_fileno(stream)) == 0;
 }

@@ -13,12 +13,20 @@
 #include <string>
 
 #include "platform/file_stream.h"
+#include "platform/host_faults.h"
 #include "platform/host_path.h"
 
 #include "platform/win32/system_message.h"
 
 namespace platform {
 ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode) {
+    if (std::optional<InjectedFault> fault =
+            InjectedFaultFor(HostCall::kExclusiveOpen, windowsPath)) {
+        ExclusiveOpen refused;
+        refused.outcome = fault->busy ? OpenOutcome::kBusy : OpenOutcome::kFailed;
+        refused.reason = fault->busy ? std::string() : fault->reason;
+        return refused;
+    }
     ExclusiveOpen result;
     if (!ParseStreamMode(mode).valid) {
         result.reason = std::strerror(EINVAL);
