@@ -54,8 +54,9 @@ class FakeJobHost {
     std::vector<std::uint32_t> waitLimits;
     std::vector<std::string> endedGroups;
     std::vector<platform::ProcessId> collected;
-    // Called as a job is launched, and at each pause.
+    // Called as a job is launched, as a wait begins, and at each pause.
     std::function<void(const std::string& job)> duringJob;
+    std::function<void(const std::string& job)> duringWait;
     std::function<void(std::uint32_t)> onPause;
     // Modification times of files, on the fake clock.
     std::map<std::string, std::int64_t> fileTimes;
@@ -178,6 +179,8 @@ class FakeJobHost {
         Process* process = Find(p);
         if (process == nullptr || !process->running)
             return platform::WaitOutcome::kCannotOpen;
+        if (duringWait)
+            duringWait(process->job);
         if (limitMs != platform::kNoTimeLimit && process->leftMs > limitMs) {
             now += limitMs;
             process->leftMs -= limitMs;
