@@ -13,6 +13,7 @@
 
 #include "app/batch_run_test_support.h"
 #include "app/batch_test_fixture.h"
+#include "app/job_run.h"
 #include "platform/current_process.h"
 
 namespace {
@@ -341,6 +342,43 @@ TEST_F(Driver, TheUserCatalogueWordsTheNotesWhenItHasThem) {
                                                      ": repris au d\xE9"
                                                      "but : ") +
                                                     RanBlock("anne", "x", true, {"ran x"}));
+}
+
+TEST_F(Driver, OneJobRunsOnItsOwnWithTheSameRecordsAsInAWholeRun) {
+    WriteBatchFile("batchexec.txt", QueueText({{"anne", "a"}, {"bob", "b"}, {"carol", "c"}}));
+    BatchRunHost host = fake.Host();
+    KvBatchExecFile queue(batch, &users);
+    OpenFailure failure;
+    std::string queueDuringJob;
+    fake.duringJob = [&](const std::string&) { queueDuringJob = ReadBatchFile("batchexec.txt"); };
+    fake.outcomes["b"] = Outcome::kFails;
+    EXPECT_EQ(RunQueuedJob(queue, 1, host, BatchRunSettings(), failure),
+              QueuedJobResult::kRecorded);
+
+    EXPECT_EQ(fake.launched, (std::vector<std::string>{"b"}));
+    EXPECT_EQ(queueDuringJob, QueueText({{"anne", "a"}, {"bob", "b", 1, 0, 0}, {"carol", "c"}}));
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"),
+              QueueText({{"anne", "a"}, {"bob", "b", 2, 0, 0}, {"carol", "c"}}));
+    EXPECT_EQ(ReadBatchFile("batchreport.txt"), RanBlock("bob", "b", false, {"ran b"}));
+    BatchJournal journal(batch);
+    ASSERT_TRUE(journal.Load());
+    EXPECT_TRUE(journal.Records().empty());
+
+    // Finished already, out of range, or of an unknown user.
+    EXPECT_EQ(RunQueuedJob(queue, 1, host, BatchRunSettings(), failure),
+              QueuedJobResult::kNotWaiting);
+    EXPECT_EQ(RunQueuedJob(queue, 3, host, BatchRunSettings(), failure),
+              QueuedJobResult::kNotWaiting);
+    EXPECT_EQ(RunQueuedJob(queue, 2, host, BatchRunSettings(), failure),
+              QueuedJobResult::kUnknownUser);
+    EXPECT_EQ(fake.launched.size(), 1u);
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"),
+              QueueText({{"anne", "a"}, {"bob", "b", 2, 0, 0}, {"carol", "c", 2, 0, 0}}));
+
+    KvBatchExecFile missing(batch + "gone\\", &users);
+    EXPECT_EQ(RunQueuedJob(missing, 0, host, BatchRunSettings(), failure),
+              QueuedJobResult::kFileFailure);
+    EXPECT_NE(failure.path.Find("gone"), -1);
 }
 
 }  // namespace

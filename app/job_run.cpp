@@ -7,6 +7,7 @@
 #include "app/batch_run.h"
 #include "batchlog/fichier_log_batch.h"
 #include "messages/catalogue.h"
+#include "users/liste_users.h"
 
 namespace {
 
@@ -196,4 +197,39 @@ bool JobRun::Record(bool succeeded) {
     if (m_context.journal.Erase(m_user, m_job, m_position))
         m_context.journal.Save();
     return true;
+}
+
+QueuedJobResult RunQueuedJob(KvBatchExecFile& queue, unsigned position, const BatchRunHost& host,
+                             const BatchRunSettings& settings, OpenFailure& failure) {
+    BatchRunContext context(queue, host, settings);
+    if (!queue.Open("r+")) {
+        failure = queue.GetOpenFailure();
+        return QueuedJobResult::kFileFailure;
+    }
+    queue.Read();
+    if (position >= queue.Jobs().GetCount() ||
+        queue.Jobs().GetAt(static_cast<int>(position))->m_state != KvBatchExecGamme::kWaiting) {
+        queue.Close();
+        return QueuedJobResult::kNotWaiting;
+    }
+    KvBatchExecGamme* job = queue.Jobs().GetAt(static_cast<int>(position));
+    ListeUsers* users = queue.GetUsers();
+    CUser* user = users != nullptr ? users->FindUser(job->m_user) : nullptr;
+    if (user == nullptr) {
+        job->m_state = KvBatchExecGamme::kFinished;
+        job->m_status = KvBatchExecGamme::kFailed;
+        queue.Save();
+        queue.Close();
+        return QueuedJobResult::kUnknownUser;
+    }
+    context.journal.Load();
+    const JournalRecord* found = context.journal.Find(job->m_user, job->m_name, position);
+    const std::optional<JournalRecord> previous =
+        found != nullptr ? std::optional<JournalRecord>(*found) : std::nullopt;
+    JobRun run(context, position, job->m_user, job->m_name, user->GetJobLogPath(job->m_name));
+    if (!run.Run(previous ? previous->attempt + 1 : 1, previous ? &*previous : nullptr)) {
+        failure = context.Failure();
+        return QueuedJobResult::kFileFailure;
+    }
+    return QueuedJobResult::kRecorded;
 }

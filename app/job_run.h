@@ -18,11 +18,15 @@
 
 #include <cstdint>
 
+#include "app/batch_file.h"
 #include "app/batch_journal.h"
 #include "containers/cstring.h"
 #include "platform/process.h"
 
 class BatchRunContext;
+class KvBatchExecFile;
+struct BatchRunHost;
+struct BatchRunSettings;
 
 class JobRun {
   public:
@@ -61,3 +65,18 @@ class JobRun {
     CString m_job;
     CString m_logPath;
 };
+
+// What RunQueuedJob did.
+enum class QueuedJobResult {
+    kRecorded,     // the job ran (or failed to start) and its outcome is recorded
+    kNotWaiting,   // no entry at that position, or it is not waiting: nothing done
+    kUnknownUser,  // finished failed without a launch, as in a whole run
+    kFileFailure,  // a file could not be opened; `failure` says which
+};
+
+// One job of `queue` on its own, for a process that runs just that job: the
+// queue is opened and read, and the entry at `position`, when it is waiting,
+// is run as its next attempt (the journal counts them) and recorded. The
+// queue is closed on return.
+QueuedJobResult RunQueuedJob(KvBatchExecFile& queue, unsigned position, const BatchRunHost& host,
+                             const BatchRunSettings& settings, OpenFailure& failure);
