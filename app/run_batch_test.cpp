@@ -170,6 +170,21 @@ TEST_F(QueueRun, SettingsThatAreNotNumbersLeaveNoLimitAndTheUsualPause) {
     EXPECT_EQ(ReadBatchFile("batchreport.txt"), RanBlock("anne", "long", true, {"ran long"}));
 }
 
+TEST_F(QueueRun, AnEntryInAStateOfNoMeaningIsLeftAloneAndKeepsTheQueueAndTheProjectFiles) {
+    // Its waiter can never start: the run ends all the same.
+    WriteProject("anne", {{"x", 0}});
+    WriteBatchFile(
+        "batchexec.txt",
+        QueueText({{"anne", "x", 3, 0, 0}, {"anne", "after x", 0, 0, 1}, {"anne", "y"}}));
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(launched, (std::vector<std::string>{"y"}));
+    EXPECT_EQ(
+        ReadBatchFile("batchexec.txt"),
+        QueueText({{"anne", "x", 3, 0, 0}, {"anne", "after x", 0, 0, 1}, {"anne", "y", 2, 1, 0}}));
+    EXPECT_TRUE(fs::exists(BatchFile("anne-BATCH.tvs")));
+    EXPECT_FALSE(fs::exists(BatchFile("anne-BATCH.tmp")));
+}
+
 TEST_F(QueueRun, AnEmptyQueueRetiresTheProjectFilesWithoutOverwritingAnOldCopy) {
     WriteBatchFile("batchexec.txt", "nb = 0\r\n");
     WriteBatchFile("anne-BATCH.tvs", "no job records\n");
