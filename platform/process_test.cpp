@@ -84,21 +84,23 @@ platform::ProcessIdentity ReadIdentity(const std::string& path) {
     return identity;
 }
 
-// Starts `wait_for_go <go>` without waiting (in a group of its own when
-// `ownGroup`), writes its identity to <out>, then waits for the file
-// <stay> (never, when it does not exist) or, with "exit", ends at once.
+// "start_and_report own|plain <out> <stay>|exit <child> <arguments>...":
+// starts the child body <child> of this program without waiting (in a group
+// of its own with "own"), writes its identity to <out>, then waits for the
+// file <stay> (never, when it does not exist) or, with "exit", ends at once.
 TV_TEST_CHILD(start_and_report) {
     if (argc < 5)
         return 99;
     const bool ownGroup = std::string(argv[1]) == "own";
-    platform::LaunchResult started = platform::LaunchCommandLine(
-        ChildLine("wait_for_go", {argv[2]}), {.wait = false, .show = false, .ownGroup = ownGroup});
+    platform::LaunchResult started =
+        platform::LaunchCommandLine(ChildLine(argv[4], {argv + 5, argv + argc}),
+                                    {.wait = false, .show = false, .ownGroup = ownGroup});
     if (!started.created)
         return 98;
-    WriteIdentity(argv[3], started.id, started.startTime);
-    if (std::string(argv[4]) == "exit")
+    WriteIdentity(argv[2], started.id, started.startTime);
+    if (std::string(argv[3]) == "exit")
         return 0;
-    return WaitForFile(argv[4]) ? 0 : 3;
+    return WaitForFile(argv[3]) ? 0 : 3;
 }
 
 // Polls until the process no longer runs; false after about 10 s.
@@ -295,7 +297,8 @@ TEST(WaitForProcess, TimesOutOnARunningProcessAndSeesTheEndOfAChildOrAStranger) 
         // A stranger: started by a child of ours that has ended since.
         const std::string report = dir.File(polling ? "id-polling" : "id-pidfd");
         platform::LaunchResult parent = platform::LaunchCommandLine(
-            ChildLine("start_and_report", {"plain", go, report, "exit"}), {.show = false});
+            ChildLine("start_and_report", {"plain", report, "exit", "wait_for_go", go}),
+            {.show = false});
         ASSERT_TRUE(parent.created) << parent.reason;
         ASSERT_EQ(parent.exitCode, 0);
         const platform::ProcessIdentity stranger = ReadIdentity(report);
@@ -328,7 +331,8 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
         SCOPED_TRACE(leaderExits ? "leader ended first" : "leader running");
         const std::string report = dir.File(leaderExits ? "gc-exit" : "gc-stay");
         platform::LaunchResult leader = platform::LaunchCommandLine(
-            ChildLine("start_and_report", {"plain", never, report, leaderExits ? "exit" : never}),
+            ChildLine("start_and_report",
+                      {"plain", report, leaderExits ? "exit" : never, "wait_for_go", never}),
             {.wait = false, .show = false, .ownGroup = true});
         ASSERT_TRUE(leader.created) << leader.reason;
         const platform::ProcessIdentity group{leader.id, leader.startTime};
@@ -354,25 +358,34 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
 }
 
 // A launcher that is killed while its job runs: the job, started in a group
-// of its own, runs on, and another process can still end its group.
+// of its own, runs on with what it started, and another process can still
+// end the whole group. (On Windows this needs the job object's name to
+// outlive the launcher's handle; Wine keeps a name while the job has
+// processes, Windows only while a handle is open, which the leader holds.)
 TEST(EndProcessGroup, AGroupOutlivesTheKilledLauncherAndCanBeEndedByAnother) {
     TempDir dir;
-    const std::string go = dir.File("go");
-    const std::string report = dir.File("job");
+    const std::string never = dir.File("never-written");
+    const std::string jobReport = dir.File("job");
+    const std::string grandchildReport = dir.File("grandchild");
     platform::LaunchResult launcher = platform::LaunchCommandLine(
-        ChildLine("start_and_report", {"own", go, report, dir.File("never-written")}),
+        ChildLine("start_and_report", {"own", jobReport, never, "start_and_report", "plain",
+                                       grandchildReport, never, "wait_for_go", never}),
         {.wait = false, .show = false});
     ASSERT_TRUE(launcher.created) << launcher.reason;
-    const platform::ProcessIdentity job = ReadIdentity(report);
+    const platform::ProcessIdentity job = ReadIdentity(jobReport);
+    const platform::ProcessIdentity grandchild = ReadIdentity(grandchildReport);
     ASSERT_TRUE(platform::IsStillRunning(job));
+    ASSERT_TRUE(platform::IsStillRunning(grandchild));
     ASSERT_TRUE(platform::TerminateLaunched(launcher.id));
     EXPECT_EQ(platform::WaitForLaunched(launcher.id),
               std::optional<int>(platform::kTerminatedExitCode));
     platform::SleepMs(300);
     EXPECT_TRUE(platform::IsStillRunning(job)) << "the job died with its launcher";
+    EXPECT_TRUE(platform::IsStillRunning(grandchild));
     EXPECT_EQ(platform::WaitForProcess(job, 100), platform::WaitOutcome::kTimedOut);
     EXPECT_TRUE(platform::EndProcessGroup(job, 2000));
     EXPECT_TRUE(EndsSoon(job));
+    EXPECT_TRUE(EndsSoon(grandchild));
 }
 
 TEST(ProcessSnapshot, ListsThisProcessUnderItsExecutableName) {

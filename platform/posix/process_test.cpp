@@ -130,7 +130,7 @@ TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
     platform::testing::ForceProcessPolling(false);
 }
 
-TEST(EndProcessGroup, AskesPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
+TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
     struct Case {
         const char* child;
         int exitCode;
