@@ -185,6 +185,25 @@ void BM_Load(benchmark::State& state) {
     });
 }
 
+// The part of a load spent building the chapter's key index: the file is
+// parsed untimed, then the first key lookup (which indexes every line) is
+// timed.
+void BM_IndexBuild(benchmark::State& state) {
+    std::size_t count = static_cast<std::size_t>(state.range(0));
+    const std::string& path = g_files.For(count);
+    KvFile file("Bench file", "0.1");
+    FaultCounter faults(state);
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (file.ParseFile(path) != 0 || file.GetChapterCount() < 3)
+            state.SkipWithError("parse failed");
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(file.GetChapter(2)->FindLine("Value 0"));
+    }
+    file.RemoveAllChapters();
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 void BM_Save(benchmark::State& state) {
     std::size_t count = static_cast<std::size_t>(state.range(0));
     const std::string& path = g_files.For(count);
@@ -211,6 +230,7 @@ void Sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_PlainRead)->Apply(Sizes);
 BENCHMARK(BM_PlainReadTextStream)->Apply(Sizes);
 BENCHMARK(BM_Load)->Apply(Sizes);
+BENCHMARK(BM_IndexBuild)->Apply(Sizes);
 BENCHMARK(BM_Save)->Apply(Sizes);
 
 }  // namespace
