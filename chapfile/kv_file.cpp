@@ -152,10 +152,10 @@ int KvFile::ElementChapter(const CString& className) {
 }
 
 KvFileChapitre* KvFile::FindChapter(const CString& name) {
-    if (m_indexRenameCount != KvFileChapitre::RenameCount()) {
+    if (m_chapterRenamed) {
         m_chapterIndex.Clear();
         m_lowerNames.clear();
-        m_indexRenameCount = KvFileChapitre::RenameCount();
+        m_chapterRenamed = false;
     }
     auto nameOf = [this](std::size_t i) -> std::string_view { return m_lowerNames[i]; };
     while (m_chapterIndex.Indexed() < m_chapters.size()) {
@@ -166,12 +166,19 @@ KvFileChapitre* KvFile::FindChapter(const CString& name) {
     return found == chapfile_detail::FirstIndex::kNone ? nullptr : &m_chapters[found];
 }
 
+void KvFile::NewChapter(const CString& name) {
+    KvFileChapitre& chapter = m_chapters.emplace_back();
+    chapter.SetName(name);
+    chapter.m_renamed = &m_chapterRenamed;
+}
+
 void KvFile::RemoveAllChapters() {
     m_chapters.clear();
     m_chapters.shrink_to_fit();
     m_chapterIndex.Clear();
     m_lowerNames.clear();
     m_lowerNames.shrink_to_fit();
+    m_chapterRenamed = false;
     m_currentChapter = nullptr;
 }
 
@@ -381,13 +388,11 @@ int KvFile::ParseFile(const CString& path) {
     while (ReadPiece(m_stream.get(), buffer, text)) {
         chapfile_detail::LineSplit split = chapfile_detail::SplitLine(text);
         if (split.type == KvFileString::kChapterHead) {
-            m_chapters.emplace_back();
-            m_chapters.back().SetName(CString(split.key).MakeLower());
+            NewChapter(CString(split.key).MakeLower());
         } else if (!m_chapters.empty()) {
             m_chapters.back().AddParsedLine(text, split);
         } else if (split.type == KvFileString::kHeader) {
-            m_chapters.emplace_back();
-            m_chapters.back().SetName("EnTete");
+            NewChapter("EnTete");
             m_chapters.back().AddParsedLine(text, split);
         } else {
             result = 3;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -12,8 +11,6 @@
 #include <utility>
 
 namespace {
-
-std::atomic<unsigned long long> g_renames{0};
 
 // Text lengths are 30 bits wide (the top bits of a record's length are
 // flags). Parsed lines hold at most 999 characters; only a line built by hand
@@ -32,11 +29,8 @@ char Fold(char ch, bool folded) {
 
 void KvFileChapitre::SetName(const CString& name) {
     m_head.SetKey(name);
-    g_renames.fetch_add(1, std::memory_order_relaxed);
-}
-
-unsigned long long KvFileChapitre::RenameCount() {
-    return g_renames.load(std::memory_order_relaxed);
+    if (m_renamed != nullptr)
+        *m_renamed = true;
 }
 
 KvFileChapitre::KvFileChapitre() {
@@ -65,14 +59,19 @@ KvFileChapitre& KvFileChapitre::operator=(const KvFileChapitre& other) {
     return *this;
 }
 
+// A move keeps the chapter in its file (the file's list moves its chapters
+// as it grows); an assignment gives the chapter another name in place.
 KvFileChapitre::KvFileChapitre(KvFileChapitre&& other) noexcept {
     *this = std::move(other);
+    m_renamed = other.m_renamed;
 }
 
 KvFileChapitre& KvFileChapitre::operator=(KvFileChapitre&& other) noexcept {
     if (this != &other) {
         m_head = std::move(other.m_head);
         m_used = other.m_used;
+        if (m_renamed != nullptr)
+            *m_renamed = true;
         // Records point into the chunks, which move along unchanged.
         m_records = std::move(other.m_records);
         m_count = std::exchange(other.m_count, 0);

@@ -39,11 +39,10 @@ class KvFileChapitre {
     KvFileChapitre& operator=(KvFileChapitre&& other) noexcept;
     virtual ~KvFileChapitre();
 
-    // The name is stored as given; lookups lowercase both sides.
+    // The name is stored as given; lookups lowercase both sides. A chapter
+    // of a file's parsed list tells that file, whose index of chapter names
+    // then starts again.
     void SetName(const CString& name);
-    // Counts SetName calls on every chapter, so that an index of chapter names
-    // can tell that it is stale.
-    static unsigned long long RenameCount();
     const CString& GetName() const { return m_head.GetKey(); }
     const KvFileString& GetHead() const { return m_head; }
 
@@ -121,6 +120,10 @@ class KvFileChapitre {
 
     KvFileString m_head;
     bool m_used = false;
+    // Set by the file whose chapter list holds this chapter: renaming it, or
+    // assigning another chapter to it, sets the file's flag. Null for a
+    // chapter on its own and for a copy.
+    bool* m_renamed = nullptr;
 
     // Records in blocks of fixed size and texts in chunks: appending never
     // moves anything already stored, and a chapter of a million lines is
