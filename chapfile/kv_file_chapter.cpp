@@ -12,11 +12,11 @@
 
 namespace {
 
-// Text lengths are 30 bits wide (the top bits of a record's length are
-// flags). Parsed lines hold at most 999 characters; only a line built by hand
-// could pass 1 GiB, and it is refused outright rather than stored cut.
+// Lengths are 32 bits wide. Parsed lines hold at most 999 characters; only a
+// line built by hand could pass 4 GiB, and it is refused outright rather than
+// stored cut.
 std::uint32_t Narrow(std::size_t size) {
-    if (size >= 0x40000000u)
+    if (size > 0xFFFFFFFFu)
         throw std::length_error("chaptered file line too long");
     return static_cast<std::uint32_t>(size);
 }
@@ -42,7 +42,7 @@ KvFileChapitre::~KvFileChapitre() = default;
 KvFileChapitre::KvFileChapitre(const KvFileChapitre& other)
     : m_head(other.m_head), m_used(other.m_used) {
     for (std::size_t i = 0; i < other.m_count; ++i) {
-        if (other.RecordAt(i).textLength & kPartsStored) {
+        if (other.RecordAt(i).layout != Layout::kParsedValue) {
             Parts parts = other.PartsAt(i);
             AddParts(other.TextAt(i), parts.key, parts.value, parts.type, parts.folded);
         } else {
@@ -134,6 +134,7 @@ void KvFileChapitre::AddParsedLine(std::string_view text, const chapfile_detail:
     record.valueOffset = static_cast<std::uint16_t>(
         split.value.empty() ? text.size()
                             : static_cast<std::size_t>(split.value.data() - text.data()));
+    record.layout = Layout::kParsedValue;
     m_keyHashes.push_back(chapfile_detail::FirstIndex::HashLower(split.key));
 }
 
@@ -154,26 +155,26 @@ void KvFileChapitre::AddParts(std::string_view text, std::string_view key, std::
     place -= text.size() + key.size() + value.size();
     Record& record = NewRecord();
     record.text = place;
-    record.textLength = textLength | kPartsStored | (folded ? kKeyFolded : 0);
+    record.textLength = textLength;
     record.keyLength = 0;
     record.valueOffset = 0;
+    record.layout = folded ? Layout::kParsedParts : Layout::kAddedParts;
     m_keyHashes.push_back(KeyHash({key, value, type, folded}));
 }
 
 KvFileChapitre::Parts KvFileChapitre::PartsAt(std::size_t index) const {
     const Record& r = RecordAt(index);
-    std::uint32_t length = r.textLength & kLengthMask;
-    if (r.textLength & kPartsStored) {
+    if (r.layout != Layout::kParsedValue) {
         std::uint32_t head[3];
         std::memcpy(head, r.text - sizeof head, sizeof head);
-        const char* key = r.text + length;
+        const char* key = r.text + r.textLength;
         return {{key, head[0]},
                 {key + head[0], head[1]},
                 static_cast<int>(head[2]),
-                (r.textLength & kKeyFolded) != 0};
+                r.layout == Layout::kParsedParts};
     }
     return {{r.text, r.keyLength},
-            {r.text + r.valueOffset, length - r.valueOffset},
+            {r.text + r.valueOffset, r.textLength - r.valueOffset},
             KvFileString::kValue,
             true};
 }
