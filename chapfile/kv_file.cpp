@@ -157,12 +157,17 @@ KvFileChapitre* KvFile::FindChapter(const CString& name) {
         m_lowerNames.clear();
         m_chapterRenamed = false;
     }
-    auto nameOf = [this](std::size_t i) -> std::string_view { return m_lowerNames[i]; };
+    using chapfile_detail::FirstIndex;
     while (m_chapterIndex.Indexed() < m_chapters.size()) {
-        m_lowerNames.push_back(m_chapters[m_chapterIndex.Indexed()].GetName().Lower().str());
-        m_chapterIndex.Append(m_lowerNames.back(), nameOf);
+        const std::string& added =
+            m_lowerNames.emplace_back(m_chapters[m_chapterIndex.Indexed()].GetName().Lower().str());
+        m_chapterIndex.Append(FirstIndex::Hash(added), [&](std::uint32_t earlier) {
+            return m_lowerNames[earlier] == added;
+        });
     }
-    std::size_t found = m_chapterIndex.Find(name.Lower().str(), nameOf);
+    std::string lower = name.Lower().str();
+    std::size_t found = m_chapterIndex.Find(
+        FirstIndex::Hash(lower), [&](std::uint32_t i) { return m_lowerNames[i] == lower; });
     return found == chapfile_detail::FirstIndex::kNone ? nullptr : &m_chapters[found];
 }
 

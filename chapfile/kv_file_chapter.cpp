@@ -5,7 +5,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -227,14 +226,19 @@ const KvFileString& KvFileChapitre::GetLine(std::size_t index) const {
 
 std::size_t KvFileChapitre::FindIndex(std::string_view lowerKey) const {
     if (m_index.Indexed() < m_count) {
-        auto hashes = std::span<const std::uint32_t>(m_keyHashes).subspan(m_index.Indexed());
-        m_index.AppendAll(hashes, m_firstOfKey, [this](std::size_t a, std::size_t b) {
-            return SameKey(PartsAt(a), PartsAt(b));
-        });
+        m_index.Reserve(m_count);
+        m_firstOfKey.reserve(m_count);
+        while (m_index.Indexed() < m_count) {
+            std::size_t position = m_index.Indexed();
+            m_firstOfKey.push_back(
+                m_index.Append(m_keyHashes[position], [&](std::uint32_t earlier) {
+                    return SameKey(PartsAt(earlier), PartsAt(position));
+                }));
+        }
     }
     if (m_next < m_count && m_firstOfKey[m_next] && KeyEquals(PartsAt(m_next), lowerKey))
         return m_next++;
-    std::size_t found = m_index.FindHashed(
+    std::size_t found = m_index.Find(
         chapfile_detail::FirstIndex::Hash(lowerKey),
         [&](std::uint32_t position) { return KeyEquals(PartsAt(position), lowerKey); });
     if (found == chapfile_detail::FirstIndex::kNone)
