@@ -228,8 +228,11 @@ std::size_t KvFileChapitre::FindIndex(std::string_view lowerKey) const {
     if (m_index.Indexed() < m_count) {
         m_index.Reserve(m_count);
         m_firstOfKey.reserve(m_count);
+        constexpr std::size_t kAhead = 8;
         while (m_index.Indexed() < m_count) {
             std::size_t position = m_index.Indexed();
+            if (position + kAhead < m_count)
+                m_index.Prefetch(m_keyHashes[position + kAhead]);
             m_firstOfKey.push_back(
                 m_index.Append(m_keyHashes[position], [&](std::uint32_t earlier) {
                     return SameKey(PartsAt(earlier), PartsAt(position));
