@@ -45,7 +45,8 @@ def catalogue(demo_file, messages, four_numbers, what):
         lines = [line.rstrip("\r\n") for line in f if line.strip()]
     for i in range(max(0, messages - len(lines))):
         k1, k2 = 100 + i // 200, i % 200
-        key = f"[{k1},{k2},0,0]" if four_numbers else f"[{k1},{k2}]"
+        # The user catalogue's keys vary in their last number, as its own do.
+        key = f"[{k1},0,0,{k2}]" if four_numbers else f"[{k1},{k2}]"
         lines.append(f"{key} {what} text number {i:05d}, shown to nobody yet")
     return crlf(lines)
 

@@ -130,6 +130,8 @@ def start_up(work):
     fifo = os.path.join(root, "started")
     os.mkfifo(fifo)
     reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    # A FIFO without any writer reads as ended at once: hold one open.
+    holder = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
     times = []
 
     def watch(process, start):
@@ -145,6 +147,7 @@ def start_up(work):
             installation.write_queue(root, ["first.gam"])
             run([LAUNCHER], env=env, on_start=watch)
     finally:
+        os.close(holder)
         os.close(reader)
     installation.write_queue(root, ["first.gam"])
     cat = [run(["cat"] + files) for _ in range(REPEAT)]

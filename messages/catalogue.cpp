@@ -379,25 +379,47 @@ bool CMessage::ReadCatalogueLine(std::FILE* stream, bool unicode, bool first,
 
 namespace {
 
-// The text of a message in the ANSI code page. Single-byte lines take each
-// byte as the character of the same code, as UTF-16 lines take each unit, so
-// both go through the same conversion; bytes below 0x80 and from 0xA0 up are
-// their own ANSI bytes and need none.
-std::string ToAnsi(std::u16string_view text) {
-    return platform::WideToAnsi(text);
+// The text of a message, `raw` with every "\\t" turned into a tab, in the
+// ANSI code page. Single-byte lines take each byte as the character of the
+// same code, as UTF-16 lines take each unit, so both go through the same
+// conversion; bytes below 0x80 and from 0xA0 up are their own ANSI bytes and
+// need none, so a single-byte text is built in place.
+template <typename Char>
+void Unescape(std::basic_string_view<Char> raw, std::basic_string<Char>& text) {
+    text.resize(raw.size());
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] == 't') {
+            text[length++] = '\t';
+            ++i;
+        } else {
+            text[length++] = raw[i];
+        }
+    }
+    text.resize(length);
 }
 
-std::string ToAnsi(std::string_view text) {
+void MessageText(std::u16string_view raw, CString& out) {
+    std::u16string text;
+    Unescape(raw, text);
+    out = platform::WideToAnsi(text);
+}
+
+void MessageText(std::string_view raw, CString& out) {
+    std::string text;
+    text.reserve(raw.size());
+    Unescape(raw, text);
     for (char ch : text) {
         auto byte = static_cast<unsigned char>(ch);
         if (byte >= 0x80 && byte < 0xA0) {
-            std::u16string units(text.begin(), text.end());
+            std::u16string units(text.size(), u'\0');
             for (std::size_t i = 0; i < text.size(); ++i)
                 units[i] = static_cast<char16_t>(static_cast<unsigned char>(text[i]));
-            return platform::WideToAnsi(units);
+            text = platform::WideToAnsi(units);
+            break;
         }
     }
-    return std::string(text);
+    out.str().swap(text);
 }
 
 template <typename Char>
@@ -429,23 +451,12 @@ bool ParseMessage(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& m
     std::size_t end = raw.size();
     while (end > begin && (raw[end - 1] == '\t' || raw[end - 1] == '\n' || raw[end - 1] == '\r'))
         --end;
-    std::basic_string<Char> text(end - begin, Char(0));
-    std::size_t length = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-        if (raw[i] == '\\' && i + 1 < end && raw[i + 1] == 't') {
-            text[length++] = '\t';
-            ++i;
-        } else {
-            text[length++] = raw[i];
-        }
-    }
-    text.resize(length);
+    MessageText(raw.substr(begin, end - begin), message.text);
 
     message.k1 = static_cast<std::uint32_t>(numbers[0]);
     message.k2 = static_cast<std::uint32_t>(numbers[1]);
     message.k3 = static_cast<std::uint32_t>(numbers[2]);
     message.k4 = static_cast<std::uint32_t>(numbers[3]);
-    message.text = ToAnsi(std::basic_string_view<Char>(text));
     return true;
 }
 
