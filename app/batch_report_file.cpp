@@ -49,7 +49,7 @@ void KvBatchReportFile::WriteJobSummary(const FichierLogBatch& log) {
             WriteLine(CString(std::move(block)));
             block.clear();
         }
-        if (block.capacity() == 0)
+        if (block.capacity() < kBlockSize)
             block.reserve(kBlockSize + 4096);
         block += eventText.str();
         block += event.str();

@@ -1,5 +1,6 @@
 #include "batchlog/written_log_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -148,10 +149,10 @@ class Body {
         m_log.m_alertList.Reset();
         m_log.m_errorList.Reset();
         if (m_line != "[EVENTS]" || !Advance() ||
-            !ReadTexts("Event list", m_log.m_eventList, FichierLogBatch::kMaxListTexts))
+            !ReadTexts("Event list", m_log.m_eventList, FichierLogBatch::kMaxListTexts, true))
             return false;
         if (m_line != "[ALERTS]" || !Advance() ||
-            !ReadTexts("Alerts list", m_log.m_alertList, FichierLogBatch::kMaxListTexts))
+            !ReadTexts("Alerts list", m_log.m_alertList, FichierLogBatch::kMaxListTexts, true))
             return false;
         if (m_line != "[ERRORS]" || !Advance() || !ReadErrors() || !m_atEnd)
             return false;
@@ -215,11 +216,17 @@ class Body {
     }
 
     // The count line of a text list, then one line per text keyed
-    // "<name> <i>" in order.
-    bool ReadTexts(std::string_view name, KvListe<CString>& list, unsigned limit) {
+    // "<name> <i>" in order. The general load takes no more than `limit`
+    // texts and looks no further: with `beyondLimit`, the lines of a longer
+    // list after the first `limit` are passed over as it passes them over
+    // (only lists outside object lists, where no budget is shared).
+    bool ReadTexts(std::string_view name, KvListe<CString>& list, unsigned limit,
+                   bool beyondLimit = false) {
         unsigned count = 0;
-        if (!ReadCount(name, count) || count > limit)
+        if (!ReadCount(name, count) || (count > limit && !beyondLimit))
             return false;
+        const bool skipRest = count > limit;
+        count = std::min(count, limit);
         std::string key(name);
         key += ' ';
         const std::size_t prefix = key.size();
@@ -247,7 +254,12 @@ class Body {
                 return false;
             *element = TextValue(value);
         }
-        return Advance();
+        if (!Advance())
+            return false;
+        while (skipRest && !m_atEnd && m_line.front() != '[')
+            if (!Advance())
+                return false;
+        return true;
     }
 
     // The error tree: machines, channels, messages, each machine and channel

@@ -188,4 +188,22 @@ TEST_F(WrittenLogReaderTest, ALongLogKeepsItsLastEventAndAddEventAppendsAfterIt)
     EXPECT_EQ(*reread.m_eventList.GetAt(40000), "Cannot start");
 }
 
+// A list longer than the load's limit is read up to the limit and no further,
+// as the general load reads it: an event added to a full log is not read back.
+TEST_F(WrittenLogReaderTest, TextsBeyondTheLimitArePassedOver) {
+    FichierLogBatch log;
+    for (unsigned i = 0; i < FichierLogBatch::kMaxListTexts; ++i)
+        *log.m_eventList.NewElement() = "E";
+    *log.m_alertList.NewElement() = "kept";
+    std::string path = (m_dir.path() / "full.log").string();
+    ASSERT_EQ(log.Save(path), 0);
+    FichierLogBatch appended;
+    appended.AddEvent(path, "one too many");
+    EXPECT_TRUE(LoadsAlike(ReadBytes(path)));
+    FichierLogBatch reread;
+    ASSERT_EQ(reread.Load(path), 0);
+    EXPECT_EQ(reread.m_eventList.GetCount(), FichierLogBatch::kMaxListTexts);
+    EXPECT_EQ(*reread.m_alertList.GetAt(0), "kept");
+}
+
 }  // namespace
