@@ -432,6 +432,16 @@ int KvFile::CheckHeaderAndVersions(const CString& path, bool& versionDiffers) {
     return 0;
 }
 
+void KvFile::EndOwnLoad(const CString& path) {
+    m_stream.reset();
+    m_openMode = kReading;
+    m_sectionPath.Empty();
+    m_path = path;
+    m_versionRead = m_version;
+    RemoveAllChapters();
+    SetModified(false);
+}
+
 int KvFile::Load(const CString& path) {
     bool versionDiffers = false;
     int refused = CheckHeaderAndVersions(path, versionDiffers);

@@ -180,6 +180,10 @@ class KvFile : public KvObjetFile {
     // Load's checks up to the version, on parsed chapters: 0 when the contents
     // can be exchanged, else Load's refusal code; `versionDiffers` is set.
     int CheckHeaderAndVersions(const CString& path, bool& versionDiffers);
+    // For a derived class that read `path` by its own means, in the expected
+    // version and with every value exchanged: leaves this object as Load
+    // leaves it then (reading mode, no chapters, not modified).
+    void EndOwnLoad(const CString& path);
 
   private:
     // Lists read inside an object list draw their element counts from one
