@@ -7,9 +7,11 @@
 #include "app/install_paths.h"
 #include "app/launch.h"
 #include "batchlog/fichier_log_batch.h"
+#include "cluster/batch_engine.h"
 #include "messages/catalogue.h"
 #include "messages/paths.h"
 #include "messages/regkey.h"
+#include "platform/host_features.h"
 #include "platform/process.h"
 #include "platform/shared_file.h"
 #include "users/liste_users.h"
@@ -81,6 +83,21 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
 
     if (argc > 1)
         return 1;
+
+    cluster::BatchEngineChoice engine = cluster::ChooseBatchEngine(
+        ReadMachineValue("BATCHENGINE").str(), ReadMachineValue("BATCHSLURMOPTIONS").str(),
+        platform::HostHasSlurmClient());
+    // The Slurm engine hands the queue to the cluster client (cluster/); until
+    // the batch run can do so, a site that asked for it is told, rather than
+    // having its queue run on this machine.
+    if (engine.ok && engine.engine == cluster::BatchEngine::kSlurm) {
+        engine.ok = false;
+        engine.error = "the slurm batch engine is not available in this version: use local";
+    }
+    if (!engine.ok) {
+        std::fprintf(stderr, "torvane-batch: %s\n", engine.error.c_str());
+        return 2;
+    }
 
     CString banner;
     banner.Format("%s v%d.%d.%d - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(),

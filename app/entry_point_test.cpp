@@ -95,4 +95,25 @@ TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
 }
 
+TEST_F(EntryPoint, ABatchEngineThatCannotBeUsedIsOneLineOnStandardErrorAndStatus2) {
+    const std::string queue = "nb = 1\r\n";
+    WriteBatchFile("batchexec.txt", queue);
+    for (const char* engine : {"pbs", "slurm"}) {
+        SetValue("BATCHENGINE", engine);
+        std::string output;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Main(output), 2) << engine;
+        std::string error = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(error.rfind("torvane-batch: ", 0), 0u) << error;
+        EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
+        EXPECT_EQ(output, "") << engine;
+        EXPECT_EQ(testsupport::ReadBytes(BatchFile("batchexec.txt")), queue) << engine;
+    }
+    SetValue("BATCHENGINE", " Local ");
+    std::string output;
+    WriteBatchFile("batchexec.txt", "nb = 0\r\n");
+    EXPECT_EQ(Main(output), 0);
+    EXPECT_EQ(output, kBanner);
+}
+
 }  // namespace
