@@ -53,7 +53,7 @@ SlurmStatus Fail(SlurmError error, std::string message) {
 }
 
 std::string CommandName(const std::string& program) {
-    std::size_t slash = program.find_last_of('/');
+    std::size_t slash = program.find_last_of("/\\");
     return slash == std::string::npos ? program : program.substr(slash + 1);
 }
 
