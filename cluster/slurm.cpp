@@ -137,9 +137,18 @@ SlurmPhase PhaseOf(std::string_view state) {
     return found != kPhases.end() ? found->second : SlurmPhase::kRunning;
 }
 
-bool QueueAnswer(std::string_view out, const std::vector<SlurmJobId>& ids,
-                 std::vector<SlurmJobState>* states, std::string* error) {
-    std::map<SlurmJobId, SlurmJobState> seen;
+bool IsJobName(std::string_view name) {
+    return !name.empty() && name.size() <= 200 && std::all_of(name.begin(), name.end(), [](char c) {
+        return c > ' ' && c < 0x7F && c != ',' && c != '|';
+    });
+}
+
+// The lines of an squeue answer, "id|STATE|reason" or, `withName`,
+// "id|STATE|name|reason"; false with `error` set at the first that does not
+// parse.
+bool QueueLines(std::string_view out, bool withName, std::vector<SlurmJobState>* jobs,
+                std::string* error) {
+    jobs->clear();
     std::size_t lineNumber = 0;
     while (!out.empty()) {
         std::size_t end = out.find('\n');
@@ -152,20 +161,39 @@ bool QueueAnswer(std::string_view out, const std::vector<SlurmJobId>& ids,
         ++lineNumber;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        std::size_t bar1 = line.find('|');
-        std::size_t bar2 = bar1 == std::string_view::npos ? bar1 : line.find('|', bar1 + 1);
-        SlurmJobState state;
-        if (bar2 == std::string_view::npos || !ParseId(line.substr(0, bar1), &state.id) ||
-            !IsStateWord(line.substr(bar1 + 1, bar2 - bar1 - 1))) {
+        std::vector<std::string_view> fields;
+        std::string_view rest = line;
+        for (int i = withName ? 3 : 2; i > 0; --i) {
+            std::size_t bar = rest.find('|');
+            if (bar == std::string_view::npos)
+                break;
+            fields.push_back(rest.substr(0, bar));
+            rest.remove_prefix(bar + 1);
+        }
+        SlurmJobState job;
+        if (fields.size() != (withName ? 3u : 2u) || !ParseId(fields[0], &job.id) ||
+            !IsStateWord(fields[1]) || (withName && !IsJobName(fields[2]))) {
             *error =
                 "line " + std::to_string(lineNumber) + " does not parse: \"" + Shorten(line) + "\"";
             return false;
         }
-        state.state = std::string(line.substr(bar1 + 1, bar2 - bar1 - 1));
-        state.reason = std::string(Trim(line.substr(bar2 + 1)));
-        state.phase = PhaseOf(state.state);
-        seen[state.id] = std::move(state);
+        job.state = std::string(fields[1]);
+        job.phase = PhaseOf(job.state);
+        if (withName)
+            job.name = std::string(fields[2]);
+        job.reason = std::string(Trim(rest));
+        jobs->push_back(std::move(job));
     }
+    return true;
+}
+
+bool QueueAnswer(std::string_view out, const std::vector<SlurmJobId>& ids,
+                 std::vector<SlurmJobState>* states, std::string* error) {
+    std::vector<SlurmJobState> listed;
+    if (!QueueLines(out, false, &listed, error))
+        return false;
+    std::map<SlurmJobId, SlurmJobState> seen;
+    for (SlurmJobState& job : listed) seen[job.id] = std::move(job);
     states->clear();
     for (SlurmJobId id : ids) {
         auto found = seen.find(id);
@@ -178,6 +206,10 @@ bool QueueAnswer(std::string_view out, const std::vector<SlurmJobId>& ids,
         }
     }
     return true;
+}
+
+bool NamedQueueAnswer(std::string_view out, std::vector<SlurmJobState>* jobs, std::string* error) {
+    return QueueLines(out, true, jobs, error);
 }
 
 }  // namespace parse
@@ -197,9 +229,14 @@ SlurmStatus SubmitJob(const SlurmCommands& commands, const SlurmSubmission& job,
     if (job.script.empty() || job.script.front() == '-')
         return Fail(SlurmError::kBadRequest,
                     "sbatch: not a batch script path: \"" + Shorten(job.script) + "\"");
+    if (!job.name.empty() && !parse::IsJobName(job.name))
+        return Fail(SlurmError::kBadRequest,
+                    "sbatch: not a job name for this client: \"" + Shorten(job.name) + "\"");
     std::vector<std::string> arguments{"--parsable"};
     arguments.insert(arguments.end(), job.options.begin(), job.options.end());
     arguments.push_back("--no-requeue");
+    if (!job.name.empty())
+        arguments.push_back("--job-name=" + job.name);
     if (job.afterOk != 0) {
         arguments.push_back("--dependency=afterok:" + std::to_string(job.afterOk));
         arguments.push_back("--kill-on-invalid-dep=yes");
@@ -236,7 +273,9 @@ SlurmStatus QueryJobs(const SlurmCommands& commands, const std::vector<SlurmJobI
             if (status.error != SlurmError::kRefused || part.size() != 1 ||
                 run.err.find(kUnknownJobId) == std::string::npos)
                 return status;
-            partStates.push_back(SlurmJobState{part.front(), SlurmPhase::kForgotten, "", ""});
+            SlurmJobState forgotten;
+            forgotten.id = part.front();
+            partStates.push_back(forgotten);
         } else {
             std::string error;
             if (!parse::QueueAnswer(run.out, part, &partStates, &error))
@@ -245,6 +284,31 @@ SlurmStatus QueryJobs(const SlurmCommands& commands, const std::vector<SlurmJobI
         }
         states->insert(states->end(), partStates.begin(), partStates.end());
     }
+    return {};
+}
+
+SlurmStatus FindJobsByName(const SlurmCommands& commands, const std::vector<std::string>& names,
+                           std::vector<SlurmJobState>* jobs) {
+    jobs->clear();
+    if (names.empty())
+        return {};
+    std::string list;
+    for (const std::string& name : names) {
+        if (!parse::IsJobName(name))
+            return Fail(SlurmError::kBadRequest,
+                        "squeue: not a job name for this client: \"" + Shorten(name) + "\"");
+        list += (list.empty() ? "" : ",") + name;
+    }
+    platform::CapturedRun run;
+    SlurmStatus status =
+        Run(commands, commands.squeue,
+            {"--noheader", "--states=all", "--name=" + list, "--format=%i|%T|%j|%r"}, &run);
+    if (!status.ok())
+        return status;
+    std::string error;
+    if (!parse::NamedQueueAnswer(run.out, jobs, &error))
+        return Fail(SlurmError::kDamagedAnswer,
+                    CommandName(commands.squeue) + " answer damaged: " + error);
     return {};
 }
 

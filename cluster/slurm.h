@@ -60,11 +60,15 @@ struct SlurmStatus {
 // (--dependency=afterok:<id> --kill-on-invalid-dep=yes).
 // A job is never requeued (--no-requeue): one that lost its node ends, and
 // it is never started a second time behind its submitter's back.
+// `name` (--job-name) lets a submitter that died between sbatch and writing
+// down the id find its job again (FindJobsByName); it must be 1 to 200
+// printable ASCII characters without blanks, "," or "|".
 struct SlurmSubmission {
     std::string script;
     std::vector<std::string> arguments;
     std::vector<std::string> options;
     SlurmJobId afterOk = 0;  // 0: no dependency
+    std::string name;        // "": Slurm names the job after the script
 };
 
 // Where a job is, as the submitter needs to know it.
@@ -80,6 +84,7 @@ struct SlurmJobState {
     SlurmPhase phase = SlurmPhase::kForgotten;
     std::string state;   // Slurm's word: "COMPLETED", "NODE_FAIL"; "" when forgotten
     std::string reason;  // Slurm's reason: "DependencyNeverSatisfied", "None"
+    std::string name;    // only from FindJobsByName
 };
 
 // sbatch --parsable; `id` is set on success.
@@ -90,6 +95,12 @@ SlurmStatus SubmitJob(const SlurmCommands& commands, const SlurmSubmission& job,
 // A job that Slurm does not know is kForgotten.
 SlurmStatus QueryJobs(const SlurmCommands& commands, const std::vector<SlurmJobId>& ids,
                       std::vector<SlurmJobState>* states);
+
+// Every job that Slurm still knows under one of `names` (as SlurmSubmission
+// checks them), in Slurm's order, from one squeue call; a name may have
+// several jobs, or none.
+SlurmStatus FindJobsByName(const SlurmCommands& commands, const std::vector<std::string>& names,
+                           std::vector<SlurmJobState>* jobs);
 
 // scancel, one call for all of `ids`. Cancelling a job that has already
 // ended, or that Slurm has forgotten, is not an error.
@@ -107,7 +118,10 @@ bool SubmittedJobId(std::string_view out, SlurmJobId* id);
 // `error` set when a line does not parse.
 bool QueueAnswer(std::string_view out, const std::vector<SlurmJobId>& ids,
                  std::vector<SlurmJobState>* states, std::string* error);
+// The output of squeue --noheader --format=%i|%T|%j|%r: every job listed.
+bool NamedQueueAnswer(std::string_view out, std::vector<SlurmJobState>* jobs, std::string* error);
 SlurmPhase PhaseOf(std::string_view state);
+bool IsJobName(std::string_view name);
 }  // namespace parse
 
 }  // namespace cluster

@@ -117,6 +117,30 @@ TEST(SlurmParse, ADamagedQueueAnswerIsAnErrorThatQuotesItShortly) {
     }
 }
 
+TEST(SlurmParse, NamedQueueAnswerListsEveryJobWithItsName) {
+    std::vector<SlurmJobState> jobs;
+    std::string error;
+    ASSERT_TRUE(
+        parse::NamedQueueAnswer("21|COMPLETED|tvb-1a2b|None\n22|PENDING|tvb-1a2b|Dependency\n"
+                                "23|PENDING|tvb-9|(ReqNodeNotAvail, Reserved for maintenance)\n",
+                                &jobs, &error))
+        << error;
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[1].id, 22u);
+    EXPECT_EQ(jobs[1].name, "tvb-1a2b");
+    EXPECT_EQ(jobs[1].phase, SlurmPhase::kWaiting);
+    EXPECT_EQ(jobs[2].reason, "(ReqNodeNotAvail, Reserved for maintenance)");
+    for (const char* damaged : {"21|COMPLETED|None\n", "21|COMPLETED||None\n",
+                                "21|COMPLETED|a b|None\n", "21|COMPLETED|x|None"}) {
+        EXPECT_FALSE(parse::NamedQueueAnswer(damaged, &jobs, &error)) << damaged;
+    }
+    EXPECT_TRUE(parse::IsJobName("tvb-0001"));
+    for (const std::string& bad :
+         {std::string(), std::string("a b"), std::string("a,b"), std::string("a|b"),
+          std::string("caf\xC3\xA9"), std::string(201, 'x')})
+        EXPECT_FALSE(parse::IsJobName(bad)) << bad;
+}
+
 TEST(SlurmOptions, SiteOptionsAreSplitAsACommandLine) {
     EXPECT_EQ(cluster::SplitSlurmOptions("--partition=night -L torvane:1 --time=600"),
               (std::vector<std::string>{"--partition=night", "-L", "torvane:1", "--time=600"}));
@@ -139,6 +163,13 @@ TEST(SlurmClient, ACommandThatCannotRunOrDoesNotAnswerIsANamedError) {
 
     job.script = "--wrap=rm -rf x";
     status = cluster::SubmitJob(commands, job, &id);
+    EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
+    job.script = dir.File("job.sh");
+    job.name = "two words";
+    status = cluster::SubmitJob(commands, job, &id);
+    EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
+    std::vector<SlurmJobState> found;
+    status = cluster::FindJobsByName(commands, {"ok", "a,b"}, &found);
     EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
 
     if (!platform::HostHasSlurmClient())
@@ -180,7 +211,7 @@ class SlurmCluster : public ::testing::Test {
 
     SlurmJobId Submit(const std::string& seconds, const std::string& status,
                       const std::vector<std::string>& names = {}, SlurmJobId afterOk = 0,
-                      const std::string& siteOptions = "") {
+                      const std::string& siteOptions = "", const std::string& jobName = "") {
         cluster::SlurmSubmission job;
         job.script = m_script;
         job.arguments = {m_dir.path().string(), seconds, status};
@@ -188,6 +219,7 @@ class SlurmCluster : public ::testing::Test {
         job.options = cluster::SplitSlurmOptions(siteOptions);
         job.options.push_back("--output=" + m_dir.File("slurm-%j.out"));
         job.afterOk = afterOk;
+        job.name = jobName;
         SlurmJobId id = 0;
         cluster::SlurmStatus submitted = cluster::SubmitJob(m_commands, job, &id);
         EXPECT_TRUE(submitted.ok()) << submitted.message;
@@ -293,6 +325,24 @@ TEST_F(SlurmCluster, CancelledJobsEndCancelledAndForgottenIdsAreNoError) {
     cluster::SlurmStatus alone = cluster::QueryJobs(m_commands, {unknown}, &states);
     ASSERT_TRUE(alone.ok()) << alone.message;
     EXPECT_EQ(states.at(0).phase, SlurmPhase::kForgotten);
+}
+
+// A submitter that died between sbatch and writing the id down finds its
+// jobs again by the names it gave them.
+TEST_F(SlurmCluster, JobsAreFoundAgainByTheirNames) {
+    const std::string tag = m_dir.path().filename().string();
+    const std::string first = "tvb-" + tag + "-1", second = "tvb-" + tag + "-2";
+    SlurmJobId a = Submit("0", "0", {}, 0, "", first);
+    SlurmJobId b = Submit("0", "0", {}, 0, "", second);
+    SlurmJobId again = Submit("0", "0", {}, 0, "", second);
+    std::vector<SlurmJobState> found;
+    cluster::SlurmStatus status =
+        cluster::FindJobsByName(m_commands, {first, second, "tvb-" + tag + "-none"}, &found);
+    ASSERT_TRUE(status.ok()) << status.message;
+    std::map<SlurmJobId, std::string> byId;
+    for (const SlurmJobState& job : found) byId[job.id] = job.name;
+    EXPECT_EQ(byId, (std::map<SlurmJobId, std::string>{{a, first}, {b, second}, {again, second}}));
+    WaitUntilEnded({a, b, again});
 }
 
 TEST_F(SlurmCluster, ARefusedSubmissionCarriesSlurmsMessage) {
