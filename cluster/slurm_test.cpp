@@ -358,4 +358,38 @@ TEST_F(SlurmCluster, ARefusedSubmissionCarriesSlurmsMessage) {
     EXPECT_EQ(status.message.find('\n'), std::string::npos);
 }
 
+// The cluster lets jobs be requeued; the client's jobs are not, so a job
+// whose node goes down ends there. The node is resumed whatever happens.
+TEST_F(SlurmCluster, AJobWhoseNodeGoesDownEndsWithNodeFailure) {
+    SlurmJobId id = Submit("60", "0");
+    std::vector<SlurmJobState> states;
+    for (int i = 0; i < 150; ++i) {
+        ASSERT_TRUE(cluster::QueryJobs(m_commands, {id}, &states).ok());
+        if (states.at(0).phase != SlurmPhase::kWaiting)
+            break;
+        platform::SleepMs(200);
+    }
+    ASSERT_EQ(states.at(0).state, "RUNNING");
+    platform::CapturedRun node = platform::RunAndCapture(
+        "squeue", {"--noheader", "--jobs=" + std::to_string(id), "--format=%N"},
+        m_commands.environment, 30000);
+    std::string name(node.out.substr(0, node.out.find('\n')));
+    ASSERT_FALSE(name.empty()) << node.err;
+    struct Resume {
+        const cluster::SlurmCommands& commands;
+        std::string node;
+        ~Resume() {
+            platform::RunAndCapture("scontrol", {"update", "nodename=" + node, "state=resume"},
+                                    commands.environment, 30000);
+        }
+    } resume{m_commands, name};
+    platform::CapturedRun down = platform::RunAndCapture(
+        "scontrol", {"update", "nodename=" + name, "state=down", "reason=client test"},
+        m_commands.environment, 30000);
+    ASSERT_EQ(down.exitCode, 0) << down.err;
+    states = WaitUntilEnded({id});
+    EXPECT_EQ(states.at(0).state, "NODE_FAIL");
+    EXPECT_EQ(states.at(0).reason, "NodeDown");
+}
+
 }  // namespace
