@@ -137,6 +137,7 @@ EngineOutcome ClusterRun::Run() {
     }
     if (!TakeUpSubmissions())
         return EngineOutcome::kLeftQueued;
+    int idlePasses = 0;
     for (;;) {
         EngineOutcome submitted = SubmitWaiting();
         if (submitted != EngineOutcome::kFinished)
@@ -144,15 +145,21 @@ EngineOutcome ClusterRun::Run() {
         EngineOutcome watched = Watch();
         if (watched != EngineOutcome::kFinished)
             return watched;
-        // Every entry finished and no job of ours left in Slurm.
         if (!m_context.ReopenQueue())
             return EngineOutcome::kStopped;
         const bool allFinished = m_context.queue.AllFinished();
         m_context.queue.Close();
-        if (allFinished && m_context.journal.Records().empty()) {
+        // Nothing left in Slurm's hands: every entry finished, or, seen
+        // twice (an entry appended meanwhile is submitted by the pass in
+        // between), the ones left wait for an entry that no launcher runs
+        // (set running by another program): the next launcher takes that
+        // up, and the queue stays on disk.
+        if (m_context.journal.Records().empty() && (allFinished || ++idlePasses >= 2)) {
             platform::DeleteOneFile((m_context.queue.GetFolder() + kClusterScriptName).str());
             return EngineOutcome::kFinished;
         }
+        if (!m_context.journal.Records().empty())
+            idlePasses = 0;
         m_context.host.sleep(m_settings.pollMs);
     }
 }

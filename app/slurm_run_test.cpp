@@ -336,6 +336,28 @@ TEST_F(ClusterSubmitter, JobsSlurmEndedFailWithAnEventAndAnEntryFinishedElsewher
     EXPECT_FALSE(std::filesystem::exists(BatchFile("batchexec.txt")));
 }
 
+TEST_F(ClusterSubmitter, AppendedEntriesAreSubmittedAndAChainNobodyRunsEndsTheRun) {
+    WriteBatchFile("batchexec.txt", QueueText({{"anne", "first", 0, 0, 0}}));
+    // Another program appends a job, and an entry set running (no launcher
+    // runs it) with its waiter.
+    cluster.onQuery = [this] {
+        if (cluster.queries == 1)
+            WriteBatchFile("batchexec.txt", QueueText({{"anne", "first", 0, 0, 0},
+                                                       {"bob", "appended", 0, 0, 0},
+                                                       {"anne", "held", 1, 0, 0},
+                                                       {"anne", "after-held", 0, 0, 1}}));
+        cluster.Schedule();
+    };
+    EXPECT_EQ(Submit(), EngineOutcome::kFinished);
+    EXPECT_EQ(fake.launched, (std::vector<std::string>{"first", "appended"}));
+    EXPECT_EQ(cluster.Submitted("after-held"), 0u);
+    // The queue stays for the next launcher, which takes the held entry up.
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText({{"anne", "first", 2, 1, 0},
+                                                         {"bob", "appended", 2, 1, 0},
+                                                         {"anne", "held", 1, 0, 0},
+                                                         {"anne", "after-held", 0, 0, 1}}));
+}
+
 TEST_F(ClusterSubmitter, ANodeRunsOnlyTheEntryItWasSubmittedForAndAppendsItsBlockWhole) {
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "part", 0, 0, 0}}));
     BatchJournal journal(batch);
