@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/batch_test_fixture.h"
 #include "platform/environment.h"
@@ -35,10 +37,12 @@ class EntryPoint : public apptest::BatchFixture {
                                                 GetRegistryKeyPath().str(), name, value));
     }
 
-    // Runs the program; its standard output goes to `output`.
-    int Main(std::string& output) {
-        char program[] = "torvane-batch";
-        char* argv[] = {program, nullptr};
+    // Runs the program with `arguments`; its standard output goes to `output`.
+    int Main(std::string& output, std::vector<std::string> arguments = {}) {
+        std::string program = "torvane-batch";
+        std::vector<char*> argv{program.data()};
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
         BatchRunHost host;
         host.sleep = [](std::uint32_t) {};
         host.launcher = [](std::string_view, const platform::LaunchOptions&) {
@@ -47,7 +51,7 @@ class EntryPoint : public apptest::BatchFixture {
             return result;
         };
         testing::internal::CaptureStdout();
-        int status = TorvaneBatchMain(1, argv, host);
+        int status = TorvaneBatchMain(static_cast<int>(argv.size() - 1), argv.data(), host);
         output = testing::internal::GetCapturedStdout();
         return status;
     }
@@ -97,12 +101,33 @@ TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
 }
 
+TEST_F(EntryPoint, TheOnlyArgumentsAreThoseOfOneClusterJobAndAStrangerIsNotRun) {
+    const std::string queue = apptest::QueueText({{"anne", "part1"}});
+    WriteBatchFile("batchexec.txt", queue);
+    const std::string folder = batch.str();
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"/x"},
+          {"--run-job"},
+          {"--run-job", folder, "anne", "part1", "0"},
+          {"--run-job", folder, "anne", "part1", "0", "token", "more"},
+          {"--Run-Job", folder, "anne", "part1", "0", "token"},
+          // Well formed, but no submission of this queue holds that token.
+          {"--run-job", folder, "anne", "part1", "0", "torvane-1-2-0-1"}}) {
+        std::string output;
+        EXPECT_EQ(Main(output, arguments), 1) << arguments.size();
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(ReadBatchFile("batchexec.txt"), queue);
+    }
+}
+
 TEST_F(EntryPoint, ABatchEngineThatCannotBeUsedIsOneLineOnStandardErrorAndStatus2) {
     // One waiting entry: whatever fails, it stays in the queue as it was.
     const std::string queue = apptest::QueueText({{"anne", "part1"}});
     WriteBatchFile("batchexec.txt", queue);
-    // A Slurm whose configuration cannot be found refuses every command.
-    ASSERT_TRUE(platform::SetEnv("SLURM_CONF", dir.File("no-such-slurm.conf")));
+    // A host whose Slurm commands cannot be found.
+    const char* path = std::getenv("PATH");
+    const std::string oldPath = path != nullptr ? path : "";
+    ASSERT_TRUE(platform::SetEnv("PATH", dir.path().string()));
     for (const char* engine : {"pbs", "slurm"}) {
         SetValue("BATCHENGINE", engine);
         std::string output;
@@ -119,7 +144,7 @@ TEST_F(EntryPoint, ABatchEngineThatCannotBeUsedIsOneLineOnStandardErrorAndStatus
         }
         EXPECT_EQ(testsupport::ReadBytes(BatchFile("batchexec.txt")), queue) << engine;
     }
-    platform::UnsetEnv("SLURM_CONF");
+    platform::SetEnv("PATH", oldPath);
     SetValue("BATCHENGINE", " Local ");
     std::string output;
     WriteBatchFile("batchexec.txt", "nb = 0\r\n");
