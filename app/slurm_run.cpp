@@ -223,8 +223,11 @@ EngineOutcome ClusterRun::SubmitWaiting() {
     const unsigned count = queue.Jobs().GetCount();
     for (unsigned position = 0; position < count; ++position) {
         KvBatchExecGamme* job = EntryAt(queue, position);
+        // A record without a cluster job is a local launch's (an
+        // interrupted run taken up to run again): the submission replaces it.
+        const JournalRecord* record = journal.Find(job->m_user, job->m_name, position);
         if (job->m_state != KvBatchExecGamme::kWaiting ||
-            journal.Find(job->m_user, job->m_name, position) != nullptr)
+            (record != nullptr && !record->clusterJob.empty()))
             continue;
         CUser* user = users != nullptr ? users->FindUser(job->m_user) : nullptr;
         if (user == nullptr) {
@@ -251,7 +254,7 @@ EngineOutcome ClusterRun::SubmitWaiting() {
         bool afterPrevious = false;
         if (position > 0 && job->m_wait != 0) {
             const KvBatchExecGamme* previous = EntryAt(queue, position - 1);
-            const JournalRecord* record =
+            const JournalRecord* previousRecord =
                 journal.Find(previous->m_user, previous->m_name, position - 1);
             if (previous->m_state == KvBatchExecGamme::kFinished) {
                 if (previous->m_status == KvBatchExecGamme::kFailed) {
@@ -263,8 +266,8 @@ EngineOutcome ClusterRun::SubmitWaiting() {
                     continue;
                 }
                 // It succeeded: this one runs at once.
-            } else if (record != nullptr && ParseJobId(record->clusterJob)) {
-                afterOk = *ParseJobId(record->clusterJob);
+            } else if (previousRecord != nullptr && ParseJobId(previousRecord->clusterJob)) {
+                afterOk = *ParseJobId(previousRecord->clusterJob);
             } else if (submitting.count(position - 1) != 0) {
                 afterPrevious = true;
             } else {
@@ -374,6 +377,10 @@ EngineOutcome ClusterRun::Watch() {
             continue;
         }
         std::optional<SlurmJobId> id = ParseJobId(record.clusterJob);
+        if (!id && record.clusterJob.empty() && job->m_state == KvBatchExecGamme::kFinished) {
+            journal.Erase(record.user, record.name, record.position);
+            journalChanged = true;
+        }
         if (!id || byId.count(*id) == 0)
             continue;
         const SlurmJobState& state = byId[*id];

@@ -262,6 +262,28 @@ TEST_F(ClusterSubmitter, ARestartedSubmitterFindsItsSubmissionsAgainAndSubmitsNo
     EXPECT_FALSE(std::filesystem::exists(BatchFile("batchexec.txt")));
 }
 
+TEST_F(ClusterSubmitter, AJobALocalLauncherLeftInterruptedIsSubmittedToRunAgain) {
+    WriteBatchFile("batchexec.txt",
+                   QueueText({{"anne", "interrupted", 1, 0, 0}, {"anne", "next", 0, 0, 1}}));
+    BatchJournal journal(batch);
+    JournalRecord record;
+    record.user = "anne";
+    record.name = "interrupted";
+    record.attempt = 1;
+    record.firstLaunchMs = record.launchMs = fake.now - 5000;
+    record.process = {999, 1};  // gone, and no log written since
+    journal.Put(record);
+    ASSERT_TRUE(journal.Save());
+
+    EXPECT_EQ(Submit(), EngineOutcome::kFinished);
+    EXPECT_EQ(cluster.jobs[cluster.Submitted("next")].submission.afterOk,
+              cluster.Submitted("interrupted"));
+    EXPECT_EQ(fake.launched, (std::vector<std::string>{"interrupted", "next"}));
+    EXPECT_NE(Report().find("job interrupted, run again from the start"), std::string::npos)
+        << Report();
+    EXPECT_FALSE(std::filesystem::exists(BatchFile("batchexec.txt")));
+}
+
 TEST_F(ClusterSubmitter, ASlurmThatRefusesLeavesTheEntriesWaiting) {
     const std::string queue =
         QueueText({{"anne", "one", 0, 0, 0}, {"anne", "two", 0, 0, 0}, {"anne", "three", 0, 0, 1}});
