@@ -4,12 +4,17 @@
 #include <memory>
 #include <string>
 
+#include "app/batch_run.h"
 #include "app/install_paths.h"
 #include "app/launch.h"
+#include "app/slurm_run.h"
 #include "batchlog/fichier_log_batch.h"
+#include "cluster/batch_engine.h"
 #include "messages/catalogue.h"
 #include "messages/paths.h"
 #include "messages/regkey.h"
+#include "platform/current_process.h"
+#include "platform/host_features.h"
 #include "platform/process.h"
 #include "platform/shared_file.h"
 #include "users/liste_users.h"
@@ -61,7 +66,6 @@ using HeldFile = std::unique_ptr<std::FILE, StreamCloser>;
 }  // namespace
 
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
-    (void)argv;
     BatchModeHook = AlwaysBatchMode;
     ErrorMessageHook = AppendEventToJobLog;
 
@@ -79,8 +83,24 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     g_userMessages.SelectLanguage(g_regKey.ReadValue("LANGUAGE", GetRegistryKeyPath().c_str(),
                                                      platform::SettingsRoot::CurrentUser));
 
-    if (argc > 1)
-        return 1;
+    if (argc > 1) {
+        // One job of a queue on a cluster node, handed there by the Slurm
+        // engine: <folder> <user> <job> <position> <token>.
+        if (argc != 7 || std::string(argv[1]) != kRunJobArgument)
+            return 1;
+        UsersListScope users;
+        users.Users().Load(ReadMachineValue("FILEUSERS"));
+        return RunClusterJob(users.Users(), CString(argv[2]), CString(argv[3]), CString(argv[4]),
+                             argv[5], argv[6], host, ReadBatchRunSettings());
+    }
+
+    cluster::BatchEngineChoice engine = cluster::ChooseBatchEngine(
+        ReadMachineValue("BATCHENGINE").str(), ReadMachineValue("BATCHSLURMOPTIONS").str(),
+        platform::HostHasSlurmClient());
+    if (!engine.ok) {
+        std::fprintf(stderr, "torvane-batch: %s\n", engine.error.c_str());
+        return 2;
+    }
 
     CString banner;
     banner.Format("%s v%d.%d.%d - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(),
@@ -117,6 +137,21 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
             return 1;
     }
 
+    if (engine.engine == cluster::BatchEngine::kSlurm) {
+        BatchRun run(queue, host, ReadBatchRunSettings());
+        SlurmClusterClient client;
+        ClusterRunSettings settings;
+        settings.launcherPath = platform::CurrentExecutablePath();
+        settings.siteOptions = engine.slurmOptions;
+        settings.errorLine = [](const std::string& line) {
+            std::fprintf(stderr, "torvane-batch: %s\n", line.c_str());
+        };
+        const EngineOutcome outcome = run.RunWith(
+            [&](BatchRunContext& context) { return RunOnCluster(context, client, settings); });
+        if (outcome == EngineOutcome::kStopped)
+            StopOnOpenFailure(run.Failure());
+        return outcome == EngineOutcome::kLeftQueued ? 2 : 0;
+    }
     if (!queue.RunBatch(host))
         StopOnOpenFailure(queue.GetRunFailure());
     return 0;

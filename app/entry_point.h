@@ -10,7 +10,9 @@
 // Exit status: 0 after a batch run (and after the fatal message of a missing
 // product key); 1 for a start-up failure, any argument, or another launcher
 // already running on the same batch folder; 2 when a batch text file cannot
-// be opened for a reason that waiting cannot cure.
+// be opened for a reason that waiting cannot cure, or when the machine
+// setting BATCHENGINE names an engine that this build cannot use (one line
+// on standard error, before the queue is touched).
 #pragma once
 
 #include "app/batch_exec_file.h"
