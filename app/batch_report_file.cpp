@@ -29,6 +29,14 @@ CString ReportMessage(ReportText n) {
     }
 }
 
+CString Printable(const CString& text) {
+    std::string shown = text.str();
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    return CString(shown);
+}
+
 namespace {
 
 // Message, user and job as "(m)"user"(n)"job"": names may hold "%", so they

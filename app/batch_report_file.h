@@ -46,6 +46,11 @@ enum ReportText : std::uint32_t {
 // is used.
 CString ReportMessage(ReportText n);
 
+// A user or job name as the report, the events and the console show it: a
+// control character (which only a hostile name holds) would break the line,
+// so it shows as "?".
+CString Printable(const CString& text);
+
 class KvBatchReportFile : public KvBatchFile {
   public:
     // `path`: the batch folder (with its final backslash) + "batchreport.txt".

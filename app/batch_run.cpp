@@ -18,16 +18,6 @@
 
 namespace {
 
-// Names as the report shows them: a control character (which only a hostile
-// name holds) would break the line, so it shows as "?".
-CString Printable(const CString& text) {
-    std::string shown = text.str();
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20)
-            c = '?';
-    return CString(shown);
-}
-
 std::optional<std::uint32_t> ReadMachineNumber(const char* name) {
     std::string key = GetRegistryKeyPath().str();
     if (!key.empty() && key.back() == '\\')

@@ -12,14 +12,6 @@
 
 namespace {
 
-CString Printable(const CString& text) {
-    std::string shown = text.str();
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20)
-            c = '?';
-    return CString(shown);
-}
-
 // Why a job cannot be passed to the script, or empty when it can: its user
 // or job name, or the installation folder, holds a character that the
 // command line cannot carry intact.

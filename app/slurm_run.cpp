@@ -21,14 +21,6 @@ using cluster::SlurmJobId;
 using cluster::SlurmJobState;
 using cluster::SlurmPhase;
 
-CString Printable(const CString& text) {
-    std::string shown = text.str();
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20)
-            c = '?';
-    return CString(shown);
-}
-
 std::optional<SlurmJobId> ParseJobId(const std::string& text) {
     if (text.empty() || text.size() > 10 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
