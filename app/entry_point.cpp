@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/install_paths.h"
 #include "app/launch.h"
 #include "batchlog/fichier_log_batch.h"
@@ -16,9 +17,6 @@
 
 namespace {
 
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 1;
-constexpr int kVersionPatch = 6;
 constexpr const char* kBuildKind = "Release";
 // An executable whose name begins with this, in any case, is an interactive
 // simulator: the batch waits until it has ended.
@@ -61,7 +59,8 @@ using HeldFile = std::unique_ptr<std::FILE, StreamCloser>;
 }  // namespace
 
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
-    (void)argv;
+    if (std::optional<int> status = AnswerInformationRequest(argc, argv))
+        return *status;
     BatchModeHook = AlwaysBatchMode;
     ErrorMessageHook = AppendEventToJobLog;
 
@@ -83,8 +82,8 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
         return 1;
 
     CString banner;
-    banner.Format("%s v%d.%d.%d - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(),
-                  kVersionMajor, kVersionMinor, kVersionPatch, kBuildKind);
+    banner.Format("%s v%s - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(), ProgramVersion(),
+                  kBuildKind);
     PrintLine(banner.str());
 
     CString usersPath = ReadMachineValue("FILEUSERS");
