@@ -9,7 +9,7 @@
 #         upgrade that keeps the settings, an uninstall that leaves nothing.
 # Each part is skipped with a one-line note when a tool it needs is missing.
 # Exits non-zero when a check that ran failed.
-#   packaging/check-packages.sh [deb|msi]   one part only
+#   packaging/check-packages.sh [readme|deb|msi]   one part only
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -208,9 +208,24 @@ check_msi() {
   wineserver -k >/dev/null 2>&1 || true
 }
 
+# The README a new user follows: its install and nightly sections, and one
+# row for each setting in its table.
+check_readme() {
+  local section setting
+  for section in "Install" "Run it every night" "Exit statuses" "Machine settings"; do
+    grep -qx "## $section" README.md || fail "README: no section \"$section\""
+  done
+  for setting in "${settings[@]}"; do
+    [ "$(grep -c "^| \`$setting\` |" README.md)" = 1 ] ||
+      fail "README: not one row for $setting in the settings table"
+  done
+}
+
 case ${1:-all} in
+  readme) check_readme ;;
   deb) check_deb ;;
   msi) check_msi ;;
-  *) check_deb; check_msi ;;
+  all) check_readme; check_deb; check_msi ;;
+  *) echo "usage: $0 [readme|deb|msi]" >&2; exit 2 ;;
 esac
 exit "$status"
