@@ -1,5 +1,6 @@
 // The queue of simulation jobs: "batchexec.txt" in the current user's batch
-// folder, and the batch run that works through it.
+// folder, and the entry into the batch run that works through it (BatchRun,
+// batch_run.h).
 //
 // Users queue jobs from the interactive simulator, which records them in one
 // batch project file per user ("<user>-BATCH.tvs"). When the queue file is
@@ -62,15 +63,7 @@ struct ScannedJob {
 // line without a line end is not examined.
 std::vector<ScannedJob> ScanBatchProject(std::FILE* stream);
 
-// What the batch run needs from the host, replaceable in tests.
-struct BatchRunHost {
-    // The pauses: 1000 ms while a job waits for an unfinished predecessor,
-    // 2000 ms after each job, 500 ms between attempts to open a busy file.
-    platform::Sleeper sleep = platform::RealSleeper();
-    ProcessLauncher launcher = HostProcessLauncher();
-    // The time stamp of the report lines; empty means the local time.
-    std::function<std::string()> clock;
-};
+struct BatchRunHost;
 
 class KvBatchExecFile : public KvBatchFile {
   public:
@@ -101,17 +94,22 @@ class KvBatchExecFile : public KvBatchFile {
     // Every entry has finished (true for an empty queue).
     bool AllFinished();
 
-    // Runs every queued job, one at a time, and retires the batch project
-    // files once every job has finished. False when the run had to stop
-    // because a file could not be opened for a reason waiting cannot cure
-    // (GetOpenFailure of the queue, or the returned failure, says which);
-    // nothing else has been touched after that moment.
-    bool RunBatch(const BatchRunHost& host = BatchRunHost());
+    // Runs every queued job with the machine's settings (BatchRun::Run).
+    // False when the run had to stop because a file could not be opened for
+    // a reason waiting cannot cure (GetRunFailure says which); nothing else
+    // has been touched after that moment.
+    bool RunBatch();
+    bool RunBatch(const BatchRunHost& host);
     // The failure that stopped the last RunBatch (queue or report file).
     const OpenFailure& GetRunFailure() const { return m_runFailure; }
 
+    // Rewind, Write, and flush to the disk: other programs and a later run
+    // after a crash find the entries' new states. The file must be open.
+    void Save();
+
     KvListeS<KvBatchExecGamme>& Jobs() { return m_jobs; }
     const CString& GetFolder() const { return m_folder; }
+    ListeUsers* GetUsers() const { return m_users; }
 
     // The name of the queue file in the batch folder.
     static constexpr const char* kFileName = "batchexec.txt";
@@ -119,9 +117,6 @@ class KvBatchExecFile : public KvBatchFile {
     static constexpr const char* kRebuildFileName = "batchexec.new";
 
   private:
-    // Rewind, Write, and flush to the disk: other programs and a later run
-    // after a crash find the entry's new state.
-    void Save();
     // The positional reading shared by Read and Refresh.
     void ReadGroups(bool rebuildList);
 

@@ -4,7 +4,26 @@
 #include "messages/catalogue.h"
 
 CString ReportMessage(ReportText n) {
-    return g_userMessages.GetMessage(20, 0, 0, n);
+    CString text = g_userMessages.GetMessage(20, 0, 0, n);
+    if (n < kReportTakenOverRunning || text != g_userMessages.GetFallback())
+        return text;
+    switch (n) {
+        case kReportTakenOverRunning:
+            return ": job interrupted with its launcher and still running, now waited for: ";
+        case kReportTakenOverEnded:
+            return ": job interrupted with its launcher, ended meanwhile, outcome taken from its "
+                   "log: ";
+        case kReportRunAgain:
+            return ": job interrupted, run again from the start: ";
+        case kReportInterruptedTwice:
+            return ": job interrupted twice, not run again: ";
+        case kEventInterruptedTwice:
+            return "Interrupted twice: the job is not run a third time";
+        case kEventTimeLimit:
+            return "Ended at its time limit (seconds): ";
+        default:
+            return text;
+    }
 }
 
 namespace {
@@ -20,6 +39,10 @@ CString JobLine(ReportText between, const CString& user, const CString& job) {
 
 void KvBatchReportFile::WriteJobStarted(const CString& user, const CString& job) {
     WriteStamped(JobLine(kReportStarted, user, job));
+}
+
+void KvBatchReportFile::WriteNote(ReportText note, const CString& user, const CString& job) {
+    WriteStamped(JobLine(note, user, job));
 }
 
 void KvBatchReportFile::WriteJobEnded(const CString& user, const CString& job) {

@@ -21,18 +21,29 @@ class FichierLogBatch;
 
 // The last key number of the report texts in the user catalogue.
 enum ReportText : std::uint32_t {
-    kReportEvent = 1,      // before each event of the job's log
-    kReportAlerts = 2,     // before the number of alerts
-    kReportErrors = 3,     // before the number of errors
-    kReportUser = 4,       // before the user's name on the started and ended lines
-    kReportStarted = 5,    // between user and job on the started line
-    kReportEnded = 6,      // between user and job on the ended line
-    kReportSkipped = 7,    // the whole skipped line
-    kReportResult = 8,     // before 1 (success) or 0
-    kReportBannerName = 9  // the program's name in the banner (not a report line)
+    kReportEvent = 1,       // before each event of the job's log
+    kReportAlerts = 2,      // before the number of alerts
+    kReportErrors = 3,      // before the number of errors
+    kReportUser = 4,        // before the user's name on the started and ended lines
+    kReportStarted = 5,     // between user and job on the started line
+    kReportEnded = 6,       // between user and job on the ended line
+    kReportSkipped = 7,     // the whole skipped line
+    kReportResult = 8,      // before 1 (success) or 0
+    kReportBannerName = 9,  // the program's name in the banner (not a report line)
+    // Notes on a job that an interrupted launcher left running, between user
+    // and job as on the started line.
+    kReportTakenOverRunning = 10,  // its process still ran: waited for
+    kReportTakenOverEnded = 11,    // it ended meanwhile: outcome from its log
+    kReportRunAgain = 12,          // it is run again from the start
+    kReportInterruptedTwice = 13,  // interrupted on its second attempt: failed
+    // Events the launcher adds to a job's log.
+    kEventInterruptedTwice = 14,  // the whole event
+    kEventTimeLimit = 15          // before the limit in seconds
 };
 
-// The user catalogue text (20, 0, 0, n).
+// The user catalogue text (20, 0, 0, n). The texts from 10 on are newer than
+// most installed catalogues: where the catalogue lacks one, its English text
+// is used.
 CString ReportMessage(ReportText n);
 
 class KvBatchReportFile : public KvBatchFile {
@@ -43,6 +54,8 @@ class KvBatchReportFile : public KvBatchFile {
     // The line kinds. Each writes only while the file is open "a+".
     // <stamp> -> (4)"user"(5)"job"
     void WriteJobStarted(const CString& user, const CString& job);
+    // <stamp> -> (4)"user"(note)"job", for the notes from 10 to 13.
+    void WriteNote(ReportText note, const CString& user, const CString& job);
     // <stamp> -> (4)"user"(6)"job"
     void WriteJobEnded(const CString& user, const CString& job);
     // (7)

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "app/batch_exec_file.h"
+#include "app/batch_run.h"
 
 // Console output of the start-up sequence.
 inline constexpr const char* kMissingFileLine = "File does not exist : ";

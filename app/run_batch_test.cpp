@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/batch_report_file.h"
+#include "app/batch_run_test_support.h"
 #include "app/batch_test_fixture.h"
 
 namespace {
@@ -24,79 +25,36 @@ using apptest::RanBlock;
 using apptest::SkippedBlock;
 using apptest::Started;
 
-bool AlwaysBatch() {
-    return true;
-}
+using apptest::Outcome;
 
-enum class Outcome { kSucceeds, kFails, kWritesNoLog, kCannotStart, kThrows };
-
-class BatchRun : public apptest::BatchFixture {
+// The program's entry into the run, with the machine's settings, on the
+// scripted host.
+class QueueRun : public apptest::BatchFixture {
   protected:
     void SetUp() override {
         BatchFixture::SetUp();
         LoadUsers({"anne", "bob"});
-        BatchModeHook = AlwaysBatch;
-        ErrorMessageHook = AppendEventToJobLog;
-    }
-
-    // The job name of a command line: the last quoted argument.
-    static std::string JobOf(std::string_view line) {
-        std::size_t end = line.rfind('"');
-        std::size_t begin = line.rfind('"', end - 1);
-        return std::string(line.substr(begin + 1, end - begin - 1));
-    }
-
-    BatchRunHost Host() {
-        BatchRunHost host;
-        host.clock = [] { return std::string(kStamp); };
-        host.sleep = [this](std::uint32_t ms) {
-            pauses.push_back(ms);
-            if (onPause)
-                onPause(ms);
-        };
-        host.launcher = [this](std::string_view line, const platform::LaunchOptions& options) {
-            EXPECT_TRUE(options.wait);
-            std::string job = JobOf(line);
-            commandLines.push_back(std::string(line));
-            launched.push_back(job);
-            if (duringJob)
-                duringJob(job);
-            platform::LaunchResult result;
-            Outcome outcome = outcomes.count(job) ? outcomes[job] : Outcome::kSucceeds;
-            if (outcome == Outcome::kCannotStart) {
-                result.reason = "not found";
-                return result;
-            }
-            if (outcome == Outcome::kThrows)
-                throw std::runtime_error("launcher broke");
-            result.created = true;
-            result.exitCode = 0;
-            if (outcome != Outcome::kWritesNoLog) {
-                FichierLogBatch log;
-                log.m_simuOK = outcome == Outcome::kSucceeds;
-                *log.m_eventList.NewElement() = CString("ran " + job);
-                log.m_nbAlerts = 0;
-                log.Save(g_currentJobLogPath);
-            }
-            return result;
-        };
-        return host;
     }
 
     bool Run() {
         KvBatchExecFile queue(batch, &users);
-        return queue.RunBatch(Host());
+        return queue.RunBatch(fake.Host());
+    }
+    void SetMachineValue(const char* name, const std::string& value) {
+        ASSERT_TRUE(platform::SetSettingsString(platform::SettingsRoot::LocalMachine,
+                                                GetRegistryKeyPath().str(), name, value));
     }
 
-    std::vector<std::string> launched;
-    std::vector<std::string> commandLines;
-    std::vector<std::uint32_t> pauses;
-    std::map<std::string, Outcome> outcomes;
-    std::function<void(const std::string&)> duringJob;
-    std::function<void(std::uint32_t)> onPause;
+    apptest::FakeJobHost fake{users};
+    std::vector<std::string>& launched = fake.launched;
+    std::vector<std::string>& commandLines = fake.commandLines;
+    std::vector<std::uint32_t>& pauses = fake.pauses;
+    std::map<std::string, Outcome>& outcomes = fake.outcomes;
+    std::function<void(const std::string&)>& duringJob = fake.duringJob;
+    std::function<void(std::uint32_t)>& onPause = fake.onPause;
 };
 
-TEST_F(BatchRun, AJobWaitingForASuccessfulPredecessorRunsAfterIt) {
+TEST_F(QueueRun, AJobWaitingForASuccessfulPredecessorRunsAfterIt) {
     WriteProject("anne", {{"a", 0}, {"b", 1}});
     WriteProject("bob", {{"c", 0}});
     WriteBatchFile("batchreport.txt", "report of an older batch\r\n");
@@ -116,7 +74,7 @@ TEST_F(BatchRun, AJobWaitingForASuccessfulPredecessorRunsAfterIt) {
     EXPECT_NE(ReadBatchFile("bob-BATCH.tmp").find("nom = c"), std::string::npos);
 }
 
-TEST_F(BatchRun, AFailedPredecessorSkipsTheChainBehindIt) {
+TEST_F(QueueRun, AFailedPredecessorSkipsTheChainBehindIt) {
     // b waits for a, which fails; c waits for b, which is then skipped; d
     // does not wait and runs anyway.
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "a.gam"},
@@ -145,7 +103,7 @@ TEST_F(BatchRun, AFailedPredecessorSkipsTheChainBehindIt) {
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
 }
 
-TEST_F(BatchRun, AnExistingQueueKeepsItsReportAndTheFirstEntryNeverWaits) {
+TEST_F(QueueRun, AnExistingQueueKeepsItsReportAndTheFirstEntryNeverWaits) {
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "first", 0, 0, 1}}));
     WriteBatchFile("batchreport.txt", "older lines\r\n");
     std::string queueDuringJob;
@@ -158,33 +116,76 @@ TEST_F(BatchRun, AnExistingQueueKeepsItsReportAndTheFirstEntryNeverWaits) {
               "older lines\r\n" + RanBlock("anne", "first", true, {"ran first"}));
 }
 
-TEST_F(BatchRun, APredecessorLeftRunningIsPolledUntilAnotherProgramFinishesIt) {
-    WriteBatchFile("batchexec.txt",
-                   QueueText({{"anne", "interrupted", 1, 0, 0}, {"anne", "next", 0, 0, 1}}));
-    onPause = [&](std::uint32_t ms) {
-        // The simulator's tools mark the interrupted job done after 3 polls.
-        if (ms == 1000 && pauses.size() == 3)
-            WriteBatchFile("batchexec.txt", QueueText({{"anne", "interrupted", 2, 1, 0},
-                                                       {"anne", "next", 0, 0, 1}}));
-    };
+TEST_F(QueueRun, AnEntryLeftRunningByAnInterruptedRunRunsAgainAndTheRunEnds) {
+    // The night of a launcher that died: no record of the interrupted job's
+    // process, its waiter behind it, a free job after them.
+    WriteProject("anne", {{"interrupted", 0}, {"next", 1}, {"free", 0}});
+    WriteBatchFile(
+        "batchexec.txt",
+        QueueText({{"anne", "interrupted", 1, 0, 0}, {"anne", "next", 0, 0, 1}, {"anne", "free"}}));
     ASSERT_TRUE(Run());
-    EXPECT_EQ(launched, (std::vector<std::string>{"next"}));
-    EXPECT_EQ(pauses, (std::vector<std::uint32_t>{1000, 1000, 1000, 2000}));
+    EXPECT_EQ(launched, (std::vector<std::string>{"interrupted", "next", "free"}));
+    EXPECT_EQ(ReadBatchFile("batchreport.txt"),
+              std::string(kStamp) +
+                  " -> User \"anne\": job interrupted, run again from the start: "
+                  "\"interrupted\"\r\n" +
+                  RanBlock("anne", "interrupted", true, {"ran interrupted"}) +
+                  RanBlock("anne", "next", true, {"ran next"}) +
+                  RanBlock("anne", "free", true, {"ran free"}));
+    // Every job finished: the batch is retired as after any night.
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
+    EXPECT_FALSE(fs::exists(BatchFile("batchjournal.txt")));
+    EXPECT_TRUE(fs::exists(BatchFile("anne-BATCH.tmp")));
 }
 
-TEST_F(BatchRun, AJobLeftRunningKeepsTheQueueAndTheProjectFiles) {
+TEST_F(QueueRun, TheMachineSettingsSetTheTimeLimitAndThePauseAfterEachJob) {
+    SetMachineValue("BATCHJOBTIMEOUT", "3");
+    SetMachineValue("BATCHJOBPAUSE", " 250 ");
+    WriteBatchFile(
+        "batchexec.txt",
+        QueueText({{"anne", "hangs"}, {"anne", "after hangs", 0, 0, 1}, {"bob", "quick"}}));
+    fake.durations["hangs"] = 30000;
+    fake.durations["quick"] = 2900;
+    ASSERT_TRUE(Run());
+
+    EXPECT_EQ(launched, (std::vector<std::string>{"hangs", "quick"}));
+    EXPECT_EQ(fake.endedGroups, (std::vector<std::string>{"hangs"}));
+    EXPECT_EQ(fake.waitLimits, (std::vector<std::uint32_t>{3000, 3000}));
+    EXPECT_EQ(pauses, (std::vector<std::uint32_t>{250, 250}));
+    EXPECT_EQ(ReadBatchFile("batchreport.txt"),
+              RanBlock("anne", "hangs", false, {"Ended at its time limit (seconds): 3"}) +
+                  SkippedBlock("anne", "after hangs") +
+                  RanBlock("bob", "quick", true, {"ran quick"}));
+}
+
+TEST_F(QueueRun, SettingsThatAreNotNumbersLeaveNoLimitAndTheUsualPause) {
+    SetMachineValue("BATCHJOBTIMEOUT", "ten minutes");
+    SetMachineValue("BATCHJOBPAUSE", "-5");
+    WriteBatchFile("batchexec.txt", QueueText({{"anne", "long"}}));
+    fake.durations["long"] = 10 * 3600 * 1000;
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(fake.waitLimits, (std::vector<std::uint32_t>{platform::kNoTimeLimit}));
+    EXPECT_TRUE(fake.endedGroups.empty());
+    EXPECT_EQ(pauses, (std::vector<std::uint32_t>{2000}));
+    EXPECT_EQ(ReadBatchFile("batchreport.txt"), RanBlock("anne", "long", true, {"ran long"}));
+}
+
+TEST_F(QueueRun, AnEntryInAStateOfNoMeaningIsLeftAloneAndKeepsTheQueueAndTheProjectFiles) {
+    // Its waiter can never start: the run ends all the same.
     WriteProject("anne", {{"x", 0}});
-    WriteBatchFile("batchexec.txt", QueueText({{"anne", "x", 1, 0, 0}, {"anne", "y"}}));
+    WriteBatchFile(
+        "batchexec.txt",
+        QueueText({{"anne", "x", 3, 0, 0}, {"anne", "after x", 0, 0, 1}, {"anne", "y"}}));
     ASSERT_TRUE(Run());
     EXPECT_EQ(launched, (std::vector<std::string>{"y"}));
-    EXPECT_EQ(ReadBatchFile("batchexec.txt"),
-              QueueText({{"anne", "x", 1, 0, 0}, {"anne", "y", 2, 1, 0}}));
+    EXPECT_EQ(
+        ReadBatchFile("batchexec.txt"),
+        QueueText({{"anne", "x", 3, 0, 0}, {"anne", "after x", 0, 0, 1}, {"anne", "y", 2, 1, 0}}));
     EXPECT_TRUE(fs::exists(BatchFile("anne-BATCH.tvs")));
     EXPECT_FALSE(fs::exists(BatchFile("anne-BATCH.tmp")));
 }
 
-TEST_F(BatchRun, AnEmptyQueueRetiresTheProjectFilesWithoutOverwritingAnOldCopy) {
+TEST_F(QueueRun, AnEmptyQueueRetiresTheProjectFilesWithoutOverwritingAnOldCopy) {
     WriteBatchFile("batchexec.txt", "nb = 0\r\n");
     WriteBatchFile("anne-BATCH.tvs", "no job records\n");
     WriteBatchFile("bob-BATCH.tvs", "bob's records\n");
@@ -200,14 +201,14 @@ TEST_F(BatchRun, AnEmptyQueueRetiresTheProjectFilesWithoutOverwritingAnOldCopy) 
     EXPECT_FALSE(fs::exists(BatchFile("batchreport.txt")));
 }
 
-TEST_F(BatchRun, AJobOfAnUnknownUserFinishesFailedWithoutReportLines) {
+TEST_F(QueueRun, AJobOfAnUnknownUserFinishesFailedWithoutReportLines) {
     WriteBatchFile("batchexec.txt", QueueText({{"carol", "c"}, {"ANNE", "case"}, {"anne", "a"}}));
     ASSERT_TRUE(Run());
     EXPECT_EQ(launched, (std::vector<std::string>{"a"}));
     EXPECT_EQ(ReadBatchFile("batchreport.txt"), RanBlock("anne", "a", true, {"ran a"}));
 }
 
-TEST_F(BatchRun, EditsMadeWhileAJobRunsAreTakenOver) {
+TEST_F(QueueRun, EditsMadeWhileAJobRunsAreTakenOver) {
     WriteBatchFile("batchexec.txt",
                    QueueText({{"anne", "a"}, {"anne", "cancelled"}, {"bob", "b"}}));
     duringJob = [&](const std::string& job) {
@@ -223,7 +224,7 @@ TEST_F(BatchRun, EditsMadeWhileAJobRunsAreTakenOver) {
     EXPECT_EQ(launched, (std::vector<std::string>{"a", "b", "late"}));
 }
 
-TEST_F(BatchRun, ALaunchFailureBecomesAnEventInTheJobsLogAndTheJobFails) {
+TEST_F(QueueRun, ALaunchFailureBecomesAnEventInTheJobsLogAndTheJobFails) {
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "unstartable.gam"}, {"bob", "broken"}}));
     outcomes["unstartable.gam"] = Outcome::kCannotStart;
     outcomes["broken"] = Outcome::kThrows;
@@ -244,7 +245,7 @@ TEST_F(BatchRun, ALaunchFailureBecomesAnEventInTheJobsLogAndTheJobFails) {
                   RanBlock("bob", "broken", false, {"Cannot start the job: " + commandLine}));
 }
 
-TEST_F(BatchRun, AJobWithoutALogReportsWhatTheLogObjectHeld) {
+TEST_F(QueueRun, AJobWithoutALogReportsWhatTheLogObjectHeld) {
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "ok"}, {"anne", "crashed"}}));
     outcomes["crashed"] = Outcome::kWritesNoLog;
     ASSERT_TRUE(Run());
@@ -252,7 +253,7 @@ TEST_F(BatchRun, AJobWithoutALogReportsWhatTheLogObjectHeld) {
                                                     RanBlock("anne", "crashed", true, {"ran ok"}));
 }
 
-TEST_F(BatchRun, NamesTheCommandLineCannotCarryAreNeverLaunched) {
+TEST_F(QueueRun, NamesTheCommandLineCannotCarryAreNeverLaunched) {
     // A line feed cannot stand inside a queue line at all; a tab or another
     // control character can, and is refused like it.
     const std::vector<std::string> hostile = {"a\" & echo x > f & \"", "%PATH%", "!x!",
@@ -285,7 +286,7 @@ TEST_F(BatchRun, NamesTheCommandLineCannotCarryAreNeverLaunched) {
     EXPECT_NE(report.find(RanBlock("bob", fine[0], true, {"ran " + fine[0]})), std::string::npos);
 }
 
-TEST_F(BatchRun, AnInstallationFolderTheCommandLineCannotCarryFailsEveryLaunch) {
+TEST_F(QueueRun, AnInstallationFolderTheCommandLineCannotCarryFailsEveryLaunch) {
     ASSERT_TRUE(platform::SetSettingsString(platform::SettingsRoot::LocalMachine,
                                             GetRegistryKeyPath().str(), "REPSOFTWARE",
                                             "C:\\Torvane 100%\\"));
@@ -299,9 +300,9 @@ TEST_F(BatchRun, AnInstallationFolderTheCommandLineCannotCarryFailsEveryLaunch) 
     EXPECT_EQ(report.find("Simulation succeeded: 1"), std::string::npos);
 }
 
-TEST_F(BatchRun, AMissingBatchFolderStopsTheRunNamingTheFile) {
+TEST_F(QueueRun, AMissingBatchFolderStopsTheRunNamingTheFile) {
     KvBatchExecFile queue(batch + "gone\\", &users);
-    EXPECT_FALSE(queue.RunBatch(Host()));
+    EXPECT_FALSE(queue.RunBatch(fake.Host()));
     EXPECT_NE(queue.GetRunFailure().path.Find("gone"), -1);
     EXPECT_FALSE(queue.GetRunFailure().reason.empty());
     EXPECT_TRUE(launched.empty());

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
 #include "platform/dir_search.h"
+#include "platform/timestamp.h"
 #include "testsupport/temp_dir.h"
 
 #ifndef _WIN32
@@ -86,6 +88,33 @@ TEST(FileOps, FoldersAreMadeAndRemovedOneAtATime) {
     EXPECT_TRUE(platform::RemoveEmptyFolder(dir.File("f")));
     EXPECT_FALSE(fs::exists(dir.path() / "f"));
     EXPECT_FALSE(platform::RemoveEmptyFolder(dir.File("f")));
+}
+
+// File times and NowMs share one clock, so that "written after the launch"
+// can be decided from a time stamp taken before it.
+TEST(FileOps, ModificationTimeInMillisecondsOfTheUnixEpoch) {
+    testsupport::TempDir dir;
+    const std::string path = dir.File("log.txt");
+    const std::int64_t before = platform::NowMs();
+    WriteBytes(path, "written now");
+    const std::int64_t after = platform::NowMs();
+    std::optional<std::int64_t> written = platform::ModificationTimeMs(path);
+    ASSERT_TRUE(written.has_value());
+    // File systems keep coarser times than the clock: allow two seconds.
+    EXPECT_GE(*written, before - 2000);
+    EXPECT_LE(*written, after + 2000);
+
+    // 2001-09-09 01:46:40 UTC, a thousand million seconds after 1970 (whole
+    // seconds: the Windows runtime sets file times to the second).
+    const auto moment =
+        std::chrono::system_clock::time_point(std::chrono::milliseconds(1000000000000LL));
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(moment));
+    EXPECT_EQ(platform::ModificationTimeMs(path), std::optional<std::int64_t>(1000000000000LL));
+
+    EXPECT_TRUE(platform::ModificationTimeMs(dir.path().string()).has_value());
+    EXPECT_FALSE(platform::ModificationTimeMs(dir.File("missing.log")).has_value());
+    EXPECT_FALSE(platform::ModificationTimeMs(dir.File("missing\\deeper.log")).has_value());
+    EXPECT_FALSE(platform::ModificationTimeMs("").has_value());
 }
 
 TEST(FileOps, CurrentFolderChanges) {

@@ -68,10 +68,13 @@ WaitOutcome WaitForProcessEnd(ProcessId id);
 // A process as a journal records it: its id together with its start time, so
 // that an id the host has since given to another process is never taken for
 // it (nor is a process of an earlier boot). The start time is the host's own
-// value, only ever compared for equality; 0 means unknown.
+// value, only ever compared for equality; 0 means unknown, and an identity
+// with an unknown start time matches no process (it is never waited for nor
+// ended: the number alone may name anyone by now).
 //   Win32: the creation time of GetProcessTimes (a FILETIME).
-//   Linux: the start of /proc/<pid>/stat (clock ticks since boot) mixed with
-//          the boot's id (/proc/sys/kernel/random/boot_id).
+//   Linux: the start of /proc/<pid>/stat (clock ticks since boot) in the low
+//          44 bits, a hash of the boot's id (/proc/sys/kernel/random/boot_id)
+//          in the high 20.
 struct ProcessIdentity {
     ProcessId id = 0;
     std::uint64_t startTime = 0;
@@ -107,7 +110,12 @@ struct LaunchOptions {
     //   Win32: the process is created suspended, put in a job object of its
     //          own (named after its identity, without
     //          JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) and then resumed.
-    //   Linux: a new session (setsid), whose id is the process's id.
+    //   Linux: a new session (POSIX_SPAWN_SETSID), whose id, and its process
+    //          group's, is the process's id.
+    //   Win32, a launcher that runs in a job object itself (a scheduled task):
+    //          the process breaks away from that job where it allows, so that
+    //          ending the task does not end the job; otherwise the job's own
+    //          job object is nested in it (Windows 8 and later).
     bool ownGroup = false;
 };
 
@@ -146,8 +154,18 @@ bool TerminateLaunched(ProcessId id);
 // most about `graceMs`. Win32: TerminateJobObject on the group's job object,
 // found by its name, so that a later launcher can also end the group of a
 // job that an earlier one started (Windows has no polite ending for such
-// processes). False when neither the process nor its group can be found
-// (nothing is ended then; a reused id is never signalled).
+// processes; it does not block). False when nothing of the group runs any
+// more, or it cannot be found (nothing is ended then; a reused id is never
+// signalled).
+//   Linux: the group is every live process whose session or process group
+//          has the leader's id and that started no earlier than the leader:
+//          the kernel does not give the number to a new process while any of
+//          them lives, so a leader that has ended leaves its group findable.
+//   Win32: a job object's name lasts only while some process holds a handle
+//          to it: the launcher that started the group, the leader (given an
+//          inheritable handle) and what it started with handles inherited (the
+//          command interpreter does). A later launcher that finds the name
+//          gone ends the leader alone, when it still runs.
 bool EndProcessGroup(const ProcessIdentity& process, std::uint32_t graceMs);
 
 namespace testing {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -59,6 +60,57 @@ TV_TEST_CHILD(print_args) {
 
 std::string Exe() {
     return testsupport::TestExecutablePath();
+}
+
+std::string ChildLine(const std::string& child, const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{testsupport::ChildArgument(child)};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return platform::JoinCommandLine(Exe(), all);
+}
+
+// An identity as the children below pass it on: "<id> <start time>".
+void WriteIdentity(const std::string& path, platform::ProcessId id, std::uint64_t startTime) {
+    WriteBytes(path + ".tmp", std::to_string(id) + " " + std::to_string(startTime));
+    std::filesystem::rename(path + ".tmp", path);
+}
+
+platform::ProcessIdentity ReadIdentity(const std::string& path) {
+    platform::ProcessIdentity identity;
+    if (!WaitForFile(path))
+        return identity;
+    unsigned long long id = 0, start = 0;
+    if (std::sscanf(ReadBytes(path).c_str(), "%llu %llu", &id, &start) == 2)
+        identity = {static_cast<platform::ProcessId>(id), start};
+    return identity;
+}
+
+// "start_and_report own|plain <out> <stay>|exit <child> <arguments>...":
+// starts the child body <child> of this program without waiting (in a group
+// of its own with "own"), writes its identity to <out>, then waits for the
+// file <stay> (never, when it does not exist) or, with "exit", ends at once.
+TV_TEST_CHILD(start_and_report) {
+    if (argc < 5)
+        return 99;
+    const bool ownGroup = std::string(argv[1]) == "own";
+    platform::LaunchResult started =
+        platform::LaunchCommandLine(ChildLine(argv[4], {argv + 5, argv + argc}),
+                                    {.wait = false, .show = false, .ownGroup = ownGroup});
+    if (!started.created)
+        return 98;
+    WriteIdentity(argv[2], started.id, started.startTime);
+    if (std::string(argv[3]) == "exit")
+        return 0;
+    return WaitForFile(argv[3]) ? 0 : 3;
+}
+
+// Polls until the process no longer runs; false after about 10 s.
+bool EndsSoon(const platform::ProcessIdentity& process) {
+    for (int i = 0; i < 500; ++i) {
+        if (!platform::IsStillRunning(process))
+            return true;
+        platform::SleepMs(20);
+    }
+    return false;
 }
 
 TEST(LaunchCommandLine, PassesQuotedArgumentsIntactWithoutAShell) {
@@ -179,6 +231,161 @@ TEST(TerminateLaunched, EndsARunningChildAtOnceAndLeavesAnEndedOneItsOwnCode) {
     EXPECT_FALSE(platform::TerminateLaunched(running.id));
     EXPECT_FALSE(platform::TerminateLaunched(0));
     EXPECT_FALSE(platform::TerminateLaunched(0x7FFFFFF0));
+}
+
+TEST(ProcessIdentity, StableWhileItRunsAndNeverTakenForAnotherProcess) {
+    TempDir dir;
+    const std::string go = dir.File("go");
+    platform::LaunchResult child =
+        platform::LaunchCommandLine(ChildLine("wait_for_go", {go}), {.wait = false, .show = false});
+    ASSERT_TRUE(child.created) << child.reason;
+    ASSERT_NE(child.startTime, 0u);
+    const platform::ProcessIdentity launched{child.id, child.startTime};
+    for (int i = 0; i < 3; ++i) {
+        std::optional<platform::ProcessIdentity> now = platform::IdentifyProcess(child.id);
+        ASSERT_TRUE(now.has_value());
+        EXPECT_EQ(now->id, child.id);
+        EXPECT_EQ(now->startTime, child.startTime);
+        EXPECT_TRUE(platform::IsStillRunning(launched));
+    }
+
+    // The same number with another start time: a process that was given
+    // the number later. It is neither waited for nor ended.
+    for (std::uint64_t other : {child.startTime + 1, child.startTime - 1, std::uint64_t{0}}) {
+        const platform::ProcessIdentity stale{child.id, other};
+        EXPECT_FALSE(platform::IsStillRunning(stale));
+        EXPECT_EQ(platform::WaitForProcess(stale, 0), platform::WaitOutcome::kCannotOpen);
+        EXPECT_EQ(platform::WaitForProcess(stale, platform::kNoTimeLimit),
+                  platform::WaitOutcome::kCannotOpen);
+        EXPECT_FALSE(platform::EndProcessGroup(stale, 0));
+    }
+    EXPECT_TRUE(platform::IsStillRunning(launched)) << "a stale identity ended the process";
+
+    WriteBytes(go, "go");
+    ASSERT_EQ(platform::WaitForProcess(launched, platform::kNoTimeLimit),
+              platform::WaitOutcome::kEnded);
+    // Ended but not yet waited for by us: no longer running, still ours.
+    EXPECT_FALSE(platform::IdentifyProcess(child.id).has_value());
+    EXPECT_FALSE(platform::IsStillRunning(launched));
+    EXPECT_EQ(platform::WaitForProcess(launched, 0), platform::WaitOutcome::kEnded);
+    EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
+    EXPECT_FALSE(platform::IsStillRunning(launched));
+    // Gone (Linux), or ended and still held by the host (Windows may keep
+    // the process object a while): never a process to wait for.
+    EXPECT_NE(platform::WaitForProcess(launched, 100), platform::WaitOutcome::kTimedOut);
+
+    EXPECT_FALSE(platform::IdentifyProcess(0x7FFFFFF0).has_value());
+    EXPECT_FALSE(platform::IdentifyProcess(0).has_value());
+}
+
+TEST(WaitForProcess, TimesOutOnARunningProcessAndSeesTheEndOfAChildOrAStranger) {
+    TempDir dir;
+    for (bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "polling /proc" : "pidfd");
+        platform::testing::ForceProcessPolling(polling);
+        const std::string go = dir.File(polling ? "go-polling" : "go-pidfd");
+
+        // Our own child: the wait leaves it to WaitForLaunched.
+        platform::LaunchResult child = platform::LaunchCommandLine(ChildLine("wait_for_go", {go}),
+                                                                   {.wait = false, .show = false});
+        ASSERT_TRUE(child.created) << child.reason;
+        const platform::ProcessIdentity ours{child.id, child.startTime};
+        EXPECT_EQ(platform::WaitForProcess(ours, 0), platform::WaitOutcome::kTimedOut);
+        EXPECT_EQ(platform::WaitForProcess(ours, 150), platform::WaitOutcome::kTimedOut);
+        EXPECT_TRUE(platform::IsStillRunning(ours));
+
+        // A stranger: started by a child of ours that has ended since.
+        const std::string report = dir.File(polling ? "id-polling" : "id-pidfd");
+        platform::LaunchResult parent = platform::LaunchCommandLine(
+            ChildLine("start_and_report", {"plain", report, "exit", "wait_for_go", go}),
+            {.show = false});
+        ASSERT_TRUE(parent.created) << parent.reason;
+        ASSERT_EQ(parent.exitCode, 0);
+        const platform::ProcessIdentity stranger = ReadIdentity(report);
+        ASSERT_TRUE(platform::IsStillRunning(stranger));
+        EXPECT_EQ(platform::WaitForProcess(stranger, 150), platform::WaitOutcome::kTimedOut);
+
+        std::atomic<bool> released{false};
+        std::thread releaser([&] {
+            platform::SleepMs(300);
+            released = true;
+            WriteBytes(go, "go");
+        });
+        EXPECT_EQ(platform::WaitForProcess(ours, platform::kNoTimeLimit),
+                  platform::WaitOutcome::kEnded);
+        EXPECT_TRUE(released) << "the wait returned before the process ended";
+        platform::WaitOutcome strangerEnd = platform::WaitForProcess(stranger, 60000);
+        // Once ended, a stranger may already be gone altogether.
+        EXPECT_NE(strangerEnd, platform::WaitOutcome::kTimedOut);
+        releaser.join();
+        EXPECT_FALSE(platform::IsStillRunning(stranger));
+        EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
+    }
+    platform::testing::ForceProcessPolling(false);
+}
+
+TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
+    TempDir dir;
+    const std::string never = dir.File("never-written");
+    for (bool leaderExits : {false, true}) {
+        SCOPED_TRACE(leaderExits ? "leader ended first" : "leader running");
+        const std::string report = dir.File(leaderExits ? "gc-exit" : "gc-stay");
+        platform::LaunchResult leader = platform::LaunchCommandLine(
+            ChildLine("start_and_report",
+                      {"plain", report, leaderExits ? "exit" : never, "wait_for_go", never}),
+            {.wait = false, .show = false, .ownGroup = true});
+        ASSERT_TRUE(leader.created) << leader.reason;
+        const platform::ProcessIdentity group{leader.id, leader.startTime};
+        const platform::ProcessIdentity grandchild = ReadIdentity(report);
+        ASSERT_TRUE(platform::IsStillRunning(grandchild));
+        if (leaderExits) {
+            EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(0));
+            EXPECT_FALSE(platform::IsStillRunning(group));
+            // The grandchild outlives its parent until its group is ended.
+            platform::SleepMs(200);
+            ASSERT_TRUE(platform::IsStillRunning(grandchild));
+        }
+        EXPECT_TRUE(platform::EndProcessGroup(group, 2000));
+        EXPECT_TRUE(EndsSoon(grandchild));
+        if (!leaderExits) {
+            std::optional<int> code = platform::WaitForLaunched(leader.id);
+            ASSERT_TRUE(code.has_value());
+            EXPECT_NE(*code, 0);  // ended from outside, not by its own end
+        }
+        // Once ended, nothing of the group is left to end.
+        EXPECT_FALSE(platform::EndProcessGroup(group, 0));
+    }
+}
+
+// A launcher that is killed while its job runs: the job, started in a group
+// of its own, runs on with what it started, and another process can still
+// end the whole group. (On Windows this needs the job object's name to
+// outlive the launcher's handle; Wine keeps a name while the job has
+// processes, Windows only while a handle is open, which the leader holds.)
+TEST(EndProcessGroup, AGroupOutlivesTheKilledLauncherAndCanBeEndedByAnother) {
+    TempDir dir;
+    const std::string never = dir.File("never-written");
+    const std::string jobReport = dir.File("job");
+    const std::string grandchildReport = dir.File("grandchild");
+    platform::LaunchResult launcher = platform::LaunchCommandLine(
+        ChildLine("start_and_report", {"own", jobReport, never, "start_and_report", "plain",
+                                       grandchildReport, never, "wait_for_go", never}),
+        {.wait = false, .show = false});
+    ASSERT_TRUE(launcher.created) << launcher.reason;
+    const platform::ProcessIdentity job = ReadIdentity(jobReport);
+    const platform::ProcessIdentity grandchild = ReadIdentity(grandchildReport);
+    ASSERT_TRUE(platform::IsStillRunning(job));
+    ASSERT_TRUE(platform::IsStillRunning(grandchild));
+    ASSERT_TRUE(platform::TerminateLaunched(launcher.id));
+    EXPECT_EQ(platform::WaitForLaunched(launcher.id),
+              std::optional<int>(platform::kTerminatedExitCode));
+    platform::SleepMs(300);
+    EXPECT_TRUE(platform::IsStillRunning(job)) << "the job died with its launcher";
+    EXPECT_TRUE(platform::IsStillRunning(grandchild));
+    EXPECT_EQ(platform::WaitForProcess(job, 100), platform::WaitOutcome::kTimedOut);
+    EXPECT_TRUE(platform::EndProcessGroup(job, 2000));
+    EXPECT_TRUE(EndsSoon(job));
+    EXPECT_TRUE(EndsSoon(grandchild));
 }
 
 TEST(ProcessSnapshot, ListsThisProcessUnderItsExecutableName) {

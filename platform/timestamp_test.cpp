@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
 
 namespace {
@@ -36,6 +37,18 @@ TEST(Timestamp, LocalTimeOfAGivenMomentAndNow) {
     EXPECT_TRUE(
         std::regex_match(now, std::regex("[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
         << now;
+}
+
+TEST(Timestamp, NowInMillisecondsAgreesWithTheStandardClock) {
+    using namespace std::chrono;
+    const std::int64_t before =
+        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const std::int64_t now = platform::NowMs();
+    const std::int64_t after =
+        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    // Two readings of one clock, allowing for a coarser tick on Windows.
+    EXPECT_GE(now, before - 20);
+    EXPECT_LE(now, after + 20);
 }
 
 }  // namespace

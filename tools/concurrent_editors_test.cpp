@@ -93,14 +93,14 @@ TEST_F(ConcurrentEditors, EveryEditMadeWhileTheLauncherRunsIsHonoured) {
 
     UseCountingInstallation("200");
     // Every third job fails, so that wait flags decide between running and
-    // being skipped. A last entry left running by an earlier run keeps the
-    // queue on disk at the end, for the edits to be read back.
+    // being skipped. A last entry in a state the launcher leaves alone keeps
+    // the queue on disk at the end, for the edits to be read back.
     std::vector<Job> jobs;
     for (std::size_t i = 0; i < count; ++i)
         jobs.push_back({i % 2 ? "bob" : "alice",
                         "e" + std::to_string(i) + (i % 3 == 1 ? "-fail" : "-pass"), 0, 0,
                         i % 4 == 2 ? 1 : 0});
-    jobs.push_back({"alice", "keeps-the-queue", 1, 0, 0});
+    jobs.push_back({"alice", "keeps-the-queue", 3, 0, 0});
     testsupport::WriteBytes(QueuePath(), e2e::QueueText(jobs));
     e2e::BackgroundLauncher launcher;
     ASSERT_TRUE(launcher.Start());

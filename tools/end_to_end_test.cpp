@@ -67,9 +67,10 @@ TEST_F(EndToEnd, JobsThatWaitFollowTheirPredecessorsOutcome) {
 TEST_F(EndToEnd, AnExistingQueueIsRunAsItStandsAndTheReportAppendedTo) {
     testsupport::WriteBytes(ReportPath(), "a line of this batch\r\n");
     Project("alice", {{"from-the-project", 0}});
-    // A job left running by an interrupted run keeps the queue on disk, so
-    // the states written by this run can be read afterwards.
-    testsupport::WriteBytes(QueuePath(), QueueText({{"alice", "interrupted", 1, 0, 0},
+    // An entry in a state the launcher does not know is left alone and keeps
+    // the queue on disk, so the states written by this run can be read
+    // afterwards.
+    testsupport::WriteBytes(QueuePath(), QueueText({{"alice", "by-hand", 3, 0, 0},
                                                     {"carol", "nobody-runs-this", 0, 0, 0},
                                                     {"alice", "crash-now", 0, 0, 0},
                                                     {"bob", "bob-job", 0, 0, 1}}));
@@ -83,10 +84,10 @@ TEST_F(EndToEnd, AnExistingQueueIsRunAsItStandsAndTheReportAppendedTo) {
     EXPECT_EQ(Report(), "a line of this batch\r\n" + RanBlock("alice", "crash-now", false, {}) +
                             SkippedBlock("bob", "bob-job"));
 
-    // The interrupted job untouched; the job of no such user finished and
+    // The entry in state 3 untouched; the job of no such user finished and
     // failed without being launched.
     EXPECT_EQ(testsupport::ReadBytes(QueuePath()),
-              QueueText({{"alice", "interrupted", 1, 0, 0},
+              QueueText({{"alice", "by-hand", 3, 0, 0},
                          {"carol", "nobody-runs-this", 2, 0, 0},
                          {"alice", "crash-now", 2, 0, 0},
                          {"bob", "bob-job", 2, 0, 1}}));
@@ -236,7 +237,7 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
     fs::create_directories(Batch("quote"));
     fs::create_directories(Batch("tab"));
     const std::string injected = "a\" & echo x > injected & \"";
-    std::vector<Job> jobs = {{"alice", "keeps-the-queue", 1, 0, 0},
+    std::vector<Job> jobs = {{"alice", "keeps-the-queue", 3, 0, 0},
                              {"alice", "%PATH%"},
                              {"alice", "!x!"},
                              {"alice", injected},
@@ -289,7 +290,7 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
 TEST_F(EndToEnd, OddButHarmlessNamesReachTheSimulatorIntact) {
     const std::vector<std::string> names = {"two words", "this & that", "open (paren",
                                             "caret ^ job", "caf\xE9 cr\xE8me"};
-    std::vector<Job> jobs = {{"alice", "keeps-the-queue", 1, 0, 0}};
+    std::vector<Job> jobs = {{"alice", "keeps-the-queue", 3, 0, 0}};
     for (const std::string& name : names) jobs.push_back({"alice", name, 0, 0, 0});
     testsupport::WriteBytes(QueuePath(), QueueText(jobs));
 

@@ -1,5 +1,6 @@
 #include "tools/sim_job.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -9,6 +10,9 @@
 #include "messages/catalogue.h"
 #include "messages/paths.h"
 #include "messages/regkey.h"
+#include "platform/command_line.h"
+#include "platform/file_stream.h"
+#include "platform/process.h"
 #include "platform/sleep.h"
 #include "users/liste_users.h"
 
@@ -22,10 +26,9 @@ bool NameHas(const CString& job, const char* word) {
     return job.Lower().Find(word) >= 0;
 }
 
-// A whole decimal number from the environment, capped at `limit`; 0 when
-// the variable is unset, empty or not a number.
-std::uint64_t EnvNumber(const char* name, std::uint64_t limit) {
-    const char* text = std::getenv(name);
+// A whole decimal number, capped at `limit`; 0 when the text is missing,
+// empty or not a number.
+std::uint64_t Number(const char* text, std::uint64_t limit) {
     if (text == nullptr || *text == '\0')
         return 0;
     std::uint64_t value = 0;
@@ -36,6 +39,10 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t limit) {
             value = value * 10 + static_cast<unsigned>(*p - '0');
     }
     return value < limit ? value : limit;
+}
+
+std::uint64_t EnvNumber(const char* name, std::uint64_t limit) {
+    return Number(std::getenv(name), limit);
 }
 
 CString ReadSetting(const char* name) {
@@ -92,6 +99,7 @@ SimSettings ReadSettings() {
     settings.extraEvents =
         static_cast<unsigned>(EnvNumber("TORVANE_SIM_EXTRA_EVENTS", kMaxExtraEvents));
     settings.sleepMs = static_cast<std::uint32_t>(EnvNumber("TORVANE_SIM_SLEEP_MS", kMaxSleepMs));
+    settings.childMs = static_cast<std::uint32_t>(EnvNumber("TORVANE_SIM_CHILD_MS", kMaxSleepMs));
     return settings;
 }
 
@@ -139,7 +147,8 @@ void FillLog(const JobPlan& plan, const CString& user, const CString& job, Fichi
     }
 }
 
-int RunSimulator(const std::vector<std::string>& args, std::string& errorOut) {
+int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
+                 const std::string& selfPath) {
     SimArguments parsed;
     std::string reason;
     if (!ParseArguments(args, parsed, reason)) {
@@ -170,7 +179,19 @@ int RunSimulator(const std::vector<std::string>& args, std::string& errorOut) {
                     usersPath.str() + "\"\n";
         status = kExitSettings;
     } else {
-        const JobPlan plan = PlanJob(parsed.job, ReadSettings());
+        const SimSettings settings = ReadSettings();
+        const JobPlan plan = PlanJob(parsed.job, settings);
+        if (settings.childMs > 0 && !selfPath.empty()) {
+            // The marker goes beside the log, whose folder may not exist yet.
+            KvFileSystem().CreateFolderPath(user->GetFolder(CUser::kBatchFolder));
+            const std::string marker = user->GetJobLogPath(parsed.job).str() + ".child";
+            platform::LaunchResult child = platform::LaunchCommandLine(
+                platform::JoinCommandLine(
+                    selfPath, {kLingerOption, std::to_string(settings.childMs), marker}),
+                {.wait = false, .show = false});
+            if (!child.created)
+                errorOut += "torvane-sim: cannot start its lingering child: " + child.reason + "\n";
+        }
         if (plan.sleepMs > 0)
             platform::SleepMs(plan.sleepMs);
         if (plan.crash) {
@@ -189,6 +210,24 @@ int RunSimulator(const std::vector<std::string>& args, std::string& errorOut) {
     }
     g_users = nullptr;
     return status;
+}
+
+int RunLinger(const std::vector<std::string>& args, std::string& errorOut) {
+    if (args.size() != 2 || args[0].empty() || args[1].empty() ||
+        (Number(args[0].c_str(), kMaxSleepMs) == 0 && args[0] != "0")) {
+        errorOut += "torvane-sim: usage: torvane-sim --linger <ms> <marker>\n";
+        return kExitUsage;
+    }
+    platform::SleepMs(static_cast<std::uint32_t>(Number(args[0].c_str(), kMaxSleepMs)));
+    std::FILE* marker = platform::OpenStream(args[1], "wb");
+    if (marker == nullptr) {
+        errorOut += "torvane-sim: cannot write the marker \"" + args[1] + "\"\n";
+        return kExitSettings;
+    }
+    const std::string text = "lingered " + args[0] + " ms\n";
+    bool written = std::fwrite(text.data(), 1, text.size(), marker) == text.size();
+    written = std::fclose(marker) == 0 && written;
+    return written ? kExitDone : kExitSettings;
 }
 
 }  // namespace torvanesim

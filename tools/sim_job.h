@@ -16,9 +16,19 @@
 //   "fail"    SimuOK 0 and one error under machine 0, channel 0;
 //   "events"  three events and two alerts instead of the single event;
 //   anything else succeeds with one event.
-// Two environment variables widen this for tests:
+// Environment variables widen this for tests:
 //   TORVANE_SIM_EXTRA_EVENTS  N more events (a large log);
-//   TORVANE_SIM_SLEEP_MS      a pause before the log is written.
+//   TORVANE_SIM_SLEEP_MS      a pause before the log is written;
+//   TORVANE_SIM_CHILD_MS      once the user is found, and before the pause,
+//                             start a process that outlives the stand-in, as
+//                             a simulator's helper programs may: a copy of
+//                             torvane-sim in its hidden mode
+//                               torvane-sim --linger <ms> <marker>
+//                             which closes its standard streams, sleeps <ms>
+//                             and then writes the marker file "<log path>.child"
+//                             (also for a job that crashes). The stand-in does
+//                             not wait for it, so the marker tells a test
+//                             whether the job's whole tree was ended.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +67,7 @@ bool ParseArguments(const std::vector<std::string>& args, SimArguments& parsed, 
 struct SimSettings {
     unsigned extraEvents = 0;
     std::uint32_t sleepMs = 0;
+    std::uint32_t childMs = 0;  // 0: no lingering child
 };
 // Unset, empty or non-numeric values count as 0; numbers are capped (one
 // million events, one hour) so that a typing error cannot fill the disk.
@@ -79,7 +90,18 @@ void FillLog(const JobPlan& plan, const CString& user, const CString& job, Fichi
 
 // The whole program: parses the arguments, reads the launcher's settings and
 // users list, sleeps, and writes the log or crashes. Reasons for a failure go
-// to `errorOut` as one line each. Returns the exit status.
-int RunSimulator(const std::vector<std::string>& args, std::string& errorOut);
+// to `errorOut` as one line each. Returns the exit status. `selfPath` is the
+// program to start for a lingering child (torvane-sim itself, as main was
+// started); without it, none is started.
+int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
+                 const std::string& selfPath = "");
+
+// The first argument of the hidden mode.
+inline constexpr const char* kLingerOption = "--linger";
+
+// The hidden mode, its arguments after kLingerOption: "<ms> <marker>".
+// Sleeps, then writes the marker file; kExitUsage for anything else, and
+// kExitSettings when the marker cannot be written.
+int RunLinger(const std::vector<std::string>& args, std::string& errorOut);
 
 }  // namespace torvanesim

@@ -6,7 +6,11 @@
 
 #include "app/install_paths.h"
 #include "batchlog/fichier_log_batch.h"
+#include "platform/command_line.h"
+#include "platform/process.h"
 #include "platform/settings_store_testing.h"
+#include "platform/sleep.h"
+#include "testsupport/test_main.h"
 #include "users/users_test_support.h"
 
 namespace {
@@ -95,6 +99,31 @@ TEST(SimSettings, ReadFromTheEnvironmentWithLimits) {
 
     users_test::EnvScope hugeJunk("TORVANE_SIM_EXTRA_EVENTS", "99999999999999999999999x");
     EXPECT_EQ(torvanesim::ReadSettings().extraEvents, 0u);
+
+    EXPECT_EQ(torvanesim::ReadSettings().childMs, 0u);
+    users_test::EnvScope child("TORVANE_SIM_CHILD_MS", "1500");
+    EXPECT_EQ(torvanesim::ReadSettings().childMs, 1500u);
+    users_test::EnvScope longChild("TORVANE_SIM_CHILD_MS", "86400000");
+    EXPECT_EQ(torvanesim::ReadSettings().childMs, 3600u * 1000);
+}
+
+TEST(SimLinger, SleepsThenWritesItsMarkerAndRefusesAnythingElse) {
+    testsupport::TempDir dir;
+    std::string errors;
+    const std::string marker = dir.File("job.log.child");
+    ASSERT_EQ(torvanesim::RunLinger({"0", marker}, errors), torvanesim::kExitDone) << errors;
+    EXPECT_EQ(testsupport::ReadBytes(marker), "lingered 0 ms\n");
+
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {}, {"10"}, {"ten", marker}, {"10", ""}, {"10", marker, "more"}}) {
+        errors.clear();
+        EXPECT_EQ(torvanesim::RunLinger(bad, errors), torvanesim::kExitUsage) << bad.size();
+        EXPECT_NE(errors.find("usage"), std::string::npos) << errors;
+    }
+    errors.clear();
+    EXPECT_EQ(torvanesim::RunLinger({"1", dir.File("no-folder") + "/job.log.child"}, errors),
+              torvanesim::kExitSettings);
+    EXPECT_NE(errors.find("no-folder"), std::string::npos) << errors;
 }
 
 // A small installation: the system catalogue and a users list with one
@@ -118,6 +147,13 @@ class SimRun : public testing::Test {
         return torvanesim::RunSimulator({"-b", "-u", user, "-j", job}, errors);
     }
     std::filesystem::path Batch() const { return m_dir.path() / "alice" / "Batch"; }
+    // The real stand-in, built beside the test program.
+    static std::string SimProgram() {
+        const std::filesystem::path self(testsupport::TestExecutablePath());
+        return (std::filesystem::absolute(self).parent_path() /
+                ("torvane-sim" + self.extension().string()))
+            .string();
+    }
 
     testsupport::TempDir m_dir;
     platform::ScopedTestSettings m_settings;
@@ -176,6 +212,72 @@ TEST_F(SimRun, UnknownUserAndMissingSettingsAreReported) {
     errors.clear();
     EXPECT_EQ(torvanesim::RunSimulator({"-u", "alice"}, errors), torvanesim::kExitUsage);
     EXPECT_NE(errors.find("usage"), std::string::npos) << errors;
+}
+
+bool WaitForFile(const std::filesystem::path& path, int ms) {
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (std::filesystem::exists(path))
+            return true;
+        platform::SleepMs(20);
+    }
+    return std::filesystem::exists(path);
+}
+
+TEST_F(SimRun, ALingeringChildOutlivesTheStandInAndLeavesItsMarker) {
+    users_test::EnvScope child("TORVANE_SIM_CHILD_MS", "1500");
+    std::string errors;
+    ASSERT_EQ(torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "job"}, errors, SimProgram()),
+              torvanesim::kExitDone)
+        << errors;
+    EXPECT_EQ(errors, "");
+    EXPECT_TRUE(std::filesystem::exists(Batch() / "job.log"));
+    // The stand-in has not waited for its child.
+    EXPECT_FALSE(std::filesystem::exists(Batch() / "job.log.child"));
+    ASSERT_TRUE(WaitForFile(Batch() / "job.log.child", 30000));
+    EXPECT_EQ(testsupport::ReadBytes(Batch() / "job.log.child"), "lingered 1500 ms\n");
+
+    // Without the program to start, the job runs as before, alone.
+    ASSERT_EQ(torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "alone"}, errors),
+              torvanesim::kExitDone);
+    EXPECT_TRUE(std::filesystem::exists(Batch() / "alone.log"));
+    platform::SleepMs(2000);
+    EXPECT_FALSE(std::filesystem::exists(Batch() / "alone.log.child"));
+}
+
+// The stand-in as the launcher starts it, in a process of its own: settings
+// of its own (other processes do not see a test's settings on Windows), from
+// arguments <catalogue> <users> <torvane-sim> <job>.
+TV_TEST_CHILD(sim_in_own_process) {
+    if (argc < 5)
+        return 99;
+    platform::ScopedTestSettings settings;
+    const std::string key = GetRegistryKeyPath().str();
+    if (!platform::SetSettingsString(platform::SettingsRoot::LocalMachine, key, "FILEMSGSYS",
+                                     argv[1]) ||
+        !platform::SetSettingsString(platform::SettingsRoot::LocalMachine, key, "FILEUSERS",
+                                     argv[2]))
+        return 98;
+    std::string errors;
+    return torvanesim::RunSimulator({"-b", "-u", "alice", "-j", argv[4]}, errors, argv[3]);
+}
+
+// The job's process has ended, its lingering child has not: ending the job's
+// group ends the child too, and no marker comes.
+TEST_F(SimRun, EndingTheJobsGroupEndsItsLingeringChild) {
+    users_test::EnvScope child("TORVANE_SIM_CHILD_MS", "2000");
+    platform::LaunchResult job = platform::LaunchCommandLine(
+        platform::JoinCommandLine(
+            testsupport::TestExecutablePath(),
+            {testsupport::ChildArgument("sim_in_own_process"), m_dir.File("msgsys.txt"),
+             m_dir.File("users.tvu"), SimProgram(), "ended"}),
+        {.wait = false, .show = false, .ownGroup = true});
+    ASSERT_TRUE(job.created) << job.reason;
+    ASSERT_EQ(platform::WaitForLaunched(job.id), std::optional<int>(torvanesim::kExitDone));
+    EXPECT_TRUE(std::filesystem::exists(Batch() / "ended.log"));
+    // True only when something of the group still ran: the child.
+    EXPECT_TRUE(platform::EndProcessGroup({job.id, job.startTime}, 2000));
+    platform::SleepMs(3000);
+    EXPECT_FALSE(std::filesystem::exists(Batch() / "ended.log.child"));
 }
 
 }  // namespace

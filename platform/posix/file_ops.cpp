@@ -46,6 +46,14 @@ bool GetAttributes(std::string_view path, unsigned& attributes) {
     return posix::AttributesAt(AT_FDCWD, host.c_str(), LastComponent(host), attributes);
 }
 
+std::optional<std::int64_t> ModificationTimeMs(std::string_view path) {
+    std::string host = ToHostPath(path);
+    struct stat info {};
+    if (host.empty() || ::stat(host.c_str(), &info) != 0)
+        return std::nullopt;
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+}
+
 bool MakeFolder(std::string_view path) {
     std::string host = ToHostPath(path);
     return !host.empty() && ::mkdir(host.c_str(), 0777) == 0;

@@ -1,6 +1,9 @@
-// Linux processes: /proc for the snapshot and the fallback wait, pidfd for
-// the wait, posix_spawn for launching (no shell, so that names holding shell
-// characters reach the program intact).
+// Linux processes: /proc for the snapshot, identities and the fallback wait,
+// pidfd for the wait and for signals, posix_spawn for launching (no shell, so
+// that names holding shell characters reach the program intact). A group is a
+// session: the launched process calls setsid, so the session's id (and its
+// process group's) is the leader's pid, and every process the job starts stays
+// in it unless it makes a session of its own.
 #include "platform/process.h"
 
 #include <dirent.h>
@@ -13,11 +16,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 
 #include "platform/command_line.h"
 #include "platform/host_path.h"
@@ -43,25 +49,111 @@ bool ParsePid(const char* text, ProcessId& pid) {
     return value != 0;
 }
 
-// The state letter of /proc/<pid>/stat, or 0 when the process is gone.
-char ProcessState(ProcessId pid) {
+// What /proc/<pid>/stat says of a process.
+struct StatFields {
+    char state = 0;  // 0: no such process
+    pid_t group = 0;
+    pid_t session = 0;
+    std::uint64_t startTicks = 0;  // clock ticks since boot
+};
+
+StatFields ReadStat(ProcessId pid) {
+    StatFields fields;
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // "pid (comm) S ...": comm may hold blanks and parentheses, so look
-    // after the last ")".
+    // "pid (comm) S ppid pgrp session ...": comm may hold blanks and
+    // parentheses, so count the fields after the last ")".
     std::size_t close = text.rfind(')');
     if (close == std::string::npos || close + 2 >= text.size())
-        return 0;
-    return text[close + 2];
+        return fields;
+    std::vector<std::string> rest;
+    std::size_t at = close + 2;
+    while (at < text.size() && rest.size() < 20) {
+        std::size_t blank = text.find(' ', at);
+        if (blank == std::string::npos)
+            blank = text.size();
+        rest.push_back(text.substr(at, blank - at));
+        at = blank + 1;
+    }
+    // rest[0] is field 3 (state); the start time is field 22.
+    if (rest.size() < 20 || rest[0].size() != 1)
+        return fields;
+    fields.state = rest[0][0];
+    fields.group = static_cast<pid_t>(std::strtol(rest[2].c_str(), nullptr, 10));
+    fields.session = static_cast<pid_t>(std::strtol(rest[3].c_str(), nullptr, 10));
+    fields.startTicks = std::strtoull(rest[19].c_str(), nullptr, 10);
+    return fields;
 }
 
-bool Ended(ProcessId pid) {
-    char state = ProcessState(pid);
+bool IsGone(char state) {
     return state == 0 || state == 'Z' || state == 'X';
 }
 
+bool Ended(ProcessId pid) {
+    return IsGone(ReadStat(pid).state);
+}
+
+// The start time of an identity: the boot's id hashed into the top 20 bits,
+// the start in clock ticks in the low 44 (five thousand years at 100 Hz), so
+// that a process of another boot never matches and the ticks can still be
+// compared between the processes of one boot.
+constexpr int kTickBits = 44;
+constexpr std::uint64_t kTickMask = (std::uint64_t{1} << kTickBits) - 1;
+
+std::uint64_t BootTag() {
+    static const std::uint64_t tag = [] {
+        std::ifstream file("/proc/sys/kernel/random/boot_id");
+        std::string id;
+        std::getline(file, id);
+        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+        for (unsigned char c : id) hash = (hash ^ c) * 1099511628211ull;
+        // Never 0, so that no identity of this boot has start time 0.
+        std::uint64_t top = (hash >> kTickBits) ^ (hash & 0xFFFFF);
+        return (top & 0xFFFFF) == 0 ? std::uint64_t{1} : top & 0xFFFFF;
+    }();
+    return tag;
+}
+
+std::uint64_t StartTimeOf(std::uint64_t ticks) {
+    return (BootTag() << kTickBits) | (ticks & kTickMask);
+}
+
+bool IsValidPid(ProcessId id) {
+    return id != 0 && id <= 0x7FFFFFFF;
+}
+
+// How a process with this identity stands now.
+enum class Standing { kGone, kOther, kEnded, kRunning };
+Standing StandingOf(const ProcessIdentity& process) {
+    if (!IsValidPid(process.id) || process.startTime == 0)
+        return Standing::kGone;
+    StatFields fields = ReadStat(process.id);
+    if (fields.state == 0)
+        return Standing::kGone;
+    if (StartTimeOf(fields.startTicks) != process.startTime)
+        return Standing::kOther;
+    return IsGone(fields.state) ? Standing::kEnded : Standing::kRunning;
+}
+
+long OpenPidFd(ProcessId pid) {
+#ifdef SYS_pidfd_open
+    if (!g_forcePolling)
+        return ::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
+#endif
+    errno = ENOSYS;
+    return -1;
+}
+
+// Milliseconds left before `deadline`, as poll takes them.
+int RemainingMs(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 0x7FFFFFFF));
+}
+
 WaitOutcome WaitByPolling(ProcessId pid) {
-    if (ProcessState(pid) == 0)
+    if (ReadStat(pid).state == 0)
         return WaitOutcome::kCannotOpen;
     while (!Ended(pid)) SleepMs(100);
     return WaitOutcome::kEnded;
@@ -117,11 +209,97 @@ std::string ResolveProgram(const std::string& name, int& error) {
     return host;
 }
 
-int Spawn(pid_t& pid, const std::string& program, std::vector<std::string> const& args) {
+// posix_spawn with what every launch shares: no descriptor of ours beyond the
+// standard three reaches the program (ours are close-on-exec already; this
+// also covers any that a library opened without it), and `ownGroup` makes it
+// the leader of a new session.
+int Spawn(pid_t& pid, const std::string& program, std::vector<std::string> const& args,
+          bool ownGroup) {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    return ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawn_file_actions_init(&actions);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
+    if (ownGroup)
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    int error = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    return error;
+}
+
+// Sends `signal` to one process, through a pidfd where the kernel has them,
+// and only while it is still the process the scan found (same start, same
+// session), so that a number freed and given again in between is spared.
+void SignalMember(pid_t pid, std::uint64_t startTicks, pid_t session, int signal) {
+    long fd = OpenPidFd(static_cast<ProcessId>(pid));
+    StatFields now = ReadStat(static_cast<ProcessId>(pid));
+    if (!IsGone(now.state) && now.startTicks == startTicks && now.session == session) {
+#ifdef SYS_pidfd_send_signal
+        if (fd >= 0 &&
+            ::syscall(SYS_pidfd_send_signal, static_cast<int>(fd), signal, nullptr, 0) == 0) {
+            ::close(static_cast<int>(fd));
+            return;
+        }
+#endif
+        ::kill(pid, signal);
+    }
+    if (fd >= 0)
+        ::close(static_cast<int>(fd));
+}
+
+struct Member {
+    pid_t pid;
+    std::uint64_t startTicks;
+    pid_t session;
+};
+
+// The live processes of the group led by `leader`: those whose session or
+// process group has its number and that started no earlier than it did
+// (a later process that was given the same number, after the whole group had
+// gone, cannot have started before the leader).
+std::vector<Member> GroupMembers(pid_t leader, std::uint64_t leaderTicks) {
+    std::vector<Member> members;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return members;
+    while (dirent* item = ::readdir(proc)) {
+        ProcessId pid = 0;
+        if (!ParsePid(item->d_name, pid))
+            continue;
+        StatFields fields = ReadStat(pid);
+        if (IsGone(fields.state) || fields.startTicks < leaderTicks)
+            continue;
+        if (fields.session == leader || fields.group == leader)
+            members.push_back({static_cast<pid_t>(pid), fields.startTicks, fields.session});
+    }
+    ::closedir(proc);
+    return members;
+}
+
+// Signals the group until it is empty or `waitMs` has passed; true when empty.
+bool SignalGroupAndWait(pid_t leader, std::uint64_t leaderTicks, int signal, std::uint32_t waitMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    std::set<pid_t> signalled;
+    for (bool first = true;; first = false) {
+        std::vector<Member> members = GroupMembers(leader, leaderTicks);
+        if (members.empty())
+            return true;
+        if (!first && RemainingMs(deadline) == 0)
+            return false;
+        // Processes started since the last round (a shell reacting to the
+        // signal) get it too; SIGKILL goes to every one each round.
+        for (const Member& member : members) {
+            if (signal == SIGKILL || signalled.insert(member.pid).second)
+                SignalMember(member.pid, member.startTicks, member.session, signal);
+        }
+        SleepMs(static_cast<std::uint32_t>(std::clamp(RemainingMs(deadline), 1, 20)));
+    }
 }
 
 }  // namespace
@@ -152,29 +330,77 @@ std::vector<ProcessEntry> SnapshotProcesses() {
 }
 
 WaitOutcome WaitForProcessEnd(ProcessId id) {
-    if (id == 0 || id > 0x7FFFFFFF)
+    if (!IsValidPid(id))
         return WaitOutcome::kCannotOpen;
-#ifdef SYS_pidfd_open
-    if (!g_forcePolling) {
-        long fd = ::syscall(SYS_pidfd_open, static_cast<pid_t>(id), 0);
-        if (fd >= 0) {
-            // A zombie is not gone for pidfd_open; it has ended for us.
-            if (Ended(id)) {
-                ::close(static_cast<int>(fd));
-                return WaitOutcome::kEnded;
-            }
-            pollfd wait{static_cast<int>(fd), POLLIN, 0};
-            while (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
-            }
+    long fd = OpenPidFd(id);
+    if (fd >= 0) {
+        // A zombie is not gone for pidfd_open; it has ended for us.
+        if (Ended(id)) {
             ::close(static_cast<int>(fd));
             return WaitOutcome::kEnded;
         }
-        if (errno == ESRCH)
-            return WaitOutcome::kCannotOpen;
-        // ENOSYS (old kernel) or refused by a sandbox: poll /proc instead.
+        pollfd wait{static_cast<int>(fd), POLLIN, 0};
+        while (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
+        }
+        ::close(static_cast<int>(fd));
+        return WaitOutcome::kEnded;
     }
-#endif
+    if (errno == ESRCH)
+        return WaitOutcome::kCannotOpen;
+    // ENOSYS (old kernel) or refused by a sandbox: poll /proc instead.
     return WaitByPolling(id);
+}
+
+std::optional<ProcessIdentity> IdentifyProcess(ProcessId id) {
+    if (!IsValidPid(id))
+        return std::nullopt;
+    StatFields fields = ReadStat(id);
+    if (IsGone(fields.state))
+        return std::nullopt;
+    return ProcessIdentity{id, StartTimeOf(fields.startTicks)};
+}
+
+bool IsStillRunning(const ProcessIdentity& process) {
+    return StandingOf(process) == Standing::kRunning;
+}
+
+WaitOutcome WaitForProcess(const ProcessIdentity& process, std::uint32_t timeLimitMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
+    bool forever = timeLimitMs == kNoTimeLimit;
+    // The pidfd is opened before the identity is checked, so that it surely
+    // refers to the process checked: a number is not given again while the
+    // process it named is still there, even as a zombie.
+    long fd = IsValidPid(process.id) ? OpenPidFd(process.id) : -1;
+    Standing standing = StandingOf(process);
+    if (standing == Standing::kGone || standing == Standing::kOther) {
+        if (fd >= 0)
+            ::close(static_cast<int>(fd));
+        return WaitOutcome::kCannotOpen;
+    }
+    if (standing == Standing::kEnded) {
+        if (fd >= 0)
+            ::close(static_cast<int>(fd));
+        return WaitOutcome::kEnded;
+    }
+    if (fd >= 0) {
+        // Readable once the process has ended; nothing is reaped.
+        pollfd wait{static_cast<int>(fd), POLLIN, 0};
+        int ready = 0;
+        do {
+            ready = ::poll(&wait, 1, forever ? -1 : RemainingMs(deadline));
+        } while (ready < 0 && errno == EINTR);
+        ::close(static_cast<int>(fd));
+        return ready > 0 ? WaitOutcome::kEnded : WaitOutcome::kTimedOut;
+    }
+    // No pidfd (an old kernel, a sandbox, or the testing switch): poll /proc.
+    while (StandingOf(process) == Standing::kRunning) {
+        if (!forever && RemainingMs(deadline) == 0)
+            return WaitOutcome::kTimedOut;
+        SleepMs(forever ? 100
+                        : static_cast<std::uint32_t>(std::clamp(RemainingMs(deadline), 1, 100)));
+    }
+    // Gone, a zombie, or its number given to another: it has ended.
+    return WaitOutcome::kEnded;
 }
 
 LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions& options) {
@@ -193,13 +419,14 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
     args[0] = program;
 
     pid_t pid = 0;
-    error = ::access(program.c_str(), X_OK) == 0 ? Spawn(pid, program, args) : EACCES;
+    error =
+        ::access(program.c_str(), X_OK) == 0 ? Spawn(pid, program, args, options.ownGroup) : EACCES;
     if (error == ENOEXEC || error == EACCES) {
         // Not executable, or a script without an interpreter line: the shell
         // runs it, as the Windows command interpreter runs a batch file.
         std::vector<std::string> shellArgs{"/bin/sh"};
         shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-        error = Spawn(pid, "/bin/sh", shellArgs);
+        error = Spawn(pid, "/bin/sh", shellArgs, options.ownGroup);
     }
     if (error != 0) {
         result.reason = std::strerror(error);
@@ -207,6 +434,8 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
     }
     result.created = true;
     result.id = static_cast<ProcessId>(pid);
+    // Not reaped yet, so /proc still shows it even when it has ended.
+    result.startTime = StartTimeOf(ReadStat(result.id).startTicks);
     if (!options.wait)
         return result;
     result.exitCode = WaitForLaunched(result.id).value_or(-1);
@@ -235,6 +464,25 @@ bool TerminateLaunched(ProcessId id) {
     // A child that has ended already is a zombie until reaped: the signal
     // then does nothing and its own exit code stays.
     return ::kill(static_cast<pid_t>(id), SIGKILL) == 0;
+}
+
+bool EndProcessGroup(const ProcessIdentity& process, std::uint32_t graceMs) {
+    if (!IsValidPid(process.id) || process.startTime == 0 ||
+        (process.startTime >> kTickBits) != BootTag())
+        return false;
+    Standing leader = StandingOf(process);
+    if (leader == Standing::kOther)
+        return false;  // its number belongs to another process now
+    pid_t group = static_cast<pid_t>(process.id);
+    std::uint64_t ticks = process.startTime & kTickMask;
+    // A leader that has ended leaves its group behind: found by its number,
+    // among processes that started after the leader did. A group with
+    // nothing left that runs has nothing to end.
+    if (GroupMembers(group, ticks).empty())
+        return false;
+    if (!SignalGroupAndWait(group, ticks, SIGTERM, graceMs))
+        SignalGroupAndWait(group, ticks, SIGKILL, 1000);
+    return true;
 }
 
 }  // namespace platform

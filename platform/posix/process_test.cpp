@@ -1,6 +1,9 @@
 // What only the Linux launcher does: interpreter lines, the shell for
-// scripts without one, PATH look-up.
+// scripts without one, PATH look-up, and the polite end of a group (SIGTERM
+// first, SIGKILL for what is left after the grace).
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -27,6 +30,20 @@ TV_TEST_CHILD(interpreter) {
     for (int i = 1; i < argc; ++i) text += std::string(argv[i]) + "\n";
     WriteBytes(std::string(argv[1]) + ".out", text);
     return 9;
+}
+
+// Ignores SIGTERM, then waits a minute for a file that never comes.
+TV_TEST_CHILD(ignore_term) {
+    ::signal(SIGTERM, SIG_IGN);
+    for (int i = 0; i < 600; ++i) platform::SleepMs(100);
+    return 0;
+}
+
+// Leaves at once on SIGTERM with a status of its own.
+TV_TEST_CHILD(polite) {
+    ::signal(SIGTERM, [](int) { ::_exit(42); });
+    for (int i = 0; i < 600; ++i) platform::SleepMs(100);
+    return 0;
 }
 
 void MakeScript(const fs::path& path, const std::string& text, bool executable) {
@@ -111,6 +128,37 @@ TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
         EXPECT_EQ(platform::WaitForLaunched(zombie.id), std::optional<int>(2));
     }
     platform::testing::ForceProcessPolling(false);
+}
+
+TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
+    struct Case {
+        const char* child;
+        int exitCode;
+    };
+    for (const Case& c : {Case{"polite", 42}, Case{"ignore_term", 128 + SIGKILL}}) {
+        SCOPED_TRACE(c.child);
+        platform::LaunchResult leader = platform::LaunchCommandLine(
+            "\"" + testsupport::TestExecutablePath() + "\" " + testsupport::ChildArgument(c.child),
+            {.wait = false, .ownGroup = true});
+        ASSERT_TRUE(leader.created) << leader.reason;
+        platform::SleepMs(200);  // time to set its handler up
+        EXPECT_TRUE(platform::EndProcessGroup({leader.id, leader.startTime}, 300));
+        EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(c.exitCode));
+    }
+}
+
+// An identity of another boot (the same number and ticks, another boot's id)
+// is never taken for a process of this one.
+TEST(EndProcessGroup, AnIdentityOfAnotherBootIsNeverSignalled) {
+    platform::LaunchResult leader =
+        platform::LaunchCommandLine("sh -c \"sleep 30\"", {.wait = false, .ownGroup = true});
+    ASSERT_TRUE(leader.created) << leader.reason;
+    const platform::ProcessIdentity other{leader.id, leader.startTime ^ (std::uint64_t{1} << 60)};
+    EXPECT_FALSE(platform::IsStillRunning(other));
+    EXPECT_FALSE(platform::EndProcessGroup(other, 0));
+    EXPECT_TRUE(platform::IsStillRunning({leader.id, leader.startTime}));
+    EXPECT_TRUE(platform::EndProcessGroup({leader.id, leader.startTime}, 1000));
+    EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(128 + SIGTERM));
 }
 
 }  // namespace

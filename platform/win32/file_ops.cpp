@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/win32/file_time.h"
+
 namespace platform {
 
 bool GetAttributes(std::string_view path, unsigned& attributes) {
@@ -15,6 +17,14 @@ bool GetAttributes(std::string_view path, unsigned& attributes) {
         return false;
     attributes = bits;
     return true;
+}
+
+std::optional<std::int64_t> ModificationTimeMs(std::string_view path) {
+    std::string text(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (text.empty() || !GetFileAttributesExA(text.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return UnixMsFromFileTime(data.ftLastWriteTime);
 }
 
 bool MakeFolder(std::string_view path) {

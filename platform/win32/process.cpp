@@ -1,5 +1,5 @@
-// Win32 processes: the tool-help snapshot, OpenProcess for waiting, and
-// CreateProcessA for launching.
+// Win32 processes: the tool-help snapshot, OpenProcess for identities and
+// waits, CreateProcessA for launching, and a named job object per group.
 #include "platform/process.h"
 
 #include <windows.h>
@@ -8,7 +8,9 @@
 
 #include <map>
 #include <mutex>
+#include <string>
 
+#include "platform/win32/file_time.h"
 #include "platform/win32/system_message.h"
 
 namespace platform {
@@ -23,6 +25,73 @@ struct Launched {
 };
 std::mutex g_launchedMutex;
 std::map<ProcessId, Launched> g_launched;
+// The job objects of the groups this launcher started, open until ended.
+std::map<ProcessId, HANDLE> g_groupJobs;
+
+// The job object of a group, found again by any launcher from the identity
+// of its first process.
+std::string JobName(const ProcessIdentity& process) {
+    return "Local\\torvane-batch-job-" + std::to_string(process.id) + "-" +
+           std::to_string(process.startTime);
+}
+
+// The creation time of an open process, 0 when it cannot be read.
+std::uint64_t CreationTime(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return FileTimeValue(created);
+}
+
+// The process with this identity, opened with `access` (plus the right to
+// read its times); nullptr when there is none, or its number now names
+// another process. An ended process that someone still holds is returned.
+HANDLE OpenIdentified(const ProcessIdentity& process, DWORD access) {
+    if (process.id == 0 || process.startTime == 0)
+        return nullptr;
+    HANDLE handle = ::OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                  static_cast<DWORD>(process.id));
+    if (handle == nullptr)
+        return nullptr;
+    if (CreationTime(handle) != process.startTime) {
+        ::CloseHandle(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+bool HasEnded(HANDLE process) {
+    return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+}
+
+// Puts a process created suspended into a job object of its own. The job
+// lives while a process holds a handle to it, and its name only while a
+// handle is open: the leader gets one (inheritable, so that what it starts
+// with handles inherited, as the command interpreter does, carries it on),
+// and this launcher keeps its own until it ends the group.
+bool PutInOwnJob(HANDLE process, const ProcessIdentity& identity, std::string& reason) {
+    HANDLE job = ::CreateJobObjectA(nullptr, JobName(identity).c_str());
+    if (job == nullptr) {
+        reason = SystemMessage(::GetLastError());
+        return false;
+    }
+    // A launcher inside a job of its own (a scheduled task) that refused the
+    // breakaway gets a nested job: Windows 8 and later allow them.
+    if (!::AssignProcessToJobObject(job, process)) {
+        reason = SystemMessage(::GetLastError());
+        ::CloseHandle(job);
+        return false;
+    }
+    HANDLE inLeader = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), job, process, &inLeader, 0, TRUE,
+                      DUPLICATE_SAME_ACCESS);
+    std::lock_guard<std::mutex> lock(g_launchedMutex);
+    HANDLE& kept = g_groupJobs[identity.id];
+    if (kept != nullptr)
+        ::CloseHandle(kept);  // a group of long ago that had the same number
+    kept = job;
+    return true;
+}
 
 }  // namespace
 
@@ -65,14 +134,36 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
     PROCESS_INFORMATION info{};
     // CreateProcessA may write into the command line: give it a copy.
     std::string line(commandLine);
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
+    // A group leaves any job this launcher runs in (a scheduled task ends
+    // its job's processes with it) when that job allows it.
+    DWORD flags = options.ownGroup ? CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB : 0;
+    BOOL made = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                                 nullptr, &startup, &info);
+    if (!made && options.ownGroup && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        flags &= ~static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB);
+        line = std::string(commandLine);
+        made = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                                nullptr, &startup, &info);
+    }
+    if (!made) {
         result.reason = SystemMessage(::GetLastError());
         return result;
     }
+    result.id = static_cast<ProcessId>(info.dwProcessId);
+    result.startTime = CreationTime(info.hProcess);
+    if (options.ownGroup) {
+        if (!PutInOwnJob(info.hProcess, {result.id, result.startTime}, result.reason)) {
+            ::TerminateProcess(info.hProcess, static_cast<UINT>(kTerminatedExitCode));
+            ::CloseHandle(info.hThread);
+            ::CloseHandle(info.hProcess);
+            result.id = 0;
+            result.startTime = 0;
+            return result;
+        }
+        ::ResumeThread(info.hThread);
+    }
     ::CloseHandle(info.hThread);
     result.created = true;
-    result.id = static_cast<ProcessId>(info.dwProcessId);
     if (!options.wait) {
         std::lock_guard<std::mutex> lock(g_launchedMutex);
         g_launched[result.id] = Launched{info.hProcess, false};
@@ -122,6 +213,79 @@ bool TerminateLaunched(ProcessId id) {
     // Refused for a process that has ended already: it keeps its own code.
     ::TerminateProcess(found->second.process, static_cast<UINT>(kTerminatedExitCode));
     return true;
+}
+
+std::optional<ProcessIdentity> IdentifyProcess(ProcessId id) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                   static_cast<DWORD>(id));
+    if (process == nullptr)
+        return std::nullopt;
+    std::optional<ProcessIdentity> identity;
+    std::uint64_t created = CreationTime(process);
+    if (created != 0 && !HasEnded(process))
+        identity = ProcessIdentity{id, created};
+    ::CloseHandle(process);
+    return identity;
+}
+
+bool IsStillRunning(const ProcessIdentity& process) {
+    HANDLE handle = OpenIdentified(process, SYNCHRONIZE);
+    if (handle == nullptr)
+        return false;
+    bool running = !HasEnded(handle);
+    ::CloseHandle(handle);
+    return running;
+}
+
+WaitOutcome WaitForProcess(const ProcessIdentity& process, std::uint32_t timeLimitMs) {
+    HANDLE handle = OpenIdentified(process, SYNCHRONIZE);
+    if (handle == nullptr)
+        return WaitOutcome::kCannotOpen;
+    // kNoTimeLimit is INFINITE.
+    DWORD waited = ::WaitForSingleObject(handle, timeLimitMs);
+    ::CloseHandle(handle);
+    return waited == WAIT_TIMEOUT ? WaitOutcome::kTimedOut : WaitOutcome::kEnded;
+}
+
+bool EndProcessGroup(const ProcessIdentity& process, std::uint32_t) {
+    if (process.id == 0 || process.startTime == 0)
+        return false;
+    HANDLE job = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_launchedMutex);
+        auto found = g_groupJobs.find(process.id);
+        if (found != g_groupJobs.end()) {
+            job = found->second;
+            g_groupJobs.erase(found);
+        }
+    }
+    // The handle kept by the launcher that started the group may belong to
+    // an earlier group with the same number: only the name tells.
+    HANDLE named =
+        ::OpenJobObjectA(JOB_OBJECT_TERMINATE | JOB_OBJECT_QUERY, FALSE, JobName(process).c_str());
+    if (job != nullptr)
+        ::CloseHandle(job);
+    // Only a group with processes left counts as found: an ended process
+    // may keep its job object (and so its name) alive a while.
+    bool ended = false;
+    if (named != nullptr) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts{};
+        bool empty = ::QueryInformationJobObject(named, JobObjectBasicAccountingInformation,
+                                                 &counts, sizeof counts, nullptr) &&
+                     counts.ActiveProcesses == 0;
+        if (!empty)
+            ended = ::TerminateJobObject(named, static_cast<UINT>(kTerminatedExitCode)) != 0;
+        ::CloseHandle(named);
+    }
+    // No job by that name (a leader launched alone, or every holder of the
+    // name gone): the process alone, when it is still the same one.
+    HANDLE leader = OpenIdentified(process, PROCESS_TERMINATE | SYNCHRONIZE);
+    if (leader != nullptr) {
+        if (!HasEnded(leader) && ::TerminateProcess(leader, static_cast<UINT>(kTerminatedExitCode)))
+            ended = true;
+        ::CloseHandle(leader);
+    }
+    return ended;
 }
 
 }  // namespace platform

@@ -1,17 +1,56 @@
 // What only the Windows launcher does: a batch file started by CreateProcessA
-// runs in the command interpreter, which receives the quoted arguments.
+// runs in the command interpreter, which receives the quoted arguments; a
+// group is a job object, which also holds what the interpreter starts, and
+// which a launcher running in a job of its own (a scheduled task) must leave
+// so that ending the task does not end the job.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
+#include "platform/command_line.h"
 #include "platform/process.h"
+#include "platform/sleep.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_main.h"
 
 namespace {
 
 using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
+
+bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 1500; ++i) {
+        if (std::filesystem::exists(path))
+            return true;
+        platform::SleepMs(20);
+    }
+    return false;
+}
+
+platform::ProcessIdentity ReadIdentity(const std::string& path) {
+    platform::ProcessIdentity identity;
+    if (!WaitForFile(path))
+        return identity;
+    platform::SleepMs(50);  // written in one go by a process that then waits
+    unsigned long long id = 0, start = 0;
+    if (std::sscanf(ReadBytes(path).c_str(), "%llu %llu", &id, &start) == 2)
+        identity = {static_cast<platform::ProcessId>(id), start};
+    return identity;
+}
+
+bool EndsSoon(const platform::ProcessIdentity& process) {
+    for (int i = 0; i < 500; ++i) {
+        if (!platform::IsStillRunning(process))
+            return true;
+        platform::SleepMs(20);
+    }
+    return false;
+}
 
 TEST(LaunchBatchFile, QuotedArgumentsReachTheScriptAndItsExitCodeComesBack) {
     TempDir dir;
@@ -23,6 +62,66 @@ TEST(LaunchBatchFile, QuotedArgumentsReachTheScriptAndItsExitCodeComesBack) {
     ASSERT_TRUE(result.created) << result.reason;
     EXPECT_EQ(result.exitCode, 4);
     EXPECT_EQ(ReadBytes(out), "-b|Jean Dupont|job (1)\r\n");
+}
+
+// The script runs a program that starts another and waits for it, as the
+// installation's script runs the simulator: ending the group ends all three.
+TEST(EndProcessGroup, EndsABatchFileWithWhatItsInterpreterStarted) {
+    TempDir dir;
+    const std::string script = dir.File("TorvaneBatch.bat");
+    const std::string report = dir.File("grandchild");
+    const std::string never = dir.File("never-written");
+    WriteBytes(script, platform::JoinCommandLine(testsupport::TestExecutablePath(),
+                                                 {testsupport::ChildArgument("start_and_report"),
+                                                  "plain", report, never, "wait_for_go", never}) +
+                           "\r\n");
+    platform::LaunchResult job = platform::LaunchCommandLine(
+        "\"" + script + "\"", {.wait = false, .show = false, .ownGroup = true});
+    ASSERT_TRUE(job.created) << job.reason;
+    const platform::ProcessIdentity grandchild = ReadIdentity(report);
+    ASSERT_TRUE(platform::IsStillRunning(grandchild));
+    EXPECT_TRUE(platform::EndProcessGroup({job.id, job.startTime}, 1000));
+    EXPECT_EQ(platform::WaitForLaunched(job.id), std::optional<int>(platform::kTerminatedExitCode));
+    EXPECT_TRUE(EndsSoon(grandchild));
+}
+
+// A launcher run by the task scheduler is in a job that the scheduler ends
+// with the task. A group it started must break away from that job.
+TEST(EndProcessGroup, AGroupLeavesTheJobOfAScheduledLauncher) {
+    TempDir dir;
+    const std::string report = dir.File("job");
+    const std::string never = dir.File("never-written");
+    HANDLE task = ::CreateJobObjectA(nullptr, nullptr);
+    ASSERT_NE(task, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    ASSERT_TRUE(
+        ::SetInformationJobObject(task, JobObjectExtendedLimitInformation, &limits, sizeof limits));
+
+    std::string line = platform::JoinCommandLine(
+        testsupport::TestExecutablePath(), {testsupport::ChildArgument("start_and_report"), "own",
+                                            report, never, "wait_for_go", never});
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION launcher{};
+    ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                 nullptr, nullptr, &startup, &launcher));
+    ASSERT_TRUE(::AssignProcessToJobObject(task, launcher.hProcess));
+    ::ResumeThread(launcher.hThread);
+    ::CloseHandle(launcher.hThread);
+
+    const platform::ProcessIdentity job = ReadIdentity(report);
+    ASSERT_TRUE(platform::IsStillRunning(job));
+    // The scheduler ends the task.
+    ::TerminateJobObject(task, 1);
+    ::CloseHandle(task);
+    EXPECT_EQ(::WaitForSingleObject(launcher.hProcess, 10000), WAIT_OBJECT_0);
+    ::CloseHandle(launcher.hProcess);
+    platform::SleepMs(300);
+    EXPECT_TRUE(platform::IsStillRunning(job)) << "the job was ended with the task";
+    EXPECT_TRUE(platform::EndProcessGroup(job, 1000));
+    EXPECT_TRUE(EndsSoon(job));
 }
 
 }  // namespace

@@ -1,0 +1,185 @@
+// The batch journal as the next launcher and a status view read it: what is
+// saved comes back, a damaged or hostile file gives what can be read, and a
+// save never leaves a torn or staged file behind.
+#include "app/batch_journal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/batch_run.h"
+#include "app/install_paths.h"
+#include "platform/settings_store_testing.h"
+#include "testsupport/temp_dir.h"
+#include "users/users_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+class Journal : public testing::Test {
+  protected:
+    CString Folder() const { return users_test::FolderForm(dir.path()); }
+    BatchJournal Fresh() const {
+        BatchJournal journal(Folder());
+        journal.SetSleeper([](std::uint32_t) {});
+        return journal;
+    }
+    testsupport::TempDir dir;
+};
+
+TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersion) {
+    BatchJournal journal = Fresh();
+    journal.SetLauncher(31337);
+    JournalRecord record;
+    record.user = "Ren\xE9 = %s";
+    record.name =
+        "C:\\Gammes\\pi\xE8"
+        "ce\t1 = [job].gam";
+    record.position = 198;
+    record.attempt = 2;
+    record.firstLaunchMs = 1765000000000;
+    record.launchMs = 1765003600123;
+    record.process = {4000000000u, 18446744073709551615u};
+    record.clusterJob = "slurm:81723";
+    record.otherFields = {{"node", "n12"}, {"partition", "night = long"}};
+    journal.Put(record);
+    JournalRecord other;
+    other.user = "bob";
+    other.name = "b";
+    other.attempt = 1;
+    journal.Put(other);
+    ASSERT_TRUE(journal.Save()) << journal.LastError();
+    EXPECT_FALSE(fs::exists(dir.path() / BatchJournal::kStagingFileName));
+
+    // A second save is read as the newest (put in place over the first).
+    record.attempt = 3;
+    journal.Put(record);
+    ASSERT_TRUE(journal.Save());
+
+    BatchJournal read = Fresh();
+    ASSERT_TRUE(read.Load());
+    EXPECT_EQ(read.Launcher(), 31337u);
+    ASSERT_EQ(read.Records().size(), 2u);
+    const JournalRecord& back = *read.Find(record.user, record.name, 198);
+    EXPECT_EQ(back.attempt, 3);
+    EXPECT_EQ(back.firstLaunchMs, record.firstLaunchMs);
+    EXPECT_EQ(back.launchMs, record.launchMs);
+    EXPECT_EQ(back.process.id, record.process.id);
+    EXPECT_EQ(back.process.startTime, record.process.startTime);
+    EXPECT_EQ(back.clusterJob, "slurm:81723");
+    EXPECT_EQ(back.otherFields, record.otherFields);
+    // The same job at another place in the queue is another entry.
+    EXPECT_EQ(read.Find(record.user, record.name, 3), nullptr);
+    EXPECT_TRUE(read.Erase("bob", "b", 0));
+    EXPECT_FALSE(read.Erase("bob", "b", 0));
+    EXPECT_EQ(read.Records().size(), 1u);
+
+    // Readable by people: one "key = value" line per field.
+    std::string text = ReadBytes(dir.path() / BatchJournal::kFileName);
+    EXPECT_NE(text.find("\r\nlauncher = 31337\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\n[job]\r\nuser = bob\r\nname = b\r\nposition = 0\r\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(Journal, AMissingFileIsAnEmptyJournalAndRemoveLeavesNone) {
+    BatchJournal journal = Fresh();
+    ASSERT_TRUE(journal.Load());
+    EXPECT_TRUE(journal.Records().empty());
+    EXPECT_EQ(journal.Launcher(), 0u);
+    JournalRecord record;
+    record.user = "anne";
+    record.name = "x";
+    journal.Put(record);
+    ASSERT_TRUE(journal.Save());
+    journal.Remove();
+    EXPECT_FALSE(fs::exists(dir.path() / BatchJournal::kFileName));
+    EXPECT_TRUE(journal.Records().empty());
+}
+
+TEST_F(Journal, ADamagedFileGivesTheRecordsThatCanBeRead) {
+    std::string huge(300000, 'z');
+    WriteBytes(dir.path() / BatchJournal::kFileName,
+               "garbage without an equals sign\r\n"
+               "launcher = not a number\r\n"
+               "[job]\r\n"
+               "attempt = 2\r\n"  // names no job: dropped
+               "[job]\r\n"
+               "user = anne\r\nname = " +
+                   huge +
+                   "\r\nposition = 4x\r\nattempt = -1\r\nlaunch = 99999999999999999999999\r\n"
+                   "[job]\r\nuser = bob\r\nname = b\r\nprocess = 12\r\nprocess start");
+    BatchJournal journal = Fresh();
+    ASSERT_TRUE(journal.Load());
+    EXPECT_EQ(journal.Launcher(), 0u);
+    ASSERT_EQ(journal.Records().size(), 2u);
+    // A huge line is cut at 64 KiB ("name = " included), never read whole.
+    EXPECT_EQ(journal.Records()[0].name.GetLength(), 64 * 1024 - 7);
+    EXPECT_EQ(journal.Records()[0].position, 4u);
+    EXPECT_EQ(journal.Records()[0].attempt, -1);
+    EXPECT_EQ(journal.Records()[0].launchMs, 0);
+    EXPECT_EQ(journal.Records()[1].process.id, 12u);
+    EXPECT_EQ(journal.Records()[1].process.startTime, 0u);
+}
+
+TEST_F(Journal, ASaveThatCannotBeWrittenSaysWhyAndKeepsTheFileOnDisk) {
+    BatchJournal journal = Fresh();
+    JournalRecord record;
+    record.user = "anne";
+    record.name = "x";
+    journal.Put(record);
+    ASSERT_TRUE(journal.Save());
+    const std::string before = ReadBytes(dir.path() / BatchJournal::kFileName);
+
+    // The staging name taken by a folder: nothing can be written there.
+    fs::create_directory(dir.path() / BatchJournal::kStagingFileName);
+    record.attempt = 2;
+    journal.Put(record);
+    EXPECT_FALSE(journal.Save());
+    EXPECT_NE(journal.LastError().find(BatchJournal::kStagingFileName), std::string::npos)
+        << journal.LastError();
+    EXPECT_EQ(ReadBytes(dir.path() / BatchJournal::kFileName), before);
+
+    BatchJournal gone(Folder() + "missing\\");
+    gone.SetSleeper([](std::uint32_t) {});
+    gone.Put(record);
+    EXPECT_FALSE(gone.Save());
+    EXPECT_FALSE(gone.LastError().empty());
+}
+
+TEST(MachineSettings, NumbersComeAsDecimalStringsOrDwords) {
+    auto parse = [](const std::string& bytes, std::uint32_t type) {
+        return ParseSettingNumber(bytes.data(), bytes.size(), type);
+    };
+    EXPECT_EQ(parse(std::string("\x1e\x00\x00\x00", 4), platform::kRegDword), 30u);
+    EXPECT_EQ(parse(std::string("\xff\xff\xff\xff", 4), platform::kRegDword), 0xFFFFFFFFu);
+    EXPECT_EQ(parse(std::string("\x1e\x00", 2), platform::kRegDword), std::nullopt);
+    EXPECT_EQ(parse(std::string("600\0", 4), platform::kRegSz), 600u);
+    EXPECT_EQ(parse(" 0 ", platform::kRegExpandSz), 0u);
+    EXPECT_EQ(parse("4294967295", platform::kRegSz), 0xFFFFFFFFu);
+    for (const char* bad : {"", "  ", "-5", "3.5", "30s", "0x1E", "4294967296", "99999999999"})
+        EXPECT_EQ(parse(bad, platform::kRegSz), std::nullopt) << bad;
+    EXPECT_EQ(parse("30", platform::kRegBinary), std::nullopt);
+}
+
+TEST(MachineSettings, TheTimeLimitAndThePauseAreReadFromTheProductKey) {
+    platform::ScopedTestSettings settings;
+    ASSERT_TRUE(platform::ImportSettingsFile(
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\" +
+        GetRegistryKeyPath().Left(GetRegistryKeyPath().GetLength() - 1).str() +
+        "]\r\n\"BATCHJOBTIMEOUT\"=dword:00000e10\r\n\"BATCHJOBPAUSE\"=\"250\"\r\n"));
+    BatchRunSettings read = ReadBatchRunSettings();
+    EXPECT_EQ(read.timeLimitSeconds, 3600u);
+    EXPECT_EQ(read.pauseAfterJobMs, 250u);
+
+    platform::ScopedTestSettings empty;
+    read = ReadBatchRunSettings();
+    EXPECT_EQ(read.timeLimitSeconds, 0u);
+    EXPECT_EQ(read.pauseAfterJobMs, 2000u);
+}
+
+}  // namespace
