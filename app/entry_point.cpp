@@ -7,10 +7,12 @@
 #include "app/command_line.h"
 #include "app/install_paths.h"
 #include "app/launch.h"
+#include "app/progress_line.h"
 #include "batchlog/fichier_log_batch.h"
 #include "messages/catalogue.h"
 #include "messages/paths.h"
 #include "messages/regkey.h"
+#include "platform/console.h"
 #include "platform/process.h"
 #include "platform/shared_file.h"
 #include "users/liste_users.h"
@@ -116,7 +118,11 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
             return 1;
     }
 
-    if (!queue.RunBatch(host))
+    // A person at a console sees each job end; other output stays as it was.
+    BatchRunHost runHost = host;
+    if (!runHost.jobEnded && platform::StandardOutputIsTerminal())
+        runHost.jobEnded = PrintProgressLine;
+    if (!queue.RunBatch(runHost))
         StopOnOpenFailure(queue.GetRunFailure());
     return 0;
 }

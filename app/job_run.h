@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "app/batch_file.h"
 #include "app/batch_journal.h"
@@ -64,6 +65,8 @@ class JobRun {
     CString m_user;
     CString m_job;
     CString m_logPath;
+    // When the job's process was launched, for the progress line.
+    std::optional<std::int64_t> m_launchMs;
 };
 
 // What RunQueuedJob did.
