@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/end_command.h"
 #include "app/install_paths.h"
 #include "app/launch.h"
 #include "app/progress_line.h"
@@ -124,5 +125,6 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
         runHost.jobEnded = PrintProgressLine;
     if (!queue.RunBatch(runHost))
         StopOnOpenFailure(queue.GetRunFailure());
+    RunBatchEndCommand(queue);
     return 0;
 }
