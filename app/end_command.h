@@ -1,6 +1,7 @@
 // The finish command: a machine setting, BATCHENDCOMMAND, naming a command
 // line that is run once when a batch has ended (every entry finished and the
-// batch retired), so that a site can send itself the night's outcome.
+// batch retired; a run that found nothing queued counts, with totals of 0),
+// so that a site can send itself the night's outcome every morning.
 //
 // It is started without a shell by the program's launch rules, in a process
 // group of its own, with three variables in its environment:
