@@ -12,7 +12,7 @@
 #   packaging/check-packages.sh [readme|deb|msi]   one part only
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+cd "$root" || exit 1
 version=$(sed -n 's/^project(torvane-batch VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 status=0
 failures=0
@@ -71,14 +71,16 @@ check_deb() {
   local output
   # No settings anywhere: an empty TORVANE_PREFIX and a home of nothing.
   mkdir -p "$scratch/no-settings"
-  output=$(env -i PATH=/usr/bin:/bin HOME="$scratch/no-settings" \
-    TORVANE_PREFIX="$scratch/no-settings" "$unpacked/usr/bin/torvane-batch" --version)
-  [ $? -eq 0 ] && [ "$output" = "torvane-batch $version" ] ||
+  run_unpacked() {
+    env -i PATH=/usr/bin:/bin HOME="$scratch/no-settings" TORVANE_PREFIX="$scratch/no-settings" \
+      "$unpacked/usr/bin/torvane-batch" "$@"
+  }
+  if ! output=$(run_unpacked --version) || [ "$output" != "torvane-batch $version" ]; then
     fail "deb: the unpacked program's --version said '$output'"
-  output=$(env -i PATH=/usr/bin:/bin HOME="$scratch/no-settings" \
-    TORVANE_PREFIX="$scratch/no-settings" "$unpacked/usr/bin/torvane-batch" --help)
-  [ $? -eq 0 ] && [[ $output == "Usage: torvane-batch"* ]] ||
+  fi
+  if ! output=$(run_unpacked --help) || [[ $output != "Usage: torvane-batch"* ]]; then
     fail "deb: the unpacked program's --help failed"
+  fi
   passed "$mark" "deb: contents and the unpacked program's --version checked"
 
   mark=$failures
