@@ -13,6 +13,12 @@ CommandLineRequest ReadCommandLine(int argc, const char* const argv[]) {
         return CommandLineRequest::kPrintHelp;
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
         return CommandLineRequest::kPrintVersion;
+    if (argc == 2 && std::strcmp(argv[1], "--status") == 0)
+        return CommandLineRequest::kShowStatus;
+    if (argc == 3 &&
+        ((std::strcmp(argv[1], "--status") == 0 && std::strcmp(argv[2], "--json") == 0) ||
+         (std::strcmp(argv[1], "--json") == 0 && std::strcmp(argv[2], "--status") == 0)))
+        return CommandLineRequest::kShowStatusJson;
     return CommandLineRequest::kRefused;
 }
 
@@ -22,6 +28,7 @@ const char* ProgramVersion() {
 
 std::string HelpText() {
     return "Usage: torvane-batch\n"
+           "       torvane-batch --status [--json]\n"
            "       torvane-batch --help | --version\n"
            "\n"
            "Runs the current user's queue of Torvane simulation jobs (batchexec.txt in the\n"
@@ -31,6 +38,9 @@ std::string HelpText() {
            "Options:\n"
            "  --help     print this text and exit\n"
            "  --version  print the version and exit\n"
+           "  --status   show the batch: the launcher, each queued job and the counts;\n"
+           "             read only, it waits at most 3 s for the queue\n"
+           "  --json     with --status: one JSON object (UTF-8) for programs\n"
            "Any other argument ends the program with status 1.\n"
            "\n"
            "Settings are read from the registry key\n"
@@ -38,9 +48,10 @@ std::string HelpText() {
            "/etc/torvane8/machine.reg and ~/.config/torvane8/user.reg, or those under\n"
            "$TORVANE_PREFIX); see the README or torvane-batch(1).\n"
            "\n"
-           "Exit status: 0 after a batch run, 1 for a start-up failure, a refused\n"
-           "argument or another launcher on the same batch folder, 2 when a batch file\n"
-           "cannot be opened for a reason that waiting cannot cure.\n";
+           "Exit status: 0 after a batch run or a status shown, 1 for a start-up\n"
+           "failure, a refused argument or another launcher on the same batch folder,\n"
+           "2 when a batch file cannot be opened for a reason that waiting cannot cure,\n"
+           "3 when --status found the queue busy for its whole wait.\n";
 }
 
 std::string VersionText() {
@@ -57,6 +68,8 @@ std::optional<int> AnswerInformationRequest(int argc, const char* const argv[], 
             text = VersionText();
             break;
         case CommandLineRequest::kRunBatch:
+        case CommandLineRequest::kShowStatus:
+        case CommandLineRequest::kShowStatusJson:
         case CommandLineRequest::kRefused:
             return std::nullopt;
     }

@@ -1,10 +1,12 @@
 // The launcher's command line: the two options that work with no
-// installation (--help, --version) and the program's version.
+// installation (--help, --version), the status view (--status, optionally
+// with --json, in either order) and the program's version.
 //
 // A run takes no argument at all. --help and --version, each alone, print
 // their text and end the program with status 0 before any setting is read;
-// every other argument is left to the start-up sequence, which ends with
-// status 1 as it always has.
+// --status needs the settings and the users list to find the batch folder
+// (app/batch_status.h); every other argument is left to the start-up
+// sequence, which ends with status 1 as it always has.
 #pragma once
 
 #include <cstdio>
@@ -12,10 +14,12 @@
 #include <string>
 
 enum class CommandLineRequest {
-    kRunBatch,      // no argument
-    kPrintHelp,     // "--help" alone
-    kPrintVersion,  // "--version" alone
-    kRefused,       // anything else
+    kRunBatch,        // no argument
+    kPrintHelp,       // "--help" alone
+    kPrintVersion,    // "--version" alone
+    kShowStatus,      // "--status" alone
+    kShowStatusJson,  // "--status" and "--json"
+    kRefused,         // anything else
 };
 
 CommandLineRequest ReadCommandLine(int argc, const char* const argv[]);

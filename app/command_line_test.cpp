@@ -26,10 +26,13 @@ CommandLineRequest Read(const Arguments& arguments) {
     return ReadCommandLine(static_cast<int>(argv.size() - 1), argv.data());
 }
 
-TEST(CommandLine, OnlyTheTwoOptionsAloneAreAnsweredEverythingElseIsRefused) {
+TEST(CommandLine, OnlyTheOptionsAsDocumentedAreTakenEverythingElseIsRefused) {
     EXPECT_EQ(Read({}), CommandLineRequest::kRunBatch);
     EXPECT_EQ(Read({"--help"}), CommandLineRequest::kPrintHelp);
     EXPECT_EQ(Read({"--version"}), CommandLineRequest::kPrintVersion);
+    EXPECT_EQ(Read({"--status"}), CommandLineRequest::kShowStatus);
+    EXPECT_EQ(Read({"--status", "--json"}), CommandLineRequest::kShowStatusJson);
+    EXPECT_EQ(Read({"--json", "--status"}), CommandLineRequest::kShowStatusJson);
     for (const Arguments& refused : std::vector<Arguments>{{""},
                                                            {"-h"},
                                                            {"-v"},
@@ -40,7 +43,12 @@ TEST(CommandLine, OnlyTheTwoOptionsAloneAreAnsweredEverythingElseIsRefused) {
                                                            {"--versions"},
                                                            {"--version="},
                                                            {"--help "},
-                                                           {"--status"},
+                                                           {"--json"},
+                                                           {"--status", "--status"},
+                                                           {"--status", "--json", "--json"},
+                                                           {"--status", "json"},
+                                                           {"--STATUS"},
+                                                           {"--status", "--help"},
                                                            {"--help", "--version"},
                                                            {"--version", "--version"},
                                                            {"--version", ""},
@@ -55,7 +63,8 @@ TEST(CommandLine, TheTextsNameTheProgramItsOptionsAndTheProjectVersion) {
 
     std::string help = HelpText();
     EXPECT_EQ(help.rfind("Usage: torvane-batch\n", 0), 0u) << help;
-    for (const char* part : {"--help", "--version", "Exit status", "Quarrow Labs\\Torvane8"})
+    for (const char* part :
+         {"--help", "--version", "--status", "--json", "Exit status", "Quarrow Labs\\Torvane8"})
         EXPECT_NE(help.find(part), std::string::npos) << part;
     // Fits a console of 80 columns.
     std::size_t start = 0;

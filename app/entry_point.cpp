@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/batch_status.h"
 #include "app/command_line.h"
 #include "app/end_command.h"
 #include "app/install_paths.h"
@@ -32,6 +33,15 @@ bool AlwaysBatchMode() {
 CString ReadMachineValue(const char* name) {
     return g_regKey.ReadValue(name, GetRegistryKeyPath().c_str(),
                               platform::SettingsRoot::LocalMachine);
+}
+
+// The BATCHENGINE setting in lower case; "local" when it is unset.
+std::string BatchEngine() {
+    std::string engine = ReadMachineValue("BATCHENGINE").str();
+    for (char& c : engine)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return engine.empty() ? "local" : engine;
 }
 
 void PrintLine(const std::string& text) {
@@ -81,13 +91,17 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     g_userMessages.SelectLanguage(g_regKey.ReadValue("LANGUAGE", GetRegistryKeyPath().c_str(),
                                                      platform::SettingsRoot::CurrentUser));
 
-    if (argc > 1)
+    const CommandLineRequest request = ReadCommandLine(argc, argv);
+    const bool status = request == CommandLineRequest::kShowStatus ||
+                        request == CommandLineRequest::kShowStatusJson;
+    if (request != CommandLineRequest::kRunBatch && !status)
         return 1;
 
     CString banner;
     banner.Format("%s v%s - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(), ProgramVersion(),
                   kBuildKind);
-    PrintLine(banner.str());
+    if (!status)
+        PrintLine(banner.str());
 
     CString usersPath = ReadMachineValue("FILEUSERS");
     UsersListScope users;
@@ -95,8 +109,15 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     // there is no current user below.
     users.Users().Load(usersPath);
     CUser* current = users.Users().GetCurrentUser();
-    if (current == nullptr)
+    if (current == nullptr) {
+        if (status)
+            std::fprintf(stderr, "torvane-batch: no current user in the users list \"%s\"\n",
+                         usersPath.c_str());
         return 1;
+    }
+    if (status)
+        return ShowBatchStatus(current->GetFolder(CUser::kBatchFolder), BatchEngine(),
+                               request == CommandLineRequest::kShowStatusJson);
     KvBatchExecFile queue(current->GetFolder(CUser::kBatchFolder), &users.Users());
 
     // One launcher per batch folder, checked before the queue is touched and

@@ -5,14 +5,15 @@
 // language. --help and --version are answered before anything else (see
 // app/command_line.h). After the catalogues the program refuses any other
 // argument, prints its banner, loads the users list, takes the current user's
-// batch folder, makes sure it is the only launcher working on that folder,
+// batch folder (where --status shows the batch, with no banner, and ends),
+// makes sure it is the only launcher working on that folder,
 // waits until no interactive simulator runs, and runs the queue.
 //
-// Exit status: 0 after a batch run, --help or --version (and after the fatal
-// message of a missing product key); 1 for a start-up failure, any other
-// argument, or another launcher already running on the same batch folder; 2
-// when a batch text file cannot be opened for a reason that waiting cannot
-// cure.
+// Exit status: 0 after a batch run, --help, --version or --status (and after
+// the fatal message of a missing product key); 1 for a start-up failure, any
+// other argument, or another launcher already running on the same batch
+// folder; 2 when a batch text file cannot be opened for a reason that waiting
+// cannot cure; 3 when --status found the queue busy for its whole wait.
 #pragma once
 
 #include "app/batch_exec_file.h"
