@@ -222,10 +222,14 @@ TEST_F(BatchStatusView, ADamagedQueueGivesWhatCanBeReadNeverMore) {
     EXPECT_NE(StatusText(read.status).find("1 in another state"), std::string::npos);
 
     // Bytes that are not text at all.
-    WriteBytes(Queue(), std::string("\xFF\xFE\0\x01nb = 1\r\n\x80\x81\x8D", 17));
+    WriteBytes(Queue(), std::string("\xFF\xFE\0\x01", 4) + "nb = 1\r\nuser = \x80\x81\x8D\r\n");
     read = Read();
     ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.reason;
-    EXPECT_NO_THROW(json::parse(StatusJson(read.status)));
+    const json bytes = json::parse(StatusJson(read.status));
+    ASSERT_EQ(bytes["jobs"].size(), 1u);
+    // Euro sign, and the two code points Windows gives the undefined bytes.
+    EXPECT_EQ(bytes["jobs"][0]["user"], "\xE2\x82\xAC\xC2\x81\xC2\x8D");
+    EXPECT_EQ(bytes["jobs"][0]["job"], "");
 }
 
 TEST_F(BatchStatusView, AQueueHeldForTheWholeWaitIsGivenUpWithStatusThree) {
