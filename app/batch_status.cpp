@@ -12,12 +12,19 @@
 #include "app/batch_file.h"
 #include "app/batch_journal.h"
 #include "app/entry_point.h"
-#include "messages/paths.h"
 #include "platform/codepage.h"
+#include "platform/file_ops.h"
 #include "platform/shared_file.h"
 #include "platform/timestamp.h"
 
 namespace {
+
+// Whether a file is there, asked without opening it: a file held with the
+// exclusive open cannot be opened on Windows, even to look.
+bool Exists(const CString& path) {
+    unsigned attributes = 0;
+    return platform::GetAttributes(path.str(), attributes);
+}
 
 struct FileCloser {
     void operator()(std::FILE* stream) const { std::fclose(stream); }
@@ -27,7 +34,7 @@ struct FileCloser {
 // here: a missing one means no launcher has run on this folder.
 bool LauncherHoldsLock(const CString& folder) {
     const CString lockPath = folder + kLauncherLockName;
-    if (!FileExists(lockPath))
+    if (!Exists(lockPath))
         return false;
     platform::ExclusiveOpen attempt = platform::TryOpenExclusive(lockPath.str(), "r");
     if (attempt.stream != nullptr)
@@ -152,7 +159,7 @@ StatusRead ReadBatchStatus(const CString& folder, const std::string& engine,
     status.launcherRunning = LauncherHoldsLock(folder);
 
     const CString queuePath = folder + KvBatchExecFile::kFileName;
-    if (FileExists(queuePath)) {
+    if (Exists(queuePath)) {
         platform::ExclusiveOpen opened =
             platform::OpenExclusiveWithin(queuePath.str(), "r", maxWaitMs, sleeper);
         std::unique_ptr<std::FILE, FileCloser> stream(opened.stream);
@@ -162,7 +169,7 @@ StatusRead ReadBatchStatus(const CString& folder, const std::string& engine,
             return read;
         }
         // A queue retired between the look and the open is no queue.
-        if (opened.outcome == platform::OpenOutcome::kFailed && FileExists(queuePath)) {
+        if (opened.outcome == platform::OpenOutcome::kFailed && Exists(queuePath)) {
             read.outcome = StatusOutcome::kQueueUnreadable;
             read.reason = opened.reason;
             return read;
