@@ -111,7 +111,14 @@ TEST_F(StatusView, WhileABatchRunsTheJsonAgreesWithTheQueueAndNamesTheLauncherAn
             ASSERT_EQ(queue.error, "");
             ++agreeing;
             EXPECT_EQ(doc["queue_found"], true);
-            EXPECT_EQ(doc["launcher"]["running"], true) << run.out;
+            // A launcher holds its lock before it touches the queue, and to
+            // its end: once an entry has left the waiting state (only the
+            // launcher moves them here) it must be seen running.
+            bool started = false;
+            for (const e2e::Job& entry : queue.jobs) started = started || entry.state != 0;
+            if (started) {
+                EXPECT_EQ(doc["launcher"]["running"], true) << run.out;
+            }
             ASSERT_EQ(doc["jobs"].size(), queue.jobs.size()) << run.out;
             std::optional<std::size_t> running;
             for (std::size_t i = 0; i < queue.jobs.size(); ++i) {
