@@ -118,7 +118,7 @@ bool BatchJournal::Load() {
     return true;
 }
 
-bool BatchJournal::Save() {
+bool BatchJournal::Save(bool flushToDisk) {
     m_lastError.clear();
     const CString staging = m_folder + kStagingFileName;
     SharedFileOpen opened = OpenSharedFile(staging, "w", m_sleeper);
@@ -144,7 +144,8 @@ bool BatchJournal::Save() {
         field("cluster job", r.clusterJob);
         for (const auto& [key, value] : r.otherFields) field(key.c_str(), value);
     }
-    bool written = std::ferror(out) == 0 && platform::FlushToDisk(out, staging.str());
+    bool written = std::fflush(out) == 0 && std::ferror(out) == 0 &&
+                   (!flushToDisk || platform::FlushToDisk(out, staging.str()));
     written = std::fclose(out) == 0 && written;
     if (!written) {
         platform::DeleteOneFile(staging.str());

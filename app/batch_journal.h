@@ -62,7 +62,10 @@ class BatchJournal {
     bool Load();
     // Writes the journal as described above. False when it cannot be written
     // (the reason is in LastError); the file on disk is then the previous one.
-    bool Save();
+    // `flushToDisk` false skips the wait for the disk, for a change that a
+    // crash of the machine makes moot anyway (the process a record names does
+    // not outlive the machine): the file is still replaced whole.
+    bool Save(bool flushToDisk = true);
     // Removes the file (a finished batch leaves none behind).
     void Remove();
 

@@ -114,9 +114,13 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
             log.Load(m_logPath);
             succeeded = log.m_simuOK;
         } else {
+            // At once and without waiting for the disk: a launcher killed
+            // before this lands leaves a record without its process, and the
+            // next launcher could not tell the job still runs. A power cut
+            // ends the process anyway.
             record.process = {launched.id, launched.startTime};
             m_context.journal.Put(record);
-            m_context.journal.Save();
+            m_context.journal.Save(false);
             const Ending ending = Wait(record.process, record.launchMs);
             host.collect(launched.id);
             log.Load(m_logPath);

@@ -9,8 +9,9 @@
 // ReportError is how errors that concern the user reach them: a catalogue
 // text, a blank and a detail. Running unattended, nobody would see a message
 // box, so the two hooks (installed by the entry point) send the text into the
-// batch log of the job being run instead; without hooks a message box shows
-// it.
+// batch log at g_currentJobLogPath instead; without hooks a message box shows
+// it. The batch run itself does not go through them: it is handed the job's
+// log path and the way to add an event to it (BatchRunHost::jobEvent).
 //
 // The launcher itself is replaceable (ProcessLauncher) so that the batch
 // run's tests need no real process.

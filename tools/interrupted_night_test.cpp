@@ -47,6 +47,11 @@ class InterruptedNight : public e2e::EndToEnd {
         ASSERT_TRUE(launcher.Start());
         std::optional<JournalRecord> record = LaunchedRecord(job, attempt);
         ASSERT_TRUE(record) << job << " was not launched";
+        // Mid-job: once its script has begun (the command interpreter of a
+        // Windows host takes a while to get there).
+        for (int waited = 0; waited < 20000 && m_install->Runs()["alice/" + job] < attempt;
+             waited += 20)
+            platform::SleepMs(20);
         ASSERT_TRUE(launcher.Kill()) << "the launcher ended before it was killed";
         ASSERT_TRUE(platform::IsStillRunning(record->process)) << "the job died with its launcher";
         if (withTheJob) {
