@@ -128,17 +128,20 @@ KvBatchExecFile::KvBatchExecFile(CString folder, ListeUsers* users)
 KvBatchExecFile::~KvBatchExecFile() = default;
 
 void KvBatchExecFile::Read() {
-    ReadGroups(true);
+    ReadGroups(Stream(), true);
 }
 
 void KvBatchExecFile::Refresh() {
-    ReadGroups(false);
+    ReadGroups(Stream(), false);
 }
 
-void KvBatchExecFile::ReadGroups(bool rebuildList) {
+void KvBatchExecFile::ReadFrom(std::FILE* stream) {
+    ReadGroups(stream, true);
+}
+
+void KvBatchExecFile::ReadGroups(std::FILE* stream, bool rebuildList) {
     if (rebuildList)
         m_jobs.Reset();
-    std::FILE* stream = Stream();
     if (stream == nullptr)
         return;
     Line line;

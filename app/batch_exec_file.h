@@ -78,6 +78,10 @@ class KvBatchExecFile : public KvBatchFile {
     // Reads the file from the current position into the existing entries:
     // the i-th group of the file overwrites the five fields of the i-th entry.
     void Refresh();
+    // As Read, from a stream opened by the caller (a reader that opens the
+    // queue its own way, such as the status view). `stream` may be null:
+    // the list is then empty.
+    void ReadFrom(std::FILE* stream);
     // Writes the count and the entries at the current position, neither
     // rewinding nor truncating. A closed file is first opened "wt" (the mode
     // is not remembered).
@@ -118,7 +122,7 @@ class KvBatchExecFile : public KvBatchFile {
 
   private:
     // The positional reading shared by Read and Refresh.
-    void ReadGroups(bool rebuildList);
+    void ReadGroups(std::FILE* stream, bool rebuildList);
 
     CString m_folder;
     ListeUsers* m_users;

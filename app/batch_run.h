@@ -36,6 +36,7 @@
 #include "app/batch_journal.h"
 #include "app/batch_report_file.h"
 #include "app/launch.h"
+#include "app/progress_line.h"
 #include "containers/cstring.h"
 #include "platform/process.h"
 #include "platform/sleep.h"
@@ -69,6 +70,10 @@ struct BatchRunHost {
     // a job's owner why the job failed without running (its log is all they
     // read after an unattended night).
     std::function<void(const CString& logPath, const CString& message)> jobEvent;
+    // Told of each job that ran as its outcome is recorded; empty (the
+    // default) tells no one. The program sets it when its output is a
+    // terminal (progress_line.h).
+    std::function<void(const JobProgress&)> jobEnded;
 
     BatchRunHost();
 };

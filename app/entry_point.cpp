@@ -5,14 +5,19 @@
 #include <string>
 
 #include "app/batch_run.h"
+#include "app/batch_status.h"
+#include "app/command_line.h"
+#include "app/end_command.h"
 #include "app/install_paths.h"
 #include "app/launch.h"
+#include "app/progress_line.h"
 #include "app/slurm_run.h"
 #include "batchlog/fichier_log_batch.h"
 #include "cluster/batch_engine.h"
 #include "messages/catalogue.h"
 #include "messages/paths.h"
 #include "messages/regkey.h"
+#include "platform/console.h"
 #include "platform/current_process.h"
 #include "platform/host_features.h"
 #include "platform/process.h"
@@ -21,9 +26,6 @@
 
 namespace {
 
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 1;
-constexpr int kVersionPatch = 6;
 constexpr const char* kBuildKind = "Release";
 // An executable whose name begins with this, in any case, is an interactive
 // simulator: the batch waits until it has ended.
@@ -36,6 +38,15 @@ bool AlwaysBatchMode() {
 CString ReadMachineValue(const char* name) {
     return g_regKey.ReadValue(name, GetRegistryKeyPath().c_str(),
                               platform::SettingsRoot::LocalMachine);
+}
+
+// The BATCHENGINE setting in lower case; "local" when it is unset.
+std::string EngineName() {
+    std::string engine = ReadMachineValue("BATCHENGINE").str();
+    for (char& c : engine)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return engine.empty() ? "local" : engine;
 }
 
 void PrintLine(const std::string& text) {
@@ -66,6 +77,8 @@ using HeldFile = std::unique_ptr<std::FILE, StreamCloser>;
 }  // namespace
 
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
+    if (std::optional<int> status = AnswerInformationRequest(argc, argv))
+        return *status;
     BatchModeHook = AlwaysBatchMode;
     ErrorMessageHook = AppendEventToJobLog;
 
@@ -83,29 +96,37 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     g_userMessages.SelectLanguage(g_regKey.ReadValue("LANGUAGE", GetRegistryKeyPath().c_str(),
                                                      platform::SettingsRoot::CurrentUser));
 
-    if (argc > 1) {
+    if (argc > 1 && std::string(argv[1]) == kRunJobArgument) {
         // One job of a queue on a cluster node, handed there by the Slurm
         // engine: <folder> <user> <job> <position> <token>.
-        if (argc != 7 || std::string(argv[1]) != kRunJobArgument)
+        if (argc != 7)
             return 1;
         UsersListScope users;
         users.Users().Load(ReadMachineValue("FILEUSERS"));
         return RunClusterJob(users.Users(), CString(argv[2]), CString(argv[3]), CString(argv[4]),
                              argv[5], argv[6], host, ReadBatchRunSettings());
     }
+    const CommandLineRequest request = ReadCommandLine(argc, argv);
+    const bool status = request == CommandLineRequest::kShowStatus ||
+                        request == CommandLineRequest::kShowStatusJson;
+    if (request != CommandLineRequest::kRunBatch && !status)
+        return 1;
 
+    // The status view shows whatever engine is set; a run refuses one this
+    // build cannot use.
     cluster::BatchEngineChoice engine = cluster::ChooseBatchEngine(
         ReadMachineValue("BATCHENGINE").str(), ReadMachineValue("BATCHSLURMOPTIONS").str(),
         platform::HostHasSlurmClient());
-    if (!engine.ok) {
+    if (!engine.ok && !status) {
         std::fprintf(stderr, "torvane-batch: %s\n", engine.error.c_str());
         return 2;
     }
 
     CString banner;
-    banner.Format("%s v%d.%d.%d - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(),
-                  kVersionMajor, kVersionMinor, kVersionPatch, kBuildKind);
-    PrintLine(banner.str());
+    banner.Format("%s v%s - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(), ProgramVersion(),
+                  kBuildKind);
+    if (!status)
+        PrintLine(banner.str());
 
     CString usersPath = ReadMachineValue("FILEUSERS");
     UsersListScope users;
@@ -113,8 +134,15 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     // there is no current user below.
     users.Users().Load(usersPath);
     CUser* current = users.Users().GetCurrentUser();
-    if (current == nullptr)
+    if (current == nullptr) {
+        if (status)
+            std::fprintf(stderr, "torvane-batch: no current user in the users list \"%s\"\n",
+                         usersPath.c_str());
         return 1;
+    }
+    if (status)
+        return ShowBatchStatus(current->GetFolder(CUser::kBatchFolder), EngineName(),
+                               request == CommandLineRequest::kShowStatusJson);
     KvBatchExecFile queue(current->GetFolder(CUser::kBatchFolder), &users.Users());
 
     // One launcher per batch folder, checked before the queue is touched and
@@ -137,8 +165,13 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
             return 1;
     }
 
+    // A person at a console sees each job end; other output stays as it was.
+    BatchRunHost runHost = host;
+    if (!runHost.jobEnded && platform::StandardOutputIsTerminal())
+        runHost.jobEnded = PrintProgressLine;
+
     if (engine.engine == cluster::BatchEngine::kSlurm) {
-        BatchRun run(queue, host, ReadBatchRunSettings());
+        BatchRun run(queue, runHost, ReadBatchRunSettings());
         SlurmClusterClient client;
         ClusterRunSettings settings;
         settings.launcherPath = platform::CurrentExecutablePath();
@@ -150,9 +183,13 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
             [&](BatchRunContext& context) { return RunOnCluster(context, client, settings); });
         if (outcome == EngineOutcome::kStopped)
             StopOnOpenFailure(run.Failure());
-        return outcome == EngineOutcome::kLeftQueued ? 2 : 0;
+        if (outcome == EngineOutcome::kLeftQueued)
+            return 2;
+        RunBatchEndCommand(queue);
+        return 0;
     }
-    if (!queue.RunBatch(host))
+    if (!queue.RunBatch(runHost))
         StopOnOpenFailure(queue.GetRunFailure());
+    RunBatchEndCommand(queue);
     return 0;
 }

@@ -2,17 +2,20 @@
 //
 // Settings come from the registry only: the paths of the system catalogue,
 // of the user catalogue's language list and of the users list, and the
-// language. After the catalogues the program refuses any argument, prints its
-// banner, loads the users list, takes the current user's batch folder, makes
-// sure it is the only launcher working on that folder, waits until no
-// interactive simulator runs, and runs the queue.
+// language. --help and --version are answered before anything else (see
+// app/command_line.h). After the catalogues the program refuses any other
+// argument, prints its banner, loads the users list, takes the current user's
+// batch folder (where --status shows the batch, with no banner, and ends),
+// makes sure it is the only launcher working on that folder,
+// waits until no interactive simulator runs, and runs the queue.
 //
-// Exit status: 0 after a batch run (and after the fatal message of a missing
-// product key); 1 for a start-up failure, any argument, or another launcher
-// already running on the same batch folder; 2 when a batch text file cannot
-// be opened for a reason that waiting cannot cure, or when the machine
-// setting BATCHENGINE names an engine that this build cannot use (one line
-// on standard error, before the queue is touched).
+// Exit status: 0 after a batch run, --help, --version or --status (and after
+// the fatal message of a missing product key); 1 for a start-up failure, any
+// other argument, or another launcher already running on the same batch
+// folder; 2 when a batch text file cannot be opened for a reason that waiting
+// cannot cure, or when the machine setting BATCHENGINE names an engine that
+// this build cannot use (one line on standard error, before the queue is
+// touched); 3 when --status found the queue busy for its whole wait.
 #pragma once
 
 #include "app/batch_exec_file.h"

@@ -69,6 +69,7 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
     if (record.firstLaunchMs == 0)
         record.firstLaunchMs = record.launchMs;
     record.process = {};
+    m_launchMs = record.launchMs;
     if (m_context.keepJournal) {
         m_context.journal.Put(record);
         m_context.journal.Save();
@@ -134,6 +135,7 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
 }
 
 bool JobRun::TakeOver(const JournalRecord& record) {
+    m_launchMs = record.launchMs;
     const Ending ending = Wait(record.process, record.launchMs);
     FichierLogBatch& log = *m_context.log;
     log.Load(m_logPath);
@@ -206,9 +208,16 @@ bool JobRun::Record(bool succeeded) {
         job->m_status = succeeded ? KvBatchExecGamme::kSucceeded : KvBatchExecGamme::kFailed;
         queue.Save();
     }
+    const auto total = static_cast<unsigned>(queue.Jobs().GetCount());
     queue.Close();
     if (m_context.keepJournal && m_context.journal.Erase(m_user, m_job, m_position))
         m_context.journal.Save();
+    if (m_context.host.jobEnded) {
+        JobProgress progress{m_position, total, m_user, m_job, succeeded, std::nullopt};
+        if (m_launchMs)
+            progress.elapsedMs = m_context.host.nowMs() - *m_launchMs;
+        m_context.host.jobEnded(progress);
+    }
     return true;
 }
 

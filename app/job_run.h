@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/batch_file.h"
@@ -67,6 +68,8 @@ class JobRun {
     CString m_logPath;
     // The started line's stamp, kept for a whole block (wholeBlocks).
     std::string m_startStamp;
+    // When the job's process was launched, for the progress line.
+    std::optional<std::int64_t> m_launchMs;
 };
 
 // What RunQueuedJob did.

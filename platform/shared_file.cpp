@@ -1,5 +1,7 @@
 #include "platform/shared_file.h"
 
+#include <algorithm>
+
 namespace platform {
 
 ExclusiveOpen OpenExclusive(std::string_view windowsPath, const char* mode,
@@ -9,6 +11,16 @@ ExclusiveOpen OpenExclusive(std::string_view windowsPath, const char* mode,
         if (attempt.outcome != OpenOutcome::kBusy)
             return attempt;
         sleeper(kSharedRetryMs);
+    }
+}
+
+ExclusiveOpen OpenExclusiveWithin(std::string_view windowsPath, const char* mode,
+                                  std::uint32_t maxWaitMs, const Sleeper& sleeper) {
+    for (std::uint32_t waited = 0;; waited += kSharedRetryMs) {
+        ExclusiveOpen attempt = TryOpenExclusive(windowsPath, mode);
+        if (attempt.outcome != OpenOutcome::kBusy || waited >= maxWaitMs)
+            return attempt;
+        sleeper(std::min(kSharedRetryMs, maxWaitMs - waited));
     }
 }
 

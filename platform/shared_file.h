@@ -7,7 +7,9 @@
 // holds the file, and gives up at once on a failure that waiting cannot cure
 // (missing folder, access denied, a folder in place of the file, a bad mode,
 // disk full): it then returns a null stream with the reason as text, for the
-// caller to print with the file name. It has no time-out.
+// caller to print with the file name. It has no time-out. OpenExclusiveWithin
+// is the same with a bound, for a reader that must not wait all night (a
+// status view): past `maxWaitMs` of pauses it gives up with kBusy.
 //   Win32: _fsopen(path, mode, _SH_DENYRW); only a sharing or lock violation
 //          counts as "held by another program". The stream is not inherited
 //          by processes the program starts.
@@ -50,5 +52,11 @@ ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode);
 // Blocks while the file is busy. The result is kOpened or kFailed.
 ExclusiveOpen OpenExclusive(std::string_view windowsPath, const char* mode,
                             const Sleeper& sleeper = RealSleeper());
+
+// As OpenExclusive, but gives kBusy once the pauses taken reach `maxWaitMs`
+// (one attempt when it is 0). The pauses are counted, not timed, so a test's
+// Sleeper that does not wait gives the same number of attempts.
+ExclusiveOpen OpenExclusiveWithin(std::string_view windowsPath, const char* mode,
+                                  std::uint32_t maxWaitMs, const Sleeper& sleeper = RealSleeper());
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/command_line.h"
 #include "platform/process.h"
@@ -152,6 +153,49 @@ TEST(ExclusiveOpen, FailuresThatWaitingCannotCureReturnAtOnceWithAReason) {
     // Nothing was created by the failed attempts.
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing.txt"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "x.txt"));
+}
+
+TEST(ExclusiveOpen, TheBoundedOpenGivesUpOnceItsPausesReachTheBoundAndOpensAFreeFileAtOnce) {
+    TempDir dir;
+    std::string path = dir.File("batchexec.txt");
+    WriteBytes(path, "nb = 0\r\n");
+    std::vector<std::uint32_t> pauses;
+    platform::Sleeper record = [&](std::uint32_t ms) { pauses.push_back(ms); };
+
+    platform::ExclusiveOpen holder = platform::TryOpenExclusive(path, "r+");
+    ASSERT_EQ(holder.outcome, OpenOutcome::kOpened) << holder.reason;
+    platform::ExclusiveOpen refused = platform::OpenExclusiveWithin(path, "r", 1200, record);
+    EXPECT_EQ(refused.outcome, OpenOutcome::kBusy);
+    EXPECT_EQ(refused.stream, nullptr);
+    // 500 + 500 + the 200 left: never more than the bound in all.
+    EXPECT_EQ(pauses, (std::vector<std::uint32_t>{500, 500, 200}));
+
+    pauses.clear();
+    EXPECT_EQ(platform::OpenExclusiveWithin(path, "r", 0, record).outcome, OpenOutcome::kBusy);
+    EXPECT_TRUE(pauses.empty());
+
+    // Freed during the wait: the next attempt opens it.
+    pauses.clear();
+    platform::Sleeper release = [&](std::uint32_t ms) {
+        pauses.push_back(ms);
+        if (holder.stream != nullptr) {
+            std::fclose(holder.stream);
+            holder.stream = nullptr;
+        }
+    };
+    platform::ExclusiveOpen opened = platform::OpenExclusiveWithin(path, "r", 5000, release);
+    ASSERT_EQ(opened.outcome, OpenOutcome::kOpened) << opened.reason;
+    EXPECT_EQ(pauses.size(), 1u);
+    EXPECT_EQ(ReadStream(opened.stream), "nb = 0\n");
+    std::fclose(opened.stream);
+
+    // A failure that waiting cannot cure is not waited on.
+    pauses.clear();
+    platform::ExclusiveOpen missing =
+        platform::OpenExclusiveWithin(dir.File("no-such-folder/batchexec.txt"), "r", 5000, record);
+    EXPECT_EQ(missing.outcome, OpenOutcome::kFailed);
+    EXPECT_FALSE(missing.reason.empty());
+    EXPECT_TRUE(pauses.empty());
 }
 
 }  // namespace

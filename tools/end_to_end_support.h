@@ -185,6 +185,8 @@ class BackgroundLauncher {
         return m_exitCode == platform::kTerminatedExitCode;
     }
     int ExitCode() const { return m_exitCode; }
+    // The launcher's process id, as it knows itself.
+    platform::ProcessId Id() const { return m_id; }
 
   private:
     platform::ProcessId m_id = 0;
