@@ -14,7 +14,11 @@
 // outputs also counts as timed out); the call then returns at once. A
 // program that does not answer can therefore never hang the caller.
 //   Win32: CreateProcessA with a command line made by JoinCommandLine; only
-//          the two pipe ends are inherited.
+//          the two pipe ends are inherited. Without a time limit the outputs
+//          are read until the program has ended and the pipes hold nothing
+//          more, not until every process that inherited them has closed
+//          them (Wine's desktop process, started by a program's first
+//          window, inherits them and may live on).
 //          With a time limit the program runs in a job object of its own,
 //          which TerminateJobObject ends at the limit.
 //   Linux: posix_spawn, no shell. With a time limit the program leads a

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -23,11 +24,29 @@ struct Handle {
     }
 };
 
-void Drain(HANDLE pipe, std::string& sink) {
+// Reads the pipe until every writer has closed it or, once `ended` is set,
+// until it holds nothing more: what the program wrote before it ended is in
+// the pipe by then, while a process it started may keep the pipe open for
+// ever (Wine's desktop process, started by the first window a program opens,
+// inherits the program's outputs).
+void Drain(HANDLE pipe, std::string& sink, const std::atomic<bool>& ended) {
     char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    for (;;) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+            return;  // every writer has closed it
+        if (available == 0) {
+            if (ended.load())
+                return;
+            ::Sleep(5);
+            continue;
+        }
+        DWORD got = 0;
+        DWORD wanted = available < sizeof buffer ? available : static_cast<DWORD>(sizeof buffer);
+        if (!::ReadFile(pipe, buffer, wanted, &got, nullptr) || got == 0)
+            return;
         sink.append(buffer, got);
+    }
 }
 
 // Our environment block with the extra entries replacing variables of the
@@ -113,8 +132,13 @@ CapturedRun RunAndCapture(const std::string& program, const std::vector<std::str
     input.Close();
     // One thread per pipe, so that a child filling one pipe cannot stall.
     std::string out, err;
-    std::future<void> outReader = std::async(std::launch::async, Drain, outRead.h, std::ref(out));
-    std::future<void> errReader = std::async(std::launch::async, Drain, errRead.h, std::ref(err));
+    // Without a time limit the outputs are read to the program's end; with
+    // one, to their close (a process left holding them times the run out).
+    std::atomic<bool> ended{false};
+    std::future<void> outReader =
+        std::async(std::launch::async, Drain, outRead.h, std::ref(out), std::cref(ended));
+    std::future<void> errReader =
+        std::async(std::launch::async, Drain, errRead.h, std::ref(err), std::cref(ended));
     auto left = [&]() -> DWORD {
         if (!limited)
             return INFINITE;
@@ -122,6 +146,8 @@ CapturedRun RunAndCapture(const std::string& program, const std::vector<std::str
         return ms > 0 ? static_cast<DWORD>(ms) : 0;
     };
     bool inTime = ::WaitForSingleObject(process.h, left()) == WAIT_OBJECT_0;
+    if (!limited)
+        ended = true;
     if (limited) {
         inTime =
             inTime &&
