@@ -20,8 +20,12 @@ set(CMAKE_RC_COMPILER ${tv_triple}-windres)
 file(GLOB tv_gcc_dirs LIST_DIRECTORIES true /usr/lib/gcc/${tv_triple}/*-posix)
 list(SORT tv_gcc_dirs COMPARE NATURAL ORDER DESCENDING)
 list(GET tv_gcc_dirs 0 tv_gcc_dir)
+# mingw-w64's g++ keeps thread-local variables in emulated TLS, and so does
+# its libstdc++ (std::call_once's state, which std::future uses): clang must
+# name them the same way.
+set(CMAKE_C_FLAGS_INIT "-femulated-tls")
 set(CMAKE_CXX_FLAGS_INIT
-    "-nostdinc++ -isystem ${tv_gcc_dir}/include/c++ -isystem ${tv_gcc_dir}/include/c++/${tv_triple} -isystem ${tv_gcc_dir}/include/c++/backward")
+    "-femulated-tls -nostdinc++ -isystem ${tv_gcc_dir}/include/c++ -isystem ${tv_gcc_dir}/include/c++/${tv_triple} -isystem ${tv_gcc_dir}/include/c++/backward")
 # (The C++ header flags reach the link line too, where clang would warn.)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -L${tv_gcc_dir} -Wno-unused-command-line-argument")
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lpthread" CACHE STRING "" FORCE)
