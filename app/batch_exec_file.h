@@ -101,7 +101,7 @@ class KvBatchExecFile : public KvBatchFile {
     bool RunBatch();
     bool RunBatch(const BatchRunHost& host);
     // The failure that stopped the last RunBatch (queue or report file).
-    const OpenFailure& GetRunFailure() const { return m_runFailure; }
+    const platform::Status& GetRunFailure() const { return m_runFailure; }
 
     // Rewind, Write, and flush to the disk: other programs and a later run
     // after a crash find the entries' new states. The file must be open.
@@ -123,7 +123,7 @@ class KvBatchExecFile : public KvBatchFile {
     CString m_folder;
     ListeUsers* m_users;
     KvListeS<KvBatchExecGamme> m_jobs;
-    OpenFailure m_runFailure;
+    platform::Status m_runFailure;
 };
 
 // The job and user names that cannot be passed on the job command line: a

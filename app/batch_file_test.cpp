@@ -240,7 +240,7 @@ TEST(BatchFile, OpenWaitsWhileAnotherProgramHoldsTheFile) {
             throw std::runtime_error("the other program never let go");
         platform::SleepMs(20);
     });
-    ASSERT_TRUE(file.Open("a+")) << file.GetOpenFailure().Line();
+    ASSERT_TRUE(file.Open("a+")) << CannotOpenLine(file.GetOpenFailure());
     EXPECT_GE(pauses, 3);
     file.WriteLine("written by the launcher");
     file.Close();
@@ -257,11 +257,11 @@ TEST(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
     EXPECT_FALSE(file.Open("a+"));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(file.GetMode(), "");
-    EXPECT_EQ(file.GetOpenFailure().path, CString(missing));
-    EXPECT_FALSE(file.GetOpenFailure().reason.empty());
-    std::string line = file.GetOpenFailure().Line();
+    EXPECT_EQ(file.GetOpenFailure().context(), missing);
+    EXPECT_FALSE(file.GetOpenFailure().message().empty());
+    std::string line = CannotOpenLine(file.GetOpenFailure());
     EXPECT_NE(line.find(missing), std::string::npos) << line;
-    EXPECT_NE(line.find(file.GetOpenFailure().reason), std::string::npos) << line;
+    EXPECT_NE(line.find(file.GetOpenFailure().message()), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
     // Writing to the file that did not open does nothing.
     file.WriteLine("lost");
@@ -297,9 +297,9 @@ TEST(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailur
         platform::HostCall::kExclusiveOpen, 1, platform::InjectedFault{"No space left on device"}));
     EXPECT_FALSE(file.Open("r+"));
     EXPECT_TRUE(pauses.empty());
-    EXPECT_EQ(file.GetOpenFailure().Line(), "torvane-batch: cannot open \"" +
-                                                dir.File("batchreport.txt") +
-                                                "\": No space left on device");
+    EXPECT_EQ(CannotOpenLine(file.GetOpenFailure()), "torvane-batch: cannot open \"" +
+                                                         dir.File("batchreport.txt") +
+                                                         "\": No space left on device");
 }
 
 // The program's path: the queue argv[1] is opened and rewritten (the text

@@ -126,10 +126,10 @@ class BatchRunContext {
     bool ReopenQueue();
     // Opens the report "a+" and appends one note: <stamp> -> (4)"user"(what)"job".
     bool WriteNote(ReportText what, const CString& user, const CString& job);
-    const OpenFailure& Failure() const { return m_failure; }
+    const platform::Status& Failure() const { return m_failure; }
 
   private:
-    OpenFailure m_failure;
+    platform::Status m_failure;
 };
 
 class BatchRun {
@@ -142,7 +142,7 @@ class BatchRun {
     // because a file could not be opened for a reason waiting cannot cure
     // (Failure says which); nothing else has been touched after that moment.
     bool Run();
-    const OpenFailure& Failure() const { return m_context.Failure(); }
+    const platform::Status& Failure() const { return m_context.Failure(); }
 
   private:
     enum class Action { kRun, kSkip, kTakeUp, kDone };

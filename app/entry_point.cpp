@@ -101,14 +101,14 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     // before the wait, so that a second launcher ends at once.
     CString lockPath = queue.GetFolder() + kLauncherLockName;
     platform::ExclusiveOpen lock = platform::TryOpenExclusive(lockPath.str(), "w");
-    if (lock.outcome == platform::OpenOutcome::kBusy) {
+    if (lock.status.IsBusy()) {
         std::fprintf(stderr,
                      "torvane-batch: another launcher is already running the queue of \"%s\"\n",
                      queue.GetFolder().c_str());
         return 1;
     }
-    if (lock.outcome != platform::OpenOutcome::kOpened)
-        StopOnOpenFailure(OpenFailure{lockPath, lock.reason});
+    if (!lock.status.ok())
+        StopOnOpenFailure(lock.status.WithContext(lockPath.str()));
     HeldFile heldLock(lock.stream);
 
     if (std::optional<platform::ProcessEntry> simulator =

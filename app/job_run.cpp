@@ -204,7 +204,7 @@ bool JobRun::Record(bool succeeded) {
 }
 
 QueuedJobResult RunQueuedJob(KvBatchExecFile& queue, unsigned position, const BatchRunHost& host,
-                             const BatchRunSettings& settings, OpenFailure& failure) {
+                             const BatchRunSettings& settings, platform::Status& failure) {
     BatchRunContext context(queue, host, settings);
     if (!queue.Open("r+")) {
         failure = queue.GetOpenFailure();

@@ -79,4 +79,4 @@ enum class QueuedJobResult {
 // is run as its next attempt (the journal counts them) and recorded. The
 // queue is closed on return.
 QueuedJobResult RunQueuedJob(KvBatchExecFile& queue, unsigned position, const BatchRunHost& host,
-                             const BatchRunSettings& settings, OpenFailure& failure);
+                             const BatchRunSettings& settings, platform::Status& failure);

@@ -6,7 +6,7 @@ ExclusiveOpen OpenExclusive(std::string_view windowsPath, const char* mode,
                             const Sleeper& sleeper) {
     for (;;) {
         ExclusiveOpen attempt = TryOpenExclusive(windowsPath, mode);
-        if (attempt.outcome != OpenOutcome::kBusy)
+        if (!attempt.status.IsBusy())
             return attempt;
         sleeper(kSharedRetryMs);
     }

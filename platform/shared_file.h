@@ -6,8 +6,9 @@
 // every 500 ms, through the given Sleeper, for as long as another program
 // holds the file, and gives up at once on a failure that waiting cannot cure
 // (missing folder, access denied, a folder in place of the file, a bad mode,
-// disk full): it then returns a null stream with the reason as text, for the
-// caller to print with the file name. It has no time-out.
+// disk full): it then returns a null stream and an I/O error status with the
+// host's reason, for the caller to print with the file name. It has no
+// time-out.
 //   Win32: _fsopen(path, mode, _SH_DENYRW); only a sharing or lock violation
 //          counts as "held by another program". The stream is not inherited
 //          by processes the program starts.
@@ -27,19 +28,15 @@
 #include <string_view>
 
 #include "platform/sleep.h"
+#include "platform/status.h"
 
 namespace platform {
 
-enum class OpenOutcome {
-    kOpened,
-    kBusy,    // another program holds the file: waiting may cure it
-    kFailed,  // waiting cannot cure it; `reason` says why
-};
-
+// The status is ok with a stream, Busy when another program holds the file
+// (waiting may cure it), or an I/O error whose message is the host's text.
 struct ExclusiveOpen {
-    std::FILE* stream = nullptr;  // owned by the caller (fclose), null unless kOpened
-    OpenOutcome outcome = OpenOutcome::kFailed;
-    std::string reason;  // the host's text for the failure, empty when opened
+    std::FILE* stream = nullptr;  // owned by the caller (fclose), null unless opened
+    Status status;
 };
 
 // The pause between two attempts of OpenExclusive.
@@ -47,7 +44,7 @@ constexpr std::uint32_t kSharedRetryMs = 500;
 
 ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode);
 
-// Blocks while the file is busy. The result is kOpened or kFailed.
+// Blocks while the file is busy. The status is never Busy.
 ExclusiveOpen OpenExclusive(std::string_view windowsPath, const char* mode,
                             const Sleeper& sleeper = RealSleeper());
 
