@@ -96,11 +96,13 @@ class KvBatchExecFile : public KvBatchFile {
 
     // Runs every queued job with the machine's settings (BatchRun::Run).
     // False when the run had to stop because a file could not be opened for
-    // a reason waiting cannot cure (GetRunFailure says which); nothing else
-    // has been touched after that moment.
+    // a reason waiting cannot cure, or before it began because the settings
+    // cannot be read (GetRunFailure says which); nothing else has been
+    // touched after that moment.
     bool RunBatch();
     bool RunBatch(const BatchRunHost& host);
-    // The failure that stopped the last RunBatch (queue or report file).
+    // The failure that stopped the last RunBatch: an I/O error naming the
+    // queue or the report file, or SettingsMissing.
     const platform::Status& GetRunFailure() const { return m_runFailure; }
 
     // Rewind, Write, and flush to the disk: other programs and a later run

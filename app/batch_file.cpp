@@ -1,6 +1,5 @@
 #include "app/batch_file.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -29,14 +28,6 @@ platform::Status CannotOpen(const CString& path, std::string reason) {
 
 std::string CannotOpenLine(const platform::Status& failure) {
     return "torvane-batch: cannot open \"" + failure.context() + "\": " + failure.message();
-}
-
-void StopOnOpenFailure(const platform::Status& failure) {
-    std::string line = CannotOpenLine(failure) + "\n";
-    std::fflush(stdout);
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-    std::exit(kOpenFailureExitStatus);
 }
 
 const std::string KvBatchFile::kNoMode;

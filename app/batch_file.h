@@ -11,9 +11,9 @@
 // An open that waiting cannot cure (the folder does not exist, access is
 // denied, the disk is full) is not retried: Open answers false and keeps the
 // failure (a status naming the file), and the run must stop there, since
-// every later step expects the file to be open. StopOnOpenFailure is that stop
-// for the program: one line on standard error naming the file and the reason,
-// exit status 2.
+// every later step expects the file to be open: the failure travels back to
+// the program's main (EndOnFailure in entry_point.h), which prints
+// CannotOpenLine.
 #pragma once
 
 #include <cstdio>
@@ -25,9 +25,6 @@
 #include "containers/cstring.h"
 #include "platform/sleep.h"
 #include "platform/status.h"
-
-// The exit status of a run stopped by a file it cannot open.
-constexpr int kOpenFailureExitStatus = 2;
 
 // What OpenSharedFile gives: an open stream, or why there is none (an I/O
 // error with the host's text, never Busy).
@@ -50,13 +47,6 @@ platform::Status CannotOpen(const CString& path, std::string reason);
 // The line the program prints before it stops on `failure`:
 //   torvane-batch: cannot open "<context>": <message>
 std::string CannotOpenLine(const platform::Status& failure);
-
-// Prints `CannotOpenLine(failure)` on standard error and ends the process with
-// kOpenFailureExitStatus. The process ends through exit(), so that text
-// already written to files still open (the queue rewritten just before the
-// report failed to open) reaches the disk whole rather than torn; nothing new
-// is started or written.
-[[noreturn]] void StopOnOpenFailure(const platform::Status& failure);
 
 class KvBatchFile {
   public:

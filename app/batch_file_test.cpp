@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_test_support.h"
+#include "app/entry_point.h"
 #include "platform/child_process.h"
 #include "platform/command_line.h"
 #include "platform/process.h"
@@ -303,7 +304,8 @@ TEST(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailur
 }
 
 // The program's path: the queue argv[1] is opened and rewritten (the text
-// still in the stream's buffer) before the report argv[2] fails to open.
+// still in the stream's buffer) before the report argv[2] fails to open; the
+// failure goes back to main, which prints it and ends.
 TV_TEST_CHILD(stop_on_open_failure) {
     if (argc < 3)
         return 4;
@@ -314,7 +316,7 @@ TV_TEST_CHILD(stop_on_open_failure) {
     queue.Rewind();
     queue.Write();
     if (!report.Open("a+"))
-        StopOnOpenFailure(report.GetOpenFailure());
+        return EndOnFailure(report.GetOpenFailure());
     return 0;
 }
 
@@ -323,12 +325,9 @@ TEST(BatchFile, TheRunStopsWithStatusTwoAndOneLineOnStandardError) {
     std::string queue = dir.File("batchexec.txt");
     WriteBytes(queue, "nb = 1\r\n");
     std::string report = dir.File("gone") + "\\batchreport.txt";
-    platform::CapturedRun run =
-        platform::RunAndCapture(testsupport::TestExecutablePath(),
-                                {testsupport::ChildArgument("stop_on_open_failure"), queue, report},
-                                // The queue's stream is meant to be open when the process ends: the
-                                // leak checker of the sanitizer build must not count it.
-                                {{"ASAN_OPTIONS", "detect_leaks=0"}});
+    platform::CapturedRun run = platform::RunAndCapture(
+        testsupport::TestExecutablePath(),
+        {testsupport::ChildArgument("stop_on_open_failure"), queue, report});
     ASSERT_TRUE(run.started) << run.reason;
     EXPECT_EQ(run.exitCode, kOpenFailureExitStatus);
     // One line that names the file and gives a reason after it.

@@ -126,6 +126,8 @@ class BatchRunContext {
     bool ReopenQueue();
     // Opens the report "a+" and appends one note: <stamp> -> (4)"user"(what)"job".
     bool WriteNote(ReportText what, const CString& user, const CString& job);
+    // Ok unless a step stopped, or the install folder could not be read
+    // (SettingsMissing: the run then does nothing).
     const platform::Status& Failure() const { return m_failure; }
 
   private:
@@ -139,8 +141,9 @@ class BatchRun {
 
     // Runs every queued job, one at a time, and retires the batch project
     // files once every job has finished. False when the run had to stop
-    // because a file could not be opened for a reason waiting cannot cure
-    // (Failure says which); nothing else has been touched after that moment.
+    // because a file could not be opened for a reason waiting cannot cure,
+    // or before it began because the settings cannot be read (Failure says
+    // which); nothing else has been touched after that moment.
     bool Run();
     const platform::Status& Failure() const { return m_context.Failure(); }
 

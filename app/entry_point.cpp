@@ -10,6 +10,7 @@
 #include "messages/catalogue.h"
 #include "messages/paths.h"
 #include "messages/regkey.h"
+#include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform/shared_file.h"
 #include "users/liste_users.h"
@@ -28,9 +29,9 @@ bool AlwaysBatchMode() {
     return true;
 }
 
-CString ReadMachineValue(const char* name) {
+platform::Status ReadMachineValue(const char* name, CString* value) {
     return g_regKey.ReadValue(name, GetRegistryKeyPath().c_str(),
-                              platform::SettingsRoot::LocalMachine);
+                              platform::SettingsRoot::LocalMachine, value);
 }
 
 void PrintLine(const std::string& text) {
@@ -60,24 +61,46 @@ using HeldFile = std::unique_ptr<std::FILE, StreamCloser>;
 
 }  // namespace
 
+int EndOnFailure(const platform::Status& failure) {
+    if (failure.code() == platform::Status::Code::kSettingsMissing) {
+        platform::ShowMessageBox(failure.message(), platform::ApplicationTitle(),
+                                 platform::kMbIconExclamation | platform::kMbOk);
+        return kSettingsMissingExitStatus;
+    }
+    // Whatever the banner and the run printed comes first.
+    std::string line = CannotOpenLine(failure) + "\n";
+    std::fflush(stdout);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return kOpenFailureExitStatus;
+}
+
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     (void)argv;
     BatchModeHook = AlwaysBatchMode;
     ErrorMessageHook = AppendEventToJobLog;
 
-    CString systemCatalogue = ReadMachineValue("FILEMSGSYS");
+    CString systemCatalogue;
+    if (platform::Status read = ReadMachineValue("FILEMSGSYS", &systemCatalogue); !read.ok())
+        return EndOnFailure(read);
     if (!FileExists(systemCatalogue) || !g_systemMessages.LoadSystemCatalogue(systemCatalogue)) {
         PrintLine(kMissingFileLine + systemCatalogue.str());
         return 1;
     }
-    CString languageList = ReadMachineValue("FILEMSGU_TORVANE");
+    CString languageList;
+    if (platform::Status read = ReadMachineValue("FILEMSGU_TORVANE", &languageList); !read.ok())
+        return EndOnFailure(read);
     if (!FileExists(languageList) || !g_userMessages.LoadLanguageList(languageList)) {
         PrintLine(kMissingFileLine + languageList.str());
         return 1;
     }
     // An unknown language leaves every user text at its fallback.
-    g_userMessages.SelectLanguage(g_regKey.ReadValue("LANGUAGE", GetRegistryKeyPath().c_str(),
-                                                     platform::SettingsRoot::CurrentUser));
+    CString language;
+    if (platform::Status read = g_regKey.ReadValue("LANGUAGE", GetRegistryKeyPath().c_str(),
+                                                   platform::SettingsRoot::CurrentUser, &language);
+        !read.ok())
+        return EndOnFailure(read);
+    g_userMessages.SelectLanguage(language);
 
     if (argc > 1)
         return 1;
@@ -87,7 +110,9 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
                   kVersionMajor, kVersionMinor, kVersionPatch, kBuildKind);
     PrintLine(banner.str());
 
-    CString usersPath = ReadMachineValue("FILEUSERS");
+    CString usersPath;
+    if (platform::Status read = ReadMachineValue("FILEUSERS", &usersPath); !read.ok())
+        return EndOnFailure(read);
     UsersListScope users;
     // A missing or unreadable users file leaves the list empty, and then
     // there is no current user below.
@@ -108,7 +133,7 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
         return 1;
     }
     if (!lock.status.ok())
-        StopOnOpenFailure(lock.status.WithContext(lockPath.str()));
+        return EndOnFailure(lock.status.WithContext(lockPath.str()));
     HeldFile heldLock(lock.stream);
 
     if (std::optional<platform::ProcessEntry> simulator =
@@ -118,6 +143,6 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     }
 
     if (!queue.RunBatch(host))
-        StopOnOpenFailure(queue.GetRunFailure());
+        return EndOnFailure(queue.GetRunFailure());
     return 0;
 }

@@ -6,8 +6,8 @@ CString GetRegistryKeyPath() {
     return CString("SOFTWARE\\Quarrow Labs\\Torvane8\\");
 }
 
-CString GetInstallFolder() {
+platform::Status GetInstallFolder(CString* folder) {
     KvRegKey key;
     return key.ReadValue("REPSOFTWARE", GetRegistryKeyPath().c_str(),
-                         platform::SettingsRoot::LocalMachine);
+                         platform::SettingsRoot::LocalMachine, folder);
 }

@@ -206,6 +206,10 @@ bool JobRun::Record(bool succeeded) {
 QueuedJobResult RunQueuedJob(KvBatchExecFile& queue, unsigned position, const BatchRunHost& host,
                              const BatchRunSettings& settings, platform::Status& failure) {
     BatchRunContext context(queue, host, settings);
+    if (!context.Failure().ok()) {
+        failure = context.Failure();
+        return QueuedJobResult::kFileFailure;
+    }
     if (!queue.Open("r+")) {
         failure = queue.GetOpenFailure();
         return QueuedJobResult::kFileFailure;

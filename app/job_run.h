@@ -71,7 +71,8 @@ enum class QueuedJobResult {
     kRecorded,     // the job ran (or failed to start) and its outcome is recorded
     kNotWaiting,   // no entry at that position, or it is not waiting: nothing done
     kUnknownUser,  // finished failed without a launch, as in a whole run
-    kFileFailure,  // a file could not be opened; `failure` says which
+    kFileFailure,  // a file could not be opened, or the settings cannot be read:
+                   // `failure` says which, nothing was touched
 };
 
 // One job of `queue` on its own, for a process that runs just that job: the

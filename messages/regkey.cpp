@@ -1,27 +1,17 @@
 #include "messages/regkey.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "messages/expand_environment.h"
-#include "platform/message_box.h"
 
 KvRegKey g_regKey;
 
 namespace {
 
 constexpr std::size_t kBufferSize = 256;
-
-// Shows a fatal settings error and ends the program. The status is 0, as the
-// launcher has always ended on these errors; static objects are destroyed as
-// at a normal exit.
-[[noreturn]] void FatalSettingsError(const CString& message) {
-    platform::ShowMessageBox(message.str(), platform::ApplicationTitle(),
-                             platform::kMbIconExclamation | platform::kMbOk);
-    std::exit(0);
-}
 
 bool IsWorkspaceValue(const char* name) {
     return std::strcmp(name, "Workspace0") == 0 || std::strcmp(name, "Workspace1") == 0 ||
@@ -61,8 +51,8 @@ CString KvRegKey::QueryAndClose(const char* valueName) {
     return text;
 }
 
-CString KvRegKey::ReadValue(const char* valueName, const char* subKey,
-                            platform::SettingsRoot root) {
+platform::Status KvRegKey::ReadValue(const char* valueName, const char* subKey,
+                                     platform::SettingsRoot root, CString* value) {
     using platform::SettingsRoot;
     if (valueName == nullptr)
         valueName = "";
@@ -78,18 +68,22 @@ CString KvRegKey::ReadValue(const char* valueName, const char* subKey,
     // sub-key is taken as one that cannot be opened.
     bool fits = std::strlen(subKey) < kBufferSize;
 
+    *value = CString();
     CString text;
     bool opened = fits && Open(root, key.c_str());
     if (opened)
         text = QueryAndClose(valueName);
     else if (root == SettingsRoot::LocalMachine)
-        FatalSettingsError(CString("Impossible to read the register key") + subKey);
+        return platform::Status::SettingsMissing("Impossible to read the register key" +
+                                                 std::string(subKey));
 
     if (root == SettingsRoot::CurrentUser && text.IsEmpty()) {
         if (fits && Open(SettingsRoot::LocalMachine, key.c_str()))
             text = QueryAndClose(valueName);
         else if (!IsWorkspaceValue(valueName))
-            FatalSettingsError(CString("Impossible d'ouvrir la cl\xE9 ") + subKey);
+            return platform::Status::SettingsMissing("Impossible d'ouvrir la cl\xE9 " +
+                                                     std::string(subKey));
     }
-    return ExpandEnvironment(text);
+    *value = ExpandEnvironment(text);
+    return platform::Status::Ok();
 }
