@@ -30,8 +30,8 @@ bool AlwaysBatchMode() {
 }
 
 platform::Status ReadMachineValue(const char* name, CString* value) {
-    return g_regKey.ReadValue(name, GetRegistryKeyPath().c_str(),
-                              platform::SettingsRoot::LocalMachine, value);
+    return ReadSettingsValue(name, GetRegistryKeyPath().c_str(),
+                             platform::SettingsRoot::LocalMachine, value);
 }
 
 void PrintLine(const std::string& text) {
@@ -96,8 +96,8 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     }
     // An unknown language leaves every user text at its fallback.
     CString language;
-    if (platform::Status read = g_regKey.ReadValue("LANGUAGE", GetRegistryKeyPath().c_str(),
-                                                   platform::SettingsRoot::CurrentUser, &language);
+    if (platform::Status read = ReadSettingsValue("LANGUAGE", GetRegistryKeyPath().c_str(),
+                                                  platform::SettingsRoot::CurrentUser, &language);
         !read.ok())
         return EndOnFailure(read);
     g_userMessages.SelectLanguage(language);

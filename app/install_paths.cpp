@@ -7,7 +7,6 @@ CString GetRegistryKeyPath() {
 }
 
 platform::Status GetInstallFolder(CString* folder) {
-    KvRegKey key;
-    return key.ReadValue("REPSOFTWARE", GetRegistryKeyPath().c_str(),
-                         platform::SettingsRoot::LocalMachine, folder);
+    return ReadSettingsValue("REPSOFTWARE", GetRegistryKeyPath().c_str(),
+                             platform::SettingsRoot::LocalMachine, folder);
 }

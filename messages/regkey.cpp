@@ -7,8 +7,6 @@
 
 #include "messages/expand_environment.h"
 
-KvRegKey g_regKey;
-
 namespace {
 
 constexpr std::size_t kBufferSize = 256;
@@ -18,41 +16,30 @@ bool IsWorkspaceValue(const char* name) {
            std::strcmp(name, "Workspace2") == 0 || std::strcmp(name, "Workspace3") == 0;
 }
 
-}  // namespace
-
-KvRegKey::~KvRegKey() {
-    Close();
-}
-
-void KvRegKey::Close() {
-    if (m_hKey != nullptr) {
-        platform::CloseSettingsKey(m_hKey);
-        m_hKey = nullptr;
-    }
-}
-
-bool KvRegKey::Open(platform::SettingsRoot root, const char* subKey) {
-    Close();
-    m_hKey = platform::OpenSettingsKey(root, subKey);
-    return m_hKey != nullptr;
-}
-
-CString KvRegKey::QueryAndClose(const char* valueName) {
+// Reads `valueName` of root\subKey through the 256-byte buffer. False when
+// the key cannot be opened; `*text` is "" when the value cannot be read.
+bool ReadThroughBuffer(platform::SettingsRoot root, const char* subKey, const char* valueName,
+                       CString* text) {
+    platform::SettingsKey key = platform::OpenSettingsKey(root, subKey);
+    if (key == nullptr)
+        return false;
     char data[kBufferSize] = {};
     std::size_t size = sizeof data;
-    CString text;
-    if (platform::QuerySettingsValue(m_hKey, valueName, data, &size)) {
+    *text = CString();
+    if (platform::QuerySettingsValue(key, valueName, data, &size)) {
         // The data as a terminated string, never read past what was stored:
         // a binary value may fill the buffer without a terminator.
         std::size_t used = size < sizeof data ? size : sizeof data;
-        text = CString(std::string_view(data, std::find(data, data + used, '\0') - data));
+        *text = CString(std::string_view(data, std::find(data, data + used, '\0') - data));
     }
-    Close();
-    return text;
+    platform::CloseSettingsKey(key);
+    return true;
 }
 
-platform::Status KvRegKey::ReadValue(const char* valueName, const char* subKey,
-                                     platform::SettingsRoot root, CString* value) {
+}  // namespace
+
+platform::Status ReadSettingsValue(const char* valueName, const char* subKey,
+                                   platform::SettingsRoot root, CString* value) {
     using platform::SettingsRoot;
     if (valueName == nullptr)
         valueName = "";
@@ -70,17 +57,15 @@ platform::Status KvRegKey::ReadValue(const char* valueName, const char* subKey,
 
     *value = CString();
     CString text;
-    bool opened = fits && Open(root, key.c_str());
-    if (opened)
-        text = QueryAndClose(valueName);
-    else if (root == SettingsRoot::LocalMachine)
+    bool opened = fits && ReadThroughBuffer(root, key.c_str(), valueName, &text);
+    if (!opened && root == SettingsRoot::LocalMachine)
         return platform::Status::SettingsMissing("Impossible to read the register key" +
                                                  std::string(subKey));
 
     if (root == SettingsRoot::CurrentUser && text.IsEmpty()) {
-        if (fits && Open(SettingsRoot::LocalMachine, key.c_str()))
-            text = QueryAndClose(valueName);
-        else if (!IsWorkspaceValue(valueName))
+        bool machine =
+            fits && ReadThroughBuffer(SettingsRoot::LocalMachine, key.c_str(), valueName, &text);
+        if (!machine && !IsWorkspaceValue(valueName))
             return platform::Status::SettingsMissing("Impossible d'ouvrir la cl\xE9 " +
                                                      std::string(subKey));
     }

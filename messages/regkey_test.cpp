@@ -20,7 +20,7 @@ const char kProductKey[] = "SOFTWARE\\Quarrow Labs\\Torvane8\\";
 // The value of a read that must succeed.
 CString Read(const char* name, const char* key, Root root) {
     CString value("left over");
-    platform::Status status = g_regKey.ReadValue(name, key, root, &value);
+    platform::Status status = ReadSettingsValue(name, key, root, &value);
     EXPECT_TRUE(status.ok()) << status.ToString();
     return value;
 }
@@ -28,7 +28,7 @@ CString Read(const char* name, const char* key, Root root) {
 // The text to show of a read that must fail for a missing product key.
 std::string Missing(const char* name, const char* key, Root root) {
     CString value("left over");
-    platform::Status status = g_regKey.ReadValue(name, key, root, &value);
+    platform::Status status = ReadSettingsValue(name, key, root, &value);
     EXPECT_EQ(status.code(), platform::Status::Code::kSettingsMissing) << name;
     EXPECT_EQ(value, "") << name;
     return status.message();

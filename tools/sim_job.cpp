@@ -46,8 +46,8 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t limit) {
 }
 
 platform::Status ReadSetting(const char* name, CString* value) {
-    return g_regKey.ReadValue(name, GetRegistryKeyPath().c_str(),
-                              platform::SettingsRoot::LocalMachine, value);
+    return ReadSettingsValue(name, GetRegistryKeyPath().c_str(),
+                             platform::SettingsRoot::LocalMachine, value);
 }
 
 }  // namespace
