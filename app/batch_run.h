@@ -50,6 +50,7 @@ struct BatchRunHost {
     // attempts to open a busy file.
     platform::Sleeper sleep = platform::RealSleeper();
     // Starts a job's script; called without waiting and with its own group.
+    // One that throws has started nothing: the job fails, with no event.
     ProcessLauncher launcher = HostProcessLauncher();
     // The time stamp of the report lines; empty means the local time.
     std::function<std::string()> clock;
