@@ -1,5 +1,7 @@
 #include "app/batch_exec_file.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -24,22 +26,31 @@ struct Line {
 };
 
 // Reads one line from a text stream; false at the end of the file with
-// nothing read.
+// nothing read. The queue is read after every reopen, so a line is read in one
+// fgets call rather than a character at a time. The buffer is filled with line
+// feeds first: the last zero byte in it is then the one fgets put after what
+// it read, and a zero byte read from the file (which stays in the text) comes
+// before it.
 bool ReadLine(std::FILE* stream, Line& line) {
     line.text.clear();
     line.ended = false;
     bool any = false;
+    std::array<char, 256> buffer;
     for (;;) {
-        int c = std::fgetc(stream);
-        if (c == EOF)
+        buffer.fill('\n');
+        if (std::fgets(buffer.data(), static_cast<int>(buffer.size()), stream) == nullptr)
             return any;
         any = true;
-        if (c == '\n') {
+        std::size_t end = buffer.size() - 1;
+        while (buffer[end] != '\0') --end;
+        const bool ended = end > 0 && buffer[end - 1] == '\n';
+        const std::size_t length = ended ? end - 1 : end;
+        if (line.text.size() < kMaxLineLength)
+            line.text.append(buffer.data(), std::min(length, kMaxLineLength - line.text.size()));
+        if (ended) {
             line.ended = true;
             return true;
         }
-        if (line.text.size() < kMaxLineLength)
-            line.text.push_back(static_cast<char>(c));
     }
 }
 

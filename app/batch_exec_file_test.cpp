@@ -72,6 +72,7 @@ TEST_F(QueueFile, WriteThenReadGivesBackEveryEntryWithWindowsLineEnds) {
 
 TEST_F(QueueFile, ReadingIsPositionalAndToleratesDamage) {
     const std::string longName(5000, 'n');
+    const std::string hugeName(70000, 'h');
     const std::vector<std::pair<std::string, std::string>> rows = {
         // Keys are not compared; values lose the blanks, tabs and "=" before
         // them and the blanks after; numbers that do not parse leave the
@@ -88,9 +89,17 @@ TEST_F(QueueFile, ReadingIsPositionalAndToleratesDamage) {
         {"nb = 2000000000\r\nuser = anne\r\nname = a\r\nstate = 2\r\nstatus = 1\r\nwait = 0\r\n"
          "user = bob\r\nname = b\r\n",
          "anne|a|210;bob|b|000;"},
-        // A very long name stays one line.
+        // A very long name stays one line; past 64 KiB the rest of the line
+        // is skipped, and the next line is still the next field.
         {QueueText({{"anne", longName, 0, 0, 0}, {"bob", "b", 2, 1, 1}}),
          "anne|" + longName + "|000;bob|b|211;"},
+        {QueueText({{"anne", hugeName, 0, 0, 0}, {"bob", "b", 2, 1, 1}}),
+         "anne|" + hugeName.substr(0, 64 * 1024 - 7) + "|000;bob|b|211;"},
+        // Zero bytes stay in the text, and a last line without a line end is
+        // read.
+        {std::string("nb = 1\r\nuser = an\0ne\r\nname = \0\r\nstate = 2\r\nstatus = 1\r\nwait = 1",
+                     63),
+         std::string("an\0ne|\0|211;", 12)},
     };
     KvBatchExecFile queue(batch, &users);
     for (const auto& [text, expected] : rows) {

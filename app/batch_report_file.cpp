@@ -1,5 +1,8 @@
 #include "app/batch_report_file.h"
 
+#include <string>
+#include <utility>
+
 #include "batchlog/fichier_log_batch.h"
 #include "messages/catalogue.h"
 
@@ -58,8 +61,27 @@ void KvBatchReportFile::WriteJobResult(bool succeeded) {
 }
 
 void KvBatchReportFile::WriteJobSummary(const FichierLogBatch& log) {
-    CString eventText = ReportMessage(kReportEvent);
-    for (const CString& event : log.m_eventList) WriteLine(eventText + event);
+    // A log may hold a million events: their lines go out in blocks of many
+    // lines, each block one write of the same bytes.
+    const CString eventText = ReportMessage(kReportEvent);
+    constexpr std::size_t kBlockSize = 256 * 1024;
+    std::string block;
+    for (const CString& event : log.m_eventList) {
+        if (block.size() > kBlockSize) {
+            block.pop_back();  // WriteLine ends the last line itself
+            WriteLine(CString(std::move(block)));
+            block.clear();
+        }
+        if (block.capacity() < kBlockSize)
+            block.reserve(kBlockSize + 4096);
+        block += eventText.str();
+        block += event.str();
+        block += '\n';
+    }
+    if (!block.empty()) {
+        block.pop_back();
+        WriteLine(CString(std::move(block)));
+    }
     WriteLine(ReportMessage(kReportAlerts) + CString::Formatted("%d", log.m_nbAlerts));
     WriteLine(ReportMessage(kReportErrors) + CString::Formatted("%d", log.m_nbErrors));
     WriteLine(CString());

@@ -176,6 +176,24 @@ bool BatchRun::Run() {
     }
 }
 
+EngineOutcome BatchRun::RunWith(const BatchRunEngine& engine) {
+    if (!Start())
+        return EngineOutcome::kStopped;
+    m_context.queue.Close();
+    const EngineOutcome outcome = engine(m_context);
+    m_context.queue.Close();
+    if (outcome == EngineOutcome::kFinished) {
+        if (!m_context.queue.Open("r+")) {
+            m_context.Stop(m_context.queue);
+            return EngineOutcome::kStopped;
+        }
+        m_context.queue.Read();
+        m_context.queue.Close();
+        Retire();
+    }
+    return outcome;
+}
+
 bool BatchRun::Start() {
     KvBatchExecFile& queue = m_context.queue;
     if (!KvFileSystem().Exists(queue.GetPath())) {
@@ -198,7 +216,10 @@ bool BatchRun::Start() {
     std::vector<unsigned> running;
     unsigned position = 0;
     for (const KvBatchExecGamme& job : queue.Jobs()) {
-        if (job.m_state == KvBatchExecGamme::kRunning)
+        // A job that a cluster runs is the cluster engine's to watch.
+        const JournalRecord* record = m_context.journal.Find(job.m_user, job.m_name, position);
+        if (job.m_state == KvBatchExecGamme::kRunning &&
+            (record == nullptr || record->clusterJob.empty()))
             running.push_back(position);
         ++position;
     }

@@ -113,6 +113,14 @@ class BatchRunContext {
     const BatchRunSettings settings;
     KvBatchReportFile report;
     BatchJournal journal;
+    // False for a run of one job beside its submitter (a cluster node): the
+    // journal then belongs to the submitter alone, which keeps it, and the
+    // job's records are not written.
+    bool keepJournal = true;
+    // True where jobs run at the same time (a cluster): a job's whole block,
+    // its started line stamped with the time it started, is appended in one
+    // open of the report when it ends, so that blocks never interleave.
+    bool wholeBlocks = false;
     CString installFolder;
     CString script;
     // One log object for the whole run: a job whose log cannot be read
@@ -135,6 +143,17 @@ class BatchRunContext {
     platform::Status m_failure;
 };
 
+// What a run handed to another engine (RunWith) came to.
+enum class EngineOutcome {
+    kFinished,    // every entry finished: the batch is retired
+    kStopped,     // a file could not be opened, or the settings cannot be read (the
+                  // context's Failure says which)
+    kLeftQueued,  // the engine gave up (its reason told): entries left as they are
+};
+// Runs the queue's jobs in place of the launcher's own loop, after the run's
+// start; the queue is closed when it is called and must be on return.
+using BatchRunEngine = std::function<EngineOutcome(BatchRunContext&)>;
+
 class BatchRun {
   public:
     BatchRun(KvBatchExecFile& queue, const BatchRunHost& host, BatchRunSettings settings);
@@ -146,6 +165,11 @@ class BatchRun {
     // or before it began because the settings cannot be read (Failure says
     // which); nothing else has been touched after that moment.
     bool Run();
+    // The same start (entries that an interrupted launcher left running are
+    // taken up, except those a cluster runs, whose records name the cluster
+    // job), then `engine` in place of the one-at-a-time loop, then the
+    // retirement when it finished.
+    EngineOutcome RunWith(const BatchRunEngine& engine);
     const platform::Status& Failure() const { return m_context.Failure(); }
 
   private:

@@ -3,13 +3,19 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "app/batch_run.h"
 #include "app/install_paths.h"
 #include "app/launch.h"
+#include "app/slurm_run.h"
 #include "batchlog/fichier_log_batch.h"
+#include "cluster/batch_engine.h"
 #include "messages/catalogue.h"
 #include "messages/paths.h"
 #include "messages/regkey.h"
+#include "platform/current_process.h"
+#include "platform/host_features.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform/shared_file.h"
@@ -76,7 +82,6 @@ int EndOnFailure(const platform::Status& failure) {
 }
 
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
-    (void)argv;
     BatchModeHook = AlwaysBatchMode;
     ErrorMessageHook = AppendEventToJobLog;
 
@@ -102,8 +107,36 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
         return EndOnFailure(read);
     g_userMessages.SelectLanguage(language);
 
-    if (argc > 1)
-        return 1;
+    if (argc > 1) {
+        // One job of a queue on a cluster node, handed there by the Slurm
+        // engine: <folder> <user> <job> <position> <token>.
+        if (argc != 7 || std::string(argv[1]) != kRunJobArgument)
+            return 1;
+        CString usersPath;
+        if (platform::Status read = ReadMachineValue("FILEUSERS", &usersPath); !read.ok())
+            return EndOnFailure(read);
+        UsersListScope users;
+        users.Users().Load(usersPath);
+        platform::Status failure;
+        const int status =
+            RunClusterJob(users.Users(), CString(argv[2]), CString(argv[3]), CString(argv[4]),
+                          argv[5], argv[6], host, ReadBatchRunSettings(), failure);
+        return failure.ok() ? status : EndOnFailure(failure);
+    }
+
+    CString engineName;
+    CString slurmOptions;
+    for (auto [name, value] :
+         {std::pair{"BATCHENGINE", &engineName}, std::pair{"BATCHSLURMOPTIONS", &slurmOptions}}) {
+        if (platform::Status read = ReadMachineValue(name, value); !read.ok())
+            return EndOnFailure(read);
+    }
+    cluster::BatchEngineChoice engine = cluster::ChooseBatchEngine(
+        engineName.str(), slurmOptions.str(), platform::HostHasSlurmClient());
+    if (!engine.ok) {
+        std::fprintf(stderr, "torvane-batch: %s\n", engine.error.c_str());
+        return 2;
+    }
 
     CString banner;
     banner.Format("%s v%d.%d.%d - %s", g_userMessages.GetMessage(20, 0, 0, 9).c_str(),
@@ -142,6 +175,21 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
             return 1;
     }
 
+    if (engine.engine == cluster::BatchEngine::kSlurm) {
+        BatchRun run(queue, host, ReadBatchRunSettings());
+        SlurmClusterClient client;
+        ClusterRunSettings settings;
+        settings.launcherPath = platform::CurrentExecutablePath();
+        settings.siteOptions = engine.slurmOptions;
+        settings.errorLine = [](const std::string& line) {
+            std::fprintf(stderr, "torvane-batch: %s\n", line.c_str());
+        };
+        const EngineOutcome outcome = run.RunWith(
+            [&](BatchRunContext& context) { return RunOnCluster(context, client, settings); });
+        if (outcome == EngineOutcome::kStopped)
+            return EndOnFailure(run.Failure());
+        return outcome == EngineOutcome::kLeftQueued ? 2 : 0;
+    }
     if (!queue.RunBatch(host))
         return EndOnFailure(queue.GetRunFailure());
     return 0;

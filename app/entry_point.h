@@ -10,7 +10,9 @@
 // Exit status: 0 after a batch run (and after the fatal message of a missing
 // product key); 1 for a start-up failure, any argument, or another launcher
 // already running on the same batch folder; 2 when a batch text file cannot
-// be opened for a reason that waiting cannot cure. The libraries below only
+// be opened for a reason that waiting cannot cure, or when the machine
+// setting BATCHENGINE names an engine that this build cannot use (one line
+// on standard error, before the queue is touched). The libraries below only
 // report these failures (a platform::Status); this is the one place that
 // shows them and ends the program.
 #pragma once

@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/batch_test_fixture.h"
+#include "platform/environment.h"
+#include "platform/host_features.h"
 #include "platform/shared_file.h"
 #include "testsupport/host_faults.h"
 
@@ -34,10 +38,12 @@ class EntryPoint : public apptest::BatchFixture {
                                                 GetRegistryKeyPath().str(), name, value));
     }
 
-    // Runs the program; its standard output goes to `output`.
-    int Main(std::string& output) {
-        char program[] = "torvane-batch";
-        char* argv[] = {program, nullptr};
+    // Runs the program with `arguments`; its standard output goes to `output`.
+    int Main(std::string& output, std::vector<std::string> arguments = {}) {
+        std::string program = "torvane-batch";
+        std::vector<char*> argv{program.data()};
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
         BatchRunHost host;
         host.sleep = [](std::uint32_t) {};
         host.launcher = [](std::string_view, const platform::LaunchOptions&) {
@@ -46,7 +52,7 @@ class EntryPoint : public apptest::BatchFixture {
             return result;
         };
         testing::internal::CaptureStdout();
-        int status = TorvaneBatchMain(1, argv, host);
+        int status = TorvaneBatchMain(static_cast<int>(argv.size() - 1), argv.data(), host);
         output = testing::internal::GetCapturedStdout();
         return status;
     }
@@ -116,6 +122,57 @@ TEST_F(EntryPoint, AReportThatCannotBeOpenedStopsTheRunWithStatusTwoAndOneLine) 
     // marked as started, for the next run to take up. The lock is released.
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), apptest::QueueText({{"anne", "a", 1}}));
     EXPECT_TRUE(platform::TryOpenExclusive((batch + kLauncherLockName).str(), "r").status.ok());
+}
+
+TEST_F(EntryPoint, TheOnlyArgumentsAreThoseOfOneClusterJobAndAStrangerIsNotRun) {
+    const std::string queue = apptest::QueueText({{"anne", "part1"}});
+    WriteBatchFile("batchexec.txt", queue);
+    const std::string folder = batch.str();
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"/x"},
+          {"--run-job"},
+          {"--run-job", folder, "anne", "part1", "0"},
+          {"--run-job", folder, "anne", "part1", "0", "token", "more"},
+          {"--Run-Job", folder, "anne", "part1", "0", "token"},
+          // Well formed, but no submission of this queue holds that token.
+          {"--run-job", folder, "anne", "part1", "0", "torvane-1-2-0-1"}}) {
+        std::string output;
+        EXPECT_EQ(Main(output, arguments), 1) << arguments.size();
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(ReadBatchFile("batchexec.txt"), queue);
+    }
+}
+
+TEST_F(EntryPoint, ABatchEngineThatCannotBeUsedIsOneLineOnStandardErrorAndStatus2) {
+    // One waiting entry: whatever fails, it stays in the queue as it was.
+    const std::string queue = apptest::QueueText({{"anne", "part1"}});
+    WriteBatchFile("batchexec.txt", queue);
+    // A host whose Slurm commands cannot be found.
+    const char* path = std::getenv("PATH");
+    const std::string oldPath = path != nullptr ? path : "";
+    ASSERT_TRUE(platform::SetEnv("PATH", dir.path().string()));
+    for (const char* engine : {"pbs", "slurm"}) {
+        SetValue("BATCHENGINE", engine);
+        std::string output;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Main(output), 2) << engine;
+        std::string error = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(error.rfind("torvane-batch: ", 0), 0u) << error;
+        EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
+        // A host with a Slurm client gets as far as sbatch.
+        const bool submitted = std::string(engine) == "slurm" && platform::HostHasSlurmClient();
+        EXPECT_EQ(output, submitted ? kBanner : "") << engine;
+        if (submitted) {
+            EXPECT_NE(error.find("sbatch"), std::string::npos) << error;
+        }
+        EXPECT_EQ(testsupport::ReadBytes(BatchFile("batchexec.txt")), queue) << engine;
+    }
+    platform::SetEnv("PATH", oldPath);
+    SetValue("BATCHENGINE", " Local ");
+    std::string output;
+    WriteBatchFile("batchexec.txt", "nb = 0\r\n");
+    EXPECT_EQ(Main(output), 0);
+    EXPECT_EQ(output, kBanner);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "app/batch_run.h"
 #include "batchlog/fichier_log_batch.h"
 #include "messages/catalogue.h"
+#include "platform/timestamp.h"
 #include "users/liste_users.h"
 
 namespace {
@@ -94,14 +95,20 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
     if (record.firstLaunchMs == 0)
         record.firstLaunchMs = record.launchMs;
     record.process = {};
-    m_context.journal.Put(record);
-    m_context.journal.Save();
+    if (m_context.keepJournal) {
+        m_context.journal.Put(record);
+        m_context.journal.Save();
+    }
 
     KvBatchReportFile& report = m_context.report;
-    if (!report.Open("a+"))
-        return m_context.Stop(report);
-    report.WriteJobStarted(Printable(m_user), Printable(m_job));
-    report.Close();
+    if (m_context.wholeBlocks) {
+        m_startStamp = host.clock ? host.clock() : platform::NowStamp();
+    } else {
+        if (!report.Open("a+"))
+            return m_context.Stop(report);
+        report.WriteJobStarted(Printable(m_user), Printable(m_job));
+        report.Close();
+    }
 
     FichierLogBatch& log = *m_context.log;
     const CString unpassable = UnpassableReason(m_user, m_job, m_context.installFolder);
@@ -139,8 +146,10 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
         // next launcher could not tell the job still runs. A power cut
         // ends the process anyway.
         record.process = {launched->id, launched->startTime};
-        m_context.journal.Put(record);
-        m_context.journal.Save(false);
+        if (m_context.keepJournal) {
+            m_context.journal.Put(record);
+            m_context.journal.Save(false);
+        }
         const Ending ending = Wait(record.process, record.launchMs);
         host.collect(launched->id);
         log.Load(m_logPath);
@@ -200,6 +209,14 @@ bool JobRun::Record(bool succeeded) {
     KvBatchReportFile& report = m_context.report;
     if (!report.Open("a+"))
         return m_context.Stop(report);
+    if (!m_startStamp.empty()) {
+        // The whole block in this one open, its started line stamped with
+        // the time the job started.
+        const std::string startStamp = m_startStamp;
+        report.SetClock([startStamp] { return startStamp; });
+        report.WriteJobStarted(Printable(m_user), Printable(m_job));
+        report.SetClock(m_context.host.clock);
+    }
     report.WriteJobEnded(Printable(m_user), Printable(m_job));
     report.WriteJobResult(succeeded);
     report.WriteJobSummary(*m_context.log);
@@ -215,7 +232,7 @@ bool JobRun::Record(bool succeeded) {
         queue.Save();
     }
     queue.Close();
-    if (m_context.journal.Erase(m_user, m_job, m_position))
+    if (m_context.keepJournal && m_context.journal.Erase(m_user, m_job, m_position))
         m_context.journal.Save();
     return true;
 }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/batch_file.h"
 #include "app/batch_journal.h"
@@ -64,6 +65,8 @@ class JobRun {
     CString m_user;
     CString m_job;
     CString m_logPath;
+    // The started line's stamp, kept for a whole block (wholeBlocks).
+    std::string m_startStamp;
 };
 
 // What RunQueuedJob did.

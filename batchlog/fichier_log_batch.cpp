@@ -1,10 +1,20 @@
 #include "batchlog/fichier_log_batch.h"
 
+#include "batchlog/written_log_reader.h"
+
 CString g_currentJobLogPath;
 
 FichierLogBatch::FichierLogBatch() : KvFile("Batch informations", "0.1") {}
 
 FichierLogBatch::~FichierLogBatch() = default;
+
+int FichierLogBatch::Load(const CString& path) {
+    if (batchlog_detail::ReadWrittenLog(path, *this) == batchlog_detail::WrittenLogRead::kLoaded) {
+        EndOwnLoad(path);
+        return 0;
+    }
+    return KvFile::Load(path);
+}
 
 int FichierLogBatch::Exchange(KvFile& file) {
     // The order of the calls is the order of the lines in the file. Missing

@@ -29,7 +29,9 @@ class FichierLogBatch : public KvFile {
     // of the file is read, so a list the file lacks comes back empty.
     using KvFile::Save;
     int Save(const CString& path) override { return KvFile::Save(path); }
-    int Load(const CString& path) override { return KvFile::Load(path); }
+    // A log laid out as Save writes it is read in one pass, without the
+    // general parse (see written_log_reader.h); the values are the same.
+    int Load(const CString& path) override;
 
     // The body of the file: job informations, events, alerts, errors.
     // Always 4.

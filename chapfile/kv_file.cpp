@@ -152,18 +152,29 @@ int KvFile::ElementChapter(const CString& className) {
 }
 
 KvFileChapitre* KvFile::FindChapter(const CString& name) {
-    if (m_indexRenameCount != KvFileChapitre::RenameCount()) {
+    if (m_chapterRenamed) {
         m_chapterIndex.Clear();
         m_lowerNames.clear();
-        m_indexRenameCount = KvFileChapitre::RenameCount();
+        m_chapterRenamed = false;
     }
-    auto nameOf = [this](std::size_t i) -> std::string_view { return m_lowerNames[i]; };
+    using chapfile_detail::FirstIndex;
     while (m_chapterIndex.Indexed() < m_chapters.size()) {
-        m_lowerNames.push_back(m_chapters[m_chapterIndex.Indexed()].GetName().Lower().str());
-        m_chapterIndex.Append(m_lowerNames.back(), nameOf);
+        const std::string& added =
+            m_lowerNames.emplace_back(m_chapters[m_chapterIndex.Indexed()].GetName().Lower().str());
+        m_chapterIndex.Append(FirstIndex::Hash(added), [&](std::uint32_t earlier) {
+            return m_lowerNames[earlier] == added;
+        });
     }
-    std::size_t found = m_chapterIndex.Find(name.Lower().str(), nameOf);
+    std::string lower = name.Lower().str();
+    std::size_t found = m_chapterIndex.Find(
+        FirstIndex::Hash(lower), [&](std::uint32_t i) { return m_lowerNames[i] == lower; });
     return found == chapfile_detail::FirstIndex::kNone ? nullptr : &m_chapters[found];
+}
+
+void KvFile::NewChapter(const CString& name) {
+    KvFileChapitre& chapter = m_chapters.emplace_back();
+    chapter.SetName(name);
+    chapter.m_renamed = &m_chapterRenamed;
 }
 
 void KvFile::RemoveAllChapters() {
@@ -172,6 +183,7 @@ void KvFile::RemoveAllChapters() {
     m_chapterIndex.Clear();
     m_lowerNames.clear();
     m_lowerNames.shrink_to_fit();
+    m_chapterRenamed = false;
     m_currentChapter = nullptr;
 }
 
@@ -381,13 +393,11 @@ int KvFile::ParseFile(const CString& path) {
     while (ReadPiece(m_stream.get(), buffer, text)) {
         chapfile_detail::LineSplit split = chapfile_detail::SplitLine(text);
         if (split.type == KvFileString::kChapterHead) {
-            m_chapters.emplace_back();
-            m_chapters.back().SetName(CString(split.key).MakeLower());
+            NewChapter(CString(split.key).MakeLower());
         } else if (!m_chapters.empty()) {
             m_chapters.back().AddParsedLine(text, split);
         } else if (split.type == KvFileString::kHeader) {
-            m_chapters.emplace_back();
-            m_chapters.back().SetName("EnTete");
+            NewChapter("EnTete");
             m_chapters.back().AddParsedLine(text, split);
         } else {
             result = 3;
@@ -420,6 +430,16 @@ int KvFile::CheckHeaderAndVersions(const CString& path, bool& versionDiffers) {
         return 2;
     versionDiffers = ExchangeVersion(m_version) != 5;
     return 0;
+}
+
+void KvFile::EndOwnLoad(const CString& path) {
+    m_stream.reset();
+    m_openMode = kReading;
+    m_sectionPath.Empty();
+    m_path = path;
+    m_versionRead = m_version;
+    RemoveAllChapters();
+    SetModified(false);
 }
 
 int KvFile::Load(const CString& path) {

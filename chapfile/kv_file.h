@@ -180,6 +180,10 @@ class KvFile : public KvObjetFile {
     // Load's checks up to the version, on parsed chapters: 0 when the contents
     // can be exchanged, else Load's refusal code; `versionDiffers` is set.
     int CheckHeaderAndVersions(const CString& path, bool& versionDiffers);
+    // For a derived class that read `path` by its own means, in the expected
+    // version and with every value exchanged: leaves this object as Load
+    // leaves it then (reading mode, no chapters, not modified).
+    void EndOwnLoad(const CString& path);
 
   private:
     // Lists read inside an object list draw their element counts from one
@@ -208,6 +212,8 @@ class KvFile : public KvObjetFile {
     // One element of an object list, inside its section.
     int ExchangeListElement(const CString& name, unsigned index, KvObjetFile& element);
 
+    // Appends a parsed chapter named `name`, tied to this file's index.
+    void NewChapter(const CString& name);
     void Write(std::string_view text);
     void WriteValueLine(const CString& key, std::string_view value);
     // The value text of `key` in the current chapter; false when there is no
@@ -226,11 +232,11 @@ class KvFile : public KvObjetFile {
     CString m_path;
     bool m_modified = false;
     // Lowercased chapter name -> first chapter in file order. It catches up
-    // with appended chapters on each lookup and starts again when any chapter
-    // was renamed since it was built.
+    // with appended chapters on each lookup and starts again when one of the
+    // chapters was renamed since it was built (the chapters set the flag).
     chapfile_detail::FirstIndex m_chapterIndex;
     std::vector<std::string> m_lowerNames;
-    unsigned long long m_indexRenameCount = 0;
+    bool m_chapterRenamed = false;
     int m_objectListDepth = 0;
     std::size_t m_listBudget = 0;
 };

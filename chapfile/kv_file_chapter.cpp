@@ -2,24 +2,20 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 namespace {
 
-std::atomic<unsigned long long> g_renames{0};
-
-// Text lengths are 30 bits wide (the top bits of a record's length are
-// flags). Parsed lines hold at most 999 characters; only a line built by hand
-// could pass 1 GiB, and it is refused outright rather than stored cut.
+// Lengths are 32 bits wide. Parsed lines hold at most 999 characters; only a
+// line built by hand could pass 4 GiB, and it is refused outright rather than
+// stored cut.
 std::uint32_t Narrow(std::size_t size) {
-    if (size >= 0x40000000u)
+    if (size > 0xFFFFFFFFu)
         throw std::length_error("chaptered file line too long");
     return static_cast<std::uint32_t>(size);
 }
@@ -32,11 +28,8 @@ char Fold(char ch, bool folded) {
 
 void KvFileChapitre::SetName(const CString& name) {
     m_head.SetKey(name);
-    g_renames.fetch_add(1, std::memory_order_relaxed);
-}
-
-unsigned long long KvFileChapitre::RenameCount() {
-    return g_renames.load(std::memory_order_relaxed);
+    if (m_renamed != nullptr)
+        *m_renamed = true;
 }
 
 KvFileChapitre::KvFileChapitre() {
@@ -48,7 +41,7 @@ KvFileChapitre::~KvFileChapitre() = default;
 KvFileChapitre::KvFileChapitre(const KvFileChapitre& other)
     : m_head(other.m_head), m_used(other.m_used) {
     for (std::size_t i = 0; i < other.m_count; ++i) {
-        if (other.RecordAt(i).textLength & kPartsStored) {
+        if (other.RecordAt(i).layout != Layout::kParsedValue) {
             Parts parts = other.PartsAt(i);
             AddParts(other.TextAt(i), parts.key, parts.value, parts.type, parts.folded);
         } else {
@@ -65,14 +58,19 @@ KvFileChapitre& KvFileChapitre::operator=(const KvFileChapitre& other) {
     return *this;
 }
 
+// A move keeps the chapter in its file (the file's list moves its chapters
+// as it grows); an assignment gives the chapter another name in place.
 KvFileChapitre::KvFileChapitre(KvFileChapitre&& other) noexcept {
     *this = std::move(other);
+    m_renamed = other.m_renamed;
 }
 
 KvFileChapitre& KvFileChapitre::operator=(KvFileChapitre&& other) noexcept {
     if (this != &other) {
         m_head = std::move(other.m_head);
         m_used = other.m_used;
+        if (m_renamed != nullptr)
+            *m_renamed = true;
         // Records point into the chunks, which move along unchanged.
         m_records = std::move(other.m_records);
         m_count = std::exchange(other.m_count, 0);
@@ -135,6 +133,7 @@ void KvFileChapitre::AddParsedLine(std::string_view text, const chapfile_detail:
     record.valueOffset = static_cast<std::uint16_t>(
         split.value.empty() ? text.size()
                             : static_cast<std::size_t>(split.value.data() - text.data()));
+    record.layout = Layout::kParsedValue;
     m_keyHashes.push_back(chapfile_detail::FirstIndex::HashLower(split.key));
 }
 
@@ -155,26 +154,26 @@ void KvFileChapitre::AddParts(std::string_view text, std::string_view key, std::
     place -= text.size() + key.size() + value.size();
     Record& record = NewRecord();
     record.text = place;
-    record.textLength = textLength | kPartsStored | (folded ? kKeyFolded : 0);
+    record.textLength = textLength;
     record.keyLength = 0;
     record.valueOffset = 0;
+    record.layout = folded ? Layout::kParsedParts : Layout::kAddedParts;
     m_keyHashes.push_back(KeyHash({key, value, type, folded}));
 }
 
 KvFileChapitre::Parts KvFileChapitre::PartsAt(std::size_t index) const {
     const Record& r = RecordAt(index);
-    std::uint32_t length = r.textLength & kLengthMask;
-    if (r.textLength & kPartsStored) {
+    if (r.layout != Layout::kParsedValue) {
         std::uint32_t head[3];
         std::memcpy(head, r.text - sizeof head, sizeof head);
-        const char* key = r.text + length;
+        const char* key = r.text + r.textLength;
         return {{key, head[0]},
                 {key + head[0], head[1]},
                 static_cast<int>(head[2]),
-                (r.textLength & kKeyFolded) != 0};
+                r.layout == Layout::kParsedParts};
     }
     return {{r.text, r.keyLength},
-            {r.text + r.valueOffset, length - r.valueOffset},
+            {r.text + r.valueOffset, r.textLength - r.valueOffset},
             KvFileString::kValue,
             true};
 }
@@ -227,14 +226,22 @@ const KvFileString& KvFileChapitre::GetLine(std::size_t index) const {
 
 std::size_t KvFileChapitre::FindIndex(std::string_view lowerKey) const {
     if (m_index.Indexed() < m_count) {
-        auto hashes = std::span<const std::uint32_t>(m_keyHashes).subspan(m_index.Indexed());
-        m_index.AppendAll(hashes, m_firstOfKey, [this](std::size_t a, std::size_t b) {
-            return SameKey(PartsAt(a), PartsAt(b));
-        });
+        m_index.Reserve(m_count);
+        m_firstOfKey.reserve(m_count);
+        constexpr std::size_t kAhead = 8;
+        while (m_index.Indexed() < m_count) {
+            std::size_t position = m_index.Indexed();
+            if (position + kAhead < m_count)
+                m_index.Prefetch(m_keyHashes[position + kAhead]);
+            m_firstOfKey.push_back(
+                m_index.Append(m_keyHashes[position], [&](std::uint32_t earlier) {
+                    return SameKey(PartsAt(earlier), PartsAt(position));
+                }));
+        }
     }
     if (m_next < m_count && m_firstOfKey[m_next] && KeyEquals(PartsAt(m_next), lowerKey))
         return m_next++;
-    std::size_t found = m_index.FindHashed(
+    std::size_t found = m_index.Find(
         chapfile_detail::FirstIndex::Hash(lowerKey),
         [&](std::uint32_t position) { return KeyEquals(PartsAt(position), lowerKey); });
     if (found == chapfile_detail::FirstIndex::kNone)

@@ -8,7 +8,7 @@
 //
 // Batch logs put up to a million lines in one chapter, so a line is not kept
 // as a KvFileString (three strings, a hundred bytes before any text): its text
-// is copied once into a chapter-wide arena and a 16-byte record (with the
+// is copied once into a chapter-wide arena and a 24-byte record (with the
 // key's 4-byte hash beside it) says where it lies. A parsed value line --
 // nearly every line -- needs nothing more: its key starts the text and its
 // value ends it, so two lengths in the record find both, and its key is
@@ -39,11 +39,10 @@ class KvFileChapitre {
     KvFileChapitre& operator=(KvFileChapitre&& other) noexcept;
     virtual ~KvFileChapitre();
 
-    // The name is stored as given; lookups lowercase both sides.
+    // The name is stored as given; lookups lowercase both sides. A chapter
+    // of a file's parsed list tells that file, whose index of chapter names
+    // then starts again.
     void SetName(const CString& name);
-    // Counts SetName calls on every chapter, so that an index of chapter names
-    // can tell that it is stale.
-    static unsigned long long RenameCount();
     const CString& GetName() const { return m_head.GetKey(); }
     const KvFileString& GetHead() const { return m_head; }
 
@@ -68,20 +67,21 @@ class KvFileChapitre {
 
     static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
-    // Where one line lies in the arena. A line with its parts stored has,
-    // just before its text, the lengths of its key and value and its type
-    // (three 32-bit numbers), and key and value after the text. A parsed
-    // value line is its text alone: its key is the first keyLength characters
-    // and its value runs from valueOffset to the end.
+    // How a line is laid out in the arena. A parsed value line is its text
+    // alone: its key is the first keyLength characters and its value runs
+    // from valueOffset to the end. Any other line has, just before its text,
+    // the lengths of its key and value and its type (three 32-bit numbers),
+    // and key and value after the text; its key compares without regard to
+    // ASCII case when it was parsed (Parts::folded), as it is when it was
+    // added whole.
+    enum class Layout : std::uint8_t { kParsedValue, kParsedParts, kAddedParts };
     struct Record {
         const char* text;
-        std::uint32_t textLength;  // and the flags below
+        std::uint32_t textLength;
         std::uint16_t keyLength;
         std::uint16_t valueOffset;
+        Layout layout;
     };
-    static constexpr std::uint32_t kPartsStored = 0x80000000u;
-    static constexpr std::uint32_t kKeyFolded = 0x40000000u;
-    static constexpr std::uint32_t kLengthMask = 0x3FFFFFFFu;
 
     // One line's parts, as views into the arena. `folded`: the key is the
     // parsed spelling and compares without regard to ASCII case; otherwise
@@ -106,7 +106,7 @@ class KvFileChapitre {
     Parts PartsAt(std::size_t index) const;
     std::string_view TextAt(std::size_t index) const {
         const Record& r = RecordAt(index);
-        return {r.text, r.textLength & kLengthMask};
+        return {r.text, r.textLength};
     }
     std::string_view ValueAt(std::size_t index) const { return PartsAt(index).value; }
     // The key's hash and comparisons, by the rules of Parts::folded.
@@ -121,6 +121,10 @@ class KvFileChapitre {
 
     KvFileString m_head;
     bool m_used = false;
+    // Set by the file whose chapter list holds this chapter: renaming it, or
+    // assigning another chapter to it, sets the file's flag. Null for a
+    // chapter on its own and for a copy.
+    bool* m_renamed = nullptr;
 
     // Records in blocks of fixed size and texts in chunks: appending never
     // moves anything already stored, and a chapter of a million lines is

@@ -593,6 +593,20 @@ TEST(KvFileParse, RenamedChaptersAreFoundUnderTheirNewName) {
         EXPECT_EQ(f.ExchangeValue("signed", value), 4);
         EXPECT_EQ(value, 2);
         EXPECT_EQ(f.Chapter("gone"), 2);
+        // Renaming a copy changes nothing in the file; a chapter assigned
+        // over one of the file's (no SetName on the file's chapter) is found
+        // under its own name, and the old name is gone.
+        KvFileChapitre copy = *f.GetChapter(3);
+        copy.SetName("Copied");
+        KvFileChapitre other;
+        other.SetName("Assigned");
+        EXPECT_EQ(f.Chapter("copied"), 0);
+        EXPECT_EQ(f.Chapter("values"), 2);
+        EXPECT_EQ(f.GetCurrentChapter(), f.GetChapter(3));
+        *f.GetChapter(2) = other;
+        EXPECT_EQ(f.Chapter("gone"), 0);
+        EXPECT_EQ(f.Chapter("assigned"), 2);
+        EXPECT_EQ(f.GetCurrentChapter(), f.GetChapter(2));
     };
     ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
 }

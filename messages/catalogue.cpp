@@ -16,8 +16,9 @@ constexpr std::uint32_t kLanguageBlockSize = 10;
 constexpr std::uint32_t kSystemLanguageBlockSize = 1;
 constexpr std::uint32_t kPendingBlockSize = 1000;
 
-bool IsScanSpace(char16_t ch) {
-    return ch == u' ' || ch == u'\t' || ch == u'\n' || ch == u'\v' || ch == u'\f' || ch == u'\r';
+template <typename Char>
+bool IsScanSpace(Char ch) {
+    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
 }
 
 // The header scan forms of a message line, tried in this order:
@@ -27,29 +28,31 @@ bool IsScanSpace(char16_t ch) {
 // an optional sign and at least one digit, "," must be the very next
 // character. Returns how many numbers were converted before the first
 // mismatch; the header never includes the "]".
-int ScanHeader(std::u16string_view header, bool commas, int wanted, std::int64_t* numbers) {
+template <typename Char>
+int ScanHeader(std::basic_string_view<Char> header, bool commas, int wanted,
+               std::int64_t* numbers) {
     std::size_t pos = 1;  // past "["
     const auto skipSpace = [&] {
         while (pos < header.size() && IsScanSpace(header[pos])) ++pos;
     };
     for (int n = 0; n < wanted; ++n) {
         if (n > 0 && commas) {
-            if (pos >= header.size() || header[pos] != u',')
+            if (pos >= header.size() || header[pos] != ',')
                 return n;
             ++pos;
         }
         skipSpace();
         bool negative = false;
-        if (pos < header.size() && (header[pos] == u'+' || header[pos] == u'-')) {
-            negative = header[pos] == u'-';
+        if (pos < header.size() && (header[pos] == '+' || header[pos] == '-')) {
+            negative = header[pos] == '-';
             ++pos;
         }
         std::size_t digits = 0;
         std::int64_t value = 0;
-        while (pos < header.size() && header[pos] >= u'0' && header[pos] <= u'9') {
+        while (pos < header.size() && header[pos] >= '0' && header[pos] <= '9') {
             // Saturate: anything this large is refused by the caller anyway.
             if (value <= CMessage::kMaxKeyNumber)
-                value = value * 10 + (header[pos] - u'0');
+                value = value * 10 + (header[pos] - '0');
             ++pos;
             ++digits;
         }
@@ -130,6 +133,22 @@ bool IsUnicodeFile(const CString& path) {
     const int first = std::fgetc(stream);
     std::fclose(stream);
     return first == 0xFF;
+}
+
+// A single-byte catalogue line as ReadCatalogueLine reads it, its bytes kept
+// as they are.
+bool ReadByteLine(std::FILE* stream, std::string& line) {
+    char buffer[CMessage::kLineBufferSize];
+    if (std::fgets(buffer, sizeof buffer, stream) == nullptr)
+        return false;
+    std::size_t length = std::strlen(buffer);
+    const bool zeroFound = length < static_cast<std::size_t>(CMessage::kLineKept);
+    if (!zeroFound)
+        length = CMessage::kLineKept;
+    else if (length > 0 && buffer[length - 1] == '\n')
+        --length;
+    line.assign(buffer, length);
+    return true;
 }
 
 void StripLineEnd(std::string& line) {
@@ -229,11 +248,23 @@ bool CMessage::LoadLanguage(int index) {
     TableExtent extent;
     std::uint32_t count = 0;
     std::u16string line;
+    std::string bytes;
     TYPE_MsgIndexe message;
     bool first = true;
-    while (ReadCatalogueLine(stream, unicode, first, line)) {
-        first = false;
-        if (!ParseMessageLine(line, message) || !extent.Admit(message))
+    // Single-byte lines are parsed as bytes: the same messages as their
+    // widened form gives, without widening every line and narrowing it back.
+    auto next = [&]() {
+        if (unicode) {
+            bool read = ReadCatalogueLine(stream, true, first, line);
+            first = false;
+            return read && ParseMessageLine(line, message) ? 1 : read ? 0 : -1;
+        }
+        if (!ReadByteLine(stream, bytes))
+            return -1;
+        return ParseMessageBytes(bytes, message) ? 1 : 0;
+    };
+    for (int got; (got = next()) >= 0;) {
+        if (got == 0 || !extent.Admit(message))
             continue;
         // The list refuses places beyond its own limit (16 Mi lines).
         TYPE_MsgIndexe* stored = m_pending->GetAt(static_cast<int>(count));
@@ -346,16 +377,62 @@ bool CMessage::ReadCatalogueLine(std::FILE* stream, bool unicode, bool first,
     return true;
 }
 
-bool CMessage::ParseMessageLine(std::u16string_view line, TYPE_MsgIndexe& message) {
+namespace {
+
+// The text of a message, `raw` with every "\\t" turned into a tab, in the
+// ANSI code page. Single-byte lines take each byte as the character of the
+// same code, as UTF-16 lines take each unit, so both go through the same
+// conversion; bytes below 0x80 and from 0xA0 up are their own ANSI bytes and
+// need none, so a single-byte text is built in place.
+template <typename Char>
+void Unescape(std::basic_string_view<Char> raw, std::basic_string<Char>& text) {
+    text.resize(raw.size());
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] == 't') {
+            text[length++] = '\t';
+            ++i;
+        } else {
+            text[length++] = raw[i];
+        }
+    }
+    text.resize(length);
+}
+
+void MessageText(std::u16string_view raw, CString& out) {
+    std::u16string text;
+    Unescape(raw, text);
+    out = platform::WideToAnsi(text);
+}
+
+void MessageText(std::string_view raw, CString& out) {
+    std::string text;
+    text.reserve(raw.size());
+    Unescape(raw, text);
+    for (char ch : text) {
+        auto byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x80 && byte < 0xA0) {
+            std::u16string units(text.size(), u'\0');
+            for (std::size_t i = 0; i < text.size(); ++i)
+                units[i] = static_cast<char16_t>(static_cast<unsigned char>(text[i]));
+            text = platform::WideToAnsi(units);
+            break;
+        }
+    }
+    out.str().swap(text);
+}
+
+template <typename Char>
+bool ParseMessage(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& message) {
     // The line is a zero-terminated buffer in the reader, so a U+0000 ends it.
-    line = line.substr(0, line.find(u'\0'));
-    if (line.empty() || line.front() != u'[')
+    line = line.substr(0, line.find(Char(0)));
+    if (line.empty() || line.front() != '[')
         return false;
     // A "[" without any "]" has no text; it is not a message.
-    const std::size_t close = line.find(u']');
-    if (close == std::u16string_view::npos)
+    const std::size_t close = line.find(Char(']'));
+    if (close == std::basic_string_view<Char>::npos)
         return false;
-    const std::u16string_view header = line.substr(0, close);
+    const std::basic_string_view<Char> header = line.substr(0, close);
 
     std::int64_t numbers[4] = {0, 0, 0, 0};
     if (ScanHeader(header, false, 4, numbers) != 4 && ScanHeader(header, true, 4, numbers) != 4) {
@@ -364,32 +441,31 @@ bool CMessage::ParseMessageLine(std::u16string_view line, TYPE_MsgIndexe& messag
         numbers[2] = numbers[3] = 0;
     }
     for (const std::int64_t number : numbers) {
-        if (number < 0 || number > kMaxKeyNumber)
+        if (number < 0 || number > CMessage::kMaxKeyNumber)
             return false;
     }
 
-    const std::u16string_view raw = line.substr(close + 1);
+    const std::basic_string_view<Char> raw = line.substr(close + 1);
     std::size_t begin = 0;
-    while (begin < raw.size() && (raw[begin] == u' ' || raw[begin] == u'\t')) ++begin;
+    while (begin < raw.size() && (raw[begin] == ' ' || raw[begin] == '\t')) ++begin;
     std::size_t end = raw.size();
-    while (end > begin && (raw[end - 1] == u'\t' || raw[end - 1] == u'\n' || raw[end - 1] == u'\r'))
+    while (end > begin && (raw[end - 1] == '\t' || raw[end - 1] == '\n' || raw[end - 1] == '\r'))
         --end;
-    std::u16string text(end - begin, u'\0');
-    std::size_t length = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-        if (raw[i] == u'\\' && i + 1 < end && raw[i + 1] == u't') {
-            text[length++] = u'\t';
-            ++i;
-        } else {
-            text[length++] = raw[i];
-        }
-    }
-    text.resize(length);
+    MessageText(raw.substr(begin, end - begin), message.text);
 
     message.k1 = static_cast<std::uint32_t>(numbers[0]);
     message.k2 = static_cast<std::uint32_t>(numbers[1]);
     message.k3 = static_cast<std::uint32_t>(numbers[2]);
     message.k4 = static_cast<std::uint32_t>(numbers[3]);
-    message.text = platform::WideToAnsi(text);
     return true;
+}
+
+}  // namespace
+
+bool CMessage::ParseMessageLine(std::u16string_view line, TYPE_MsgIndexe& message) {
+    return ParseMessage(line, message);
+}
+
+bool CMessage::ParseMessageBytes(std::string_view line, TYPE_MsgIndexe& message) {
+    return ParseMessage(line, message);
 }

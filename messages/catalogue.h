@@ -113,6 +113,10 @@ class CMessage {
     // (no "[" first, no "]", a header no form accepts, a number below zero or
     // above kMaxKeyNumber).
     static bool ParseMessageLine(std::u16string_view line, TYPE_MsgIndexe& message);
+    // The same for a single-byte line, each byte taken as the character of the
+    // same code: the message is the one ParseMessageLine gives for the line
+    // widened unit by unit, without the widening.
+    static bool ParseMessageBytes(std::string_view line, TYPE_MsgIndexe& message);
 
   private:
     CString m_fallback;

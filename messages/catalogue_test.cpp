@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/file_stream.h"
 #include "testsupport/temp_dir.h"
@@ -208,6 +209,40 @@ TEST(Catalogue, HostileHeadersAreIgnoredWithoutSizingHugeTables) {
     EXPECT_TRUE(CMessage::ParseMessageLine(u"[65535,65535,65535,65535] edge", message));
     EXPECT_EQ(message.k4, 65535u);
     EXPECT_FALSE(CMessage::ParseMessageLine(u"[65535,65535,65535,65536] edge", message));
+}
+
+// Single-byte lines are parsed as bytes; each must give what the line widened
+// unit by unit gives: keys, refusals, blanks, the "\\t" escape, and bytes from
+// 0x80 to 0x9F, which the code page maps on their own.
+TEST(ParseMessageBytes, GivesWhatTheWidenedLineGives) {
+    const std::string lines[] = {"[1,2] plain",
+                                 "[ 1 2 3 4 ]\t text\\tafter\r\n",
+                                 "[1,2,3] three",
+                                 "[-1,2] negative",
+                                 "[1,70000] big",
+                                 "no bracket",
+                                 "[1,2 unclosed",
+                                 "[+7, 8]x",
+                                 "[1,2]",
+                                 std::string("[1,2] zero\0after", 16),
+                                 "[3,4] \x80\x81\x8d\x9f\xa0\xe9\xff end\t\r",
+                                 "[5,6] \\",
+                                 "["};
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        std::u16string wide;
+        for (char ch : line) wide += static_cast<char16_t>(static_cast<unsigned char>(ch));
+        CMessage::TYPE_MsgIndexe fromBytes;
+        CMessage::TYPE_MsgIndexe fromWide;
+        const bool parsed = CMessage::ParseMessageLine(wide, fromWide);
+        ASSERT_EQ(CMessage::ParseMessageBytes(line, fromBytes), parsed);
+        if (!parsed)
+            continue;
+        EXPECT_EQ(
+            std::vector<std::uint32_t>({fromBytes.k1, fromBytes.k2, fromBytes.k3, fromBytes.k4}),
+            std::vector<std::uint32_t>({fromWide.k1, fromWide.k2, fromWide.k3, fromWide.k4}));
+        EXPECT_EQ(fromBytes.text, fromWide.text);
+    }
 }
 
 TEST(LanguageList, NamesFilesAndLinesFollowTheListRules) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -62,6 +63,35 @@ TV_TEST_CHILD(print_args) {
 
 std::string Exe() {
     return testsupport::TestExecutablePath();
+}
+
+// Writes to standard output, then hangs as a cluster command that gets no
+// answer would.
+TV_TEST_CHILD(print_then_hang) {
+    std::printf("early\n");
+    std::fflush(stdout);
+    platform::SleepMs(120000);
+    return 0;
+}
+
+// Starts print_then_hang without waiting and writes its process id to the
+// file named by the first argument; then exits at once when the second
+// argument is "exit", and hangs otherwise.
+TV_TEST_CHILD(leave_grandchild) {
+    if (argc < 3)
+        return 99;
+    platform::LaunchOptions options;
+    options.wait = false;
+    platform::LaunchResult grandchild = platform::LaunchCommandLine(
+        platform::JoinCommandLine(Exe(), {testsupport::ChildArgument("print_then_hang")}), options);
+    if (!grandchild.created)
+        return 98;
+    WriteBytes(argv[1], std::to_string(grandchild.id));
+    std::printf("parent\n");
+    std::fflush(stdout);
+    if (std::string(argv[2]) != "exit")
+        platform::SleepMs(120000);
+    return 0;
 }
 
 std::string ChildLine(const std::string& child, const std::vector<std::string>& arguments) {
@@ -427,6 +457,50 @@ TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
     platform::CapturedRun missing = platform::RunAndCapture(dir.File("nothing-here"), {});
     EXPECT_FALSE(missing.started);
     EXPECT_FALSE(missing.reason.empty());
+}
+
+TEST(RunAndCaptureTimeLimit, AProgramThatEndsInTimeIsCapturedAsWithoutALimit) {
+    platform::CapturedRun run = platform::RunAndCapture(
+        Exe(), {testsupport::ChildArgument("print_args"), "x y"}, {}, 60000);
+    ASSERT_TRUE(run.started) << run.reason;
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_EQ(run.out, "x y|");
+
+    TempDir dir;
+    platform::CapturedRun missing = platform::RunAndCapture(dir.File("nothing-here"), {}, {}, 1000);
+    EXPECT_FALSE(missing.started);
+    EXPECT_FALSE(missing.timedOut);
+}
+
+}  // namespace
+
+// Whether the process ends (or is gone) within 10 s. The waiting thread is
+// left behind when it does not, so that a failing test does not hang.
+bool EndsWithin10s(platform::ProcessId id) {
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    std::thread([id, ended] {
+        platform::WaitForProcessEnd(id);
+        *ended = true;
+    }).detach();
+    for (int i = 0; i < 500 && !*ended; ++i) platform::SleepMs(20);
+    return *ended;
+}
+
+namespace {
+
+TEST(RunAndCaptureTimeLimit, AtTheLimitTheProgramAndWhatItStartedAreEndedAndTheOutputKept) {
+    TempDir dir;
+    std::string pidFile = dir.File("grandchild.pid");
+    platform::CapturedRun run = platform::RunAndCapture(
+        Exe(), {testsupport::ChildArgument("leave_grandchild"), pidFile, "hang"}, {}, 1500);
+    ASSERT_TRUE(run.started) << run.reason;
+    EXPECT_TRUE(run.timedOut);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.out.find("parent"), std::string::npos) << run.out;
+    ASSERT_TRUE(WaitForFile(pidFile));
+    auto grandchild = static_cast<platform::ProcessId>(std::stoul(ReadBytes(pidFile)));
+    EXPECT_TRUE(EndsWithin10s(grandchild)) << "grandchild " << grandchild << " still runs";
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <map>
 
@@ -32,7 +35,10 @@ struct Pipe {
 }  // namespace
 
 CapturedRun RunAndCapture(const std::string& program, const std::vector<std::string>& arguments,
-                          const EnvironmentEntries& extraEnvironment) {
+                          const EnvironmentEntries& extraEnvironment, std::uint32_t timeLimitMs) {
+    using Clock = std::chrono::steady_clock;
+    const bool limited = timeLimitMs != kNoTimeLimit;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeLimitMs);
     CapturedRun run;
     Pipe out, err;
     if (::pipe2(out.fd, O_CLOEXEC) != 0 || ::pipe2(err.fd, O_CLOEXEC) != 0) {
@@ -66,12 +72,22 @@ CapturedRun RunAndCapture(const std::string& program, const std::vector<std::str
     ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
     ::posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
+    // A limited program leads a group of its own, so that what it started
+    // can be ended with it.
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    if (limited) {
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        ::posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = 0;
     int error =
         program.find('/') != std::string::npos
-            ? ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data())
-            : ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+            ? ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data())
+            : ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(),
+                             envp.data());
     ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
     if (error != 0) {
         run.reason = std::strerror(error);
         return run;
@@ -87,7 +103,21 @@ CapturedRun RunAndCapture(const std::string& program, const std::vector<std::str
     int open = 2;
     char buffer[4096];
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        int waitMs = -1;
+        if (limited) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                // The group is signalled before the program is reaped, so
+                // that its id cannot have been given to another group.
+                run.timedOut = true;
+                ::kill(-pid, SIGKILL);
+                ::kill(pid, SIGKILL);
+                break;
+            }
+            waitMs = static_cast<int>(left.count());
+        }
+        int ready = ::poll(fds, 2, waitMs);
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             break;

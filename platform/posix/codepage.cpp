@@ -52,6 +52,12 @@ std::string WideToAnsi(std::u16string_view text) {
     std::string result;
     result.reserve(text.size());
     for (char16_t unit : text) {
+        // ASCII and U+00A0..U+00FF are the same bytes in Windows-1252; only
+        // the rest needs the table.
+        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+            result += static_cast<char>(unit);
+            continue;
+        }
         auto found = tables.toAnsi.find(unit);
         result += found == tables.toAnsi.end() ? '?' : found->second;
     }

@@ -19,10 +19,17 @@
 namespace platform {
 namespace {
 
+// Large buffers: a batch log of a million lines is read and written through
+// these streams, and every refill or flush is a system call.
+constexpr std::size_t kTextBufferSize = 64 * 1024;
+
 struct TextCookie {
     int fd = -1;
-    // Raw bytes read from the file but not yet handed to the stream.
-    char raw[8192];
+    // Raw bytes read from the file but not yet handed to the stream, or the
+    // translated bytes of a write on their way to the file.
+    char raw[kTextBufferSize];
+    // The stream's own buffer, which lives as long as the stream.
+    char stream[kTextBufferSize];
     std::size_t rawPos = 0;
     std::size_t rawLen = 0;
     bool rawEof = false;
@@ -96,14 +103,36 @@ ssize_t TextWrite(void* cookie, const char* data, size_t size) {
     }
     c.rawPos = c.rawLen = 0;
     c.rawEof = false;
-    std::string translated;
-    translated.reserve(size + size / 16 + 2);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == '\n')
-            translated += '\r';
-        translated += data[i];
+    // The stream hands over its buffer when it is full: the runs between line
+    // ends are copied whole into the cookie's own buffer, which is written
+    // out whenever it cannot take the next run.
+    char* out = c.raw;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < size;) {
+        const void* nl = std::memchr(data + i, '\n', size - i);
+        std::size_t run = nl == nullptr ? size - i : static_cast<const char*>(nl) - (data + i);
+        std::size_t need = run + (nl != nullptr ? 2 : 0);
+        if (used + need > sizeof c.raw) {
+            if (!WriteAll(c.fd, out, used))
+                return 0;
+            used = 0;
+            if (need > sizeof c.raw) {
+                if (!WriteAll(c.fd, data + i, run))
+                    return 0;
+                i += run;
+                continue;
+            }
+        }
+        std::memcpy(out + used, data + i, run);
+        used += run;
+        i += run;
+        if (nl != nullptr) {
+            out[used++] = '\r';
+            out[used++] = '\n';
+            ++i;
+        }
     }
-    if (!WriteAll(c.fd, translated.data(), translated.size()))
+    if (!WriteAll(c.fd, out, used))
         return 0;
     return static_cast<ssize_t>(size);
 }
@@ -155,7 +184,9 @@ std::FILE* StreamFromDescriptor(int fd, const StreamMode& parsed) {
         ::close(fd);
         delete cookie;
         errno = saved;
+        return nullptr;
     }
+    std::setvbuf(stream, cookie->stream, _IOFBF, sizeof cookie->stream);
     return stream;
 }
 

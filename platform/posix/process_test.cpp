@@ -10,11 +10,14 @@
 #include <optional>
 #include <string>
 
+#include "platform/child_process.h"
 #include "platform/process.h"
 #include "platform/sleep.h"
 #include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
+
+bool EndsWithin10s(platform::ProcessId id);  // process_test.cpp
 
 namespace {
 
@@ -132,6 +135,22 @@ TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
         EXPECT_EQ(platform::WaitForProcessEnd(zombie.id), platform::WaitOutcome::kEnded) << polling;
         EXPECT_EQ(platform::WaitForLaunched(zombie.id), std::optional<int>(2));
     }
+}
+
+// Linux hands a started process our standard output, so a process left
+// behind keeps the capture's pipe open after the program itself has ended.
+TEST(RunAndCaptureTimeLimit, AProcessLeftHoldingTheOutputIsEndedAtTheLimit) {
+    TempDir dir;
+    std::string pidFile = dir.File("grandchild.pid");
+    platform::CapturedRun run = platform::RunAndCapture(
+        testsupport::TestExecutablePath(),
+        {testsupport::ChildArgument("leave_grandchild"), pidFile, "exit"}, {}, 1500);
+    ASSERT_TRUE(run.started) << run.reason;
+    EXPECT_TRUE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("parent\n"), std::string::npos) << run.out;
+    auto grandchild = static_cast<platform::ProcessId>(std::stoul(ReadBytes(pidFile)));
+    EXPECT_TRUE(EndsWithin10s(grandchild)) << "grandchild " << grandchild << " still runs";
 }
 
 TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstring>
-#include <thread>
+#include <future>
 
 #include "containers/cstring.h"
 #include "platform/command_line.h"
@@ -61,7 +62,10 @@ std::string EnvironmentBlock(const EnvironmentEntries& extra) {
 }  // namespace
 
 CapturedRun RunAndCapture(const std::string& program, const std::vector<std::string>& arguments,
-                          const EnvironmentEntries& extraEnvironment) {
+                          const EnvironmentEntries& extraEnvironment, std::uint32_t timeLimitMs) {
+    using Clock = std::chrono::steady_clock;
+    const bool limited = timeLimitMs != kNoTimeLimit;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeLimitMs);
     CapturedRun run;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     Handle outRead, outWrite, errRead, errWrite, input;
@@ -84,26 +88,63 @@ CapturedRun RunAndCapture(const std::string& program, const std::vector<std::str
     startup.hStdError = errWrite.h;
     std::string line = JoinCommandLine(program, arguments);
     std::string environment = EnvironmentBlock(extraEnvironment);
+    // A limited program runs in a job object of its own, so that what it
+    // started can be ended with it. It is created suspended and put in the
+    // job before it can start anything.
+    Handle job;
+    if (limited)
+        job.h = ::CreateJobObjectA(nullptr, nullptr);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, environment.data(),
+    DWORD flags = job.h != nullptr ? CREATE_SUSPENDED : 0;
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, environment.data(),
                           nullptr, &startup, &info)) {
         run.reason = SystemMessage(::GetLastError());
         return run;
     }
     run.started = true;
+    Handle process{info.hProcess};
+    if (job.h != nullptr) {
+        ::AssignProcessToJobObject(job.h, info.hProcess);
+        ::ResumeThread(info.hThread);
+    }
     ::CloseHandle(info.hThread);
     outWrite.Close();
     errWrite.Close();
     input.Close();
     // One thread per pipe, so that a child filling one pipe cannot stall.
-    std::thread errReader(Drain, errRead.h, std::ref(run.err));
-    Drain(outRead.h, run.out);
-    errReader.join();
-    ::WaitForSingleObject(info.hProcess, INFINITE);
+    std::string out, err;
+    std::future<void> outReader = std::async(std::launch::async, Drain, outRead.h, std::ref(out));
+    std::future<void> errReader = std::async(std::launch::async, Drain, errRead.h, std::ref(err));
+    auto left = [&]() -> DWORD {
+        if (!limited)
+            return INFINITE;
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return ms > 0 ? static_cast<DWORD>(ms) : 0;
+    };
+    bool inTime = ::WaitForSingleObject(process.h, left()) == WAIT_OBJECT_0;
+    if (limited) {
+        inTime =
+            inTime &&
+            outReader.wait_for(std::chrono::milliseconds(left())) == std::future_status::ready &&
+            errReader.wait_for(std::chrono::milliseconds(left())) == std::future_status::ready;
+        if (!inTime) {
+            // Ending the job closes every write end of the pipes, which ends
+            // the readers.
+            run.timedOut = true;
+            if (job.h != nullptr)
+                ::TerminateJobObject(job.h, kTerminatedExitCode);
+            else
+                ::TerminateProcess(process.h, kTerminatedExitCode);
+            ::WaitForSingleObject(process.h, INFINITE);
+        }
+    }
+    outReader.wait();
+    errReader.wait();
+    run.out = std::move(out);
+    run.err = std::move(err);
     DWORD code = 0;
-    if (::GetExitCodeProcess(info.hProcess, &code))
+    if (::GetExitCodeProcess(process.h, &code))
         run.exitCode = static_cast<int>(code);
-    ::CloseHandle(info.hProcess);
     return run;
 }
 

@@ -1,0 +1,320 @@
+#include "batchlog/written_log_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "batchlog/fichier_log_batch.h"
+#include "chapfile/kv_file_string.h"
+#include "messages/paths.h"
+
+namespace batchlog_detail {
+namespace {
+
+// The general reader reads lines through a 1000-byte buffer: a longer line
+// would be cut into several, which this reader does not do.
+constexpr std::size_t kLongestLine = 999;
+constexpr std::size_t kBufferSize = 1024 * 1024;
+
+struct StreamCloser {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+// The non-blank lines of a file read in binary, trimmed of blanks, tabs and
+// line ends as the general reader trims them. The general reader reads in
+// text mode: "\r\n" becomes "\n", and on Windows a Ctrl-Z ends the file; a
+// zero byte ends its line early. Trimming takes the "\r" of every "\r\n"
+// away here as well; a file holding a zero byte or a Ctrl-Z, or a line of
+// more than kLongestLine bytes, is left to the general reader.
+class Lines {
+  public:
+    explicit Lines(std::FILE* stream)
+        : m_stream(stream), m_buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+
+    // The next non-blank line; false at the end of the file and when the file
+    // holds what this reader leaves to the general one (Unusable()).
+    bool Next(std::string_view& line) {
+        for (;;) {
+            const char* start = m_buffer.get() + m_pos;
+            const void* end = std::memchr(start, '\n', m_end - m_pos);
+            std::string_view raw;
+            if (end != nullptr) {
+                raw = std::string_view(start, static_cast<const char*>(end) - start);
+                m_pos += raw.size() + 1;
+            } else if (!m_eof) {
+                if (!Refill())
+                    return false;
+                continue;
+            } else if (m_pos < m_end) {
+                raw = std::string_view(start, m_end - m_pos);
+                m_pos = m_end;
+            } else {
+                return false;
+            }
+            if (raw.size() > kLongestLine) {
+                m_unusable = true;
+                return false;
+            }
+            std::size_t first = raw.find_first_not_of(" \t\n\r");
+            if (first == std::string_view::npos)
+                continue;
+            line = raw.substr(first, raw.find_last_not_of(" \t\n\r") - first + 1);
+            return true;
+        }
+    }
+
+    bool Unusable() const { return m_unusable; }
+
+  private:
+    bool Refill() {
+        std::size_t kept = m_end - m_pos;
+        if (kept > kLongestLine) {
+            m_unusable = true;
+            return false;
+        }
+        std::memmove(m_buffer.get(), m_buffer.get() + m_pos, kept);
+        m_pos = 0;
+        m_end = kept;
+        std::size_t got = std::fread(m_buffer.get() + m_end, 1, kBufferSize - m_end, m_stream);
+        if (got < kBufferSize - m_end) {
+            m_eof = true;
+            if (std::ferror(m_stream)) {
+                m_unusable = true;
+                return false;
+            }
+        }
+        const char* fresh = m_buffer.get() + m_end;
+        if (std::memchr(fresh, '\0', got) != nullptr ||
+            std::memchr(fresh, '\x1a', got) != nullptr) {
+            m_unusable = true;
+            return false;
+        }
+        m_end += got;
+        return true;
+    }
+
+    std::FILE* m_stream;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_pos = 0;
+    std::size_t m_end = 0;
+    bool m_eof = false;
+    bool m_unusable = false;
+};
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+
+// A text value as KvFile reads it: "<saut>" stands for a line break. The
+// string gets exactly the capacity it needs, which matters by the million.
+CString TextValue(std::string_view value) {
+    CString text{std::string(value)};
+    if (value.find("<saut>") != std::string_view::npos)
+        text.Replace("<saut>", "\r\n");
+    return text;
+}
+
+// Reads what follows the header and the version chapter. Each step starts on
+// its first line (m_line) and leaves m_line on the line after what it read.
+class Body {
+  public:
+    Body(Lines& lines, FichierLogBatch& log) : m_lines(lines), m_log(log) {}
+
+    bool Read() {
+        if (!Advance() || m_line != "[JOB INFORMATIONS]")
+            return false;
+        std::vector<std::pair<std::string, std::string>> values;
+        while (Advance() && !m_atEnd && m_line.front() != '[') {
+            if (values.size() == 64)
+                return false;
+            chapfile_detail::LineSplit split = chapfile_detail::SplitLine(m_line);
+            values.emplace_back(split.key, split.value);
+        }
+
+        // From here on the general load would empty the lists whatever
+        // follows.
+        m_log.m_eventList.Reset();
+        m_log.m_alertList.Reset();
+        m_log.m_errorList.Reset();
+        if (m_line != "[EVENTS]" || !Advance() ||
+            !ReadTexts("Event list", m_log.m_eventList, FichierLogBatch::kMaxListTexts, true))
+            return false;
+        if (m_line != "[ALERTS]" || !Advance() ||
+            !ReadTexts("Alerts list", m_log.m_alertList, FichierLogBatch::kMaxListTexts, true))
+            return false;
+        if (m_line != "[ERRORS]" || !Advance() || !ReadErrors() || !m_atEnd)
+            return false;
+
+        // Every line was taken: the values go in as the general load puts
+        // them, the first line of a key winning.
+        auto find = [&](std::string_view key) -> const std::string* {
+            for (const auto& [k, v] : values)
+                if (EqualsNoCase(k, key))
+                    return &v;
+            return nullptr;
+        };
+        auto text = [&](std::string_view key, CString& field) {
+            if (const std::string* v = find(key))
+                field = TextValue(*v);
+        };
+        auto number = [&](std::string_view key, int& field) {
+            if (const std::string* v = find(key))
+                chapfile_detail::ScanInt(std::string_view(*v), field);
+        };
+        auto flag = [&](std::string_view key, bool& field) {
+            int n = 0;
+            if (const std::string* v = find(key);
+                v != nullptr && chapfile_detail::ScanInt(std::string_view(*v), n))
+                field = n != 0;
+        };
+        text("Job name", m_log.m_jobName);
+        text("User name", m_log.m_userName);
+        flag("IsGammeMachineComplexe", m_log.m_isGammeMachineComplexe);
+        flag("SimuOK", m_log.m_simuOK);
+        number("Errors", m_log.m_nbErrors);
+        number("Alerts", m_log.m_nbAlerts);
+        return true;
+    }
+
+  private:
+    // The next line into m_line; at the end of the file m_atEnd is set and
+    // m_line is empty. False when the file holds what the general reader
+    // must read.
+    bool Advance() {
+        if (m_lines.Next(m_line))
+            return true;
+        m_line = std::string_view();
+        m_atEnd = !m_lines.Unusable();
+        return m_atEnd;
+    }
+
+    bool AtHead(const std::string& head) const { return !m_atEnd && m_line == head; }
+
+    // m_line is "<name> taille = <count>".
+    bool ReadCount(std::string_view name, unsigned& count) {
+        if (m_atEnd || m_line.front() == '[')
+            return false;
+        chapfile_detail::LineSplit split = chapfile_detail::SplitLine(m_line);
+        if (split.key.size() != name.size() + 7 || !split.key.starts_with(name) ||
+            split.key.substr(name.size()) != " taille")
+            return false;
+        count = 0;
+        chapfile_detail::ScanUInt(split.value, count);
+        return true;
+    }
+
+    // The count line of a text list, then one line per text keyed
+    // "<name> <i>" in order. The general load takes no more than `limit`
+    // texts and looks no further: with `beyondLimit`, the lines of a longer
+    // list after the first `limit` are passed over as it passes them over
+    // (only lists outside object lists, where no budget is shared).
+    bool ReadTexts(std::string_view name, KvListe<CString>& list, unsigned limit,
+                   bool beyondLimit = false) {
+        unsigned count = 0;
+        if (!ReadCount(name, count) || (count > limit && !beyondLimit))
+            return false;
+        const bool skipRest = count > limit;
+        count = std::min(count, limit);
+        std::string key(name);
+        key += ' ';
+        const std::size_t prefix = key.size();
+        std::array<char, 16> digits{};
+        for (unsigned i = 0; i < count; ++i) {
+            if (!Advance() || m_atEnd || m_line.front() == '[')
+                return false;
+            auto end = std::to_chars(digits.data(), digits.data() + digits.size(), i).ptr;
+            key.resize(prefix);
+            key.append(digits.data(), end);
+            // Save writes "<key> = <value>": the value is what follows, unless
+            // it starts with what the split would trim.
+            std::string_view value;
+            if (m_line.starts_with(key) && m_line.substr(key.size()).starts_with(" = ") &&
+                m_line.find_first_of(" =\t", key.size() + 3) != key.size() + 3) {
+                value = m_line.substr(key.size() + 3);
+            } else {
+                chapfile_detail::LineSplit split = chapfile_detail::SplitLine(m_line);
+                if (split.key != key)
+                    return false;
+                value = split.value;
+            }
+            CString* element = list.NewElement();
+            if (element == nullptr)
+                return false;
+            *element = TextValue(value);
+        }
+        if (!Advance())
+            return false;
+        while (skipRest && !m_atEnd && m_line.front() != '[')
+            if (!Advance())
+                return false;
+        return true;
+    }
+
+    // The error tree: machines, channels, messages, each machine and channel
+    // in its own section chapter, in order.
+    bool ReadErrors() {
+        unsigned machines = 0;
+        if (!ReadCount("Machine list", machines) || !Advance())
+            return false;
+        for (unsigned m = 0; m < machines; ++m) {
+            const std::string section = "Machine list " + std::to_string(m);
+            unsigned channels = 0;
+            if (!AtHead("[" + section + ":nouvelle_section]") || !Advance() ||
+                !ReadCount("Machine errors", channels) || !Advance())
+                return false;
+            KvListeErreurMachine* machine = m_log.m_errorList.NewElement();
+            if (machine == nullptr)
+                return false;
+            for (unsigned c = 0; c < channels; ++c) {
+                const std::string head =
+                    "[" + section + ":Machine errors " + std::to_string(c) + ":nouvelle_section]";
+                KvListeErreurCanal* channel = machine->NewElement();
+                if (!AtHead(head) || !Advance() || channel == nullptr ||
+                    !ReadTexts("Channel errors", *channel, KvListeErreurCanal::kMaxMessages))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    Lines& m_lines;
+    FichierLogBatch& m_log;
+    std::string_view m_line;
+    bool m_atEnd = false;
+};
+
+}  // namespace
+
+WrittenLogRead ReadWrittenLog(const CString& path, FichierLogBatch& log) {
+    if (path.IsEmpty())
+        return WrittenLogRead::kNotAsWritten;
+    std::unique_ptr<std::FILE, StreamCloser> stream(OpenFileLinked(path, "rb"));
+    if (!stream)
+        return WrittenLogRead::kNotAsWritten;
+    Lines lines(stream.get());
+    std::string_view line;
+    // The header and the version chapter, as Save writes them; a file of
+    // another version goes through the general load and its conversion.
+    const std::string expected[] = {"[[" + log.GetTitle().str() + "]]", "[Version]",
+                                    "Version ft = " + log.GetFormatVersion().str(),
+                                    "Version = " + log.GetVersion().str()};
+    for (const std::string& want : expected)
+        if (!lines.Next(line) || line != want)
+            return WrittenLogRead::kNotAsWritten;
+    Body body(lines, log);
+    return body.Read() ? WrittenLogRead::kLoaded : WrittenLogRead::kNotAsWritten;
+}
+
+}  // namespace batchlog_detail

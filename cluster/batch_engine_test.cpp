@@ -1,0 +1,47 @@
+#include "cluster/batch_engine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using cluster::BatchEngine;
+using cluster::ChooseBatchEngine;
+
+TEST(BatchEngine, MissingOrLocalIsTheLocalEngineWhateverTheOptions) {
+    for (const char* setting : {"", "  ", "local", " LOCAL\t", "Local"}) {
+        cluster::BatchEngineChoice choice = ChooseBatchEngine(setting, "--bogus \"", false);
+        EXPECT_TRUE(choice.ok) << setting << ": " << choice.error;
+        EXPECT_EQ(choice.engine, BatchEngine::kLocal) << setting;
+        EXPECT_TRUE(choice.slurmOptions.empty()) << setting;
+    }
+}
+
+TEST(BatchEngine, SlurmTakesTheSiteOptionsSplitAsACommandLine) {
+    cluster::BatchEngineChoice choice =
+        ChooseBatchEngine(" Slurm ", "--partition=night -L torvane:1 --comment=\"a b\"", true);
+    ASSERT_TRUE(choice.ok) << choice.error;
+    EXPECT_EQ(choice.engine, BatchEngine::kSlurm);
+    EXPECT_EQ(choice.slurmOptions,
+              (std::vector<std::string>{"--partition=night", "-L", "torvane:1", "--comment=a b"}));
+    EXPECT_TRUE(ChooseBatchEngine("slurm", "", true).slurmOptions.empty());
+}
+
+TEST(BatchEngine, AnUnknownEngineOrSlurmWithoutAClientIsAOneLineError) {
+    cluster::BatchEngineChoice unknown = ChooseBatchEngine("pbs\n", "", true);
+    EXPECT_FALSE(unknown.ok);
+    EXPECT_NE(unknown.error.find("\"pbs\""), std::string::npos) << unknown.error;
+    EXPECT_NE(unknown.error.find("BATCHENGINE"), std::string::npos) << unknown.error;
+    for (const char* near : {"slurmx", "loc al", "slurm;local", "slurm\nlocal"}) {
+        cluster::BatchEngineChoice choice = ChooseBatchEngine(near, "", true);
+        EXPECT_FALSE(choice.ok) << near;
+        EXPECT_EQ(choice.error.find('\n'), std::string::npos) << choice.error;
+    }
+    EXPECT_LT(ChooseBatchEngine(std::string(5000, 'x'), "", true).error.size(), 200u);
+
+    cluster::BatchEngineChoice windows = ChooseBatchEngine("slurm", "-L torvane:1", false);
+    EXPECT_FALSE(windows.ok);
+    EXPECT_NE(windows.error.find("Windows"), std::string::npos) << windows.error;
+    EXPECT_EQ(windows.error.find('\n'), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,395 @@
+// The Slurm client: its parsers on answers recorded from Slurm 22.05, and the
+// client against a real cluster (scripts/slurm-local), whose configuration
+// TORVANE_TEST_SLURM_CONF names. Without it those tests are skipped with a
+// note: a site's own cluster is never used by accident.
+#include "cluster/slurm.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "platform/host_features.h"
+#include "platform/sleep.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+using cluster::SlurmJobId;
+using cluster::SlurmJobState;
+using cluster::SlurmPhase;
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+namespace fs = std::filesystem;
+namespace parse = cluster::parse;
+
+TEST(SlurmParse, SubmittedJobIdTakesOnlyAnIdAlone) {
+    SlurmJobId id = 0;
+    EXPECT_TRUE(parse::SubmittedJobId("42\n", &id));
+    EXPECT_EQ(id, 42u);
+    EXPECT_TRUE(parse::SubmittedJobId("4294967295;torvanelocal\n", &id));
+    EXPECT_EQ(id, 4294967295u);
+    EXPECT_TRUE(parse::SubmittedJobId("  17\r\n", &id));
+    EXPECT_EQ(id, 17u);
+    for (const char* damaged :
+         {"", "\n", "Submitted batch job 42\n", "42\n43\n", "0\n", "4294967296\n", "-5\n",
+          "42abc\n", ";cluster\n", "123456789012345678901234567890\n"}) {
+        id = 7;
+        EXPECT_FALSE(parse::SubmittedJobId(damaged, &id)) << damaged;
+        EXPECT_EQ(id, 7u) << damaged;
+    }
+}
+
+TEST(SlurmParse, PhasesOfSlurmStates) {
+    const std::map<std::string, SlurmPhase> expected = {
+        {"PENDING", SlurmPhase::kWaiting},   {"REQUEUED", SlurmPhase::kWaiting},
+        {"RUNNING", SlurmPhase::kRunning},   {"COMPLETING", SlurmPhase::kRunning},
+        {"SUSPENDED", SlurmPhase::kRunning}, {"SOME_NEW_STATE", SlurmPhase::kRunning},
+        {"COMPLETED", SlurmPhase::kEnded},   {"FAILED", SlurmPhase::kEnded},
+        {"CANCELLED", SlurmPhase::kEnded},   {"TIMEOUT", SlurmPhase::kEnded},
+        {"NODE_FAIL", SlurmPhase::kEnded},   {"OUT_OF_MEMORY", SlurmPhase::kEnded},
+    };
+    for (const auto& [state, phase] : expected) EXPECT_EQ(parse::PhaseOf(state), phase) << state;
+}
+
+// As squeue --noheader --states=all --format=%i|%T|%r printed it on the
+// test cluster, with a reason of a real site (blanks and a comma) added.
+const char kRecordedQueue[] =
+    "8|CANCELLED|DependencyNeverSatisfied\n"
+    "9|COMPLETED|None\n"
+    "7|FAILED|NonZeroExitCode\n"
+    "10|TIMEOUT|TimeLimit\n"
+    "11|NODE_FAIL|NodeDown\n"
+    "12|PENDING|(ReqNodeNotAvail, Reserved for maintenance)\n"
+    "13|RUNNING|None\n";
+
+TEST(SlurmParse, QueueAnswerGivesEachAskedJobInTheAskedOrder) {
+    std::vector<SlurmJobState> states;
+    std::string error;
+    ASSERT_TRUE(parse::QueueAnswer(kRecordedQueue, {13, 8, 11, 99, 12, 10}, &states, &error))
+        << error;
+    ASSERT_EQ(states.size(), 6u);
+    EXPECT_EQ(states[0].id, 13u);
+    EXPECT_EQ(states[0].phase, SlurmPhase::kRunning);
+    EXPECT_EQ(states[1].state, "CANCELLED");
+    EXPECT_EQ(states[1].reason, "DependencyNeverSatisfied");
+    EXPECT_EQ(states[1].phase, SlurmPhase::kEnded);
+    EXPECT_EQ(states[2].state, "NODE_FAIL");
+    EXPECT_EQ(states[2].reason, "NodeDown");
+    // Not in the answer: Slurm has forgotten it.
+    EXPECT_EQ(states[3].id, 99u);
+    EXPECT_EQ(states[3].phase, SlurmPhase::kForgotten);
+    EXPECT_EQ(states[3].state, "");
+    EXPECT_EQ(states[4].reason, "(ReqNodeNotAvail, Reserved for maintenance)");
+    EXPECT_EQ(states[4].phase, SlurmPhase::kWaiting);
+    EXPECT_EQ(states[5].state, "TIMEOUT");
+
+    // Line ends of either kind; an empty answer knows none of the jobs.
+    ASSERT_TRUE(parse::QueueAnswer("5|COMPLETED|None\r\n", {5}, &states, &error)) << error;
+    EXPECT_EQ(states.at(0).state, "COMPLETED");
+    ASSERT_TRUE(parse::QueueAnswer("", {5, 6}, &states, &error)) << error;
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[1].phase, SlurmPhase::kForgotten);
+}
+
+TEST(SlurmParse, ADamagedQueueAnswerIsAnErrorThatQuotesItShortly) {
+    const std::string huge(100000, 'x');
+    for (const std::string& damaged : {
+             std::string("5|COMPLETED|None"),  // cut in the middle of a line
+             std::string("5|COMPLETED\n"),
+             std::string("five|COMPLETED|None\n"),
+             std::string("5|completed|None\n"),
+             std::string("5||None\n"),
+             std::string("\n"),
+             std::string("5|COMPLETED|None\n") + huge + "\n",
+             std::string("5|COMPLETED|None\n\0\n", 19),
+         }) {
+        std::vector<SlurmJobState> states;
+        std::string error;
+        EXPECT_FALSE(parse::QueueAnswer(damaged, {5}, &states, &error)) << damaged.substr(0, 40);
+        EXPECT_FALSE(error.empty());
+        EXPECT_LT(error.size(), 300u);
+    }
+}
+
+TEST(SlurmParse, NamedQueueAnswerListsEveryJobWithItsName) {
+    std::vector<SlurmJobState> jobs;
+    std::string error;
+    ASSERT_TRUE(
+        parse::NamedQueueAnswer("21|COMPLETED|tvb-1a2b|None\n22|PENDING|tvb-1a2b|Dependency\n"
+                                "23|PENDING|tvb-9|(ReqNodeNotAvail, Reserved for maintenance)\n",
+                                &jobs, &error))
+        << error;
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[1].id, 22u);
+    EXPECT_EQ(jobs[1].name, "tvb-1a2b");
+    EXPECT_EQ(jobs[1].phase, SlurmPhase::kWaiting);
+    EXPECT_EQ(jobs[2].reason, "(ReqNodeNotAvail, Reserved for maintenance)");
+    for (const char* damaged : {"21|COMPLETED|None\n", "21|COMPLETED||None\n",
+                                "21|COMPLETED|a b|None\n", "21|COMPLETED|x|None"}) {
+        EXPECT_FALSE(parse::NamedQueueAnswer(damaged, &jobs, &error)) << damaged;
+    }
+    EXPECT_TRUE(parse::IsJobName("tvb-0001"));
+    for (const std::string& bad :
+         {std::string(), std::string("a b"), std::string("a,b"), std::string("a|b"),
+          std::string("caf\xC3\xA9"), std::string(201, 'x')})
+        EXPECT_FALSE(parse::IsJobName(bad)) << bad;
+}
+
+TEST(SlurmOptions, SiteOptionsAreSplitAsACommandLine) {
+    EXPECT_EQ(cluster::SplitSlurmOptions("--partition=night -L torvane:1 --time=600"),
+              (std::vector<std::string>{"--partition=night", "-L", "torvane:1", "--time=600"}));
+    EXPECT_EQ(cluster::SplitSlurmOptions("  --comment=\"night run\"\t-q \"\" "),
+              (std::vector<std::string>{"--comment=night run", "-q", ""}));
+    EXPECT_TRUE(cluster::SplitSlurmOptions("").empty());
+    EXPECT_TRUE(cluster::SplitSlurmOptions("   ").empty());
+}
+
+TEST(SlurmClient, ACommandThatCannotRunOrDoesNotAnswerIsANamedError) {
+    TempDir dir;
+    cluster::SlurmCommands commands;
+    commands.sbatch = dir.File("no-sbatch-here");
+    cluster::SlurmSubmission job;
+    job.script = dir.File("job.sh");
+    SlurmJobId id = 0;
+    cluster::SlurmStatus status = cluster::SubmitJob(commands, job, &id);
+    EXPECT_EQ(status.error, cluster::SlurmError::kCannotRun);
+    EXPECT_EQ(status.message.rfind("cannot run no-sbatch-here: ", 0), 0u) << status.message;
+
+    job.script = "--wrap=rm -rf x";
+    status = cluster::SubmitJob(commands, job, &id);
+    EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
+    job.script = dir.File("job.sh");
+    job.name = "two words";
+    status = cluster::SubmitJob(commands, job, &id);
+    EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
+    std::vector<SlurmJobState> found;
+    status = cluster::FindJobsByName(commands, {"ok", "a,b"}, &found);
+    EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
+
+    if (!platform::HostHasSlurmClient())
+        GTEST_SKIP() << "no shell script for a command that does not answer on this host";
+    // A command that never answers stands for a controller that does not.
+    commands.squeue = dir.File("squeue");
+    WriteBytes(commands.squeue, "#!/bin/sh\necho partial\nexec sleep 120\n");
+    fs::permissions(commands.squeue, fs::perms(0755));
+    commands.timeLimitMs = 1000;
+    std::vector<SlurmJobState> states;
+    status = cluster::QueryJobs(commands, {1, 2}, &states);
+    EXPECT_EQ(status.error, cluster::SlurmError::kTimedOut);
+    EXPECT_EQ(status.message, "squeue did not answer within 1 s");
+}
+
+// The real cluster of scripts/slurm-local, and a batch script that records
+// its arguments, its start and end times, sleeps and exits with a status:
+//   job.sh <record folder> <seconds> <exit status> <names...>
+class SlurmCluster : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* conf = std::getenv("TORVANE_TEST_SLURM_CONF");
+        if (conf == nullptr || *conf == '\0')
+            GTEST_SKIP() << "no test cluster (scripts/slurm-local start, then set "
+                            "TORVANE_TEST_SLURM_CONF)";
+        m_commands.environment = {{"SLURM_CONF", conf}};
+        m_commands.timeLimitMs = 30000;
+        m_script = m_dir.File("job.sh");
+        WriteBytes(m_script,
+                   "#!/bin/sh\n"
+                   "out=$1; seconds=$2; status=$3; shift 3\n"
+                   "date +%s.%N > \"$out/start-$SLURM_JOB_ID\"\n"
+                   "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$out/args-$SLURM_JOB_ID\"\n"
+                   "sleep \"$seconds\"\n"
+                   "date +%s.%N > \"$out/end-$SLURM_JOB_ID\"\n"
+                   "exit \"$status\"\n");
+        fs::permissions(m_script, fs::perms(0755));
+    }
+
+    SlurmJobId Submit(const std::string& seconds, const std::string& status,
+                      const std::vector<std::string>& names = {}, SlurmJobId afterOk = 0,
+                      const std::string& siteOptions = "", const std::string& jobName = "") {
+        cluster::SlurmSubmission job;
+        job.script = m_script;
+        job.arguments = {m_dir.path().string(), seconds, status};
+        job.arguments.insert(job.arguments.end(), names.begin(), names.end());
+        job.options = cluster::SplitSlurmOptions(siteOptions);
+        job.options.push_back("--output=" + m_dir.File("slurm-%j.out"));
+        job.afterOk = afterOk;
+        job.name = jobName;
+        SlurmJobId id = 0;
+        cluster::SlurmStatus submitted = cluster::SubmitJob(m_commands, job, &id);
+        EXPECT_TRUE(submitted.ok()) << submitted.message;
+        return id;
+    }
+
+    // Polls with one query for all of `ids` until every job has ended (at
+    // most 90 s); the last states.
+    std::vector<SlurmJobState> WaitUntilEnded(const std::vector<SlurmJobId>& ids) {
+        std::vector<SlurmJobState> states;
+        for (int i = 0; i < 450; ++i) {
+            cluster::SlurmStatus status = cluster::QueryJobs(m_commands, ids, &states);
+            EXPECT_TRUE(status.ok()) << status.message;
+            if (!status.ok() || std::all_of(states.begin(), states.end(), [](const auto& s) {
+                    return s.phase == SlurmPhase::kEnded;
+                }))
+                break;
+            platform::SleepMs(200);
+        }
+        return states;
+    }
+
+    double Stamp(const std::string& kind, SlurmJobId id) {
+        return std::stod(ReadBytes(m_dir.path() / (kind + "-" + std::to_string(id))));
+    }
+
+    TempDir m_dir;
+    cluster::SlurmCommands m_commands;
+    std::string m_script;
+};
+
+TEST_F(SlurmCluster, NamesReachTheScriptIntactAsItsArguments) {
+    const std::vector<std::string> names = {
+        "Jean Dupont",
+        "a&b | c; d",
+        "$(touch pwned) `x` $HOME",
+        "q\"uote' \\back\\",
+        "--wrap=echo no",
+        "-j",
+        "*",
+        "",
+    };
+    SlurmJobId id = Submit("0", "0", names);
+    ASSERT_NE(id, 0u);
+    std::vector<SlurmJobState> states = WaitUntilEnded({id});
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_EQ(states[0].state, "COMPLETED");
+    std::string expected;
+    for (const std::string& name : names) expected += name + "\n";
+    EXPECT_EQ(ReadBytes(m_dir.path() / ("args-" + std::to_string(id))), expected);
+    EXPECT_FALSE(fs::exists(m_dir.path() / "pwned"));
+}
+
+TEST_F(SlurmCluster, AFailedJobsDependentIsCancelledAndASuccessfulOnesRunsAfterIt) {
+    SlurmJobId failing = Submit("0", "3");
+    SlurmJobId skipped = Submit("0", "0", {"skipped"}, failing);
+    SlurmJobId passing = Submit("1", "0");
+    SlurmJobId waiter = Submit("0", "0", {"waiter"}, passing);
+    std::vector<SlurmJobState> states = WaitUntilEnded({failing, skipped, passing, waiter});
+    ASSERT_EQ(states.size(), 4u);
+    EXPECT_EQ(states[0].state, "FAILED");
+    EXPECT_EQ(states[0].reason, "NonZeroExitCode");
+    EXPECT_EQ(states[1].state, "CANCELLED");
+    EXPECT_EQ(states[1].reason, "DependencyNeverSatisfied");
+    EXPECT_FALSE(fs::exists(m_dir.path() / ("args-" + std::to_string(skipped))));
+    EXPECT_EQ(states[2].state, "COMPLETED");
+    EXPECT_EQ(states[3].state, "COMPLETED");
+    EXPECT_GE(Stamp("start", waiter), Stamp("end", passing));
+}
+
+TEST_F(SlurmCluster, LicencesCapTheJobsRunningAtOnce) {
+    std::vector<SlurmJobId> ids;
+    for (int i = 0; i < 5; ++i) ids.push_back(Submit("1", "0", {}, 0, "-L torvane:1"));
+    std::vector<SlurmJobState> states = WaitUntilEnded(ids);
+    std::vector<std::pair<double, int>> edges;
+    for (const SlurmJobState& state : states) {
+        EXPECT_EQ(state.state, "COMPLETED") << state.id;
+        edges.emplace_back(Stamp("start", state.id), +1);
+        edges.emplace_back(Stamp("end", state.id), -1);
+    }
+    std::sort(edges.begin(), edges.end());
+    int running = 0, most = 0;
+    for (const auto& [time, step] : edges) most = std::max(most, running += step);
+    EXPECT_EQ(most, 2);
+}
+
+TEST_F(SlurmCluster, CancelledJobsEndCancelledAndForgottenIdsAreNoError) {
+    SlurmJobId running = Submit("60", "0");
+    SlurmJobId pending = Submit("0", "0", {}, running);
+    const SlurmJobId unknown = 67000000;  // below MaxJobId, never reached here
+    cluster::SlurmStatus cancelled = cluster::CancelJobs(m_commands, {pending, running, unknown});
+    EXPECT_TRUE(cancelled.ok()) << cancelled.message;
+    std::vector<SlurmJobState> states = WaitUntilEnded({running, pending});
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0].state, "CANCELLED");
+    EXPECT_EQ(states[1].state, "CANCELLED");
+
+    // One query for known and unknown jobs; squeue fails on a single unknown
+    // id, which the client reads as forgotten too.
+    ASSERT_TRUE(cluster::QueryJobs(m_commands, {running, unknown}, &states).ok());
+    EXPECT_EQ(states.at(0).phase, SlurmPhase::kEnded);
+    EXPECT_EQ(states.at(1).phase, SlurmPhase::kForgotten);
+    cluster::SlurmStatus alone = cluster::QueryJobs(m_commands, {unknown}, &states);
+    ASSERT_TRUE(alone.ok()) << alone.message;
+    EXPECT_EQ(states.at(0).phase, SlurmPhase::kForgotten);
+}
+
+// A submitter that died between sbatch and writing the id down finds its
+// jobs again by the names it gave them.
+TEST_F(SlurmCluster, JobsAreFoundAgainByTheirNames) {
+    const std::string tag = m_dir.path().filename().string();
+    const std::string first = "tvb-" + tag + "-1", second = "tvb-" + tag + "-2";
+    SlurmJobId a = Submit("0", "0", {}, 0, "", first);
+    SlurmJobId b = Submit("0", "0", {}, 0, "", second);
+    SlurmJobId again = Submit("0", "0", {}, 0, "", second);
+    std::vector<SlurmJobState> found;
+    cluster::SlurmStatus status =
+        cluster::FindJobsByName(m_commands, {first, second, "tvb-" + tag + "-none"}, &found);
+    ASSERT_TRUE(status.ok()) << status.message;
+    std::map<SlurmJobId, std::string> byId;
+    for (const SlurmJobState& job : found) byId[job.id] = job.name;
+    EXPECT_EQ(byId, (std::map<SlurmJobId, std::string>{{a, first}, {b, second}, {again, second}}));
+    WaitUntilEnded({a, b, again});
+}
+
+TEST_F(SlurmCluster, ARefusedSubmissionCarriesSlurmsMessage) {
+    cluster::SlurmSubmission job;
+    job.script = m_script;
+    job.options = cluster::SplitSlurmOptions("--partition=no-such-partition");
+    SlurmJobId id = 0;
+    cluster::SlurmStatus status = cluster::SubmitJob(m_commands, job, &id);
+    EXPECT_EQ(status.error, cluster::SlurmError::kRefused);
+    EXPECT_EQ(status.message.rfind("sbatch failed (exit status 1): ", 0), 0u) << status.message;
+    EXPECT_NE(status.message.find("Invalid partition name specified"), std::string::npos)
+        << status.message;
+    EXPECT_EQ(status.message.find('\n'), std::string::npos);
+}
+
+// The cluster lets jobs be requeued; the client's jobs are not, so a job
+// whose node goes down ends there. The node is resumed whatever happens.
+TEST_F(SlurmCluster, AJobWhoseNodeGoesDownEndsWithNodeFailure) {
+    SlurmJobId id = Submit("60", "0");
+    std::vector<SlurmJobState> states;
+    for (int i = 0; i < 150; ++i) {
+        ASSERT_TRUE(cluster::QueryJobs(m_commands, {id}, &states).ok());
+        if (states.at(0).phase != SlurmPhase::kWaiting)
+            break;
+        platform::SleepMs(200);
+    }
+    ASSERT_EQ(states.at(0).state, "RUNNING");
+    platform::CapturedRun node = platform::RunAndCapture(
+        "squeue", {"--noheader", "--jobs=" + std::to_string(id), "--format=%N"},
+        m_commands.environment, 30000);
+    std::string name(node.out.substr(0, node.out.find('\n')));
+    ASSERT_FALSE(name.empty()) << node.err;
+    struct Resume {
+        const cluster::SlurmCommands& commands;
+        std::string node;
+        ~Resume() {
+            platform::RunAndCapture("scontrol", {"update", "nodename=" + node, "state=resume"},
+                                    commands.environment, 30000);
+        }
+    } resume{m_commands, name};
+    platform::CapturedRun down = platform::RunAndCapture(
+        "scontrol", {"update", "nodename=" + name, "state=down", "reason=client test"},
+        m_commands.environment, 30000);
+    ASSERT_EQ(down.exitCode, 0) << down.err;
+    states = WaitUntilEnded({id});
+    EXPECT_EQ(states.at(0).state, "NODE_FAIL");
+    EXPECT_EQ(states.at(0).reason, "NodeDown");
+}
+
+}  // namespace

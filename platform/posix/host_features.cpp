@@ -1,0 +1,9 @@
+#include "platform/host_features.h"
+
+namespace platform {
+
+bool HostHasSlurmClient() {
+    return true;
+}
+
+}  // namespace platform
