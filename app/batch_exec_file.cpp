@@ -211,7 +211,7 @@ bool KvBatchExecFile::Rebuild() {
     CString staging = m_folder + kRebuildFileName;
     SharedFileOpen opened = OpenSharedFile(staging, "w", GetSleeper());
     if (opened.stream == nullptr) {
-        SetOpenFailure(OpenFailure{staging, opened.reason});
+        SetOpenFailure(opened.status.WithContext(staging.str()));
         return false;
     }
     WriteEntries(opened.stream, m_jobs);
@@ -219,7 +219,7 @@ bool KvBatchExecFile::Rebuild() {
     written = std::fclose(opened.stream) == 0 && written;
     if (!written) {
         platform::DeleteOneFile(staging.str());
-        SetOpenFailure(OpenFailure{staging, "cannot be written (disk full?)"});
+        SetOpenFailure(CannotOpen(staging, "cannot be written (disk full?)"));
         return false;
     }
     // On Windows the move fails while another program holds a queue that
@@ -227,7 +227,7 @@ bool KvBatchExecFile::Rebuild() {
     for (int attempt = 0; !platform::MoveIntoPlace(staging.str(), GetPath().str()); ++attempt) {
         if (attempt == 20) {
             platform::DeleteOneFile(staging.str());
-            SetOpenFailure(OpenFailure{GetPath(), "the rebuilt queue cannot be put in place"});
+            SetOpenFailure(CannotOpen(GetPath(), "the rebuilt queue cannot be put in place"));
             return false;
         }
         GetSleeper()(platform::kSharedRetryMs);

@@ -100,12 +100,14 @@ class KvBatchExecFile : public KvBatchFile {
 
     // Runs every queued job with the machine's settings (BatchRun::Run).
     // False when the run had to stop because a file could not be opened for
-    // a reason waiting cannot cure (GetRunFailure says which); nothing else
-    // has been touched after that moment.
+    // a reason waiting cannot cure, or before it began because the settings
+    // cannot be read (GetRunFailure says which); nothing else has been
+    // touched after that moment.
     bool RunBatch();
     bool RunBatch(const BatchRunHost& host);
-    // The failure that stopped the last RunBatch (queue or report file).
-    const OpenFailure& GetRunFailure() const { return m_runFailure; }
+    // The failure that stopped the last RunBatch: an I/O error naming the
+    // queue or the report file, or SettingsMissing.
+    const platform::Status& GetRunFailure() const { return m_runFailure; }
 
     // Rewind, Write, and flush to the disk: other programs and a later run
     // after a crash find the entries' new states. The file must be open.
@@ -127,7 +129,7 @@ class KvBatchExecFile : public KvBatchFile {
     CString m_folder;
     ListeUsers* m_users;
     KvListeS<KvBatchExecGamme> m_jobs;
-    OpenFailure m_runFailure;
+    platform::Status m_runFailure;
 };
 
 // The job and user names that cannot be passed on the job command line: a

@@ -183,8 +183,8 @@ TEST_F(QueueFile, RebuildWithNoProjectFilesWritesAnEmptyQueueOverAnOldOne) {
 TEST_F(QueueFile, RebuildFailsCleanlyWhenTheBatchFolderIsMissing) {
     KvBatchExecFile queue(batch + "missing\\", &users);
     EXPECT_FALSE(queue.Rebuild());
-    EXPECT_NE(queue.GetOpenFailure().path.Find("missing"), -1);
-    EXPECT_FALSE(queue.GetOpenFailure().reason.empty());
+    EXPECT_NE(queue.GetOpenFailure().context().find("missing"), std::string::npos);
+    EXPECT_FALSE(queue.GetOpenFailure().message().empty());
 }
 
 TEST_F(QueueFile, ARebuildWhoseMoveIsRefusedRetriesThenGivesUpLeavingNoStagedFile) {
@@ -213,8 +213,8 @@ TEST_F(QueueFile, ARebuildWhoseMoveIsRefusedRetriesThenGivesUpLeavingNoStagedFil
     }
     // Bounded: about ten seconds of attempts, then the old queue stays whole.
     EXPECT_EQ(pauses.size(), 20u);
-    EXPECT_EQ(queue.GetOpenFailure().path, batch + "batchexec.txt");
-    EXPECT_EQ(queue.GetOpenFailure().reason, "the rebuilt queue cannot be put in place");
+    EXPECT_EQ(queue.GetOpenFailure().context(), (batch + "batchexec.txt").str());
+    EXPECT_EQ(queue.GetOpenFailure().message(), "the rebuilt queue cannot be put in place");
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), older);
     EXPECT_FALSE(std::filesystem::exists(BatchFile(KvBatchExecFile::kRebuildFileName)));
 }
@@ -227,8 +227,8 @@ TEST_F(QueueFile, ARebuildThatCannotReachTheDiskLeavesNoQueueAndSaysWhy) {
     // No torn or unflushed queue for a later run to take for the whole one.
     EXPECT_FALSE(std::filesystem::exists(BatchFile("batchexec.txt")));
     EXPECT_FALSE(std::filesystem::exists(BatchFile(KvBatchExecFile::kRebuildFileName)));
-    EXPECT_EQ(queue.GetOpenFailure().path, batch + KvBatchExecFile::kRebuildFileName);
-    EXPECT_NE(queue.GetOpenFailure().Line().find("cannot be written"), std::string::npos);
+    EXPECT_EQ(queue.GetOpenFailure().context(), (batch + KvBatchExecFile::kRebuildFileName).str());
+    EXPECT_NE(CannotOpenLine(queue.GetOpenFailure()).find("cannot be written"), std::string::npos);
 }
 
 // The scan of one project file, from its text.

@@ -1,6 +1,5 @@
 #include "app/batch_file.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -12,26 +11,23 @@ SharedFileOpen OpenSharedFile(const CString& path, const char* mode,
                               const platform::Sleeper& sleeper) {
     SharedFileOpen result;
     if (mode == nullptr) {
-        result.reason = "no open mode given";
+        result.status = platform::Status::IoError("no open mode given");
         return result;
     }
     platform::ExclusiveOpen opened = platform::OpenExclusive(path.str(), mode, sleeper);
     result.stream = opened.stream;
-    if (result.stream == nullptr)
-        result.reason = opened.reason.empty() ? std::string("cannot be opened") : opened.reason;
+    result.status = opened.status;
+    if (result.stream == nullptr && result.status.message().empty())
+        result.status = platform::Status::IoError("cannot be opened");
     return result;
 }
 
-std::string OpenFailure::Line() const {
-    return "torvane-batch: cannot open \"" + path.str() + "\": " + reason;
+platform::Status CannotOpen(const CString& path, std::string reason) {
+    return platform::Status::IoError(std::move(reason)).WithContext(path.str());
 }
 
-void StopOnOpenFailure(const OpenFailure& failure) {
-    std::string line = failure.Line() + "\n";
-    std::fflush(stdout);
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-    std::exit(kOpenFailureExitStatus);
+std::string CannotOpenLine(const platform::Status& failure) {
+    return "torvane-batch: cannot open \"" + failure.context() + "\": " + failure.message();
 }
 
 const std::string KvBatchFile::kNoMode;
@@ -58,11 +54,11 @@ bool KvBatchFile::OpenWithoutRecording(const char* mode) {
     Close();
     SharedFileOpen opened = OpenSharedFile(m_path, mode, m_sleeper);
     if (opened.stream == nullptr) {
-        m_failure = OpenFailure{m_path, opened.reason};
+        m_failure = opened.status.WithContext(m_path.str());
         return false;
     }
     m_stream = opened.stream;
-    m_failure = OpenFailure{};
+    m_failure = platform::Status::Ok();
     return true;
 }
 

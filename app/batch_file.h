@@ -10,9 +10,10 @@
 //
 // An open that waiting cannot cure (the folder does not exist, access is
 // denied, the disk is full) is not retried: Open answers false and keeps the
-// failure, and the run must stop there, since every later step expects the
-// file to be open. StopOnOpenFailure is that stop for the program: one line
-// on standard error naming the file and the reason, exit status 2.
+// failure (a status naming the file), and the run must stop there, since
+// every later step expects the file to be open: the failure travels back to
+// the program's main (EndOnFailure in entry_point.h), which prints
+// CannotOpenLine.
 #pragma once
 
 #include <cstdio>
@@ -23,14 +24,13 @@
 
 #include "containers/cstring.h"
 #include "platform/sleep.h"
+#include "platform/status.h"
 
-// The exit status of a run stopped by a file it cannot open.
-constexpr int kOpenFailureExitStatus = 2;
-
-// What OpenSharedFile gives: an open stream, or why there is none.
+// What OpenSharedFile gives: an open stream, or why there is none (an I/O
+// error with the host's text, never Busy).
 struct SharedFileOpen {
     std::FILE* stream = nullptr;  // owned by the caller (fclose)
-    std::string reason;           // the host's text; empty when opened
+    platform::Status status;
 };
 
 // Opens `path` (Windows form) in `mode` so that no other program can open it
@@ -40,20 +40,13 @@ struct SharedFileOpen {
 SharedFileOpen OpenSharedFile(const CString& path, const char* mode,
                               const platform::Sleeper& sleeper = platform::RealSleeper());
 
-// A failure to open a batch text file: the file and the host's reason.
-struct OpenFailure {
-    CString path;
-    std::string reason;
-    // The line the program prints before it stops.
-    std::string Line() const;
-};
+// A failure to open or write a batch text file: an I/O error whose context
+// is the file and whose message is the host's reason.
+platform::Status CannotOpen(const CString& path, std::string reason);
 
-// Prints `failure.Line()` on standard error and ends the process with
-// kOpenFailureExitStatus. The process ends through exit(), so that text
-// already written to files still open (the queue rewritten just before the
-// report failed to open) reaches the disk whole rather than torn; nothing new
-// is started or written.
-[[noreturn]] void StopOnOpenFailure(const OpenFailure& failure);
+// The line the program prints before it stops on `failure`:
+//   torvane-batch: cannot open "<context>": <message>
+std::string CannotOpenLine(const platform::Status& failure);
 
 class KvBatchFile {
   public:
@@ -91,7 +84,8 @@ class KvBatchFile {
     // The mode of the last successful Open; empty before the first.
     const std::string& GetMode() const { return m_mode ? *m_mode : kNoMode; }
     const CString& GetPath() const { return m_path; }
-    const OpenFailure& GetOpenFailure() const { return m_failure; }
+    // Ok after a successful Open.
+    const platform::Status& GetOpenFailure() const { return m_failure; }
 
     // The pause between open attempts (tests pass one that does not wait).
     void SetSleeper(platform::Sleeper sleeper) { m_sleeper = std::move(sleeper); }
@@ -110,7 +104,7 @@ class KvBatchFile {
     const platform::Sleeper& GetSleeper() const { return m_sleeper; }
     // For a derived class whose own writing fails (a file written beside
     // this one).
-    void SetOpenFailure(OpenFailure failure) { m_failure = std::move(failure); }
+    void SetOpenFailure(platform::Status failure) { m_failure = std::move(failure); }
 
   private:
     static const std::string kNoMode;
@@ -118,7 +112,7 @@ class KvBatchFile {
     std::FILE* m_stream = nullptr;
     std::optional<std::string> m_mode;
     CString m_path;
-    OpenFailure m_failure;
+    platform::Status m_failure;
     platform::Sleeper m_sleeper = platform::RealSleeper();
     std::function<std::string()> m_clock;
 };

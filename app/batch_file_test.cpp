@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_test_support.h"
+#include "app/entry_point.h"
 #include "platform/child_process.h"
 #include "platform/command_line.h"
 #include "platform/process.h"
@@ -240,7 +241,7 @@ TEST(BatchFile, OpenWaitsWhileAnotherProgramHoldsTheFile) {
             throw std::runtime_error("the other program never let go");
         platform::SleepMs(20);
     });
-    ASSERT_TRUE(file.Open("a+")) << file.GetOpenFailure().Line();
+    ASSERT_TRUE(file.Open("a+")) << CannotOpenLine(file.GetOpenFailure());
     EXPECT_GE(pauses, 3);
     file.WriteLine("written by the launcher");
     file.Close();
@@ -257,11 +258,11 @@ TEST(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
     EXPECT_FALSE(file.Open("a+"));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(file.GetMode(), "");
-    EXPECT_EQ(file.GetOpenFailure().path, CString(missing));
-    EXPECT_FALSE(file.GetOpenFailure().reason.empty());
-    std::string line = file.GetOpenFailure().Line();
+    EXPECT_EQ(file.GetOpenFailure().context(), missing);
+    EXPECT_FALSE(file.GetOpenFailure().message().empty());
+    std::string line = CannotOpenLine(file.GetOpenFailure());
     EXPECT_NE(line.find(missing), std::string::npos) << line;
-    EXPECT_NE(line.find(file.GetOpenFailure().reason), std::string::npos) << line;
+    EXPECT_NE(line.find(file.GetOpenFailure().message()), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
     // Writing to the file that did not open does nothing.
     file.WriteLine("lost");
@@ -297,13 +298,14 @@ TEST(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailur
         platform::HostCall::kExclusiveOpen, 1, platform::InjectedFault{"No space left on device"}));
     EXPECT_FALSE(file.Open("r+"));
     EXPECT_TRUE(pauses.empty());
-    EXPECT_EQ(file.GetOpenFailure().Line(), "torvane-batch: cannot open \"" +
-                                                dir.File("batchreport.txt") +
-                                                "\": No space left on device");
+    EXPECT_EQ(CannotOpenLine(file.GetOpenFailure()), "torvane-batch: cannot open \"" +
+                                                         dir.File("batchreport.txt") +
+                                                         "\": No space left on device");
 }
 
 // The program's path: the queue argv[1] is opened and rewritten (the text
-// still in the stream's buffer) before the report argv[2] fails to open.
+// still in the stream's buffer) before the report argv[2] fails to open; the
+// failure goes back to main, which prints it and ends.
 TV_TEST_CHILD(stop_on_open_failure) {
     if (argc < 3)
         return 4;
@@ -314,7 +316,7 @@ TV_TEST_CHILD(stop_on_open_failure) {
     queue.Rewind();
     queue.Write();
     if (!report.Open("a+"))
-        StopOnOpenFailure(report.GetOpenFailure());
+        return EndOnFailure(report.GetOpenFailure());
     return 0;
 }
 
@@ -323,12 +325,9 @@ TEST(BatchFile, TheRunStopsWithStatusTwoAndOneLineOnStandardError) {
     std::string queue = dir.File("batchexec.txt");
     WriteBytes(queue, "nb = 1\r\n");
     std::string report = dir.File("gone") + "\\batchreport.txt";
-    platform::CapturedRun run =
-        platform::RunAndCapture(testsupport::TestExecutablePath(),
-                                {testsupport::ChildArgument("stop_on_open_failure"), queue, report},
-                                // The queue's stream is meant to be open when the process ends: the
-                                // leak checker of the sanitizer build must not count it.
-                                {{"ASAN_OPTIONS", "detect_leaks=0"}});
+    platform::CapturedRun run = platform::RunAndCapture(
+        testsupport::TestExecutablePath(),
+        {testsupport::ChildArgument("stop_on_open_failure"), queue, report});
     ASSERT_TRUE(run.started) << run.reason;
     EXPECT_EQ(run.exitCode, kOpenFailureExitStatus);
     // One line that names the file and gives a reason after it.

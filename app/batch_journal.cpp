@@ -59,12 +59,12 @@ BatchJournal::BatchJournal(CString folder) : m_folder(std::move(folder)) {}
 bool BatchJournal::Load() {
     m_records.clear();
     m_launcher = 0;
-    m_lastError.clear();
+    m_lastError = platform::Status::Ok();
     std::FILE* stream = platform::OpenStream(GetPath().str(), "r");
     if (stream == nullptr) {
         if (errno == ENOENT)
             return true;
-        m_lastError = std::strerror(errno);
+        m_lastError = platform::ErrnoError(errno).WithContext(GetPath().str());
         return false;
     }
     std::string line;
@@ -119,11 +119,11 @@ bool BatchJournal::Load() {
 }
 
 bool BatchJournal::Save(bool flushToDisk) {
-    m_lastError.clear();
+    m_lastError = platform::Status::Ok();
     const CString staging = m_folder + kStagingFileName;
     SharedFileOpen opened = OpenSharedFile(staging, "w", m_sleeper);
     if (opened.stream == nullptr) {
-        m_lastError = staging.str() + ": " + opened.reason;
+        m_lastError = opened.status.WithContext(staging.str());
         return false;
     }
     std::FILE* out = opened.stream;
@@ -149,13 +149,13 @@ bool BatchJournal::Save(bool flushToDisk) {
     written = std::fclose(out) == 0 && written;
     if (!written) {
         platform::DeleteOneFile(staging.str());
-        m_lastError = staging.str() + ": cannot be written (disk full?)";
+        m_lastError = CannotOpen(staging, "cannot be written (disk full?)");
         return false;
     }
     for (int attempt = 0; !platform::MoveIntoPlace(staging.str(), GetPath().str()); ++attempt) {
         if (attempt == kMoveAttempts) {
             platform::DeleteOneFile(staging.str());
-            m_lastError = GetPath().str() + ": the new journal cannot be put in place";
+            m_lastError = CannotOpen(GetPath(), "the new journal cannot be put in place");
             return false;
         }
         m_sleeper(platform::kSharedRetryMs);

@@ -34,6 +34,7 @@
 #include "containers/cstring.h"
 #include "platform/process.h"
 #include "platform/sleep.h"
+#include "platform/status.h"
 
 // One job launched and not yet finished.
 struct JournalRecord {
@@ -85,7 +86,8 @@ class BatchJournal {
     void SetLauncher(platform::ProcessId id) { m_launcher = id; }
 
     CString GetPath() const { return m_folder + kFileName; }
-    const std::string& LastError() const { return m_lastError; }
+    // Ok after a successful Load or Save; otherwise the failure, naming the file.
+    const platform::Status& LastError() const { return m_lastError; }
     // The pause between attempts to put the file in place (tests pass one
     // that does not wait).
     void SetSleeper(platform::Sleeper sleeper) { m_sleeper = std::move(sleeper); }
@@ -94,6 +96,6 @@ class BatchJournal {
     CString m_folder;
     platform::ProcessId m_launcher = 0;
     std::vector<JournalRecord> m_records;
-    std::string m_lastError;
+    platform::Status m_lastError;
     platform::Sleeper m_sleeper = platform::RealSleeper();
 };

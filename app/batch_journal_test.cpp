@@ -52,7 +52,7 @@ TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersion) {
     other.name = "b";
     other.attempt = 1;
     journal.Put(other);
-    ASSERT_TRUE(journal.Save()) << journal.LastError();
+    ASSERT_TRUE(journal.Save()) << journal.LastError().ToString();
     EXPECT_FALSE(fs::exists(dir.path() / BatchJournal::kStagingFileName));
 
     // A second save is read as the newest (put in place over the first).
@@ -140,15 +140,16 @@ TEST_F(Journal, ASaveThatCannotBeWrittenSaysWhyAndKeepsTheFileOnDisk) {
     record.attempt = 2;
     journal.Put(record);
     EXPECT_FALSE(journal.Save());
-    EXPECT_NE(journal.LastError().find(BatchJournal::kStagingFileName), std::string::npos)
-        << journal.LastError();
+    EXPECT_NE(journal.LastError().ToString().find(BatchJournal::kStagingFileName),
+              std::string::npos)
+        << journal.LastError().ToString();
     EXPECT_EQ(ReadBytes(dir.path() / BatchJournal::kFileName), before);
 
     BatchJournal gone(Folder() + "missing\\");
     gone.SetSleeper([](std::uint32_t) {});
     gone.Put(record);
     EXPECT_FALSE(gone.Save());
-    EXPECT_FALSE(gone.LastError().empty());
+    EXPECT_FALSE(gone.LastError().ok());
 }
 
 TEST(MachineSettings, NumbersComeAsDecimalStringsOrDwords) {

@@ -106,7 +106,7 @@ BatchRunContext::BatchRunContext(KvBatchExecFile& queue, const BatchRunHost& hos
     journal.SetSleeper(host.sleep);
     if (host.clock)
         report.SetClock(host.clock);
-    installFolder = GetInstallFolder();
+    m_failure = GetInstallFolder(&installFolder);
     script = JobScript(installFolder);
 }
 
@@ -140,7 +140,7 @@ BatchRun::BatchRun(KvBatchExecFile& queue, const BatchRunHost& host, BatchRunSet
 BatchRun::~BatchRun() = default;
 
 bool BatchRun::Run() {
-    if (!Start())
+    if (!m_context.Failure().ok() || !Start())
         return false;
     for (;;) {
         Choice next = PickNext();

@@ -51,6 +51,7 @@ struct BatchRunHost {
     // attempts to open a busy file.
     platform::Sleeper sleep = platform::RealSleeper();
     // Starts a job's script; called without waiting and with its own group.
+    // One that throws has started nothing: the job fails, with no event.
     ProcessLauncher launcher = HostProcessLauncher();
     // The time stamp of the report lines; empty means the local time.
     std::function<std::string()> clock;
@@ -139,16 +140,19 @@ class BatchRunContext {
     bool ReopenQueue();
     // Opens the report "a+" and appends one note: <stamp> -> (4)"user"(what)"job".
     bool WriteNote(ReportText what, const CString& user, const CString& job);
-    const OpenFailure& Failure() const { return m_failure; }
+    // Ok unless a step stopped, or the install folder could not be read
+    // (SettingsMissing: the run then does nothing).
+    const platform::Status& Failure() const { return m_failure; }
 
   private:
-    OpenFailure m_failure;
+    platform::Status m_failure;
 };
 
 // What a run handed to another engine (RunWith) came to.
 enum class EngineOutcome {
     kFinished,    // every entry finished: the batch is retired
-    kStopped,     // a file could not be opened (the context's Failure says which)
+    kStopped,     // a file could not be opened, or the settings cannot be read (the
+                  // context's Failure says which)
     kLeftQueued,  // the engine gave up (its reason told): entries left as they are
 };
 // Runs the queue's jobs in place of the launcher's own loop, after the run's
@@ -162,15 +166,16 @@ class BatchRun {
 
     // Runs every queued job, one at a time, and retires the batch project
     // files once every job has finished. False when the run had to stop
-    // because a file could not be opened for a reason waiting cannot cure
-    // (Failure says which); nothing else has been touched after that moment.
+    // because a file could not be opened for a reason waiting cannot cure,
+    // or before it began because the settings cannot be read (Failure says
+    // which); nothing else has been touched after that moment.
     bool Run();
     // The same start (entries that an interrupted launcher left running are
     // taken up, except those a cluster runs, whose records name the cluster
     // job), then `engine` in place of the one-at-a-time loop, then the
     // retirement when it finished.
     EngineOutcome RunWith(const BatchRunEngine& engine);
-    const OpenFailure& Failure() const { return m_context.Failure(); }
+    const platform::Status& Failure() const { return m_context.Failure(); }
 
   private:
     enum class Action { kRun, kSkip, kTakeUp, kDone };

@@ -74,7 +74,7 @@ class Driver : public apptest::BatchFixture {
         record.launchMs = launchedAt;
         record.process = process;
         journal.Put(record);
-        ASSERT_TRUE(journal.Save()) << journal.LastError();
+        ASSERT_TRUE(journal.Save()) << journal.LastError().ToString();
     }
     std::vector<std::string> EventsOf(const std::string& job) {
         FichierLogBatch log;
@@ -348,7 +348,7 @@ TEST_F(Driver, OneJobRunsOnItsOwnWithTheSameRecordsAsInAWholeRun) {
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "a"}, {"bob", "b"}, {"carol", "c"}}));
     BatchRunHost host = fake.Host();
     KvBatchExecFile queue(batch, &users);
-    OpenFailure failure;
+    platform::Status failure;
     std::string queueDuringJob;
     fake.duringJob = [&](const std::string&) { queueDuringJob = ReadBatchFile("batchexec.txt"); };
     fake.outcomes["b"] = Outcome::kFails;
@@ -378,7 +378,7 @@ TEST_F(Driver, OneJobRunsOnItsOwnWithTheSameRecordsAsInAWholeRun) {
     KvBatchExecFile missing(batch + "gone\\", &users);
     EXPECT_EQ(RunQueuedJob(missing, 0, host, BatchRunSettings(), failure),
               QueuedJobResult::kFileFailure);
-    EXPECT_NE(failure.path.Find("gone"), -1);
+    EXPECT_NE(failure.context().find("gone"), std::string::npos);
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ bool LauncherHoldsLock(const CString& folder) {
     platform::ExclusiveOpen attempt = platform::TryOpenExclusive(lockPath.str(), "r");
     if (attempt.stream != nullptr)
         std::fclose(attempt.stream);
-    return attempt.outcome == platform::OpenOutcome::kBusy;
+    return attempt.status.IsBusy();
 }
 
 const char* StateName(int state) {
@@ -163,15 +163,15 @@ StatusRead ReadBatchStatus(const CString& folder, const std::string& engine,
         platform::ExclusiveOpen opened =
             platform::OpenExclusiveWithin(queuePath.str(), "r", maxWaitMs, sleeper);
         std::unique_ptr<std::FILE, FileCloser> stream(opened.stream);
-        if (opened.outcome == platform::OpenOutcome::kBusy) {
+        if (opened.status.IsBusy()) {
             read.outcome = StatusOutcome::kQueueBusy;
-            read.reason = opened.reason;
+            read.failure = opened.status.WithContext(queuePath.str());
             return read;
         }
         // A queue retired between the look and the open is no queue.
-        if (opened.outcome == platform::OpenOutcome::kFailed && Exists(queuePath)) {
+        if (!opened.status.ok() && Exists(queuePath)) {
             read.outcome = StatusOutcome::kQueueUnreadable;
-            read.reason = opened.reason;
+            read.failure = opened.status.WithContext(queuePath.str());
             return read;
         }
         if (stream) {
@@ -340,7 +340,7 @@ int ShowBatchStatus(const CString& folder, const std::string& engine, bool json,
         return kStatusQueueBusyExitStatus;
     }
     if (read.outcome == StatusOutcome::kQueueUnreadable) {
-        const std::string line = OpenFailure{queuePath, read.reason}.Line() + "\n";
+        const std::string line = CannotOpenLine(read.failure) + "\n";
         std::fputs(line.c_str(), err);
         return kOpenFailureExitStatus;
     }

@@ -25,6 +25,7 @@
 #include "containers/cstring.h"
 #include "platform/process.h"
 #include "platform/sleep.h"
+#include "platform/status.h"
 
 // How long the view waits for the queue in all before it gives up.
 inline constexpr std::uint32_t kStatusQueueWaitMs = 3000;
@@ -67,13 +68,13 @@ struct BatchStatus {
 enum class StatusOutcome {
     kRead,
     kQueueBusy,        // another program held the queue for the whole wait
-    kQueueUnreadable,  // the queue exists but cannot be opened; `reason` says why
+    kQueueUnreadable,  // the queue exists but cannot be opened; `failure` says why
 };
 
 struct StatusRead {
     StatusOutcome outcome = StatusOutcome::kRead;
     BatchStatus status;  // complete when kRead
-    std::string reason;
+    platform::Status failure;
 };
 
 // Reads the batch in `folder` (Windows form, ending with a separator). The

@@ -62,7 +62,7 @@ class BatchStatusView : public ::testing::Test {
         record.name = "gone";
         record.position = 0;
         journal.Put(record);
-        ASSERT_TRUE(journal.Save()) << journal.LastError();
+        ASSERT_TRUE(journal.Save()) << journal.LastError().ToString();
     }
 
     StatusRead Read(const std::string& engine = "local") {
@@ -82,11 +82,11 @@ TEST_F(BatchStatusView, ARunningBatchShowsItsLauncherEntriesRunningJobAndCounts)
                                    {"bob", "broken", 2, 0, 0}}));
     WriteJournal();
     platform::ExclusiveOpen launcher = platform::TryOpenExclusive(Lock().string(), "w");
-    ASSERT_EQ(launcher.outcome, platform::OpenOutcome::kOpened) << launcher.reason;
+    ASSERT_TRUE(launcher.status.ok()) << launcher.status.ToString();
     const auto before = Snapshot(m_dir.path());
 
     StatusRead read = Read();
-    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.reason;
+    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.failure.ToString();
     const BatchStatus& status = read.status;
     EXPECT_TRUE(status.queueFound);
     EXPECT_TRUE(status.launcherRunning);
@@ -150,7 +150,7 @@ TEST_F(BatchStatusView, ARunningBatchShowsItsLauncherEntriesRunningJobAndCounts)
     // Read only: every file as it was, and the queue free again at once.
     EXPECT_EQ(Snapshot(m_dir.path()), before);
     platform::ExclusiveOpen after = platform::TryOpenExclusive(Queue().string(), "r+");
-    EXPECT_EQ(after.outcome, platform::OpenOutcome::kOpened) << "the view kept the queue";
+    EXPECT_TRUE(after.status.ok()) << "the view kept the queue";
     if (after.stream != nullptr)
         std::fclose(after.stream);
     std::fclose(launcher.stream);
@@ -165,7 +165,7 @@ TEST_F(BatchStatusView, ALauncherThatIsGoneIsNotRunningWhateverItsJournalSays) {
         if (!lockFile)
             fs::remove(Lock());
         StatusRead read = Read();
-        ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.reason;
+        ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.failure.ToString();
         EXPECT_FALSE(read.status.launcherRunning);
         const json doc = json::parse(StatusJson(read.status));
         EXPECT_EQ(doc["launcher"], json({{"running", false}, {"pid", nullptr}}));
@@ -180,7 +180,7 @@ TEST_F(BatchStatusView, NoQueueIsSaidAndNothingIsCreated) {
     WriteJournal();
     fs::remove(m_dir.path() / BatchJournal::kFileName);
     StatusRead read = Read();
-    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.reason;
+    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.failure.ToString();
     EXPECT_FALSE(read.status.queueFound);
     const json doc = json::parse(StatusJson(read.status));
     EXPECT_EQ(doc["queue_found"], false);
@@ -209,7 +209,7 @@ TEST_F(BatchStatusView, ADamagedQueueGivesWhatCanBeReadNeverMore) {
                    huge + "\r\nstate = 2\r\n");
     WriteBytes(m_dir.path() / BatchJournal::kFileName, "launcher = x\n[job]\nposition = 99\n\0\0");
     StatusRead read = Read();
-    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.reason;
+    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.failure.ToString();
     ASSERT_EQ(read.status.jobs.size(), 2u);
     const json doc = json::parse(StatusJson(read.status));
     EXPECT_EQ(doc["jobs"][0]["state"], "other");
@@ -224,7 +224,7 @@ TEST_F(BatchStatusView, ADamagedQueueGivesWhatCanBeReadNeverMore) {
     // Bytes that are not text at all.
     WriteBytes(Queue(), std::string("\xFF\xFE\0\x01", 4) + "nb = 1\r\nuser = \x80\x81\x8D\r\n");
     read = Read();
-    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.reason;
+    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.failure.ToString();
     const json bytes = json::parse(StatusJson(read.status));
     ASSERT_EQ(bytes["jobs"].size(), 1u);
     // Euro sign, and the two code points Windows gives the undefined bytes.
@@ -235,7 +235,7 @@ TEST_F(BatchStatusView, ADamagedQueueGivesWhatCanBeReadNeverMore) {
 TEST_F(BatchStatusView, AQueueHeldForTheWholeWaitIsGivenUpWithStatusThree) {
     WriteBytes(Queue(), QueueText({{"alice", "a", 0, 0, 0}}));
     platform::ExclusiveOpen holder = platform::TryOpenExclusive(Queue().string(), "r+");
-    ASSERT_EQ(holder.outcome, platform::OpenOutcome::kOpened) << holder.reason;
+    ASSERT_TRUE(holder.status.ok()) << holder.status.ToString();
 
     StatusRead read = Read();
     EXPECT_EQ(read.outcome, StatusOutcome::kQueueBusy);
@@ -271,7 +271,7 @@ TEST_F(BatchStatusView, ASlurmBatchShowsEachEntrysClusterJob) {
     WriteBytes(Queue(), QueueText({{"alice", "first", 2, 1, 0}, {"alice", "shaft", 1, 0, 0}}));
     WriteJournal("81234");
     StatusRead read = Read("slurm");
-    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.reason;
+    ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.failure.ToString();
     const json doc = json::parse(StatusJson(read.status));
     EXPECT_EQ(doc["engine"], "slurm");
     EXPECT_TRUE(doc["jobs"][0]["cluster_job"].is_null());

@@ -90,8 +90,11 @@ EndCommandOutcome RunEndCommand(const CString& commandLine, const CString& repor
 EndCommandOutcome RunBatchEndCommand(KvBatchExecFile& queue) {
     if (!queue.AllFinished())
         return EndCommandOutcome::kNotRun;
-    const CString commandLine = g_regKey.ReadValue("BATCHENDCOMMAND", GetRegistryKeyPath().c_str(),
-                                                   platform::SettingsRoot::LocalMachine);
+    // The batch has run, so the settings key was readable: an unreadable
+    // value here only means no command.
+    CString commandLine;
+    (void)ReadSettingsValue("BATCHENDCOMMAND", GetRegistryKeyPath().c_str(),
+                            platform::SettingsRoot::LocalMachine, &commandLine);
     if (commandLine.IsEmpty())
         return EndCommandOutcome::kNotRun;
     BatchTotals totals;

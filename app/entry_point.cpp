@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/batch_run.h"
 #include "app/batch_status.h"
@@ -20,6 +21,7 @@
 #include "platform/console.h"
 #include "platform/current_process.h"
 #include "platform/host_features.h"
+#include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform/shared_file.h"
 #include "users/liste_users.h"
@@ -35,14 +37,14 @@ bool AlwaysBatchMode() {
     return true;
 }
 
-CString ReadMachineValue(const char* name) {
-    return g_regKey.ReadValue(name, GetRegistryKeyPath().c_str(),
-                              platform::SettingsRoot::LocalMachine);
+platform::Status ReadMachineValue(const char* name, CString* value) {
+    return ReadSettingsValue(name, GetRegistryKeyPath().c_str(),
+                             platform::SettingsRoot::LocalMachine, value);
 }
 
 // The BATCHENGINE setting in lower case; "local" when it is unset.
-std::string EngineName() {
-    std::string engine = ReadMachineValue("BATCHENGINE").str();
+std::string EngineName(const CString& setting) {
+    std::string engine = setting.str();
     for (char& c : engine)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
@@ -76,35 +78,63 @@ using HeldFile = std::unique_ptr<std::FILE, StreamCloser>;
 
 }  // namespace
 
+int EndOnFailure(const platform::Status& failure) {
+    if (failure.code() == platform::Status::Code::kSettingsMissing) {
+        platform::ShowMessageBox(failure.message(), platform::ApplicationTitle(),
+                                 platform::kMbIconExclamation | platform::kMbOk);
+        return kSettingsMissingExitStatus;
+    }
+    // Whatever the banner and the run printed comes first.
+    std::string line = CannotOpenLine(failure) + "\n";
+    std::fflush(stdout);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return kOpenFailureExitStatus;
+}
+
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     if (std::optional<int> status = AnswerInformationRequest(argc, argv))
         return *status;
     BatchModeHook = AlwaysBatchMode;
     ErrorMessageHook = AppendEventToJobLog;
 
-    CString systemCatalogue = ReadMachineValue("FILEMSGSYS");
+    CString systemCatalogue;
+    if (platform::Status read = ReadMachineValue("FILEMSGSYS", &systemCatalogue); !read.ok())
+        return EndOnFailure(read);
     if (!FileExists(systemCatalogue) || !g_systemMessages.LoadSystemCatalogue(systemCatalogue)) {
         PrintLine(kMissingFileLine + systemCatalogue.str());
         return 1;
     }
-    CString languageList = ReadMachineValue("FILEMSGU_TORVANE");
+    CString languageList;
+    if (platform::Status read = ReadMachineValue("FILEMSGU_TORVANE", &languageList); !read.ok())
+        return EndOnFailure(read);
     if (!FileExists(languageList) || !g_userMessages.LoadLanguageList(languageList)) {
         PrintLine(kMissingFileLine + languageList.str());
         return 1;
     }
     // An unknown language leaves every user text at its fallback.
-    g_userMessages.SelectLanguage(g_regKey.ReadValue("LANGUAGE", GetRegistryKeyPath().c_str(),
-                                                     platform::SettingsRoot::CurrentUser));
+    CString language;
+    if (platform::Status read = ReadSettingsValue("LANGUAGE", GetRegistryKeyPath().c_str(),
+                                                  platform::SettingsRoot::CurrentUser, &language);
+        !read.ok())
+        return EndOnFailure(read);
+    g_userMessages.SelectLanguage(language);
 
     if (argc > 1 && std::string(argv[1]) == kRunJobArgument) {
         // One job of a queue on a cluster node, handed there by the Slurm
         // engine: <folder> <user> <job> <position> <token>.
         if (argc != 7)
             return 1;
+        CString usersPath;
+        if (platform::Status read = ReadMachineValue("FILEUSERS", &usersPath); !read.ok())
+            return EndOnFailure(read);
         UsersListScope users;
-        users.Users().Load(ReadMachineValue("FILEUSERS"));
-        return RunClusterJob(users.Users(), CString(argv[2]), CString(argv[3]), CString(argv[4]),
-                             argv[5], argv[6], host, ReadBatchRunSettings());
+        users.Users().Load(usersPath);
+        platform::Status failure;
+        const int status =
+            RunClusterJob(users.Users(), CString(argv[2]), CString(argv[3]), CString(argv[4]),
+                          argv[5], argv[6], host, ReadBatchRunSettings(), failure);
+        return failure.ok() ? status : EndOnFailure(failure);
     }
     const CommandLineRequest request = ReadCommandLine(argc, argv);
     const bool status = request == CommandLineRequest::kShowStatus ||
@@ -112,11 +142,17 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     if (request != CommandLineRequest::kRunBatch && !status)
         return 1;
 
+    CString engineName;
+    CString slurmOptions;
+    for (auto [name, value] :
+         {std::pair{"BATCHENGINE", &engineName}, std::pair{"BATCHSLURMOPTIONS", &slurmOptions}}) {
+        if (platform::Status read = ReadMachineValue(name, value); !read.ok())
+            return EndOnFailure(read);
+    }
     // The status view shows whatever engine is set; a run refuses one this
     // build cannot use.
     cluster::BatchEngineChoice engine = cluster::ChooseBatchEngine(
-        ReadMachineValue("BATCHENGINE").str(), ReadMachineValue("BATCHSLURMOPTIONS").str(),
-        platform::HostHasSlurmClient());
+        engineName.str(), slurmOptions.str(), platform::HostHasSlurmClient());
     if (!engine.ok && !status) {
         std::fprintf(stderr, "torvane-batch: %s\n", engine.error.c_str());
         return 2;
@@ -128,7 +164,9 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     if (!status)
         PrintLine(banner.str());
 
-    CString usersPath = ReadMachineValue("FILEUSERS");
+    CString usersPath;
+    if (platform::Status read = ReadMachineValue("FILEUSERS", &usersPath); !read.ok())
+        return EndOnFailure(read);
     UsersListScope users;
     // A missing or unreadable users file leaves the list empty, and then
     // there is no current user below.
@@ -141,7 +179,7 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
         return 1;
     }
     if (status)
-        return ShowBatchStatus(current->GetFolder(CUser::kBatchFolder), EngineName(),
+        return ShowBatchStatus(current->GetFolder(CUser::kBatchFolder), EngineName(engineName),
                                request == CommandLineRequest::kShowStatusJson);
     KvBatchExecFile queue(current->GetFolder(CUser::kBatchFolder), &users.Users());
 
@@ -149,14 +187,14 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     // before the wait, so that a second launcher ends at once.
     CString lockPath = queue.GetFolder() + kLauncherLockName;
     platform::ExclusiveOpen lock = platform::TryOpenExclusive(lockPath.str(), "w");
-    if (lock.outcome == platform::OpenOutcome::kBusy) {
+    if (lock.status.IsBusy()) {
         std::fprintf(stderr,
                      "torvane-batch: another launcher is already running the queue of \"%s\"\n",
                      queue.GetFolder().c_str());
         return 1;
     }
-    if (lock.outcome != platform::OpenOutcome::kOpened)
-        StopOnOpenFailure(OpenFailure{lockPath, lock.reason});
+    if (!lock.status.ok())
+        return EndOnFailure(lock.status.WithContext(lockPath.str()));
     HeldFile heldLock(lock.stream);
 
     if (std::optional<platform::ProcessEntry> simulator =
@@ -182,14 +220,14 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
         const EngineOutcome outcome = run.RunWith(
             [&](BatchRunContext& context) { return RunOnCluster(context, client, settings); });
         if (outcome == EngineOutcome::kStopped)
-            StopOnOpenFailure(run.Failure());
+            return EndOnFailure(run.Failure());
         if (outcome == EngineOutcome::kLeftQueued)
             return 2;
         RunBatchEndCommand(queue);
         return 0;
     }
     if (!queue.RunBatch(runHost))
-        StopOnOpenFailure(queue.GetRunFailure());
+        return EndOnFailure(queue.GetRunFailure());
     RunBatchEndCommand(queue);
     return 0;
 }

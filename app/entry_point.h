@@ -16,10 +16,13 @@
 // cannot cure, or when the machine setting BATCHENGINE names an engine that
 // this build cannot use (one line on standard error, before the queue is
 // touched); 3 when --status found the queue busy for its whole wait.
+// The libraries below only report these failures (a platform::Status); this
+// is the one place that shows them and ends the program.
 #pragma once
 
 #include "app/batch_exec_file.h"
 #include "app/batch_run.h"
+#include "platform/status.h"
 
 // Console output of the start-up sequence.
 inline constexpr const char* kMissingFileLine = "File does not exist : ";
@@ -28,6 +31,18 @@ inline constexpr const char* kMissingFileLine = "File does not exist : ";
 // own, held exclusively for the whole run and released by the system when
 // the process ends, however it ends.
 inline constexpr const char* kLauncherLockName = "torvane-batch.lock";
+
+// The exit status after the message box of a missing product key, as the
+// launcher has always ended on it.
+inline constexpr int kSettingsMissingExitStatus = 0;
+// The exit status of a run stopped by a file it cannot open.
+inline constexpr int kOpenFailureExitStatus = 2;
+
+// What the program does with a failure that stops it: a missing product key
+// (SettingsMissing) is shown in a message box; any other failure, a file
+// that cannot be opened, is one line on standard error naming the file and
+// the reason, after whatever standard output holds. Returns the exit status.
+int EndOnFailure(const platform::Status& failure);
 
 // The whole program. `host` replaces the pauses and the launcher in tests.
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host = BatchRunHost());

@@ -14,6 +14,7 @@
 #include "platform/environment.h"
 #include "platform/host_features.h"
 #include "platform/shared_file.h"
+#include "testsupport/host_faults.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     WriteBatchFile("batchexec.txt", "nb = 0\r\n");
     platform::ExclusiveOpen held =
         platform::TryOpenExclusive((batch + kLauncherLockName).str(), "w");
-    ASSERT_EQ(held.outcome, platform::OpenOutcome::kOpened);
+    ASSERT_TRUE(held.status.ok()) << held.status.ToString();
     std::string output;
     testing::internal::CaptureStderr();
     EXPECT_EQ(Main(output), 1);
@@ -99,6 +100,28 @@ TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     // Once the first launcher is gone the lock is free again.
     EXPECT_EQ(Main(output), 0);
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
+}
+
+TEST_F(EntryPoint, AReportThatCannotBeOpenedStopsTheRunWithStatusTwoAndOneLine) {
+    WriteBatchFile("batchexec.txt", apptest::QueueText({{"anne", "a"}}));
+    const std::string report = (batch + "batchreport.txt").str();
+    testsupport::ScopedFaultRule full(
+        [&](platform::HostCall call,
+            std::string_view path) -> std::optional<platform::InjectedFault> {
+            if (call != platform::HostCall::kExclusiveOpen || path != report)
+                return std::nullopt;
+            return platform::InjectedFault{"No space left on device"};
+        });
+    std::string output;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Main(output), kOpenFailureExitStatus);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(output, kBanner);
+    EXPECT_EQ(errors, "torvane-batch: cannot open \"" + report + "\": No space left on device\n");
+    // The queue holds, whole, what was written before the failure: the job
+    // marked as started, for the next run to take up. The lock is released.
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), apptest::QueueText({{"anne", "a", 1}}));
+    EXPECT_TRUE(platform::TryOpenExclusive((batch + kLauncherLockName).str(), "r").status.ok());
 }
 
 TEST_F(EntryPoint, TheOnlyArgumentsAreThoseOfOneClusterJobAndAStrangerIsNotRun) {

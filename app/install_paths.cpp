@@ -6,8 +6,7 @@ CString GetRegistryKeyPath() {
     return CString("SOFTWARE\\Quarrow Labs\\Torvane8\\");
 }
 
-CString GetInstallFolder() {
-    KvRegKey key;
-    return key.ReadValue("REPSOFTWARE", GetRegistryKeyPath().c_str(),
-                         platform::SettingsRoot::LocalMachine);
+platform::Status GetInstallFolder(CString* folder) {
+    return ReadSettingsValue("REPSOFTWARE", GetRegistryKeyPath().c_str(),
+                             platform::SettingsRoot::LocalMachine, folder);
 }

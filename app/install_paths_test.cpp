@@ -9,6 +9,13 @@ namespace {
 
 using Root = platform::SettingsRoot;
 
+CString InstallFolder() {
+    CString folder("left over");
+    platform::Status status = GetInstallFolder(&folder);
+    EXPECT_TRUE(status.ok()) << status.ToString();
+    return folder;
+}
+
 TEST(InstallPaths, InstallFolderIsTheMachineValueExpanded) {
     platform::ScopedTestSettings settings;
     ASSERT_TRUE(platform::SetEnv("TV_INSTALL_ROOT", "C:\\Programs"));
@@ -17,21 +24,25 @@ TEST(InstallPaths, InstallFolderIsTheMachineValueExpanded) {
     // Only the machine's settings count.
     ASSERT_TRUE(platform::SetSettingsString(Root::CurrentUser, GetRegistryKeyPath().str(),
                                             "REPSOFTWARE", "D:\\user\\"));
-    EXPECT_EQ(GetInstallFolder(), "C:\\Programs\\Torvane8\\");
+    EXPECT_EQ(InstallFolder(), "C:\\Programs\\Torvane8\\");
     platform::UnsetEnv("TV_INSTALL_ROOT");
 
     ASSERT_TRUE(platform::DeleteSettingsValue(Root::LocalMachine, GetRegistryKeyPath().str(),
                                               "REPSOFTWARE"));
-    EXPECT_EQ(GetInstallFolder(), "");
+    EXPECT_EQ(InstallFolder(), "");
 }
 
-// The message names the product key.
-TEST(InstallPaths, MissingProductKeyEndsTheProgram) {
+// Fatal for the program; the message names the product key.
+TEST(InstallPaths, MissingProductKeyIsFatal) {
     platform::ScopedTestSettings settings;
     ASSERT_TRUE(platform::SetSettingsString(Root::LocalMachine, "SOFTWARE\\Quarrow Labs\\Other",
                                             "REPSOFTWARE", "C:\\x\\"));
-    EXPECT_EXIT(GetInstallFolder(), testing::ExitedWithCode(0),
-                "Impossible to read the register keySOFTWARE\\\\Quarrow Labs\\\\Torvane8\\\\");
+    CString folder("left over");
+    platform::Status status = GetInstallFolder(&folder);
+    EXPECT_EQ(status.code(), platform::Status::Code::kSettingsMissing);
+    EXPECT_EQ(status.message(),
+              "Impossible to read the register keySOFTWARE\\Quarrow Labs\\Torvane8\\");
+    EXPECT_EQ(folder, "");
 }
 
 }  // namespace

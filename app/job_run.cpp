@@ -1,6 +1,7 @@
 #include "app/job_run.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "app/batch_exec_file.h"
@@ -39,6 +40,23 @@ CString UnpassableReason(const CString& user, const CString& job, const CString&
 // The catalogue's "cannot start" text, a blank and the detail.
 CString CannotStart(const CString& detail) {
     return g_userMessages.GetMessage(3, 12, 1, 1) + " " + detail;
+}
+
+// Starts the job's command line through the host's launcher. The launcher is
+// a std::function that the host or a test supplies, so its interface allows a
+// throw (a stand-in that breaks, the host out of memory while it builds the
+// child's arguments); nothing has been started then that the run could wait
+// for. The catch stays here, around that one call, and turns the throw into
+// a result (nullopt), so that one broken launch fails its job instead of
+// ending the night with the queue left in state 1.
+std::optional<platform::LaunchResult> TryLaunch(const ProcessLauncher& launcher,
+                                                const CString& commandLine,
+                                                const platform::LaunchOptions& options) {
+    try {
+        return launcher(commandLine.str(), options);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -101,35 +119,34 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
         return Record(false);
     }
 
+    const CString commandLine = JobCommandLine(m_context.script, m_user, m_job);
+    platform::LaunchOptions options;
+    options.wait = false;
+    options.ownGroup = true;
+    const std::optional<platform::LaunchResult> launched =
+        TryLaunch(host.launcher, commandLine, options);
     bool succeeded = false;
-    try {
-        const CString commandLine = JobCommandLine(m_context.script, m_user, m_job);
-        platform::LaunchOptions options;
-        options.wait = false;
-        options.ownGroup = true;
-        platform::LaunchResult launched = host.launcher(commandLine.str(), options);
-        if (!launched.created) {
-            host.jobEvent(m_logPath, CannotStart(commandLine));
-            log.Load(m_logPath);
-            succeeded = log.m_simuOK;
-        } else {
-            // At once and without waiting for the disk: a launcher killed
-            // before this lands leaves a record without its process, and the
-            // next launcher could not tell the job still runs. A power cut
-            // ends the process anyway.
-            record.process = {launched.id, launched.startTime};
-            if (m_context.keepJournal) {
-                m_context.journal.Put(record);
-                m_context.journal.Save(false);
-            }
-            const Ending ending = Wait(record.process, record.launchMs);
-            host.collect(launched.id);
-            log.Load(m_logPath);
-            succeeded = ending == Ending::kEnded && log.m_simuOK;
-        }
-    } catch (...) {
+    if (!launched) {
+        // No event: the launcher said nothing about why.
         log.Load(m_logPath);
-        succeeded = false;
+    } else if (!launched->created) {
+        host.jobEvent(m_logPath, CannotStart(commandLine));
+        log.Load(m_logPath);
+        succeeded = log.m_simuOK;
+    } else {
+        // At once and without waiting for the disk: a launcher killed
+        // before this lands leaves a record without its process, and the
+        // next launcher could not tell the job still runs. A power cut
+        // ends the process anyway.
+        record.process = {launched->id, launched->startTime};
+        if (m_context.keepJournal) {
+            m_context.journal.Put(record);
+            m_context.journal.Save(false);
+        }
+        const Ending ending = Wait(record.process, record.launchMs);
+        host.collect(launched->id);
+        log.Load(m_logPath);
+        succeeded = ending == Ending::kEnded && log.m_simuOK;
     }
     return Record(succeeded);
 }
@@ -222,8 +239,12 @@ bool JobRun::Record(bool succeeded) {
 }
 
 QueuedJobResult RunQueuedJob(KvBatchExecFile& queue, unsigned position, const BatchRunHost& host,
-                             const BatchRunSettings& settings, OpenFailure& failure) {
+                             const BatchRunSettings& settings, platform::Status& failure) {
     BatchRunContext context(queue, host, settings);
+    if (!context.Failure().ok()) {
+        failure = context.Failure();
+        return QueuedJobResult::kFileFailure;
+    }
     if (!queue.Open("r+")) {
         failure = queue.GetOpenFailure();
         return QueuedJobResult::kFileFailure;

@@ -77,7 +77,8 @@ enum class QueuedJobResult {
     kRecorded,     // the job ran (or failed to start) and its outcome is recorded
     kNotWaiting,   // no entry at that position, or it is not waiting: nothing done
     kUnknownUser,  // finished failed without a launch, as in a whole run
-    kFileFailure,  // a file could not be opened; `failure` says which
+    kFileFailure,  // a file could not be opened, or the settings cannot be read:
+                   // `failure` says which, nothing was touched
 };
 
 // One job of `queue` on its own, for a process that runs just that job: the
@@ -85,4 +86,4 @@ enum class QueuedJobResult {
 // is run as its next attempt (the journal counts them) and recorded. The
 // queue is closed on return.
 QueuedJobResult RunQueuedJob(KvBatchExecFile& queue, unsigned position, const BatchRunHost& host,
-                             const BatchRunSettings& settings, OpenFailure& failure);
+                             const BatchRunSettings& settings, platform::Status& failure);

@@ -8,7 +8,7 @@ bool KvBatchExecFile::RunBatch() {
 }
 
 bool KvBatchExecFile::RunBatch(const BatchRunHost& host) {
-    m_runFailure = OpenFailure{};
+    m_runFailure = platform::Status::Ok();
     BatchRun run(*this, host, ReadBatchRunSettings());
     if (run.Run())
         return true;

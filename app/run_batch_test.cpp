@@ -303,8 +303,8 @@ TEST_F(QueueRun, AnInstallationFolderTheCommandLineCannotCarryFailsEveryLaunch) 
 TEST_F(QueueRun, AMissingBatchFolderStopsTheRunNamingTheFile) {
     KvBatchExecFile queue(batch + "gone\\", &users);
     EXPECT_FALSE(queue.RunBatch(fake.Host()));
-    EXPECT_NE(queue.GetRunFailure().path.Find("gone"), -1);
-    EXPECT_FALSE(queue.GetRunFailure().reason.empty());
+    EXPECT_NE(queue.GetRunFailure().context().find("gone"), std::string::npos);
+    EXPECT_FALSE(queue.GetRunFailure().message().empty());
     EXPECT_TRUE(launched.empty());
 }
 

@@ -491,13 +491,17 @@ EngineOutcome RunOnCluster(BatchRunContext& context, ClusterClient& cluster,
 
 int RunClusterJob(ListeUsers& users, const CString& folder, const CString& user, const CString& job,
                   const std::string& position, const std::string& token, const BatchRunHost& host,
-                  const BatchRunSettings& settings) {
+                  const BatchRunSettings& settings, platform::Status& failure) {
     if (position.empty() || position.size() > 9 ||
         !std::all_of(position.begin(), position.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return 1;
     const auto index = static_cast<unsigned>(std::stoul(position));
     KvBatchExecFile queue(folder, &users);
     BatchRunContext context(queue, host, settings);
+    if (!context.Failure().ok()) {
+        failure = context.Failure();
+        return 1;
+    }
     context.keepJournal = false;
     context.wholeBlocks = true;
 

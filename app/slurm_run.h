@@ -104,6 +104,8 @@ EngineOutcome RunOnCluster(BatchRunContext& context, ClusterClient& cluster,
 // the journal match), is run and recorded as the local run does, its whole
 // report block in one open. The exit status: 0 only when the entry finished
 // with success (so that Slurm's afterok means what the wait flag means).
+// When the settings cannot be read, `failure` says so (for main to show) and
+// nothing was done.
 int RunClusterJob(ListeUsers& users, const CString& folder, const CString& user, const CString& job,
                   const std::string& position, const std::string& token, const BatchRunHost& host,
-                  const BatchRunSettings& settings);
+                  const BatchRunSettings& settings, platform::Status& failure);

@@ -137,8 +137,11 @@ class ClusterSubmitter : public apptest::BatchFixture {
             const std::vector<std::string>& a = job.arguments;
             EXPECT_EQ(a.size(), 7u);
             EXPECT_EQ(a[1], kRunJobArgument);
-            return RunClusterJob(users, CString(a[2]), CString(a[3]), CString(a[4]), a[5], a[6],
-                                 host, BatchRunSettings());
+            platform::Status failure;
+            const int status = RunClusterJob(users, CString(a[2]), CString(a[3]), CString(a[4]),
+                                             a[5], a[6], host, BatchRunSettings(), failure);
+            EXPECT_TRUE(failure.ok()) << failure.ToString();
+            return status;
         };
     }
 
@@ -392,7 +395,11 @@ TEST_F(ClusterSubmitter, ANodeRunsOnlyTheEntryItWasSubmittedForAndAppendsItsBloc
     ASSERT_TRUE(journal.Save());
     const std::string journalText = ReadBatchFile(BatchJournal::kFileName);
     auto node = [&](const char* job, const char* position, const char* token) {
-        return RunClusterJob(users, batch, "anne", job, position, token, host, BatchRunSettings());
+        platform::Status failure;
+        const int status = RunClusterJob(users, batch, "anne", job, position, token, host,
+                                         BatchRunSettings(), failure);
+        EXPECT_TRUE(failure.ok()) << failure.ToString();
+        return status;
     };
     // Another submission's job, another entry, a damaged position: nothing.
     EXPECT_EQ(node("part", "0", "torvane-1-1-0-1"), 1);

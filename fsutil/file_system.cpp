@@ -112,49 +112,49 @@ bool KvFileSystem::IsFolder(const CString& path) const {
 
 // --- Operations on the disk ---
 
-int KvFileSystem::CreateFolderPath(const CString& path) {
+bool KvFileSystem::CreateFolderPath(const CString& path) {
     if (path.IsEmpty())
-        return 0;
+        return false;
     CString rest = path;
     if (!EndsWithSeparator(rest))
         rest += '\\';
-    int result = 1;
+    bool result = true;
     CString built;
     for (int cut = rest.FindOneOf("\\/"); cut >= 0; cut = rest.FindOneOf("\\/")) {
         built += rest.Left(cut);
         rest = rest.Mid(cut + 1);
         if (!built.IsEmpty() && built[built.GetLength() - 1] != ':')
-            result = platform::MakeFolder(built) ? 1 : 0;
+            result = platform::MakeFolder(built);
         built += '\\';
     }
     return result;
 }
 
-int KvFileSystem::RemoveFile(const CString& path) {
-    return platform::DeleteOneFile(path) ? 1 : 0;
+bool KvFileSystem::RemoveFile(const CString& path) {
+    return platform::DeleteOneFile(path);
 }
 
-int KvFileSystem::RemoveFiles(const CString& pattern, int mask) {
-    int result = 1;
+bool KvFileSystem::RemoveFiles(const CString& pattern, int mask) {
+    bool result = true;
     for (const CString& file : ListFiles(pattern, mask, false)) {
         if (!platform::DeleteOneFile(file))
-            result = 0;
+            result = false;
     }
     return result;
 }
 
-int KvFileSystem::RemoveFolder(const CString& path, bool recursive) {
+bool KvFileSystem::RemoveFolder(const CString& path, bool recursive) {
     if (!recursive)
-        return platform::RemoveEmptyFolder(path) ? 1 : 0;
+        return platform::RemoveEmptyFolder(path);
     // A folder that is only a link to another one (a junction, a symbolic
     // link) is removed as a link: emptying it would delete its target's
     // content, which lies outside the tree being removed.
     unsigned attributes = 0;
     if (platform::GetAttributes(path, attributes) && (attributes & platform::kAttrReparsePoint))
-        return platform::RemoveEmptyFolder(path) ? 1 : 0;
+        return platform::RemoveEmptyFolder(path);
     for (const CString& folder : ListSubfolders(path, true)) RemoveFolder(folder, true);
     RemoveFiles(JoinPath(path, "*.*"), kEverything);
-    return platform::RemoveEmptyFolder(path) ? 1 : 0;
+    return platform::RemoveEmptyFolder(path);
 }
 
 CString KvFileSystem::CopyName(const CString& destination, const CString& first,
@@ -167,7 +167,7 @@ CString KvFileSystem::CopyName(const CString& destination, const CString& first,
     return FolderPart(destination) + prefix + second + " " + NamePart(destination);
 }
 
-int KvFileSystem::SafeCopyFile(const CString& source, const CString& destination) {
+bool KvFileSystem::SafeCopyFile(const CString& source, const CString& destination) {
     CString from = source;
     CString to = destination;
     from.Replace('/', '\\');
@@ -175,7 +175,7 @@ int KvFileSystem::SafeCopyFile(const CString& source, const CString& destination
     const CString folder = FolderPart(to);
     if (!IsFolder(folder)) {
         if (!IsAbsolute(folder))
-            return 0;
+            return false;
         CreateFolderPath(folder);
     }
     CString target = to;
@@ -186,55 +186,55 @@ int KvFileSystem::SafeCopyFile(const CString& source, const CString& destination
         for (target = CopyName(to, first, second, number); Exists(target);
              target = CopyName(to, first, second, ++number)) {
             if (number >= kMaxCopyNumber)
-                return 0;
+                return false;
         }
     }
     // Never overwriting, even a file that appeared since the test above.
-    return platform::CopyOneFile(from, target, false) ? 1 : 0;
+    return platform::CopyOneFile(from, target, false);
 }
 
-int KvFileSystem::CopyFolder(const CString& source, const CString& destination) {
+bool KvFileSystem::CopyFolder(const CString& source, const CString& destination) {
     return CopyTree(source, destination, false);
 }
 
-int KvFileSystem::MoveFolder(const CString& source, const CString& destination) {
+bool KvFileSystem::MoveFolder(const CString& source, const CString& destination) {
     CString from = source;
     CString to = destination;
     NormalizeFolder(from);
     NormalizeFolder(to);
     if (from.EqualsNoCase(to))
-        return 1;
+        return true;
     // Moving a folder into its own subtree would end by removing the copy
     // along with the source.
     if (!from.IsEmpty() && StartsWithNoCase(to, from))
-        return 0;
+        return false;
     // A move carries every file along, hidden and system ones included: the
     // source is removed afterwards, so whatever stayed behind would be lost.
     if (!CopyTree(from, to, true))
-        return 0;
+        return false;
     // Leave the source so that it is not the current folder when removed.
     platform::ChangeCurrentFolder(to);
     return RemoveFolder(from, true);
 }
 
-int KvFileSystem::CopyTree(const CString& source, const CString& destination, bool everyFile) {
+bool KvFileSystem::CopyTree(const CString& source, const CString& destination, bool everyFile) {
     CString from = source;
     NormalizeFolder(from);
     if (!IsFolder(from))
-        return 0;
+        return false;
     CString to = destination;
     NormalizeFolder(to);
     if (from.EqualsNoCase(to))
-        return 1;
+        return true;
     if (!IsFolder(to) && !CreateFolderPath(to))
-        return 0;
+        return false;
 
     const CString pattern = from + "*.*";
     for (const CString& folder : ListFiles(pattern, kFolders, true)) {
         CString target = to + folder.Mid(from.GetLength());
         NormalizeFolder(target);
         if (!IsFolder(target) && !CreateFolderPath(target))
-            return 0;
+            return false;
     }
     for (const CString& file : ListFiles(pattern, everyFile ? kEverything : kPlainFiles, true)) {
         if (everyFile && IsFolder(file))
@@ -242,9 +242,9 @@ int KvFileSystem::CopyTree(const CString& source, const CString& destination, bo
         CString target = to + file.Mid(from.GetLength());
         NormalizePath(target);
         if (!SafeCopyFile(file, target))
-            return 0;
+            return false;
     }
-    return 1;
+    return true;
 }
 
 CString KvFileSystem::ReadShortcut(const CString& path) const {

@@ -8,10 +8,10 @@
 // create folders and move a folder's contents when it is reassigned.
 //
 // Paths are Windows-form ANSI text with "\" as separator; "/" is accepted
-// where an operation says so. Disk operations answer non-zero on success and
-// 0 on failure and never throw; listings come back empty when their pattern
-// cannot be searched. An object runs one directory search at a time: every
-// listing runs its search to the end and closes it before it recurses.
+// where an operation says so. Disk operations answer true on success and
+// false on failure (nothing else depends on why) and never throw; listings come back empty when
+// their pattern cannot be searched. An object runs one directory search at a time: every listing
+// runs its search to the end and closes it before it recurses.
 #pragma once
 
 #include <vector>
@@ -72,20 +72,20 @@ class KvFileSystem {
 
     // Creates the folder and every missing parent, splitting at "\" and "/"
     // and never trying a drive ("C:") itself. The result is that of the last
-    // folder created: 0 when it existed already, so call it for new folders.
-    int CreateFolderPath(const CString& path);
-    int RemoveFile(const CString& path);
-    // Deletes every entry of ListFolder(pattern, mask); 1 when all went.
-    int RemoveFiles(const CString& pattern, int mask);
+    // folder created: false when it existed already, so call it for new folders.
+    bool CreateFolderPath(const CString& path);
+    bool RemoveFile(const CString& path);
+    // Deletes every entry of ListFolder(pattern, mask); true when all went.
+    bool RemoveFiles(const CString& pattern, int mask);
     // Not recursive: removes the folder when it is empty. Recursive: its
     // subfolders, then its files, then the folder; only the last step counts.
-    int RemoveFolder(const CString& path, bool recursive);
+    bool RemoveFolder(const CString& path, bool recursive);
     // Copies a file without ever overwriting one. "/" counts as "\". A
     // missing destination folder is created when its path is absolute, else
     // the copy fails. An existing destination gets the first free CopyName
     // beside it, numbered 0, 1, 2..., with the user catalogue's texts
     // (6, 7, 1, 0) and (6, 7, 1, 1) as `first` and `second`.
-    int SafeCopyFile(const CString& source, const CString& destination);
+    bool SafeCopyFile(const CString& source, const CString& destination);
     // The destination's copy name number `number`: its name becomes
     //   first + " " + second + " " + name               for 0,
     //   first + " (" + number + ") " + second + " " + name  after that.
@@ -94,9 +94,9 @@ class KvFileSystem {
     static CString CopyName(const CString& destination, const CString& first, const CString& second,
                             int number);
     // Copies the folders and plain files of a tree into destination.
-    int CopyFolder(const CString& source, const CString& destination);
+    bool CopyFolder(const CString& source, const CString& destination);
     // Copies a tree with everything in it, then removes the source.
-    int MoveFolder(const CString& source, const CString& destination);
+    bool MoveFolder(const CString& source, const CString& destination);
     // The target stored in a shortcut file; "" for an empty path or any failure.
     CString ReadShortcut(const CString& path) const;
 
@@ -121,7 +121,7 @@ class KvFileSystem {
     // in `name` when it passes the mask and with "" when it does not.
     bool FindStep(const CString* pattern, int mask, CString& name);
     // The tree copy behind CopyFolder and MoveFolder.
-    int CopyTree(const CString& source, const CString& destination, bool everyFile);
+    bool CopyTree(const CString& source, const CString& destination, bool everyFile);
 
     platform::DirSearch m_find;
     platform::FindEntry m_findData;

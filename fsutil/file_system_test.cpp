@@ -131,16 +131,16 @@ TEST_F(FileSystemDisk, ExistenceTests) {
 }
 
 TEST_F(FileSystemDisk, FolderCreationWithBothSeparators) {
-    EXPECT_EQ(files.CreateFolderPath(root + "a/b\\c"), 1);
+    EXPECT_TRUE(files.CreateFolderPath(root + "a/b\\c"));
     EXPECT_TRUE(files.IsFolder(root + "a\\b\\c"));
-    EXPECT_EQ(files.CreateFolderPath(root + "d\\e/f/"), 1);
+    EXPECT_TRUE(files.CreateFolderPath(root + "d\\e/f/"));
     EXPECT_TRUE(files.IsFolder(root + "d\\e\\f"));
     // The result is that of the last folder: it exists already.
-    EXPECT_EQ(files.CreateFolderPath(root + "a\\b\\c"), 0);
-    EXPECT_EQ(files.CreateFolderPath(""), 0);
+    EXPECT_FALSE(files.CreateFolderPath(root + "a\\b\\c"));
+    EXPECT_FALSE(files.CreateFolderPath(""));
     // A file in the way stops the path.
     Put("blocker");
-    EXPECT_EQ(files.CreateFolderPath(root + "blocker\\x"), 0);
+    EXPECT_FALSE(files.CreateFolderPath(root + "blocker\\x"));
 }
 
 TEST_F(FileSystemDisk, ListingsFollowTheMasks) {
@@ -149,7 +149,7 @@ TEST_F(FileSystemDisk, ListingsFollowTheMasks) {
     CString sub = root + "sub";
     Put("sub\\inner.txt");
     CString hiddenSub = root + ".hsub";
-    ASSERT_EQ(files.CreateFolderPath(hiddenSub), 1);
+    ASSERT_TRUE(files.CreateFolderPath(hiddenSub));
     ASSERT_TRUE(platform::MakeHidden(hiddenSub));
     const CString all = root + "*.*";
 
@@ -206,18 +206,18 @@ TEST_F(FileSystemDisk, RemovalOfFilesAndFolders) {
     Put("t\\b.log");
     Hidden("t\\.h");
     Put("t\\sub\\deeper\\c.txt");
-    EXPECT_EQ(files.RemoveFile(a), 1);
-    EXPECT_EQ(files.RemoveFile(a), 0);
-    EXPECT_EQ(files.RemoveFiles(root + "t\\*.log", KvFileSystem::kPlainFiles), 1);
+    EXPECT_TRUE(files.RemoveFile(a));
+    EXPECT_FALSE(files.RemoveFile(a));
+    EXPECT_TRUE(files.RemoveFiles(root + "t\\*.log", KvFileSystem::kPlainFiles));
     EXPECT_FALSE(files.Exists(root + "t\\b.log"));
     EXPECT_TRUE(files.Exists(root + "t\\.h"));
 
     // Not recursive: only an empty folder goes.
-    EXPECT_EQ(files.RemoveFolder(root + "t", false), 0);
+    EXPECT_FALSE(files.RemoveFolder(root + "t", false));
     EXPECT_TRUE(files.IsFolder(root + "t\\sub\\deeper"));
-    EXPECT_EQ(files.RemoveFolder(root + "t", true), 1);
+    EXPECT_TRUE(files.RemoveFolder(root + "t", true));
     EXPECT_FALSE(files.Exists(root + "t"));
-    EXPECT_EQ(files.RemoveFolder(root + "t", true), 0);
+    EXPECT_FALSE(files.RemoveFolder(root + "t", true));
 }
 
 // A tree with nested folders, an empty folder and a hidden file.
@@ -227,13 +227,13 @@ class TreeTest : public FileSystemDisk {
         Put("src\\a.txt", "A");
         Put("src\\sub\\b.txt", "B");
         Put("src\\sub\\deeper\\c.txt", "C");
-        ASSERT_EQ(files.CreateFolderPath(root + "src\\empty"), 1);
+        ASSERT_TRUE(files.CreateFolderPath(root + "src\\empty"));
         Hidden("src\\sub\\.secret");
     }
 };
 
 TEST_F(TreeTest, CopyTakesFoldersAndPlainFiles) {
-    EXPECT_EQ(files.CopyFolder(root + "src", root + "copy/new"), 1);
+    EXPECT_TRUE(files.CopyFolder(root + "src", root + "copy/new"));
     CString copy = root + "copy\\new\\";
     EXPECT_EQ(Read(copy + "a.txt"), "A");
     EXPECT_EQ(Read(copy + "sub\\b.txt"), "B");
@@ -242,12 +242,12 @@ TEST_F(TreeTest, CopyTakesFoldersAndPlainFiles) {
     EXPECT_FALSE(files.Exists(copy + "sub\\.secret"));
     EXPECT_EQ(Read(root + "src\\sub\\b.txt"), "B");
 
-    EXPECT_EQ(files.CopyFolder(root + "missing", root + "x"), 0);
+    EXPECT_FALSE(files.CopyFolder(root + "missing", root + "x"));
     EXPECT_FALSE(files.Exists(root + "x"));
 }
 
 TEST_F(TreeTest, MoveCarriesHiddenFilesAlong) {
-    EXPECT_EQ(files.MoveFolder(root + "src", root + "moved"), 1);
+    EXPECT_TRUE(files.MoveFolder(root + "src", root + "moved"));
     EXPECT_FALSE(files.Exists(root + "src"));
     CString moved = root + "moved\\";
     EXPECT_EQ(Read(moved + "a.txt"), "A");
@@ -259,14 +259,14 @@ TEST_F(TreeTest, MoveCarriesHiddenFilesAlong) {
 TEST_F(TreeTest, CopyOrMoveOntoItselfChangesNothing) {
     CString same = root + "SRC//";
     same.Replace('\\', '/');
-    EXPECT_EQ(files.MoveFolder(root + "src", same), 1);
-    EXPECT_EQ(files.CopyFolder(root + "src\\\\", root + "src"), 1);
+    EXPECT_TRUE(files.MoveFolder(root + "src", same));
+    EXPECT_TRUE(files.CopyFolder(root + "src\\\\", root + "src"));
     EXPECT_EQ(Read(root + "src\\a.txt"), "A");
     EXPECT_EQ(Read(root + "src\\sub\\.secret"), "hidden");
     EXPECT_EQ(files.ListFiles(root + "src\\*.*", -1, true).size(), 7u);
 
     // Into its own subtree: refused, the source stays whole.
-    EXPECT_EQ(files.MoveFolder(root + "src", root + "src\\sub\\inside"), 0);
+    EXPECT_FALSE(files.MoveFolder(root + "src", root + "src\\sub\\inside"));
     EXPECT_EQ(Read(root + "src\\sub\\deeper\\c.txt"), "C");
 }
 
@@ -282,7 +282,7 @@ TEST_F(FileSystemDisk, SafeCopyNeverOverwrites) {
     const CString first = "Copie";
     const CString second = "de";
     // Three copies onto the same name: three numbered names, nothing replaced.
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(files.SafeCopyFile(source, report), 1) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(files.SafeCopyFile(source, report)) << i;
     EXPECT_EQ(Read(report), "old");
     EXPECT_EQ(Read(out + first + " " + second + " report.txt"), "new");
     EXPECT_EQ(Read(out + first + " (1) " + second + " report.txt"), "new");
@@ -291,12 +291,12 @@ TEST_F(FileSystemDisk, SafeCopyNeverOverwrites) {
 
     // Forward slashes count; a missing absolute folder is made on the way.
     CString slashed = root + "made/on/the/way.txt";
-    EXPECT_EQ(files.SafeCopyFile(source, slashed), 1);
+    EXPECT_TRUE(files.SafeCopyFile(source, slashed));
     EXPECT_EQ(Read(root + "made\\on\\the\\way.txt"), "new");
     // A missing folder on a relative path is not made; a missing source fails.
-    EXPECT_EQ(files.SafeCopyFile(source, "no-such-folder-here\\x.txt"), 0);
+    EXPECT_FALSE(files.SafeCopyFile(source, "no-such-folder-here\\x.txt"));
     EXPECT_FALSE(files.Exists("no-such-folder-here"));
-    EXPECT_EQ(files.SafeCopyFile(root + "missing.txt", root + "out\\m.txt"), 0);
+    EXPECT_FALSE(files.SafeCopyFile(root + "missing.txt", root + "out\\m.txt"));
     EXPECT_FALSE(files.Exists(root + "out\\m.txt"));
 }
 
@@ -305,7 +305,7 @@ TEST_F(FileSystemDisk, RemovalLeavesTheTargetOfALinkedFolder) {
     Put("outside/keep.txt", "k");
     Put("tree/own.txt");
     fs::create_directory_symlink(dir.path() / "outside", dir.path() / "tree" / "link");
-    EXPECT_EQ(files.RemoveFolder(root + "tree", true), 1);
+    EXPECT_TRUE(files.RemoveFolder(root + "tree", true));
     EXPECT_FALSE(files.Exists(root + "tree"));
     EXPECT_EQ(Read(root + "outside\\keep.txt"), "k");
 }

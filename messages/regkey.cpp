@@ -1,68 +1,45 @@
 #include "messages/regkey.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "messages/expand_environment.h"
-#include "platform/message_box.h"
-
-KvRegKey g_regKey;
 
 namespace {
 
 constexpr std::size_t kBufferSize = 256;
-
-// Shows a fatal settings error and ends the program. The status is 0, as the
-// launcher has always ended on these errors; static objects are destroyed as
-// at a normal exit.
-[[noreturn]] void FatalSettingsError(const CString& message) {
-    platform::ShowMessageBox(message.str(), platform::ApplicationTitle(),
-                             platform::kMbIconExclamation | platform::kMbOk);
-    std::exit(0);
-}
 
 bool IsWorkspaceValue(const char* name) {
     return std::strcmp(name, "Workspace0") == 0 || std::strcmp(name, "Workspace1") == 0 ||
            std::strcmp(name, "Workspace2") == 0 || std::strcmp(name, "Workspace3") == 0;
 }
 
-}  // namespace
-
-KvRegKey::~KvRegKey() {
-    Close();
-}
-
-void KvRegKey::Close() {
-    if (m_hKey != nullptr) {
-        platform::CloseSettingsKey(m_hKey);
-        m_hKey = nullptr;
-    }
-}
-
-bool KvRegKey::Open(platform::SettingsRoot root, const char* subKey) {
-    Close();
-    m_hKey = platform::OpenSettingsKey(root, subKey);
-    return m_hKey != nullptr;
-}
-
-CString KvRegKey::QueryAndClose(const char* valueName) {
+// Reads `valueName` of root\subKey through the 256-byte buffer. False when
+// the key cannot be opened; `*text` is "" when the value cannot be read.
+bool ReadThroughBuffer(platform::SettingsRoot root, const char* subKey, const char* valueName,
+                       CString* text) {
+    platform::SettingsKey key = platform::OpenSettingsKey(root, subKey);
+    if (key == nullptr)
+        return false;
     char data[kBufferSize] = {};
     std::size_t size = sizeof data;
-    CString text;
-    if (platform::QuerySettingsValue(m_hKey, valueName, data, &size)) {
+    *text = CString();
+    if (platform::QuerySettingsValue(key, valueName, data, &size)) {
         // The data as a terminated string, never read past what was stored:
         // a binary value may fill the buffer without a terminator.
         std::size_t used = size < sizeof data ? size : sizeof data;
-        text = CString(std::string_view(data, std::find(data, data + used, '\0') - data));
+        *text = CString(std::string_view(data, std::find(data, data + used, '\0') - data));
     }
-    Close();
-    return text;
+    platform::CloseSettingsKey(key);
+    return true;
 }
 
-CString KvRegKey::ReadValue(const char* valueName, const char* subKey,
-                            platform::SettingsRoot root) {
+}  // namespace
+
+platform::Status ReadSettingsValue(const char* valueName, const char* subKey,
+                                   platform::SettingsRoot root, CString* value) {
     using platform::SettingsRoot;
     if (valueName == nullptr)
         valueName = "";
@@ -78,18 +55,20 @@ CString KvRegKey::ReadValue(const char* valueName, const char* subKey,
     // sub-key is taken as one that cannot be opened.
     bool fits = std::strlen(subKey) < kBufferSize;
 
+    *value = CString();
     CString text;
-    bool opened = fits && Open(root, key.c_str());
-    if (opened)
-        text = QueryAndClose(valueName);
-    else if (root == SettingsRoot::LocalMachine)
-        FatalSettingsError(CString("Impossible to read the register key") + subKey);
+    bool opened = fits && ReadThroughBuffer(root, key.c_str(), valueName, &text);
+    if (!opened && root == SettingsRoot::LocalMachine)
+        return platform::Status::SettingsMissing("Impossible to read the register key" +
+                                                 std::string(subKey));
 
     if (root == SettingsRoot::CurrentUser && text.IsEmpty()) {
-        if (fits && Open(SettingsRoot::LocalMachine, key.c_str()))
-            text = QueryAndClose(valueName);
-        else if (!IsWorkspaceValue(valueName))
-            FatalSettingsError(CString("Impossible d'ouvrir la cl\xE9 ") + subKey);
+        bool machine =
+            fits && ReadThroughBuffer(SettingsRoot::LocalMachine, key.c_str(), valueName, &text);
+        if (!machine && !IsWorkspaceValue(valueName))
+            return platform::Status::SettingsMissing("Impossible d'ouvrir la cl\xE9 " +
+                                                     std::string(subKey));
     }
-    return ExpandEnvironment(text);
+    *value = ExpandEnvironment(text);
+    return platform::Status::Ok();
 }

@@ -8,7 +8,7 @@ ExclusiveOpen OpenExclusive(std::string_view windowsPath, const char* mode,
                             const Sleeper& sleeper) {
     for (;;) {
         ExclusiveOpen attempt = TryOpenExclusive(windowsPath, mode);
-        if (attempt.outcome != OpenOutcome::kBusy)
+        if (!attempt.status.IsBusy())
             return attempt;
         sleeper(kSharedRetryMs);
     }
@@ -18,7 +18,7 @@ ExclusiveOpen OpenExclusiveWithin(std::string_view windowsPath, const char* mode
                                   std::uint32_t maxWaitMs, const Sleeper& sleeper) {
     for (std::uint32_t waited = 0;; waited += kSharedRetryMs) {
         ExclusiveOpen attempt = TryOpenExclusive(windowsPath, mode);
-        if (attempt.outcome != OpenOutcome::kBusy || waited >= maxWaitMs)
+        if (!attempt.status.IsBusy() || waited >= maxWaitMs)
             return attempt;
         sleeper(std::min(kSharedRetryMs, maxWaitMs - waited));
     }

@@ -6,10 +6,11 @@
 // every 500 ms, through the given Sleeper, for as long as another program
 // holds the file, and gives up at once on a failure that waiting cannot cure
 // (missing folder, access denied, a folder in place of the file, a bad mode,
-// disk full): it then returns a null stream with the reason as text, for the
-// caller to print with the file name. It has no time-out. OpenExclusiveWithin
-// is the same with a bound, for a reader that must not wait all night (a
-// status view): past `maxWaitMs` of pauses it gives up with kBusy.
+// disk full): it then returns a null stream and an I/O error status with the
+// host's reason, for the caller to print with the file name. It has no
+// time-out. OpenExclusiveWithin is the same with a bound, for a reader that
+// must not wait all night (a status view): past `maxWaitMs` of pauses it
+// gives up with Busy.
 //   Win32: _fsopen(path, mode, _SH_DENYRW); only a sharing or lock violation
 //          counts as "held by another program". The stream is not inherited
 //          by processes the program starts.
@@ -29,19 +30,15 @@
 #include <string_view>
 
 #include "platform/sleep.h"
+#include "platform/status.h"
 
 namespace platform {
 
-enum class OpenOutcome {
-    kOpened,
-    kBusy,    // another program holds the file: waiting may cure it
-    kFailed,  // waiting cannot cure it; `reason` says why
-};
-
+// The status is ok with a stream, Busy when another program holds the file
+// (waiting may cure it), or an I/O error whose message is the host's text.
 struct ExclusiveOpen {
-    std::FILE* stream = nullptr;  // owned by the caller (fclose), null unless kOpened
-    OpenOutcome outcome = OpenOutcome::kFailed;
-    std::string reason;  // the host's text for the failure, empty when opened
+    std::FILE* stream = nullptr;  // owned by the caller (fclose), null unless opened
+    Status status;
 };
 
 // The pause between two attempts of OpenExclusive.
@@ -49,7 +46,7 @@ constexpr std::uint32_t kSharedRetryMs = 500;
 
 ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode);
 
-// Blocks while the file is busy. The result is kOpened or kFailed.
+// Blocks while the file is busy. The status is never Busy.
 ExclusiveOpen OpenExclusive(std::string_view windowsPath, const char* mode,
                             const Sleeper& sleeper = RealSleeper());
 

@@ -13,7 +13,6 @@
 
 namespace {
 
-using platform::OpenOutcome;
 using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
@@ -67,7 +66,7 @@ TEST(ExclusiveOpen, WaitsWhileAnotherProgramHoldsTheFileAndTruncatesOnlyOnceItIs
     ASSERT_TRUE(WaitForFile(ready));
 
     platform::ExclusiveOpen refused = platform::TryOpenExclusive(path, "w");
-    EXPECT_EQ(refused.outcome, OpenOutcome::kBusy);
+    EXPECT_TRUE(refused.status.IsBusy());
     EXPECT_EQ(refused.stream, nullptr);
 
     int pauses = 0;
@@ -81,7 +80,7 @@ TEST(ExclusiveOpen, WaitsWhileAnotherProgramHoldsTheFileAndTruncatesOnlyOnceItIs
         platform::SleepMs(20);
     };
     platform::ExclusiveOpen opened = platform::OpenExclusive(path, "w", sleeper);
-    ASSERT_EQ(opened.outcome, OpenOutcome::kOpened) << opened.reason;
+    ASSERT_TRUE(opened.status.ok()) << opened.status.ToString();
     EXPECT_GE(pauses, 3);
     // The holder still read its own text after our refused "w" attempts.
     EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
@@ -95,11 +94,11 @@ TEST(ExclusiveOpen, SecondOpenIsRefusedUntilTheFirstIsClosed) {
     std::string path = dir.File("batchreport.txt");
     WriteBytes(path, "line one\r\n");
     platform::ExclusiveOpen first = platform::TryOpenExclusive(path, "r+");
-    ASSERT_EQ(first.outcome, OpenOutcome::kOpened) << first.reason;
+    ASSERT_TRUE(first.status.ok()) << first.status.ToString();
     for (const char* mode : {"r", "w", "a+", "wt"}) {
         platform::ExclusiveOpen second = platform::TryOpenExclusive(path, mode);
-        EXPECT_EQ(second.outcome, OpenOutcome::kBusy) << mode;
-        EXPECT_FALSE(second.reason.empty());
+        EXPECT_TRUE(second.status.IsBusy()) << mode;
+        EXPECT_FALSE(second.status.message().empty());
         if (second.stream != nullptr)
             std::fclose(second.stream);
     }
@@ -108,7 +107,7 @@ TEST(ExclusiveOpen, SecondOpenIsRefusedUntilTheFirstIsClosed) {
     std::fclose(first.stream);
 
     platform::ExclusiveOpen again = platform::TryOpenExclusive(path, "a+");
-    ASSERT_EQ(again.outcome, OpenOutcome::kOpened) << again.reason;
+    ASSERT_TRUE(again.status.ok()) << again.status.ToString();
     std::fputs("line two\n", again.stream);
     std::fclose(again.stream);
     EXPECT_EQ(ReadBytes(path), "line one\r\nline two\r\n");
@@ -118,12 +117,12 @@ TEST(ExclusiveOpen, BinaryModeKeepsBytesAndTextModeTranslates) {
     TempDir dir;
     std::string path = dir.File("x.txt");
     platform::ExclusiveOpen text = platform::OpenExclusive(path, "w");
-    ASSERT_NE(text.stream, nullptr) << text.reason;
+    ASSERT_NE(text.stream, nullptr) << text.status.ToString();
     std::fputs("a\nb\n", text.stream);
     std::fclose(text.stream);
     EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
     platform::ExclusiveOpen binary = platform::OpenExclusive(path, "rb");
-    ASSERT_NE(binary.stream, nullptr) << binary.reason;
+    ASSERT_NE(binary.stream, nullptr) << binary.status.ToString();
     EXPECT_EQ(ReadStream(binary.stream), "a\r\nb\r\n");
     std::fclose(binary.stream);
 }
@@ -145,9 +144,10 @@ TEST(ExclusiveOpen, FailuresThatWaitingCannotCureReturnAtOnceWithAReason) {
     };
     for (const Case& c : cases) {
         platform::ExclusiveOpen result = platform::OpenExclusive(c.path, c.mode, sleeper);
-        EXPECT_EQ(result.outcome, OpenOutcome::kFailed) << c.path << " " << c.mode;
+        EXPECT_EQ(result.status.code(), platform::Status::Code::kIoError)
+            << c.path << " " << c.mode;
         EXPECT_EQ(result.stream, nullptr);
-        EXPECT_FALSE(result.reason.empty()) << c.path;
+        EXPECT_FALSE(result.status.message().empty()) << c.path;
     }
     EXPECT_EQ(pauses, 0);
     // Nothing was created by the failed attempts.
@@ -163,15 +163,15 @@ TEST(ExclusiveOpen, TheBoundedOpenGivesUpOnceItsPausesReachTheBoundAndOpensAFree
     platform::Sleeper record = [&](std::uint32_t ms) { pauses.push_back(ms); };
 
     platform::ExclusiveOpen holder = platform::TryOpenExclusive(path, "r+");
-    ASSERT_EQ(holder.outcome, OpenOutcome::kOpened) << holder.reason;
+    ASSERT_TRUE(holder.status.ok()) << holder.status.ToString();
     platform::ExclusiveOpen refused = platform::OpenExclusiveWithin(path, "r", 1200, record);
-    EXPECT_EQ(refused.outcome, OpenOutcome::kBusy);
+    EXPECT_TRUE(refused.status.IsBusy());
     EXPECT_EQ(refused.stream, nullptr);
     // 500 + 500 + the 200 left: never more than the bound in all.
     EXPECT_EQ(pauses, (std::vector<std::uint32_t>{500, 500, 200}));
 
     pauses.clear();
-    EXPECT_EQ(platform::OpenExclusiveWithin(path, "r", 0, record).outcome, OpenOutcome::kBusy);
+    EXPECT_TRUE(platform::OpenExclusiveWithin(path, "r", 0, record).status.IsBusy());
     EXPECT_TRUE(pauses.empty());
 
     // Freed during the wait: the next attempt opens it.
@@ -184,7 +184,7 @@ TEST(ExclusiveOpen, TheBoundedOpenGivesUpOnceItsPausesReachTheBoundAndOpensAFree
         }
     };
     platform::ExclusiveOpen opened = platform::OpenExclusiveWithin(path, "r", 5000, release);
-    ASSERT_EQ(opened.outcome, OpenOutcome::kOpened) << opened.reason;
+    ASSERT_TRUE(opened.status.ok()) << opened.status.ToString();
     EXPECT_EQ(pauses.size(), 1u);
     EXPECT_EQ(ReadStream(opened.stream), "nb = 0\n");
     std::fclose(opened.stream);
@@ -193,8 +193,8 @@ TEST(ExclusiveOpen, TheBoundedOpenGivesUpOnceItsPausesReachTheBoundAndOpensAFree
     pauses.clear();
     platform::ExclusiveOpen missing =
         platform::OpenExclusiveWithin(dir.File("no-such-folder/batchexec.txt"), "r", 5000, record);
-    EXPECT_EQ(missing.outcome, OpenOutcome::kFailed);
-    EXPECT_FALSE(missing.reason.empty());
+    EXPECT_EQ(missing.status.code(), platform::Status::Code::kIoError);
+    EXPECT_FALSE(missing.status.message().empty());
     EXPECT_TRUE(pauses.empty());
 }
 

@@ -45,9 +45,9 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t limit) {
     return Number(std::getenv(name), limit);
 }
 
-CString ReadSetting(const char* name) {
-    return g_regKey.ReadValue(name, GetRegistryKeyPath().c_str(),
-                              platform::SettingsRoot::LocalMachine);
+platform::Status ReadSetting(const char* name, CString* value) {
+    return ReadSettingsValue(name, GetRegistryKeyPath().c_str(),
+                             platform::SettingsRoot::LocalMachine, value);
 }
 
 }  // namespace
@@ -148,7 +148,7 @@ void FillLog(const JobPlan& plan, const CString& user, const CString& job, Fichi
 }
 
 int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
-                 const std::string& selfPath) {
+                 platform::Status& settingsMissing, const std::string& selfPath) {
     SimArguments parsed;
     std::string reason;
     if (!ParseArguments(args, parsed, reason)) {
@@ -157,13 +157,21 @@ int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
     }
 
     // The users list's keys are texts of the system catalogue.
-    const CString catalogue = ReadSetting("FILEMSGSYS");
+    CString catalogue;
+    if (platform::Status read = ReadSetting("FILEMSGSYS", &catalogue); !read.ok()) {
+        settingsMissing = read;
+        return kExitSettingsMissing;
+    }
     if (!FileExists(catalogue) || !g_systemMessages.LoadSystemCatalogue(catalogue)) {
         errorOut += "torvane-sim: cannot read the system catalogue \"" + catalogue.str() +
                     "\" (setting FILEMSGSYS)\n";
         return kExitSettings;
     }
-    const CString usersPath = ReadSetting("FILEUSERS");
+    CString usersPath;
+    if (platform::Status read = ReadSetting("FILEUSERS", &usersPath); !read.ok()) {
+        settingsMissing = read;
+        return kExitSettingsMissing;
+    }
     // Shared folders resolve through g_users while the list loads.
     auto users = std::make_unique<ListeUsers>();
     g_users = users.get();

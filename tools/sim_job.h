@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "containers/cstring.h"
+#include "platform/status.h"
 
 class FichierLogBatch;
 
@@ -46,7 +47,10 @@ enum ExitStatus : int {
     kExitDone = 0,      // the log was written
     kExitUsage = 1,     // bad arguments
     kExitSettings = 2,  // settings, catalogue, users list or user missing; log not saved
-    kExitCrash = 3,     // the job asked to crash: no log
+    // The product key is missing: main shows the failure in a message box
+    // and ends with status 0, as the launcher does.
+    kExitSettingsMissing = 0,
+    kExitCrash = 3,  // the job asked to crash: no log
 };
 
 // The pause of a "slow" job.
@@ -90,11 +94,13 @@ void FillLog(const JobPlan& plan, const CString& user, const CString& job, Fichi
 
 // The whole program: parses the arguments, reads the launcher's settings and
 // users list, sleeps, and writes the log or crashes. Reasons for a failure go
-// to `errorOut` as one line each. Returns the exit status. `selfPath` is the
-// program to start for a lingering child (torvane-sim itself, as main was
-// started); without it, none is started.
+// to `errorOut` as one line each. Returns the exit status. A missing product
+// key returns kExitSettingsMissing at once with the failure (SettingsMissing)
+// in `settingsMissing`, for main to show. `selfPath` is the program to start
+// for a lingering child (torvane-sim itself, as main was started); without
+// it, none is started.
 int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
-                 const std::string& selfPath = "");
+                 platform::Status& settingsMissing, const std::string& selfPath = "");
 
 // The first argument of the hidden mode.
 inline constexpr const char* kLingerOption = "--linger";

@@ -144,7 +144,11 @@ class SimRun : public testing::Test {
                                                 GetRegistryKeyPath().str(), name, value));
     }
     int Run(const std::string& user, const std::string& job, std::string& errors) {
-        return torvanesim::RunSimulator({"-b", "-u", user, "-j", job}, errors);
+        platform::Status settingsMissing;
+        int status =
+            torvanesim::RunSimulator({"-b", "-u", user, "-j", job}, errors, settingsMissing);
+        EXPECT_TRUE(settingsMissing.ok()) << settingsMissing.ToString();
+        return status;
     }
     std::filesystem::path Batch() const { return m_dir.path() / "alice" / "Batch"; }
     // The real stand-in, built beside the test program.
@@ -157,6 +161,7 @@ class SimRun : public testing::Test {
 
     testsupport::TempDir m_dir;
     platform::ScopedTestSettings m_settings;
+    platform::Status m_settingsMissing;
 };
 
 TEST_F(SimRun, WritesTheJobsLogInTheUsersBatchFolderUnlessItCrashes) {
@@ -210,8 +215,22 @@ TEST_F(SimRun, UnknownUserAndMissingSettingsAreReported) {
     EXPECT_NE(errors.find("FILEMSGSYS"), std::string::npos) << errors;
 
     errors.clear();
-    EXPECT_EQ(torvanesim::RunSimulator({"-u", "alice"}, errors), torvanesim::kExitUsage);
+    EXPECT_EQ(torvanesim::RunSimulator({"-u", "alice"}, errors, m_settingsMissing),
+              torvanesim::kExitUsage);
     EXPECT_NE(errors.find("usage"), std::string::npos) << errors;
+
+    // Without the product key: nothing on standard error, the failure for
+    // main to show, and no log.
+    errors.clear();
+    ASSERT_TRUE(platform::DeleteSettingsKey(platform::SettingsRoot::LocalMachine,
+                                            GetRegistryKeyPath().str()));
+    EXPECT_EQ(
+        torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "job"}, errors, m_settingsMissing),
+        torvanesim::kExitSettingsMissing);
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(m_settingsMissing.code(), platform::Status::Code::kSettingsMissing);
+    EXPECT_NE(m_settingsMissing.message().find("Torvane8"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Batch() / "job.log"));
 }
 
 bool WaitForFile(const std::filesystem::path& path, int ms) {
@@ -226,7 +245,8 @@ bool WaitForFile(const std::filesystem::path& path, int ms) {
 TEST_F(SimRun, ALingeringChildOutlivesTheStandInAndLeavesItsMarker) {
     users_test::EnvScope child("TORVANE_SIM_CHILD_MS", "1500");
     std::string errors;
-    ASSERT_EQ(torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "job"}, errors, SimProgram()),
+    ASSERT_EQ(torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "job"}, errors,
+                                       m_settingsMissing, SimProgram()),
               torvanesim::kExitDone)
         << errors;
     EXPECT_EQ(errors, "");
@@ -237,8 +257,9 @@ TEST_F(SimRun, ALingeringChildOutlivesTheStandInAndLeavesItsMarker) {
     EXPECT_EQ(testsupport::ReadBytes(Batch() / "job.log.child"), "lingered 1500 ms\n");
 
     // Without the program to start, the job runs as before, alone.
-    ASSERT_EQ(torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "alone"}, errors),
-              torvanesim::kExitDone);
+    ASSERT_EQ(
+        torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "alone"}, errors, m_settingsMissing),
+        torvanesim::kExitDone);
     EXPECT_TRUE(std::filesystem::exists(Batch() / "alone.log"));
     platform::SleepMs(2000);
     EXPECT_FALSE(std::filesystem::exists(Batch() / "alone.log.child"));
@@ -258,7 +279,9 @@ TV_TEST_CHILD(sim_in_own_process) {
                                      argv[2]))
         return 98;
     std::string errors;
-    return torvanesim::RunSimulator({"-b", "-u", "alice", "-j", argv[4]}, errors, argv[3]);
+    platform::Status settingsMissing;
+    return torvanesim::RunSimulator({"-b", "-u", "alice", "-j", argv[4]}, errors, settingsMissing,
+                                    argv[3]);
 }
 
 // The job's process has ended, its lingering child has not: ending the job's

@@ -277,7 +277,7 @@ TEST_F(SlurmNight, JobsEndedBySlurmFailWithAnEventAndAnEntryCancelledInTheQueueI
     ASSERT_NE(pending, 0u) << "the third job does not wait for a licence";
     {
         platform::ExclusiveOpen queue = platform::OpenExclusive(QueuePath().string(), "r+b");
-        ASSERT_EQ(queue.outcome, platform::OpenOutcome::kOpened) << queue.reason;
+        ASSERT_TRUE(queue.status.ok()) << queue.status.ToString();
         const std::string text = e2e::ReadAll(queue.stream);
         const std::string waiting = "name = dropped\r\nstate = 0\r\nstatus = 0";
         const std::size_t at = text.find(waiting);

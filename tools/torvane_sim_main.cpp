@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_box.h"
+#include "platform/status.h"
 #include "tools/sim_job.h"
 
 int main(int argc, char** argv) {
@@ -17,8 +19,13 @@ int main(int argc, char** argv) {
         std::fclose(stderr);
         return torvanesim::RunLinger({args.begin() + 1, args.end()}, errors);
     }
-    const int status = torvanesim::RunSimulator(args, errors, argc > 0 ? argv[0] : "");
+    platform::Status settingsMissing;
+    const int status =
+        torvanesim::RunSimulator(args, errors, settingsMissing, argc > 0 ? argv[0] : "");
     if (!errors.empty())
         std::fputs(errors.c_str(), stderr);
+    if (!settingsMissing.ok())
+        platform::ShowMessageBox(settingsMissing.message(), platform::ApplicationTitle(),
+                                 platform::kMbIconExclamation | platform::kMbOk);
     return status;
 }

@@ -21,15 +21,13 @@ namespace {
 
 ExclusiveOpen Failed(int error) {
     ExclusiveOpen result;
-    result.outcome = OpenOutcome::kFailed;
-    result.reason = std::strerror(error);
+    result.status = ErrnoError(error);
     return result;
 }
 
 ExclusiveOpen Busy() {
     ExclusiveOpen result;
-    result.outcome = OpenOutcome::kBusy;
-    result.reason = std::strerror(EWOULDBLOCK);
+    result.status = Status::Busy(std::strerror(EWOULDBLOCK));
     return result;
 }
 
@@ -49,8 +47,7 @@ ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode) {
     if (std::optional<InjectedFault> fault =
             InjectedFaultFor(HostCall::kExclusiveOpen, windowsPath)) {
         ExclusiveOpen refused;
-        refused.outcome = fault->busy ? OpenOutcome::kBusy : OpenOutcome::kFailed;
-        refused.reason = fault->busy ? std::string() : fault->reason;
+        refused.status = fault->busy ? Status::Busy("") : Status::IoError(fault->reason);
         return refused;
     }
     StreamMode parsed = ParseStreamMode(mode);
@@ -100,7 +97,6 @@ ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode) {
             return Failed(errno);
         ExclusiveOpen result;
         result.stream = stream;
-        result.outcome = OpenOutcome::kOpened;
         return result;
     }
 }

@@ -23,13 +23,12 @@ ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode) {
     if (std::optional<InjectedFault> fault =
             InjectedFaultFor(HostCall::kExclusiveOpen, windowsPath)) {
         ExclusiveOpen refused;
-        refused.outcome = fault->busy ? OpenOutcome::kBusy : OpenOutcome::kFailed;
-        refused.reason = fault->busy ? std::string() : fault->reason;
+        refused.status = fault->busy ? Status::Busy("") : Status::IoError(fault->reason);
         return refused;
     }
     ExclusiveOpen result;
     if (!ParseStreamMode(mode).valid) {
-        result.reason = std::strerror(EINVAL);
+        result.status = ErrnoError(EINVAL);
         return result;
     }
     // "N": the handle is not inherited by processes the program starts.
@@ -41,17 +40,15 @@ ExclusiveOpen TryOpenExclusive(std::string_view windowsPath, const char* mode) {
     std::FILE* stream = ::_fsopen(hostPath.c_str(), hostMode.c_str(), _SH_DENYRW);
     if (stream != nullptr) {
         result.stream = stream;
-        result.outcome = OpenOutcome::kOpened;
         return result;
     }
     int error = errno;
     unsigned long code = _doserrno != 0 ? _doserrno : ::GetLastError();
     if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) {
-        result.outcome = OpenOutcome::kBusy;
-        result.reason = SystemMessage(code);
+        result.status = Status::Busy(SystemMessage(code));
         return result;
     }
-    result.reason = code != 0 ? SystemMessage(code) : std::string(std::strerror(error));
+    result.status = code != 0 ? WindowsError(code) : ErrnoError(error);
     return result;
 }
 
