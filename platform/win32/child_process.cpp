@@ -32,11 +32,14 @@ struct Handle {
 void Drain(HANDLE pipe, std::string& sink, const std::atomic<bool>& ended) {
     char buffer[4096];
     for (;;) {
+        // Read before the look: a program that wrote and ended between an
+        // empty look and this check would otherwise lose its last output.
+        const bool endedBefore = ended.load();
         DWORD available = 0;
         if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
             return;  // every writer has closed it
         if (available == 0) {
-            if (ended.load())
+            if (endedBefore)
                 return;
             ::Sleep(5);
             continue;
