@@ -29,8 +29,10 @@ TV_TEST_CHILD(hold_file) {
     std::rewind(held.stream);
     std::string text;
     for (int ch; (ch = std::fgetc(held.stream)) != EOF;) text += static_cast<char>(ch);
-    std::fseek(held.stream, 0, SEEK_END);
-    std::fputs(argv[6], held.stream);
+    if (*argv[6] != '\0') {
+        std::fseek(held.stream, 0, SEEK_END);
+        std::fputs(argv[6], held.stream);
+    }
     std::fclose(held.stream);
     return text == argv[5] ? 0 : 1;
 }
@@ -44,6 +46,28 @@ bool WaitForFile(const std::filesystem::path& path, int ms) {
         platform::SleepMs(20);
     }
     return std::filesystem::exists(path);
+}
+
+bool EndsWithin(const platform::ProcessIdentity& process, int ms) {
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (!platform::IsStillRunning(process))
+            return true;
+        platform::SleepMs(20);
+    }
+    return !platform::IsStillRunning(process);
+}
+
+void WriteIdentityFile(const std::string& path, const platform::ProcessIdentity& process) {
+    WriteBytes(path + ".tmp", std::to_string(process.id) + " " + std::to_string(process.startTime));
+    std::filesystem::rename(path + ".tmp", path);
+}
+
+platform::ProcessIdentity ReadIdentityFile(const std::string& path) {
+    platform::ProcessIdentity identity;
+    unsigned long long id = 0, start = 0;
+    if (WaitForFile(path) && std::sscanf(ReadBytes(path).c_str(), "%llu %llu", &id, &start) == 2)
+        identity = {static_cast<platform::ProcessId>(id), start};
+    return identity;
 }
 
 FileHolder::FileHolder(const std::string& path, const std::string& mode, std::string expected,

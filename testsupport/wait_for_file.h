@@ -1,5 +1,6 @@
 // Waiting on other processes in tests: polling for a file that another
-// process creates, and a child process that holds a file with the exclusive
+// process creates or for a process to end, passing a process identity
+// through a file, and a child process that holds a file with the exclusive
 // open the way another program (an editor of the queue, a second launcher)
 // would, until the test lets it go.
 #pragma once
@@ -16,6 +17,15 @@ namespace testsupport {
 // `ms` have passed without it (the default allows for a first start under
 // Wine, which can be slow).
 bool WaitForFile(const std::filesystem::path& path, int ms = 60000);
+
+// Polls until `process` no longer runs; false once `ms` have passed.
+bool EndsWithin(const platform::ProcessIdentity& process, int ms = 10000);
+
+// An identity as one process hands it to another: "<id> <start time>",
+// renamed into place so that the reader never sees half of it. The reader
+// waits for the file (WaitForFile) and gives id 0 when none comes.
+void WriteIdentityFile(const std::string& path, const platform::ProcessIdentity& process);
+platform::ProcessIdentity ReadIdentityFile(const std::string& path);
 
 // A child of this test executable that opens `path` with
 // platform::OpenExclusive in `mode` and keeps it open until Release(). Then
