@@ -1,5 +1,5 @@
-// The settings store and the message box, on the host's own store: files in
-// a private TORVANE_PREFIX on Linux, the registry itself under Windows.
+// The settings store on the host's own store: files in a private
+// TORVANE_PREFIX on Linux, the registry itself under Windows.
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "platform/environment.h"
-#include "platform/message_box.h"
 #include "platform/reg_file.h"
 #include "platform/regedit_sample_test.h"
 #include "platform/settings_store_testing.h"
@@ -113,21 +112,6 @@ TEST(SettingsFiles, PrefixOrDefaultLocations) {
     EXPECT_EQ(SettingsFilePaths(),
               (std::vector<std::string>{"/etc/torvane8/machine.reg",
                                         "/home/anne/.config/torvane8/user.reg"}));
-}
-
-TEST(MessageBox, ReportsTheTextAndReturnsOk) {
-    testing::internal::CaptureStderr();
-    int answer = ShowMessageBox("Impossible to read the register keySOFTWARE\\X\\", "Title",
-                                kMbIconExclamation | kMbOk);
-    std::string shown = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(answer, kIdOk);
-    // The test legs have no desktop: Linux, and Wine without a display,
-    // where MessageBoxA shows nothing and the text goes to stderr instead.
-    EXPECT_NE(shown.find("Title: Impossible to read the register keySOFTWARE\\X\\\n"),
-              std::string::npos)
-        << shown;
-    EXPECT_FALSE(ApplicationTitle().empty());
-    EXPECT_EQ(ApplicationTitle().find_first_of("\\/."), std::string::npos);
 }
 
 }  // namespace
