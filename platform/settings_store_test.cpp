@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
-#include "platform/environment.h"
 #include "platform/reg_file.h"
 #include "platform/regedit_sample_test.h"
 #include "platform/settings_store_testing.h"
+#include "testsupport/scoped_env.h"
 
 namespace platform {
 namespace {
@@ -74,41 +72,20 @@ INSTANTIATE_TEST_SUITE_P(Encodings, SettingsStore,
                              return info.param == RegFileEncoding::Utf16 ? "Utf16" : "Ansi";
                          });
 
-// Sets or removes a variable for one scope, then puts back what was there.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        const char* old = std::getenv(name);
-        m_had = old != nullptr;
-        m_old = old ? old : "";
-        EXPECT_TRUE(value ? SetEnv(name, value) : (UnsetEnv(name), true));
-    }
-    ~ScopedEnv() {
-        if (m_had)
-            SetEnv(m_name, m_old);
-        else
-            UnsetEnv(m_name);
-    }
-
-  private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
-
 TEST(SettingsFiles, PrefixOrDefaultLocations) {
     {
-        ScopedEnv prefix("TORVANE_PREFIX", "/opt/tv");
+        testsupport::ScopedEnv prefix("TORVANE_PREFIX", "/opt/tv");
         EXPECT_EQ(SettingsFilePaths(),
                   (std::vector<std::string>{"/opt/tv/machine.reg", "/opt/tv/user.reg"}));
     }
-    ScopedEnv prefix("TORVANE_PREFIX", nullptr);
+    testsupport::ScopedEnv prefix("TORVANE_PREFIX", std::nullopt);
     {
-        ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
+        testsupport::ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
         EXPECT_EQ(SettingsFilePaths(), (std::vector<std::string>{"/etc/torvane8/machine.reg",
                                                                  "/cfg/torvane8/user.reg"}));
     }
-    ScopedEnv config("XDG_CONFIG_HOME", nullptr);
-    ScopedEnv home("HOME", "/home/anne");
+    testsupport::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+    testsupport::ScopedEnv home("HOME", "/home/anne");
     EXPECT_EQ(SettingsFilePaths(),
               (std::vector<std::string>{"/etc/torvane8/machine.reg",
                                         "/home/anne/.config/torvane8/user.reg"}));
