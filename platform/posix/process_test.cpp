@@ -1,6 +1,7 @@
-// What only the Linux launcher does: interpreter lines, the shell for
-// scripts without one, PATH look-up, and the polite end of a group (SIGTERM
-// first, SIGKILL for what is left after the grace).
+// What only the Linux launcher does: the shell for scripts without an
+// interpreter line or without execute permission (a script with one is what
+// the end-to-end tests of tools/ start), PATH look-up, and the polite end of
+// a group (SIGTERM first, SIGKILL for what is left after the grace).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -25,17 +26,6 @@ using testsupport::TempDir;
 using testsupport::WriteBytes;
 namespace fs = std::filesystem;
 
-// Started by the kernel for a script whose interpreter line names this test
-// program: records its arguments (the script path first) beside the script.
-TV_TEST_CHILD(interpreter) {
-    if (argc < 2)
-        return 99;
-    std::string text;
-    for (int i = 1; i < argc; ++i) text += std::string(argv[i]) + "\n";
-    WriteBytes(std::string(argv[1]) + ".out", text);
-    return 9;
-}
-
 // Ignores SIGTERM, then waits a minute for a file that never comes.
 TV_TEST_CHILD(ignore_term) {
     ::signal(SIGTERM, SIG_IGN);
@@ -53,21 +43,6 @@ TV_TEST_CHILD(polite) {
 void MakeScript(const fs::path& path, const std::string& text, bool executable) {
     WriteBytes(path, text);
     fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
-}
-
-TEST(LaunchScript, TheInterpreterLineOfAnExecutableScriptIsHonoured) {
-    TempDir dir;
-    fs::path script = dir.path() / "TorvaneBatch.bat";
-    MakeScript(script,
-               "#!" + testsupport::TestExecutablePath() + " " +
-                   testsupport::ChildArgument("interpreter") + "\nexit 5\n",
-               true);
-    platform::LaunchResult result =
-        platform::LaunchCommandLine("\"" + script.string() + "\" -b -u \"Jean Dupont\" -j \"a&b\"");
-    ASSERT_TRUE(result.created) << result.reason;
-    EXPECT_EQ(result.exitCode, 9);
-    EXPECT_EQ(ReadBytes(script.string() + ".out"),
-              script.string() + "\n-b\n-u\nJean Dupont\n-j\na&b\n");
 }
 
 TEST(LaunchScript, WithoutAnInterpreterLineOrWithoutExecutePermissionTheShellRunsIt) {
