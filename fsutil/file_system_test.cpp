@@ -7,7 +7,6 @@
 #include <string>
 
 #include "messages/catalogue.h"
-#include "messages/shell_link_test_writer.h"
 #include "platform/file_ops.h"
 #include "platform/host_path.h"
 #include "testsupport/temp_dir.h"
@@ -45,32 +44,21 @@ TEST(FileSystemText, NormalForms) {
 
 TEST(FileSystemText, Parts) {
     EXPECT_EQ(KvFileSystem::NamePart("C:\\a/b\\c.txt"), "c.txt");
-    EXPECT_EQ(KvFileSystem::NamePart("C:\\a/b.txt"), "b.txt");
     EXPECT_EQ(KvFileSystem::NamePart("plain"), "plain");
     EXPECT_EQ(KvFileSystem::FolderPart("C:\\a/b.txt"), "C:\\a/");
     EXPECT_EQ(KvFileSystem::FolderPart("plain"), "");
-    EXPECT_EQ(KvFileSystem::ExtensionPart("C:\\x.dir\\name.tar.gz"), "gz");
-    EXPECT_EQ(KvFileSystem::ExtensionPart("C:\\x.dir\\name"), "");
-    EXPECT_EQ(KvFileSystem::ExtensionPart("name."), "");
     EXPECT_EQ(KvFileSystem::JoinPath("C:\\a", "b"), "C:\\a\\b");
-    EXPECT_EQ(KvFileSystem::JoinPath("C:\\a\\", "b"), "C:\\a\\b");
     EXPECT_EQ(KvFileSystem::JoinPath("C:/a/", "b"), "C:/a/b");
     EXPECT_EQ(KvFileSystem::JoinPath("", "b"), "b");
     for (const char* absolute : {"C:\\a", "c:", "\\\\s"})
         EXPECT_TRUE(KvFileSystem::IsAbsolute(absolute)) << absolute;
     for (const char* relative : {"\\\\", "\\a\\b", "ab:c", ""})
         EXPECT_FALSE(KvFileSystem::IsAbsolute(relative)) << relative;
-    EXPECT_TRUE(KvFileSystem::IsShortcutFile("C:\\x\\target.lnk"));
-    EXPECT_FALSE(KvFileSystem::IsShortcutFile("C:\\x\\target.LNK"));
-    EXPECT_FALSE(KvFileSystem::IsShortcutFile("C:\\x.lnk\\target"));
 }
 
 TEST(FileSystemText, CopyNamesChangeOnlyTheName) {
-    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 0),
-              "C:\\out\\Copy of report.txt");
-    EXPECT_EQ(KvFileSystem::CopyName("C:\\out\\report.txt", "Copy", "of", 12),
-              "C:\\out\\Copy (12) of report.txt");
-    // A folder named like the file, or like a copy, is left alone.
+    // A folder named like the file, or like a copy, is left alone (the
+    // numbered forms on the disk: SafeCopyNeverOverwrites).
     EXPECT_EQ(KvFileSystem::CopyName("C:\\Copy of x\\x", "Copy", "of", 2),
               "C:\\Copy of x\\Copy (2) of x");
     EXPECT_EQ(KvFileSystem::CopyName("x", "A", "B", 0), "A B x");
@@ -118,19 +106,12 @@ std::ptrdiff_t IndexOf(const CStringList& list, const CString& path) {
     return at == list.end() ? -1 : at - list.begin();
 }
 
-TEST_F(FileSystemDisk, ExistenceTests) {
+TEST_F(FileSystemDisk, ExistenceAndFolderCreationWithBothSeparators) {
     CString file = Put("a.txt");
     EXPECT_TRUE(files.Exists(file));
-    EXPECT_TRUE(files.Exists(root));
-    EXPECT_FALSE(files.Exists(root + "missing.txt"));
+    EXPECT_FALSE(files.IsFolder(file));
     EXPECT_FALSE(files.Exists(root + "*.txt"));
     EXPECT_FALSE(files.Exists(""));
-    EXPECT_TRUE(files.IsFolder(root));
-    EXPECT_FALSE(files.IsFolder(file));
-    EXPECT_FALSE(files.IsFolder(root + "missing"));
-}
-
-TEST_F(FileSystemDisk, FolderCreationWithBothSeparators) {
     EXPECT_TRUE(files.CreateFolderPath(root + "a/b\\c"));
     EXPECT_TRUE(files.IsFolder(root + "a\\b\\c"));
     EXPECT_TRUE(files.CreateFolderPath(root + "d\\e/f/"));
@@ -193,12 +174,6 @@ TEST_F(FileSystemDisk, RecursiveListingOrder) {
     EXPECT_EQ(texts.size(), 4u);
     EXPECT_EQ(texts[0], root + "top.txt");
     EXPECT_TRUE(Contains(texts, root + "a\\deep\\two.txt"));
-
-    // An existing list is appended to.
-    CStringList more{CString("first")};
-    files.ListFiles(root + "top.txt", 0, false, more);
-    ASSERT_EQ(more.size(), 2u);
-    EXPECT_EQ(more[1], root + "top.txt");
 }
 
 TEST_F(FileSystemDisk, RemovalOfFilesAndFolders) {
@@ -231,20 +206,6 @@ class TreeTest : public FileSystemDisk {
         Hidden("src\\sub\\.secret");
     }
 };
-
-TEST_F(TreeTest, CopyTakesFoldersAndPlainFiles) {
-    EXPECT_TRUE(files.CopyFolder(root + "src", root + "copy/new"));
-    CString copy = root + "copy\\new\\";
-    EXPECT_EQ(Read(copy + "a.txt"), "A");
-    EXPECT_EQ(Read(copy + "sub\\b.txt"), "B");
-    EXPECT_EQ(Read(copy + "sub\\deeper\\c.txt"), "C");
-    EXPECT_TRUE(files.IsFolder(copy + "empty"));
-    EXPECT_FALSE(files.Exists(copy + "sub\\.secret"));
-    EXPECT_EQ(Read(root + "src\\sub\\b.txt"), "B");
-
-    EXPECT_FALSE(files.CopyFolder(root + "missing", root + "x"));
-    EXPECT_FALSE(files.Exists(root + "x"));
-}
 
 TEST_F(TreeTest, MoveCarriesHiddenFilesAlong) {
     EXPECT_TRUE(files.MoveFolder(root + "src", root + "moved"));
@@ -310,15 +271,5 @@ TEST_F(FileSystemDisk, RemovalLeavesTheTargetOfALinkedFolder) {
     EXPECT_EQ(Read(root + "outside\\keep.txt"), "k");
 }
 #endif
-
-TEST_F(FileSystemDisk, ReadShortcutGivesTheTarget) {
-    testlink::LinkLayout layout;
-    layout.localBasePath = "C:\\Torvane\\jobs\\part.tvs";
-    EXPECT_EQ(files.ReadShortcut(Put("part.lnk", testlink::BuildLink(layout))),
-              "C:\\Torvane\\jobs\\part.tvs");
-    EXPECT_EQ(files.ReadShortcut(Put("bad.lnk", "not a link")), "");
-    EXPECT_EQ(files.ReadShortcut(""), "");
-    EXPECT_EQ(files.ReadShortcut(root + "missing.lnk"), "");
-}
 
 }  // namespace

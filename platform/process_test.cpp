@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -17,32 +16,15 @@
 #include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
+#include "testsupport/wait_for_file.h"
 
 namespace {
 
-using testsupport::ReadBytes;
+using testsupport::EndsWithin;
+using testsupport::ReadIdentityFile;
 using testsupport::TempDir;
+using testsupport::WaitForFile;
 using testsupport::WriteBytes;
-
-bool WaitForFile(const std::string& path) {
-    for (int i = 0; i < 3000; ++i) {
-        if (std::filesystem::exists(path))
-            return true;
-        platform::SleepMs(20);
-    }
-    return false;
-}
-
-// Writes its arguments after the first, each followed by a line feed, to the
-// file named by the first, and exits with 0.
-TV_TEST_CHILD(record_args) {
-    if (argc < 2)
-        return 99;
-    std::string text;
-    for (int i = 2; i < argc; ++i) text += std::string(argv[i]) + "\n";
-    WriteBytes(argv[1], text);
-    return 0;
-}
 
 TV_TEST_CHILD(exit_with) {
     return argc < 2 ? 99 : std::atoi(argv[1]);
@@ -74,7 +56,7 @@ TV_TEST_CHILD(print_then_hang) {
     return 0;
 }
 
-// Starts print_then_hang without waiting and writes its process id to the
+// Starts print_then_hang without waiting and writes its identity to the
 // file named by the first argument; then exits at once when the second
 // argument is "exit", and hangs otherwise.
 TV_TEST_CHILD(leave_grandchild) {
@@ -86,7 +68,7 @@ TV_TEST_CHILD(leave_grandchild) {
         platform::JoinCommandLine(Exe(), {testsupport::ChildArgument("print_then_hang")}), options);
     if (!grandchild.created)
         return 98;
-    WriteBytes(argv[1], std::to_string(grandchild.id));
+    testsupport::WriteIdentityFile(argv[1], {grandchild.id, grandchild.startTime});
     std::printf("parent\n");
     std::fflush(stdout);
     if (std::string(argv[2]) != "exit")
@@ -98,22 +80,6 @@ std::string ChildLine(const std::string& child, const std::vector<std::string>& 
     std::vector<std::string> all{testsupport::ChildArgument(child)};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return platform::JoinCommandLine(Exe(), all);
-}
-
-// An identity as the children below pass it on: "<id> <start time>".
-void WriteIdentity(const std::string& path, platform::ProcessId id, std::uint64_t startTime) {
-    WriteBytes(path + ".tmp", std::to_string(id) + " " + std::to_string(startTime));
-    std::filesystem::rename(path + ".tmp", path);
-}
-
-platform::ProcessIdentity ReadIdentity(const std::string& path) {
-    platform::ProcessIdentity identity;
-    if (!WaitForFile(path))
-        return identity;
-    unsigned long long id = 0, start = 0;
-    if (std::sscanf(ReadBytes(path).c_str(), "%llu %llu", &id, &start) == 2)
-        identity = {static_cast<platform::ProcessId>(id), start};
-    return identity;
 }
 
 // "start_and_report own|plain <out> <stay>|exit <child> <arguments>...":
@@ -129,46 +95,10 @@ TV_TEST_CHILD(start_and_report) {
                                     {.wait = false, .show = false, .ownGroup = ownGroup});
     if (!started.created)
         return 98;
-    WriteIdentity(argv[2], started.id, started.startTime);
+    testsupport::WriteIdentityFile(argv[2], {started.id, started.startTime});
     if (std::string(argv[3]) == "exit")
         return 0;
     return WaitForFile(argv[3]) ? 0 : 3;
-}
-
-// Polls until the process no longer runs; false after about 10 s.
-bool EndsSoon(const platform::ProcessIdentity& process) {
-    for (int i = 0; i < 500; ++i) {
-        if (!platform::IsStillRunning(process))
-            return true;
-        platform::SleepMs(20);
-    }
-    return false;
-}
-
-TEST(LaunchCommandLine, PassesQuotedArgumentsIntactWithoutAShell) {
-    TempDir dir;
-    std::string out = dir.File("args out.txt");
-    // Written as the job command line is written: each name in double
-    // quotes, no escaping.
-    std::string line = "\"" + Exe() + "\" " + testsupport::ChildArgument("record_args") + " \"" +
-                       out +
-                       "\" -u \"Jean Dupont\" -j \"cut & (rough) ^finish\" \"J\xE9r\xF4me "
-                       "M\xFCller\" plain%PATH%  C:\\dir\\sub";
-    platform::LaunchResult result = platform::LaunchCommandLine(line);
-    ASSERT_TRUE(result.created) << result.reason;
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(ReadBytes(out),
-              "-u\nJean Dupont\n-j\ncut & (rough) ^finish\nJ\xE9r\xF4me M\xFCller\nplain%PATH%\n"
-              "C:\\dir\\sub\n");
-}
-
-TEST(LaunchCommandLine, PassesTheExitCodeBack) {
-    for (int code : {0, 3, 200}) {
-        platform::LaunchResult result = platform::LaunchCommandLine(platform::JoinCommandLine(
-            Exe(), {testsupport::ChildArgument("exit_with"), std::to_string(code)}));
-        ASSERT_TRUE(result.created) << result.reason;
-        EXPECT_EQ(result.exitCode, code);
-    }
 }
 
 TEST(LaunchCommandLine, AProgramThatCannotBeStartedIsACreationFailure) {
@@ -275,17 +205,16 @@ TEST(ProcessIdentity, StableWhileItRunsAndNeverTakenForAnotherProcess) {
     ASSERT_TRUE(child.created) << child.reason;
     ASSERT_NE(child.startTime, 0u);
     const platform::ProcessIdentity launched{child.id, child.startTime};
-    for (int i = 0; i < 3; ++i) {
-        std::optional<platform::ProcessIdentity> now = platform::IdentifyProcess(child.id);
-        ASSERT_TRUE(now.has_value());
-        EXPECT_EQ(now->id, child.id);
-        EXPECT_EQ(now->startTime, child.startTime);
-        EXPECT_TRUE(platform::IsStillRunning(launched));
-    }
+    std::optional<platform::ProcessIdentity> now = platform::IdentifyProcess(child.id);
+    ASSERT_TRUE(now.has_value());
+    EXPECT_EQ(now->id, child.id);
+    EXPECT_EQ(now->startTime, child.startTime);
 
     // The same number with another start time: a process that was given
-    // the number later. It is neither waited for nor ended.
-    for (std::uint64_t other : {child.startTime + 1, child.startTime - 1, std::uint64_t{0}}) {
+    // the number later, or in another boot (Linux keeps the boot in the top
+    // bits). It is neither waited for nor ended.
+    for (std::uint64_t other : {child.startTime + 1, child.startTime - 1, std::uint64_t{0},
+                                child.startTime ^ (std::uint64_t{1} << 60)}) {
         const platform::ProcessIdentity stale{child.id, other};
         EXPECT_FALSE(platform::IsStillRunning(stale));
         EXPECT_EQ(platform::WaitForProcess(stale, 0), platform::WaitOutcome::kCannotOpen);
@@ -338,7 +267,7 @@ TEST(WaitForProcess, TimesOutOnARunningProcessAndSeesTheEndOfAChildOrAStranger) 
             {.show = false});
         ASSERT_TRUE(parent.created) << parent.reason;
         ASSERT_EQ(parent.exitCode, 0);
-        const platform::ProcessIdentity stranger = ReadIdentity(report);
+        const platform::ProcessIdentity stranger = ReadIdentityFile(report);
         ASSERT_TRUE(platform::IsStillRunning(stranger));
         EXPECT_EQ(platform::WaitForProcess(stranger, 150), platform::WaitOutcome::kTimedOut);
 
@@ -372,7 +301,7 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
             {.wait = false, .show = false, .ownGroup = true});
         ASSERT_TRUE(leader.created) << leader.reason;
         const platform::ProcessIdentity group{leader.id, leader.startTime};
-        const platform::ProcessIdentity grandchild = ReadIdentity(report);
+        const platform::ProcessIdentity grandchild = ReadIdentityFile(report);
         ASSERT_TRUE(platform::IsStillRunning(grandchild));
         if (leaderExits) {
             EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(0));
@@ -382,7 +311,7 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
             ASSERT_TRUE(platform::IsStillRunning(grandchild));
         }
         EXPECT_TRUE(platform::EndProcessGroup(group, 2000));
-        EXPECT_TRUE(EndsSoon(grandchild));
+        EXPECT_TRUE(EndsWithin(grandchild));
         if (!leaderExits) {
             std::optional<int> code = platform::WaitForLaunched(leader.id);
             ASSERT_TRUE(code.has_value());
@@ -404,103 +333,38 @@ TEST(EndProcessGroup, AProcessStartedWithoutAGroupIsEndedAlone) {
     EXPECT_NE(*code, 0);
 }
 
-// A launcher that is killed while its job runs: the job, started in a group
-// of its own, runs on with what it started, and another process can still
-// end the whole group. (On Windows this needs the job object's name to
-// outlive the launcher's handle; Wine keeps a name while the job has
-// processes, Windows only while a handle is open, which the leader holds.)
-TEST(EndProcessGroup, AGroupOutlivesTheKilledLauncherAndCanBeEndedByAnother) {
-    TempDir dir;
-    const std::string never = dir.File("never-written");
-    const std::string jobReport = dir.File("job");
-    const std::string grandchildReport = dir.File("grandchild");
-    platform::LaunchResult launcher = platform::LaunchCommandLine(
-        ChildLine("start_and_report", {"own", jobReport, never, "start_and_report", "plain",
-                                       grandchildReport, never, "wait_for_go", never}),
-        {.wait = false, .show = false});
-    ASSERT_TRUE(launcher.created) << launcher.reason;
-    const platform::ProcessIdentity job = ReadIdentity(jobReport);
-    const platform::ProcessIdentity grandchild = ReadIdentity(grandchildReport);
-    ASSERT_TRUE(platform::IsStillRunning(job));
-    ASSERT_TRUE(platform::IsStillRunning(grandchild));
-    ASSERT_TRUE(platform::TerminateLaunched(launcher.id));
-    EXPECT_EQ(platform::WaitForLaunched(launcher.id),
-              std::optional<int>(platform::kTerminatedExitCode));
-    platform::SleepMs(300);
-    EXPECT_TRUE(platform::IsStillRunning(job)) << "the job died with its launcher";
-    EXPECT_TRUE(platform::IsStillRunning(grandchild));
-    EXPECT_EQ(platform::WaitForProcess(job, 100), platform::WaitOutcome::kTimedOut);
-    EXPECT_TRUE(platform::EndProcessGroup(job, 2000));
-    EXPECT_TRUE(EndsSoon(job));
-    EXPECT_TRUE(EndsSoon(grandchild));
-}
-
-TEST(ProcessSnapshot, ListsThisProcessUnderItsExecutableName) {
-    std::string exe = std::filesystem::path(Exe()).filename().string();
-    std::vector<platform::ProcessEntry> all = platform::SnapshotProcesses();
-    EXPECT_GT(all.size(), 1u);
-    // Linux cuts the name to 15 characters.
-    auto mine = platform::FindProcessByNamePrefix(exe.substr(0, 15));
-    ASSERT_TRUE(mine.has_value());
-}
-
 TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
-    platform::CapturedRun run = platform::RunAndCapture(
-        Exe(), {testsupport::ChildArgument("print_args"), "a b", "", "q\"uote\\", "%x%"},
-        {{"TV_CAPTURE_VAR", "value with blanks"}});
-    ASSERT_TRUE(run.started) << run.reason;
-    EXPECT_EQ(run.exitCode, 4);
-    EXPECT_EQ(run.out, "a b||q\"uote\\|%x%|");
-    EXPECT_EQ(run.err, "var=value with blanks");
-
     TempDir dir;
-    platform::CapturedRun missing = platform::RunAndCapture(dir.File("nothing-here"), {});
-    EXPECT_FALSE(missing.started);
-    EXPECT_FALSE(missing.reason.empty());
+    for (std::uint32_t limit : {platform::kNoTimeLimit, std::uint32_t{60000}}) {
+        platform::CapturedRun run = platform::RunAndCapture(
+            Exe(), {testsupport::ChildArgument("print_args"), "a b", "", "q\"uote\\", "%x%"},
+            {{"TV_CAPTURE_VAR", "value with blanks"}}, limit);
+        ASSERT_TRUE(run.started) << run.reason;
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 4);
+        EXPECT_EQ(run.out, "a b||q\"uote\\|%x%|");
+        EXPECT_EQ(run.err, "var=value with blanks");
+
+        platform::CapturedRun missing =
+            platform::RunAndCapture(dir.File("nothing-here"), {}, {}, limit);
+        EXPECT_FALSE(missing.started);
+        EXPECT_FALSE(missing.timedOut);
+        EXPECT_FALSE(missing.reason.empty());
+    }
 }
-
-TEST(RunAndCaptureTimeLimit, AProgramThatEndsInTimeIsCapturedAsWithoutALimit) {
-    platform::CapturedRun run = platform::RunAndCapture(
-        Exe(), {testsupport::ChildArgument("print_args"), "x y"}, {}, 60000);
-    ASSERT_TRUE(run.started) << run.reason;
-    EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitCode, 4);
-    EXPECT_EQ(run.out, "x y|");
-
-    TempDir dir;
-    platform::CapturedRun missing = platform::RunAndCapture(dir.File("nothing-here"), {}, {}, 1000);
-    EXPECT_FALSE(missing.started);
-    EXPECT_FALSE(missing.timedOut);
-}
-
-}  // namespace
-
-// Whether the process ends (or is gone) within 10 s. The waiting thread is
-// left behind when it does not, so that a failing test does not hang.
-bool EndsWithin10s(platform::ProcessId id) {
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    std::thread([id, ended] {
-        platform::WaitForProcessEnd(id);
-        *ended = true;
-    }).detach();
-    for (int i = 0; i < 500 && !*ended; ++i) platform::SleepMs(20);
-    return *ended;
-}
-
-namespace {
 
 TEST(RunAndCaptureTimeLimit, AtTheLimitTheProgramAndWhatItStartedAreEndedAndTheOutputKept) {
     TempDir dir;
-    std::string pidFile = dir.File("grandchild.pid");
+    std::string report = dir.File("grandchild");
     platform::CapturedRun run = platform::RunAndCapture(
-        Exe(), {testsupport::ChildArgument("leave_grandchild"), pidFile, "hang"}, {}, 1500);
+        Exe(), {testsupport::ChildArgument("leave_grandchild"), report, "hang"}, {}, 1500);
     ASSERT_TRUE(run.started) << run.reason;
     EXPECT_TRUE(run.timedOut);
     EXPECT_NE(run.exitCode, 0);
     EXPECT_NE(run.out.find("parent"), std::string::npos) << run.out;
-    ASSERT_TRUE(WaitForFile(pidFile));
-    auto grandchild = static_cast<platform::ProcessId>(std::stoul(ReadBytes(pidFile)));
-    EXPECT_TRUE(EndsWithin10s(grandchild)) << "grandchild " << grandchild << " still runs";
+    const platform::ProcessIdentity grandchild = ReadIdentityFile(report);
+    ASSERT_NE(grandchild.id, 0u);
+    EXPECT_TRUE(EndsWithin(grandchild)) << "grandchild " << grandchild.id << " still runs";
 }
 
 }  // namespace

@@ -1,16 +1,13 @@
-// The settings store and the message box, on the host's own store: files in
-// a private TORVANE_PREFIX on Linux, the registry itself under Windows.
+// The settings store on the host's own store: files in a private
+// TORVANE_PREFIX on Linux, the registry itself under Windows.
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
-#include "platform/environment.h"
-#include "platform/message_box.h"
 #include "platform/reg_file.h"
 #include "platform/regedit_sample_test.h"
 #include "platform/settings_store_testing.h"
+#include "testsupport/scoped_env.h"
 
 namespace platform {
 namespace {
@@ -75,59 +72,23 @@ INSTANTIATE_TEST_SUITE_P(Encodings, SettingsStore,
                              return info.param == RegFileEncoding::Utf16 ? "Utf16" : "Ansi";
                          });
 
-// Sets or removes a variable for one scope, then puts back what was there.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        const char* old = std::getenv(name);
-        m_had = old != nullptr;
-        m_old = old ? old : "";
-        EXPECT_TRUE(value ? SetEnv(name, value) : (UnsetEnv(name), true));
-    }
-    ~ScopedEnv() {
-        if (m_had)
-            SetEnv(m_name, m_old);
-        else
-            UnsetEnv(m_name);
-    }
-
-  private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
-
 TEST(SettingsFiles, PrefixOrDefaultLocations) {
     {
-        ScopedEnv prefix("TORVANE_PREFIX", "/opt/tv");
+        testsupport::ScopedEnv prefix("TORVANE_PREFIX", "/opt/tv");
         EXPECT_EQ(SettingsFilePaths(),
                   (std::vector<std::string>{"/opt/tv/machine.reg", "/opt/tv/user.reg"}));
     }
-    ScopedEnv prefix("TORVANE_PREFIX", nullptr);
+    testsupport::ScopedEnv prefix("TORVANE_PREFIX", std::nullopt);
     {
-        ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
+        testsupport::ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
         EXPECT_EQ(SettingsFilePaths(), (std::vector<std::string>{"/etc/torvane8/machine.reg",
                                                                  "/cfg/torvane8/user.reg"}));
     }
-    ScopedEnv config("XDG_CONFIG_HOME", nullptr);
-    ScopedEnv home("HOME", "/home/anne");
+    testsupport::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+    testsupport::ScopedEnv home("HOME", "/home/anne");
     EXPECT_EQ(SettingsFilePaths(),
               (std::vector<std::string>{"/etc/torvane8/machine.reg",
                                         "/home/anne/.config/torvane8/user.reg"}));
-}
-
-TEST(MessageBox, ReportsTheTextAndReturnsOk) {
-    testing::internal::CaptureStderr();
-    int answer = ShowMessageBox("Impossible to read the register keySOFTWARE\\X\\", "Title",
-                                kMbIconExclamation | kMbOk);
-    std::string shown = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(answer, kIdOk);
-    // The test legs have no desktop: Linux, and Wine without a display,
-    // where MessageBoxA shows nothing and the text goes to stderr instead.
-    EXPECT_NE(shown.find("Title: Impossible to read the register keySOFTWARE\\X\\\n"),
-              std::string::npos)
-        << shown;
-    EXPECT_FALSE(ApplicationTitle().empty());
-    EXPECT_EQ(ApplicationTitle().find_first_of("\\/."), std::string::npos);
 }
 
 }  // namespace

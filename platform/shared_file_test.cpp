@@ -9,7 +9,7 @@
 #include "platform/command_line.h"
 #include "platform/process.h"
 #include "testsupport/temp_dir.h"
-#include "testsupport/test_main.h"
+#include "testsupport/wait_for_file.h"
 
 namespace {
 
@@ -23,47 +23,12 @@ std::string ReadStream(std::FILE* f) {
     return text;
 }
 
-// Polls for a file that another process creates; false after about 60 s
-// (a first start under Wine can be slow).
-bool WaitForFile(const std::string& path) {
-    for (int i = 0; i < 3000; ++i) {
-        if (std::filesystem::exists(path))
-            return true;
-        platform::SleepMs(20);
-    }
-    return false;
-}
-
-// Holds `path` with the exclusive open until `go` exists, then reports
-// through its exit status whether the file still held `expected`: 0 yes,
-// 1 no, 2 not opened, 3 no go.
-TV_TEST_CHILD(hold_shared) {
-    if (argc < 5)
-        return 4;
-    platform::ExclusiveOpen held = platform::OpenExclusive(argv[1], "r+");
-    if (held.stream == nullptr)
-        return 2;
-    WriteBytes(argv[2], "ready");
-    if (!WaitForFile(argv[3]))
-        return 3;
-    std::rewind(held.stream);
-    bool intact = ReadStream(held.stream) == argv[4];
-    std::fclose(held.stream);
-    return intact ? 0 : 1;
-}
-
 TEST(ExclusiveOpen, WaitsWhileAnotherProgramHoldsTheFileAndTruncatesOnlyOnceItIsOurs) {
     TempDir dir;
     std::string path = dir.File("batchexec.txt");
     WriteBytes(path, "Nombre = 1\r\n");
-    std::string ready = dir.File("ready");
-    std::string go = dir.File("go");
-    std::string line = platform::JoinCommandLine(
-        testsupport::TestExecutablePath(),
-        {testsupport::ChildArgument("hold_shared"), path, ready, go, "Nombre = 1\n"});
-    platform::LaunchResult child = platform::LaunchCommandLine(line, {.wait = false});
-    ASSERT_TRUE(child.created) << child.reason;
-    ASSERT_TRUE(WaitForFile(ready));
+    testsupport::FileHolder holder(path, "r+", "Nombre = 1\n");
+    ASSERT_TRUE(holder.Holding()) << holder.Reason();
 
     platform::ExclusiveOpen refused = platform::TryOpenExclusive(path, "w");
     EXPECT_TRUE(refused.status.IsBusy());
@@ -74,7 +39,7 @@ TEST(ExclusiveOpen, WaitsWhileAnotherProgramHoldsTheFileAndTruncatesOnlyOnceItIs
         EXPECT_EQ(ms, 500u);
         // Let the holder go only after a few refused "w" attempts.
         if (++pauses == 3)
-            WriteBytes(go, "go");
+            holder.Release();
         if (pauses > 3000)
             throw std::runtime_error("the holder never let go");
         platform::SleepMs(20);
@@ -83,7 +48,7 @@ TEST(ExclusiveOpen, WaitsWhileAnotherProgramHoldsTheFileAndTruncatesOnlyOnceItIs
     ASSERT_TRUE(opened.status.ok()) << opened.status.ToString();
     EXPECT_GE(pauses, 3);
     // The holder still read its own text after our refused "w" attempts.
-    EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
+    EXPECT_EQ(holder.Wait(), std::optional<int>(0));
     std::fputs("Nombre = 0\n", opened.stream);
     std::fclose(opened.stream);
     EXPECT_EQ(ReadBytes(path), "Nombre = 0\r\n");
@@ -113,14 +78,11 @@ TEST(ExclusiveOpen, SecondOpenIsRefusedUntilTheFirstIsClosed) {
     EXPECT_EQ(ReadBytes(path), "line one\r\nline two\r\n");
 }
 
-TEST(ExclusiveOpen, BinaryModeKeepsBytesAndTextModeTranslates) {
+// Text mode is seen above: line ends are translated both ways.
+TEST(ExclusiveOpen, BinaryModeKeepsBytes) {
     TempDir dir;
     std::string path = dir.File("x.txt");
-    platform::ExclusiveOpen text = platform::OpenExclusive(path, "w");
-    ASSERT_NE(text.stream, nullptr) << text.status.ToString();
-    std::fputs("a\nb\n", text.stream);
-    std::fclose(text.stream);
-    EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
+    WriteBytes(path, "a\r\nb\r\n");
     platform::ExclusiveOpen binary = platform::OpenExclusive(path, "rb");
     ASSERT_NE(binary.stream, nullptr) << binary.status.ToString();
     EXPECT_EQ(ReadStream(binary.stream), "a\r\nb\r\n");

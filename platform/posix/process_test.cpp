@@ -1,6 +1,7 @@
-// What only the Linux launcher does: interpreter lines, the shell for
-// scripts without one, PATH look-up, and the polite end of a group (SIGTERM
-// first, SIGKILL for what is left after the grace).
+// What only the Linux launcher does: the shell for scripts without an
+// interpreter line or without execute permission (a script with one is what
+// the end-to-end tests of tools/ start), PATH look-up, and the polite end of
+// a group (SIGTERM first, SIGKILL for what is left after the grace).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,8 +17,7 @@
 #include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
-
-bool EndsWithin10s(platform::ProcessId id);  // process_test.cpp
+#include "testsupport/wait_for_file.h"
 
 namespace {
 
@@ -25,17 +25,6 @@ using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 namespace fs = std::filesystem;
-
-// Started by the kernel for a script whose interpreter line names this test
-// program: records its arguments (the script path first) beside the script.
-TV_TEST_CHILD(interpreter) {
-    if (argc < 2)
-        return 99;
-    std::string text;
-    for (int i = 1; i < argc; ++i) text += std::string(argv[i]) + "\n";
-    WriteBytes(std::string(argv[1]) + ".out", text);
-    return 9;
-}
 
 // Ignores SIGTERM, then waits a minute for a file that never comes.
 TV_TEST_CHILD(ignore_term) {
@@ -54,21 +43,6 @@ TV_TEST_CHILD(polite) {
 void MakeScript(const fs::path& path, const std::string& text, bool executable) {
     WriteBytes(path, text);
     fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
-}
-
-TEST(LaunchScript, TheInterpreterLineOfAnExecutableScriptIsHonoured) {
-    TempDir dir;
-    fs::path script = dir.path() / "TorvaneBatch.bat";
-    MakeScript(script,
-               "#!" + testsupport::TestExecutablePath() + " " +
-                   testsupport::ChildArgument("interpreter") + "\nexit 5\n",
-               true);
-    platform::LaunchResult result =
-        platform::LaunchCommandLine("\"" + script.string() + "\" -b -u \"Jean Dupont\" -j \"a&b\"");
-    ASSERT_TRUE(result.created) << result.reason;
-    EXPECT_EQ(result.exitCode, 9);
-    EXPECT_EQ(ReadBytes(script.string() + ".out"),
-              script.string() + "\n-b\n-u\nJean Dupont\n-j\na&b\n");
 }
 
 TEST(LaunchScript, WithoutAnInterpreterLineOrWithoutExecutePermissionTheShellRunsIt) {
@@ -112,12 +86,6 @@ TEST(LaunchScript, BackslashPathsAndPathLookUp) {
     EXPECT_FALSE(platform::LaunchCommandLine("no-such-program-tv -b").created);
 }
 
-TEST(LaunchScript, AKilledProcessReportsItsSignalAsAShellDoes) {
-    platform::LaunchResult result = platform::LaunchCommandLine("sh -c \"kill -9 $$\"");
-    ASSERT_TRUE(result.created) << result.reason;
-    EXPECT_EQ(result.exitCode, 128 + 9);
-}
-
 TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
     for (bool polling : {false, true}) {
         // Polling: as on a kernel without pidfd_open.
@@ -141,16 +109,18 @@ TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
 // behind keeps the capture's pipe open after the program itself has ended.
 TEST(RunAndCaptureTimeLimit, AProcessLeftHoldingTheOutputIsEndedAtTheLimit) {
     TempDir dir;
-    std::string pidFile = dir.File("grandchild.pid");
+    std::string report = dir.File("grandchild");
     platform::CapturedRun run = platform::RunAndCapture(
         testsupport::TestExecutablePath(),
-        {testsupport::ChildArgument("leave_grandchild"), pidFile, "exit"}, {}, 1500);
+        {testsupport::ChildArgument("leave_grandchild"), report, "exit"}, {}, 1500);
     ASSERT_TRUE(run.started) << run.reason;
     EXPECT_TRUE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find("parent\n"), std::string::npos) << run.out;
-    auto grandchild = static_cast<platform::ProcessId>(std::stoul(ReadBytes(pidFile)));
-    EXPECT_TRUE(EndsWithin10s(grandchild)) << "grandchild " << grandchild << " still runs";
+    const platform::ProcessIdentity grandchild = testsupport::ReadIdentityFile(report);
+    ASSERT_NE(grandchild.id, 0u);
+    EXPECT_TRUE(testsupport::EndsWithin(grandchild))
+        << "grandchild " << grandchild.id << " still runs";
 }
 
 TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
@@ -175,20 +145,6 @@ TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
             EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(c.exitCode));
         }
     }
-}
-
-// An identity of another boot (the same number and ticks, another boot's id)
-// is never taken for a process of this one.
-TEST(EndProcessGroup, AnIdentityOfAnotherBootIsNeverSignalled) {
-    platform::LaunchResult leader =
-        platform::LaunchCommandLine("sh -c \"sleep 30\"", {.wait = false, .ownGroup = true});
-    ASSERT_TRUE(leader.created) << leader.reason;
-    const platform::ProcessIdentity other{leader.id, leader.startTime ^ (std::uint64_t{1} << 60)};
-    EXPECT_FALSE(platform::IsStillRunning(other));
-    EXPECT_FALSE(platform::EndProcessGroup(other, 0));
-    EXPECT_TRUE(platform::IsStillRunning({leader.id, leader.startTime}));
-    EXPECT_TRUE(platform::EndProcessGroup({leader.id, leader.startTime}, 1000));
-    EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(128 + SIGTERM));
 }
 
 }  // namespace

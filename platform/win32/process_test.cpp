@@ -16,41 +16,15 @@
 #include "platform/sleep.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
+#include "testsupport/wait_for_file.h"
 
 namespace {
 
+using testsupport::EndsWithin;
 using testsupport::ReadBytes;
+using testsupport::ReadIdentityFile;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
-
-bool WaitForFile(const std::string& path) {
-    for (int i = 0; i < 1500; ++i) {
-        if (std::filesystem::exists(path))
-            return true;
-        platform::SleepMs(20);
-    }
-    return false;
-}
-
-platform::ProcessIdentity ReadIdentity(const std::string& path) {
-    platform::ProcessIdentity identity;
-    if (!WaitForFile(path))
-        return identity;
-    platform::SleepMs(50);  // written in one go by a process that then waits
-    unsigned long long id = 0, start = 0;
-    if (std::sscanf(ReadBytes(path).c_str(), "%llu %llu", &id, &start) == 2)
-        identity = {static_cast<platform::ProcessId>(id), start};
-    return identity;
-}
-
-bool EndsSoon(const platform::ProcessIdentity& process) {
-    for (int i = 0; i < 500; ++i) {
-        if (!platform::IsStillRunning(process))
-            return true;
-        platform::SleepMs(20);
-    }
-    return false;
-}
 
 TEST(LaunchBatchFile, QuotedArgumentsReachTheScriptAndItsExitCodeComesBack) {
     TempDir dir;
@@ -78,11 +52,11 @@ TEST(EndProcessGroup, EndsABatchFileWithWhatItsInterpreterStarted) {
     platform::LaunchResult job = platform::LaunchCommandLine(
         "\"" + script + "\"", {.wait = false, .show = false, .ownGroup = true});
     ASSERT_TRUE(job.created) << job.reason;
-    const platform::ProcessIdentity grandchild = ReadIdentity(report);
+    const platform::ProcessIdentity grandchild = ReadIdentityFile(report);
     ASSERT_TRUE(platform::IsStillRunning(grandchild));
     EXPECT_TRUE(platform::EndProcessGroup({job.id, job.startTime}, 1000));
     EXPECT_EQ(platform::WaitForLaunched(job.id), std::optional<int>(platform::kTerminatedExitCode));
-    EXPECT_TRUE(EndsSoon(grandchild));
+    EXPECT_TRUE(EndsWithin(grandchild));
 }
 
 // A launcher run by the task scheduler is in a job that the scheduler ends
@@ -116,7 +90,7 @@ TEST(EndProcessGroup, AGroupLeavesTheJobOfAScheduledLauncherWhereItMay) {
         ::ResumeThread(launcher.hThread);
         ::CloseHandle(launcher.hThread);
 
-        const platform::ProcessIdentity job = ReadIdentity(report);
+        const platform::ProcessIdentity job = ReadIdentityFile(report);
         ASSERT_TRUE(platform::IsStillRunning(job)) << "no group was made";
         // The scheduler ends the task.
         ::TerminateJobObject(task, 1);
@@ -128,7 +102,7 @@ TEST(EndProcessGroup, AGroupLeavesTheJobOfAScheduledLauncherWhereItMay) {
             EXPECT_TRUE(platform::IsStillRunning(job)) << "the job was ended with the task";
             EXPECT_TRUE(platform::EndProcessGroup(job, 1000));
         }
-        EXPECT_TRUE(EndsSoon(job));
+        EXPECT_TRUE(EndsWithin(job));
     }
 }
 
