@@ -143,13 +143,12 @@ TEST_F(BatchStatusView, AMissingBatchFolderIsNoQueueAndIsNotCreated) {
 }
 
 TEST_F(BatchStatusView, ADamagedQueueGivesWhatCanBeReadNeverMore) {
-    // A count beyond the file, a number that is none, a state no program
-    // should write, a cut group and a line far too long.
-    std::string huge(200000, 'x');
+    // A state no program should write, and a cut group. How the queue's
+    // reader takes counts, numbers and lines that are damaged or too long is
+    // the queue file's own test.
     WriteBytes(Queue(),
                "nb = 40\r\nuser = alice\r\nname = a\r\nstate = 3\r\nstatus = junk\r\n"
-               "wait = 0\r\nuser = bob\r\nname = " +
-                   huge + "\r\nstate = 2\r\n");
+               "wait = 0\r\nuser = bob\r\nname = b\r\nstate = 2\r\n");
     WriteBytes(m_dir.path() / BatchJournal::kFileName, "launcher = x\n[job]\nposition = 99\n\0\0");
     StatusRead read = Read();
     ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.failure.ToString();
@@ -158,8 +157,6 @@ TEST_F(BatchStatusView, ADamagedQueueGivesWhatCanBeReadNeverMore) {
     EXPECT_EQ(doc["jobs"][0]["state"], "other");
     EXPECT_EQ(doc["jobs"][0]["state_code"], 3);
     EXPECT_EQ(doc["jobs"][1]["state"], "finished");
-    EXPECT_EQ(doc["jobs"][1]["job"].get<std::string>().size(), 64u * 1024 - 7)
-        << "the line cut at 64 KiB, less its key";
     EXPECT_EQ(doc["counts"]["other"], 1);
     EXPECT_EQ(doc["counts"]["total"], 2);
     EXPECT_NE(StatusText(read.status).find("1 in another state"), std::string::npos);
