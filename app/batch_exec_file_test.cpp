@@ -45,31 +45,6 @@ class QueueFile : public apptest::BatchFixture {
     }
 };
 
-TEST_F(QueueFile, WriteThenReadGivesBackEveryEntryWithWindowsLineEnds) {
-    KvBatchExecFile queue(batch, &users);
-    std::vector<Entry> entries = {{"anne",
-                                   "C:\\gammes\\pi\xE8"
-                                   "ce 1.gam",
-                                   2, 1, 0},
-                                  {"bob", "cube", 1, 0, 1},
-                                  {"bob", "", 0, 0, 7}};
-    for (const Entry& e : entries) {
-        KvBatchExecGamme* job = queue.Jobs().NewElement();
-        job->m_user = e.user;
-        job->m_name = e.name;
-        job->m_state = e.state;
-        job->m_status = e.status;
-        job->m_wait = e.wait;
-    }
-    // A closed file is opened for the write.
-    queue.Write();
-    queue.Close();
-    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText(entries));
-
-    KvBatchExecFile again(batch, &users);
-    EXPECT_EQ(ReadQueue(again), Describe(entries));
-}
-
 TEST_F(QueueFile, ReadingIsPositionalAndToleratesDamage) {
     const std::string longName(5000, 'n');
     const std::string hugeName(70000, 'h');
@@ -135,42 +110,6 @@ TEST_F(QueueFile, RefreshTakesOverEditsInPlaceAndKeepsEveryJob) {
     EXPECT_EQ(Describe(Entries(queue)), "anne|a|200;bob|b|001;anne|c|001;");
 }
 
-TEST_F(QueueFile, ARewriteInPlaceLeavesALongerOldTextBehindTheLastEntry) {
-    std::string older = QueueText({{"anne", "a"}}) + "name = written by another program\r\n";
-    WriteBatchFile("batchexec.txt", older);
-    KvBatchExecFile queue(batch, &users);
-    ASSERT_TRUE(queue.Open("r+"));
-    queue.Read();
-    queue.Jobs().GetAt(0)->m_state = 1;
-    queue.Rewind();
-    queue.Write();
-    queue.Close();
-    std::string expected = QueueText({{"anne", "a", 1, 0, 0}});
-    std::string onDisk = ReadBatchFile("batchexec.txt");
-    EXPECT_EQ(onDisk.substr(0, expected.size()), expected);
-    EXPECT_EQ(onDisk.size(), older.size());
-    EXPECT_EQ(ReadQueue(queue), "anne|a|100;");
-}
-
-TEST_F(QueueFile, RebuildTakesTheJobsOfEveryUserInListOrder) {
-    WriteProject("anne", {{"first.gam", 1}, {"second.gam", 1}});
-    WriteProject("bob", {{"third.gam", 1}, {"fourth.gam", 0}});
-    KvBatchExecFile queue(batch, &users);
-    ASSERT_TRUE(queue.Rebuild());
-    EXPECT_FALSE(queue.IsOpen());
-    // The first job of the queue never waits; bob's first job is not the
-    // queue's first and keeps its flag.
-    std::vector<Entry> expected = {{"anne", "first.gam", 0, 0, 0},
-                                   {"anne", "second.gam", 0, 0, 1},
-                                   {"bob", "third.gam", 0, 0, 1},
-                                   {"bob", "fourth.gam", 0, 0, 0}};
-    EXPECT_EQ(Describe(Entries(queue)), Describe(expected));
-    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText(expected));
-    EXPECT_FALSE(std::filesystem::exists(BatchFile(KvBatchExecFile::kRebuildFileName)));
-    // The project files are read, never changed.
-    EXPECT_TRUE(std::filesystem::exists(BatchFile("anne-BATCH.tvs")));
-}
-
 TEST_F(QueueFile, RebuildWithNoProjectFilesWritesAnEmptyQueueOverAnOldOne) {
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "old"}}));
     KvBatchExecFile queue(batch, &users);
@@ -178,13 +117,6 @@ TEST_F(QueueFile, RebuildWithNoProjectFilesWritesAnEmptyQueueOverAnOldOne) {
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), "nb = 0\r\n");
     EXPECT_TRUE(queue.AllStarted());
     EXPECT_TRUE(queue.AllFinished());
-}
-
-TEST_F(QueueFile, RebuildFailsCleanlyWhenTheBatchFolderIsMissing) {
-    KvBatchExecFile queue(batch + "missing\\", &users);
-    EXPECT_FALSE(queue.Rebuild());
-    EXPECT_NE(queue.GetOpenFailure().context().find("missing"), std::string::npos);
-    EXPECT_FALSE(queue.GetOpenFailure().message().empty());
 }
 
 TEST_F(QueueFile, ARebuildWhoseMoveIsRefusedRetriesThenGivesUpLeavingNoStagedFile) {

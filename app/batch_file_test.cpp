@@ -4,19 +4,12 @@
 
 #include <filesystem>
 #include <regex>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "app/app_test_support.h"
-#include "app/entry_point.h"
-#include "platform/child_process.h"
-#include "platform/command_line.h"
-#include "platform/process.h"
 #include "platform/shared_file.h"
 #include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
-#include "testsupport/test_main.h"
 
 namespace {
 
@@ -46,15 +39,6 @@ class TextFile : public KvBatchFile {
 // another program.
 platform::Sleeper NoWaiting() {
     return [](std::uint32_t ms) { ADD_FAILURE() << "unexpected pause of " << ms << " ms"; };
-}
-
-bool WaitForFile(const std::string& path) {
-    for (int i = 0; i < 3000; ++i) {
-        if (std::filesystem::exists(path))
-            return true;
-        platform::SleepMs(20);
-    }
-    return false;
 }
 
 // The next character read from the file's stream: the stream's position
@@ -202,54 +186,6 @@ TEST(BatchFile, DeleteRemovesTheFileAndForgetsStreamAndMode) {
     EXPECT_EQ(ReadBytes(path), "new report\r\n");
 }
 
-// Holds argv[1] with the exclusive open until argv[3] exists (argv[2] says it
-// holds it), then appends a line of its own. Status 0 when all went well.
-TV_TEST_CHILD(hold_batch_file) {
-    if (argc < 4)
-        return 4;
-    platform::ExclusiveOpen held = platform::OpenExclusive(argv[1], "a+");
-    if (held.stream == nullptr)
-        return 2;
-    WriteBytes(argv[2], "ready");
-    if (!WaitForFile(argv[3]))
-        return 3;
-    std::fputs("written by the other program\n", held.stream);
-    std::fclose(held.stream);
-    return 0;
-}
-
-TEST(BatchFile, OpenWaitsWhileAnotherProgramHoldsTheFile) {
-    TempDir dir;
-    std::string path = dir.File("batchreport.txt");
-    WriteBytes(path, "first\r\n");
-    std::string ready = dir.File("ready");
-    std::string go = dir.File("go");
-    std::string line =
-        platform::JoinCommandLine(testsupport::TestExecutablePath(),
-                                  {testsupport::ChildArgument("hold_batch_file"), path, ready, go});
-    platform::LaunchResult child = platform::LaunchCommandLine(line, {.wait = false});
-    ASSERT_TRUE(child.created) << child.reason;
-    ASSERT_TRUE(WaitForFile(ready));
-
-    TextFile file(path);
-    int pauses = 0;
-    file.SetSleeper([&](std::uint32_t ms) {
-        EXPECT_EQ(ms, 500u);
-        if (++pauses == 3)
-            WriteBytes(go, "go");
-        if (pauses > 3000)
-            throw std::runtime_error("the other program never let go");
-        platform::SleepMs(20);
-    });
-    ASSERT_TRUE(file.Open("a+")) << CannotOpenLine(file.GetOpenFailure());
-    EXPECT_GE(pauses, 3);
-    file.WriteLine("written by the launcher");
-    file.Close();
-    EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
-    EXPECT_EQ(ReadBytes(path),
-              "first\r\nwritten by the other program\r\nwritten by the launcher\r\n");
-}
-
 TEST(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
     TempDir dir;
     std::string missing = dir.File("no such folder") + "\\batchreport.txt";
@@ -301,46 +237,6 @@ TEST(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailur
     EXPECT_EQ(CannotOpenLine(file.GetOpenFailure()), "torvane-batch: cannot open \"" +
                                                          dir.File("batchreport.txt") +
                                                          "\": No space left on device");
-}
-
-// The program's path: the queue argv[1] is opened and rewritten (the text
-// still in the stream's buffer) before the report argv[2] fails to open; the
-// failure goes back to main, which prints it and ends.
-TV_TEST_CHILD(stop_on_open_failure) {
-    if (argc < 3)
-        return 4;
-    TextFile queue(argv[1], "nb = 2\n");
-    TextFile report(argv[2]);
-    if (!queue.Open("r+"))
-        return 5;
-    queue.Rewind();
-    queue.Write();
-    if (!report.Open("a+"))
-        return EndOnFailure(report.GetOpenFailure());
-    return 0;
-}
-
-TEST(BatchFile, TheRunStopsWithStatusTwoAndOneLineOnStandardError) {
-    TempDir dir;
-    std::string queue = dir.File("batchexec.txt");
-    WriteBytes(queue, "nb = 1\r\n");
-    std::string report = dir.File("gone") + "\\batchreport.txt";
-    platform::CapturedRun run = platform::RunAndCapture(
-        testsupport::TestExecutablePath(),
-        {testsupport::ChildArgument("stop_on_open_failure"), queue, report});
-    ASSERT_TRUE(run.started) << run.reason;
-    EXPECT_EQ(run.exitCode, kOpenFailureExitStatus);
-    // One line that names the file and gives a reason after it.
-    const std::string err = apptest::WithoutCarriageReturns(run.err);
-    ASSERT_FALSE(err.empty());
-    EXPECT_EQ(err.find('\n'), err.size() - 1) << run.err;
-    std::size_t named = err.find("\"" + report + "\": ");
-    ASSERT_NE(named, std::string::npos) << run.err;
-    EXPECT_GT(err.size(), named + report.size() + 5) << "no reason given: " << run.err;
-    // Nothing else was touched: the queue holds the text written before the
-    // failure, whole; no folder appeared.
-    EXPECT_EQ(ReadBytes(queue), "nb = 2\r\n");
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "gone"));
 }
 
 }  // namespace

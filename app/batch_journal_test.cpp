@@ -86,21 +86,6 @@ TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersion) {
         << text;
 }
 
-TEST_F(Journal, AMissingFileIsAnEmptyJournalAndRemoveLeavesNone) {
-    BatchJournal journal = Fresh();
-    ASSERT_TRUE(journal.Load());
-    EXPECT_TRUE(journal.Records().empty());
-    EXPECT_EQ(journal.Launcher(), 0u);
-    JournalRecord record;
-    record.user = "anne";
-    record.name = "x";
-    journal.Put(record);
-    ASSERT_TRUE(journal.Save());
-    journal.Remove();
-    EXPECT_FALSE(fs::exists(dir.path() / BatchJournal::kFileName));
-    EXPECT_TRUE(journal.Records().empty());
-}
-
 TEST_F(Journal, ADamagedFileGivesTheRecordsThatCanBeRead) {
     std::string huge(300000, 'z');
     WriteBytes(dir.path() / BatchJournal::kFileName,

@@ -66,52 +66,6 @@ TEST_F(ReportFile, EveryLineKindWithItsCatalogueText) {
               "Simulation succeeded: 0\r\n");
 }
 
-TEST_F(ReportFile, SummaryOfALogReadFromItsFile) {
-    // A log as the launcher finds it after a job: written to disk, read back.
-    std::string logPath = m_dir.File("job.log");
-    FichierLogBatch written;
-    written.m_nbAlerts = 0;
-    written.m_nbErrors = 0;
-    written.AddEvent(CString(logPath), "Cannot start the job: \"C:\\x\\TorvaneBatch.bat\"");
-    FichierLogBatch read;
-    ASSERT_EQ(read.Load(CString(logPath)), 0);
-
-    ASSERT_TRUE(m_report.Open("a+"));
-    m_report.WriteJobSummary(read);
-    m_report.Close();
-    EXPECT_EQ(Text(),
-              "Event: Cannot start the job: \"C:\\x\\TorvaneBatch.bat\"\r\n"
-              "Alerts: 0\r\n"
-              "Errors: 0\r\n"
-              "\r\n");
-
-    // A log without events still gives its counts and the block's end.
-    FichierLogBatch empty;
-    empty.m_nbAlerts = -1;
-    ASSERT_TRUE(m_report.Open("a+"));
-    m_report.WriteJobSummary(empty);
-    m_report.Close();
-    EXPECT_EQ(Text().substr(Text().find("\r\n\r\n") + 4), "Alerts: -1\r\nErrors: 0\r\n\r\n");
-}
-
-TEST_F(ReportFile, NoLineReachesAFileNotOpenForAppending) {
-    FichierLogBatch log;
-    *log.m_eventList.NewElement() = "event";
-    // Closed.
-    m_report.WriteJobStarted("u", "j");
-    m_report.WriteJobSummary(log);
-    // Open for rewriting, as the queue is.
-    testsupport::WriteBytes(m_dir.File("batchreport.txt"), "kept\r\n");
-    ASSERT_TRUE(m_report.Open("r+"));
-    m_report.WriteJobStarted("u", "j");
-    m_report.WriteJobEnded("u", "j");
-    m_report.WriteJobSkipped();
-    m_report.WriteJobResult(true);
-    m_report.WriteJobSummary(log);
-    m_report.Close();
-    EXPECT_EQ(Text(), "kept\r\n");
-}
-
 TEST_F(ReportFile, MissingTextsGiveTheCatalogueFallback) {
     testsupport::WriteBytes(m_dir.File("en.txt"), "[20,0,0,8] Result: \n");
     ASSERT_TRUE(g_userMessages.SelectLanguage("EN"));

@@ -2,7 +2,8 @@
 // each entry an interrupted run left in state 1 (told by the journal), with
 // an entry another program sets running during the run, and with a job past
 // its time limit. Checked through the queue, the report, the job logs and
-// the journal, as other programs see them.
+// the journal, as other programs see them. The nights the real launcher is
+// killed in (tools/interrupted_night_test.cpp) are not repeated here.
 #include "app/batch_run.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +32,6 @@ const char* const kStillRunning =
 const char* const kEndedMeanwhile =
     ": job interrupted with its launcher, ended meanwhile, outcome taken from its log: ";
 const char* const kRunAgain = ": job interrupted, run again from the start: ";
-const char* const kTwice = ": job interrupted twice, not run again: ";
 
 std::string Note(const std::string& user, const std::string& job, const char* text) {
     return std::string(kStamp) + " -> User \"" + user + "\"" + text + "\"" + job + "\"\r\n";
@@ -76,38 +76,12 @@ class Driver : public apptest::BatchFixture {
         journal.Put(record);
         ASSERT_TRUE(journal.Save()) << journal.LastError().ToString();
     }
-    std::vector<std::string> EventsOf(const std::string& job) {
-        FichierLogBatch log;
-        EXPECT_EQ(log.Load(batch + CString(job + ".log")), 0) << job;
-        std::vector<std::string> events;
-        for (const CString& event : log.m_eventList) events.push_back(event.str());
-        return events;
-    }
 
     apptest::FakeJobHost fake{users};
     std::int64_t launchedAt = 0;
     // A process that has ended since: not in the fake's table.
     const platform::ProcessIdentity gone{4242, 99};
 };
-
-TEST_F(Driver, AJobWhoseProcessStillRunsIsWaitedForAndNeverStartedTwice) {
-    WriteBatchFile(
-        "batchexec.txt",
-        QueueText({{"anne", "x", 1, 0, 0}, {"anne", "after x", 0, 0, 1}, {"bob", "free"}}));
-    LeaveRecord("x", 0, 1, fake.LeaveRunning("anne", "x", 60000));
-    ASSERT_TRUE(Run());
-
-    EXPECT_EQ(fake.launched, (std::vector<std::string>{"after x", "free"}));
-    // Waited for to its end, not collected: it is another launcher's child.
-    EXPECT_EQ(fake.waitLimits.front(), platform::kNoTimeLimit);
-    EXPECT_EQ(fake.collected.size(), 2u);
-    EXPECT_EQ(ReadBatchFile("batchreport.txt"),
-              Note("anne", "x", kStillRunning) + EndedBlock("anne", "x", true, {"ran x"}) +
-                  RanBlock("anne", "after x", true, {"ran after x"}) +
-                  RanBlock("bob", "free", true, {"ran free"}));
-    EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
-    EXPECT_FALSE(fs::exists(BatchFile("batchjournal.txt")));
-}
 
 TEST_F(Driver, ATakenOverJobKeepsTheTimeLimitCountedFromItsLaunch) {
     // Launched 5 s ago with a limit of 8 s: 3 s are left, and it needs 60.
@@ -187,54 +161,6 @@ TEST_F(Driver, AJobGoneWithoutANewerLogRunsAgainInItsPlace) {
     EXPECT_EQ(atLaunch[0].process.id, 0u);
 }
 
-TEST_F(Driver, AJobInterruptedTwiceFailsWithOneEventAndItsWaiterIsSkipped) {
-    WriteBatchFile(
-        "batchexec.txt",
-        QueueText({{"anne", "x", 1, 0, 0}, {"anne", "after x", 0, 0, 1}, {"bob", "free"}}));
-    LeaveRecord("x", 0, 2, gone);
-    ASSERT_TRUE(Run());
-
-    EXPECT_EQ(fake.launched, (std::vector<std::string>{"free"}));
-    const char* event = "Interrupted twice: the job is not run a third time";
-    EXPECT_EQ(ReadBatchFile("batchreport.txt"),
-              Note("anne", "x", kTwice) + EndedBlock("anne", "x", false, {event}) +
-                  SkippedBlock("anne", "after x") + RanBlock("bob", "free", true, {"ran free"}));
-    EXPECT_EQ(EventsOf("x"), (std::vector<std::string>{event}));
-}
-
-TEST_F(Driver, AJobRunAgainThatIsInterruptedOnceMoreFailsTheNextNight) {
-    // The machine goes down while the job runs, two nights in a row: what a
-    // crash leaves is the batch files as they were during the job's wait,
-    // and no log of the job.
-    std::map<std::string, std::string> atCrash;
-    const std::vector<std::string> files = {"batchexec.txt", "batchreport.txt", "batchjournal.txt"};
-    fake.duringWait = [&](const std::string&) {
-        for (const std::string& name : files) atCrash[name] = ReadBatchFile(name);
-    };
-    auto crash = [&] {
-        for (const std::string& name : files) WriteBatchFile(name, atCrash[name]);
-        fs::remove(BatchFile("x.log"));
-        fake.fileTimes.clear();
-        fake.now += 3600 * 1000;
-    };
-    WriteBatchFile("batchexec.txt", QueueText({{"anne", "x"}}));
-    ASSERT_TRUE(Run());
-    crash();
-    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText({{"anne", "x", 1, 0, 0}}));
-    ASSERT_TRUE(Run());
-    crash();
-    fake.duringWait = nullptr;
-    ASSERT_TRUE(Run());
-
-    EXPECT_EQ(fake.launched, (std::vector<std::string>{"x", "x"}));
-    EXPECT_EQ(
-        ReadBatchFile("batchreport.txt"),
-        apptest::Started("anne", "x") + Note("anne", "x", kRunAgain) +
-            apptest::Started("anne", "x") + Note("anne", "x", kTwice) +
-            EndedBlock("anne", "x", false, {"Interrupted twice: the job is not run a third time"}));
-    EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
-}
-
 TEST_F(Driver, AnEntrySetRunningByAnotherProgramIsTakenUpOnceOnlyItsWaitersAreLeft) {
     WriteBatchFile(
         "batchexec.txt",
@@ -255,32 +181,6 @@ TEST_F(Driver, AnEntrySetRunningByAnotherProgramIsTakenUpOnceOnlyItsWaitersAreLe
                   Note("anne", "p", kRunAgain) + RanBlock("anne", "p", true, {"ran p"}) +
                   RanBlock("anne", "waits for p", true, {"ran waits for p"}));
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
-}
-
-TEST_F(Driver, AJobPastItsTimeLimitIsEndedWithItsGroupAndTheRunGoesOnAtOnce) {
-    WriteBatchFile("batchexec.txt", QueueText({{"anne", "hangs"}, {"bob", "next"}}));
-    fake.durations["hangs"] = 30000;
-    fake.durations["next"] = 1000;
-    std::int64_t startedNext = 0;
-    fake.duringJob = [&](const std::string& job) {
-        if (job == "next")
-            startedNext = fake.now;
-    };
-    const std::int64_t start = fake.now;
-    BatchRunSettings settings;
-    settings.timeLimitSeconds = 3;
-    settings.pauseAfterJobMs = 0;
-    ASSERT_TRUE(Run(settings));
-
-    EXPECT_EQ(fake.endedGroups, (std::vector<std::string>{"hangs"}));
-    EXPECT_EQ(startedNext - start, 3000);
-    // The ended process is still collected, so that none is left behind.
-    EXPECT_EQ(fake.collected.size(), 2u);
-    EXPECT_EQ(EventsOf("hangs"),
-              (std::vector<std::string>{"Ended at its time limit (seconds): 3"}));
-    EXPECT_EQ(ReadBatchFile("batchreport.txt"),
-              RanBlock("anne", "hangs", false, {"Ended at its time limit (seconds): 3"}) +
-                  RanBlock("bob", "next", true, {"ran next"}));
 }
 
 TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsWhateverTheLengthOfTheQueue) {
@@ -329,19 +229,6 @@ TEST_F(Driver, RecordsOfFinishedOrVanishedEntriesAreDroppedAtTheStart) {
     EXPECT_EQ(fake.launched, (std::vector<std::string>{"z", "w"}));
     EXPECT_EQ(attempts["z"], 2);
     EXPECT_EQ(attempts["w"], 2);
-}
-
-TEST_F(Driver, TheUserCatalogueWordsTheNotesWhenItHasThem) {
-    testsupport::WriteBytes(dir.path() / "en.txt", std::string(apptest::kCatalogue) +
-                                                       "[20,0,0,12] : repris au d\xE9"
-                                                       "but : \n");
-    ASSERT_TRUE(g_userMessages.SelectLanguage("EN"));
-    WriteBatchFile("batchexec.txt", QueueText({{"anne", "x", 1, 0, 0}}));
-    ASSERT_TRUE(Run());
-    EXPECT_EQ(ReadBatchFile("batchreport.txt"), Note("anne", "x",
-                                                     ": repris au d\xE9"
-                                                     "but : ") +
-                                                    RanBlock("anne", "x", true, {"ran x"}));
 }
 
 TEST_F(Driver, OneJobRunsOnItsOwnWithTheSameRecordsAsInAWholeRun) {

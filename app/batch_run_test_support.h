@@ -53,10 +53,8 @@ class FakeJobHost {
     // The waits asked for (the limit in ms) and the groups ended.
     std::vector<std::uint32_t> waitLimits;
     std::vector<std::string> endedGroups;
-    std::vector<platform::ProcessId> collected;
-    // Called as a job is launched, as a wait begins, and at each pause.
+    // Called as a job is launched and at each pause.
     std::function<void(const std::string& job)> duringJob;
-    std::function<void(const std::string& job)> duringWait;
     std::function<void(std::uint32_t)> onPause;
     // Modification times of files, on the fake clock.
     std::map<std::string, std::int64_t> fileTimes;
@@ -101,7 +99,7 @@ class FakeJobHost {
         host.wait = [this](const platform::ProcessIdentity& p, std::uint32_t limitMs) {
             return Wait(p, limitMs);
         };
-        host.collect = [this](platform::ProcessId id) { collected.push_back(id); };
+        host.collect = [](platform::ProcessId) {};
         host.endGroup = [this](const platform::ProcessIdentity& p, std::uint32_t) {
             Process* process = Find(p);
             if (process == nullptr || !process->running)
@@ -179,8 +177,6 @@ class FakeJobHost {
         Process* process = Find(p);
         if (process == nullptr || !process->running)
             return platform::WaitOutcome::kCannotOpen;
-        if (duringWait)
-            duringWait(process->job);
         if (limitMs != platform::kNoTimeLimit && process->leftMs > limitMs) {
             now += limitMs;
             process->leftMs -= limitMs;

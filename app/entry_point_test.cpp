@@ -60,23 +60,9 @@ class EntryPoint : public apptest::BatchFixture {
 
 const char* const kBanner = "Torvane Batch v1.1.6 - Release\n";
 
-TEST_F(EntryPoint, ARunOnAnEmptyQueuePrintsTheBannerAndEndsWithZero) {
-    WriteBatchFile("batchexec.txt", "nb = 0\r\n");
+// The other catalogue failures are run on the real program (tools/).
+TEST_F(EntryPoint, AMissingCataloguesPathIsPrintedAsItStands) {
     std::string output;
-    EXPECT_EQ(Main(output), 0);
-    EXPECT_EQ(output, kBanner);
-    EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
-    EXPECT_EQ(g_users, nullptr);
-}
-
-TEST_F(EntryPoint, MissingOrBrokenCataloguesAreNamedOnStandardOutput) {
-    std::string output;
-    ASSERT_TRUE(platform::DeleteSettingsValue(platform::SettingsRoot::LocalMachine,
-                                              GetRegistryKeyPath().str(), "FILEMSGSYS"));
-    EXPECT_EQ(Main(output), 1);
-    EXPECT_EQ(output, "File does not exist : \n");
-
-    // A path with "%" is printed as it stands.
     SetValue("FILEMSGSYS", dir.File("missing 100%s %d.txt"));
     EXPECT_EQ(Main(output), 1);
     EXPECT_EQ(output, "File does not exist : " + dir.File("missing 100%s %d.txt") + "\n");

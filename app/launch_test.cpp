@@ -2,22 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "app/app_test_support.h"
-#include "batchlog/fichier_log_batch.h"
 #include "platform/child_process.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
 
 namespace {
 
-using testsupport::ReadBytes;
 using testsupport::TempDir;
-using testsupport::WriteBytes;
 
 bool AlwaysBatch() {
     return true;
@@ -103,72 +99,6 @@ TEST_F(Reporting, LaunchProcessPassesTheRequestToTheLauncherAndReportsOnlyCreati
     EXPECT_EQ(lines.back(), "\"missing.bat\" -b -u \"a b\"");
     EXPECT_EQ(Recorded(),
               (std::vector<std::string>{"Cannot start the job: \"missing.bat\" -b -u \"a b\""}));
-}
-
-// Writes each argument after argv[1] as one line of the file argv[1].
-TV_TEST_CHILD(record_arguments) {
-    if (argc < 2)
-        return 4;
-    std::string text;
-    for (int i = 2; i < argc; ++i) text += std::string(argv[i]) + "\n";
-    WriteBytes(argv[1], text);
-    return 0;
-}
-
-// An installation folder whose TorvaneBatch.bat hands its arguments on to
-// the test binary, which writes them to `record`.
-std::string MakeInstallation(const TempDir& dir, const std::string& record) {
-    std::filesystem::create_directory(dir.path() / "Torvane 8");
-    std::string folder = dir.File("Torvane 8") + "\\";
-    const std::string& self = testsupport::TestExecutablePath();
-    std::string child = testsupport::ChildArgument("record_arguments");
-#ifdef _WIN32
-    WriteBytes(dir.path() / "Torvane 8" / "TorvaneBatch.bat",
-               "@echo off\r\n\"" + self + "\" " + child + " \"" + record + "\" %*\r\n");
-#else
-    WriteBytes(dir.path() / "Torvane 8" / "TorvaneBatch.bat",
-               "#!/bin/sh\nexec '" + self + "' " + child + " '" + record + "' \"$@\"\n");
-    std::filesystem::permissions(dir.path() / "Torvane 8" / "TorvaneBatch.bat",
-                                 std::filesystem::perms::owner_exec,
-                                 std::filesystem::perm_options::add);
-#endif
-    return folder;
-}
-
-TEST_F(Reporting, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor) {
-    std::string record = dir.File("arguments.txt");
-    std::string folder = MakeInstallation(dir, record);
-    CString line = JobCommandLine(JobScript(folder), "Jean Dupont", "my jobs\\part 1.gam");
-    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1), 1);
-    // Waited for: the record is there as soon as LaunchProcess returns.
-    ASSERT_TRUE(std::filesystem::exists(record));
-    EXPECT_EQ(ReadBytes(record), "-b\n-u\nJean Dupont\n-j\nmy jobs\\part 1.gam\n");
-    EXPECT_TRUE(Recorded().empty());
-}
-
-TEST_F(Reporting, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
-    // As the entry point installs it.
-    ErrorMessageHook = AppendEventToJobLog;
-    std::string logPath = dir.File("part.log");
-    g_currentJobLogPath = logPath;
-    CString line = JobCommandLine(JobScript(dir.File("nowhere") + "\\"), "anne", "part");
-    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1), 0);
-
-    FichierLogBatch log;
-    ASSERT_EQ(log.Load(CString(logPath)), 0);
-    ASSERT_EQ(log.m_eventList.GetCount(), 1u);
-    EXPECT_EQ(*log.m_eventList.GetAt(0), "Cannot start the job: " + line);
-    EXPECT_FALSE(log.m_simuOK);
-
-    // A log left at that path by an earlier run keeps its flag and events.
-    log.m_simuOK = true;
-    ASSERT_EQ(log.Save(CString(logPath)), 0);
-    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1), 0);
-    FichierLogBatch again;
-    ASSERT_EQ(again.Load(CString(logPath)), 0);
-    EXPECT_TRUE(again.m_simuOK);
-    ASSERT_EQ(again.m_eventList.GetCount(), 2u);
-    EXPECT_EQ(*again.m_eventList.GetAt(1), "Cannot start the job: " + line);
 }
 
 // Reports an error with the catalogue of the folder argv[1]; argv[2] chooses

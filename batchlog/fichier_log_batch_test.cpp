@@ -115,12 +115,6 @@ TEST_F(LogFile, SavesTheDocumentedLinesAndLoadsThemBack) {
 TEST_F(LogFile, KeepsWhatTheFileLacksAndEmptiesItsLists) {
     WriteBytes(path, Crlf(kHead + "[JOB INFORMATIONS]\nJob name = J7\nErrors = 5\n"));
 
-    FichierLogBatch fresh;
-    ASSERT_EQ(fresh.Load(path), 0);
-    EXPECT_EQ(fresh.m_jobName, "J7");
-    EXPECT_EQ(fresh.m_nbErrors, 5);
-    EXPECT_FALSE(fresh.m_simuOK);
-
     FichierLogBatch used;
     FillSample(used);
     ASSERT_EQ(used.Load(path), 0);

@@ -17,13 +17,14 @@ TEST(BatchEngine, MissingOrLocalIsTheLocalEngineWhateverTheOptions) {
 }
 
 TEST(BatchEngine, SlurmTakesTheSiteOptionsSplitAsACommandLine) {
-    cluster::BatchEngineChoice choice =
-        ChooseBatchEngine(" Slurm ", "--partition=night -L torvane:1 --comment=\"a b\"", true);
+    cluster::BatchEngineChoice choice = ChooseBatchEngine(
+        " Slurm ", " --partition=night -L torvane:1\t--comment=\"a b\" -q \"\" ", true);
     ASSERT_TRUE(choice.ok) << choice.error;
     EXPECT_EQ(choice.engine, BatchEngine::kSlurm);
-    EXPECT_EQ(choice.slurmOptions,
-              (std::vector<std::string>{"--partition=night", "-L", "torvane:1", "--comment=a b"}));
+    EXPECT_EQ(choice.slurmOptions, (std::vector<std::string>{"--partition=night", "-L", "torvane:1",
+                                                             "--comment=a b", "-q", ""}));
     EXPECT_TRUE(ChooseBatchEngine("slurm", "", true).slurmOptions.empty());
+    EXPECT_TRUE(ChooseBatchEngine("slurm", "   ", true).slurmOptions.empty());
 }
 
 TEST(BatchEngine, AnUnknownEngineOrSlurmWithoutAClientIsAOneLineError) {

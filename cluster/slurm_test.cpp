@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -141,15 +140,6 @@ TEST(SlurmParse, NamedQueueAnswerListsEveryJobWithItsName) {
         EXPECT_FALSE(parse::IsJobName(bad)) << bad;
 }
 
-TEST(SlurmOptions, SiteOptionsAreSplitAsACommandLine) {
-    EXPECT_EQ(cluster::SplitSlurmOptions("--partition=night -L torvane:1 --time=600"),
-              (std::vector<std::string>{"--partition=night", "-L", "torvane:1", "--time=600"}));
-    EXPECT_EQ(cluster::SplitSlurmOptions("  --comment=\"night run\"\t-q \"\" "),
-              (std::vector<std::string>{"--comment=night run", "-q", ""}));
-    EXPECT_TRUE(cluster::SplitSlurmOptions("").empty());
-    EXPECT_TRUE(cluster::SplitSlurmOptions("   ").empty());
-}
-
 TEST(SlurmClient, ACommandThatCannotRunOrDoesNotAnswerIsANamedError) {
     TempDir dir;
     cluster::SlurmCommands commands;
@@ -188,6 +178,8 @@ TEST(SlurmClient, ACommandThatCannotRunOrDoesNotAnswerIsANamedError) {
 // The real cluster of scripts/slurm-local, and a batch script that records
 // its arguments, its start and end times, sleeps and exits with a status:
 //   job.sh <record folder> <seconds> <exit status> <names...>
+// Dependencies, licences and a lost node are run through the whole program
+// on the same cluster (tools/slurm_night_test.cpp).
 class SlurmCluster : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -242,10 +234,6 @@ class SlurmCluster : public ::testing::Test {
         return states;
     }
 
-    double Stamp(const std::string& kind, SlurmJobId id) {
-        return std::stod(ReadBytes(m_dir.path() / (kind + "-" + std::to_string(id))));
-    }
-
     TempDir m_dir;
     cluster::SlurmCommands m_commands;
     std::string m_script;
@@ -271,39 +259,6 @@ TEST_F(SlurmCluster, NamesReachTheScriptIntactAsItsArguments) {
     for (const std::string& name : names) expected += name + "\n";
     EXPECT_EQ(ReadBytes(m_dir.path() / ("args-" + std::to_string(id))), expected);
     EXPECT_FALSE(fs::exists(m_dir.path() / "pwned"));
-}
-
-TEST_F(SlurmCluster, AFailedJobsDependentIsCancelledAndASuccessfulOnesRunsAfterIt) {
-    SlurmJobId failing = Submit("0", "3");
-    SlurmJobId skipped = Submit("0", "0", {"skipped"}, failing);
-    SlurmJobId passing = Submit("1", "0");
-    SlurmJobId waiter = Submit("0", "0", {"waiter"}, passing);
-    std::vector<SlurmJobState> states = WaitUntilEnded({failing, skipped, passing, waiter});
-    ASSERT_EQ(states.size(), 4u);
-    EXPECT_EQ(states[0].state, "FAILED");
-    EXPECT_EQ(states[0].reason, "NonZeroExitCode");
-    EXPECT_EQ(states[1].state, "CANCELLED");
-    EXPECT_EQ(states[1].reason, "DependencyNeverSatisfied");
-    EXPECT_FALSE(fs::exists(m_dir.path() / ("args-" + std::to_string(skipped))));
-    EXPECT_EQ(states[2].state, "COMPLETED");
-    EXPECT_EQ(states[3].state, "COMPLETED");
-    EXPECT_GE(Stamp("start", waiter), Stamp("end", passing));
-}
-
-TEST_F(SlurmCluster, LicencesCapTheJobsRunningAtOnce) {
-    std::vector<SlurmJobId> ids;
-    for (int i = 0; i < 5; ++i) ids.push_back(Submit("1", "0", {}, 0, "-L torvane:1"));
-    std::vector<SlurmJobState> states = WaitUntilEnded(ids);
-    std::vector<std::pair<double, int>> edges;
-    for (const SlurmJobState& state : states) {
-        EXPECT_EQ(state.state, "COMPLETED") << state.id;
-        edges.emplace_back(Stamp("start", state.id), +1);
-        edges.emplace_back(Stamp("end", state.id), -1);
-    }
-    std::sort(edges.begin(), edges.end());
-    int running = 0, most = 0;
-    for (const auto& [time, step] : edges) most = std::max(most, running += step);
-    EXPECT_EQ(most, 2);
 }
 
 TEST_F(SlurmCluster, CancelledJobsEndCancelledAndForgottenIdsAreNoError) {
@@ -356,40 +311,6 @@ TEST_F(SlurmCluster, ARefusedSubmissionCarriesSlurmsMessage) {
     EXPECT_NE(status.message.find("Invalid partition name specified"), std::string::npos)
         << status.message;
     EXPECT_EQ(status.message.find('\n'), std::string::npos);
-}
-
-// The cluster lets jobs be requeued; the client's jobs are not, so a job
-// whose node goes down ends there. The node is resumed whatever happens.
-TEST_F(SlurmCluster, AJobWhoseNodeGoesDownEndsWithNodeFailure) {
-    SlurmJobId id = Submit("60", "0");
-    std::vector<SlurmJobState> states;
-    for (int i = 0; i < 150; ++i) {
-        ASSERT_TRUE(cluster::QueryJobs(m_commands, {id}, &states).ok());
-        if (states.at(0).phase != SlurmPhase::kWaiting)
-            break;
-        platform::SleepMs(200);
-    }
-    ASSERT_EQ(states.at(0).state, "RUNNING");
-    platform::CapturedRun node = platform::RunAndCapture(
-        "squeue", {"--noheader", "--jobs=" + std::to_string(id), "--format=%N"},
-        m_commands.environment, 30000);
-    std::string name(node.out.substr(0, node.out.find('\n')));
-    ASSERT_FALSE(name.empty()) << node.err;
-    struct Resume {
-        const cluster::SlurmCommands& commands;
-        std::string node;
-        ~Resume() {
-            platform::RunAndCapture("scontrol", {"update", "nodename=" + node, "state=resume"},
-                                    commands.environment, 30000);
-        }
-    } resume{m_commands, name};
-    platform::CapturedRun down = platform::RunAndCapture(
-        "scontrol", {"update", "nodename=" + name, "state=down", "reason=client test"},
-        m_commands.environment, 30000);
-    ASSERT_EQ(down.exitCode, 0) << down.err;
-    states = WaitUntilEnded({id});
-    EXPECT_EQ(states.at(0).state, "NODE_FAIL");
-    EXPECT_EQ(states.at(0).reason, "NodeDown");
 }
 
 }  // namespace
