@@ -57,20 +57,6 @@ void PrintLine(const std::string& text) {
     std::fflush(stdout);
 }
 
-// The users list lives from its load to the end of the run, reached by the
-// rest of the program through g_users.
-class UsersListScope {
-  public:
-    UsersListScope() : m_users(std::make_unique<ListeUsers>()) { g_users = m_users.get(); }
-    ~UsersListScope() { g_users = nullptr; }
-    UsersListScope(const UsersListScope&) = delete;
-    UsersListScope& operator=(const UsersListScope&) = delete;
-    ListeUsers& Users() { return *m_users; }
-
-  private:
-    std::unique_ptr<ListeUsers> m_users;
-};
-
 struct StreamCloser {
     void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
@@ -128,12 +114,12 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
         CString usersPath;
         if (platform::Status read = ReadMachineValue("FILEUSERS", &usersPath); !read.ok())
             return EndOnFailure(read);
-        UsersListScope users;
-        users.Users().Load(usersPath);
+        const auto users = std::make_unique<ListeUsers>();
+        users->Load(usersPath);
         platform::Status failure;
         const int status =
-            RunClusterJob(users.Users(), CString(argv[2]), CString(argv[3]), CString(argv[4]),
-                          argv[5], argv[6], host, ReadBatchRunSettings(), failure);
+            RunClusterJob(*users, CString(argv[2]), CString(argv[3]), CString(argv[4]), argv[5],
+                          argv[6], host, ReadBatchRunSettings(), failure);
         return failure.ok() ? status : EndOnFailure(failure);
     }
     const CommandLineRequest request = ReadCommandLine(argc, argv);
@@ -167,11 +153,11 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     CString usersPath;
     if (platform::Status read = ReadMachineValue("FILEUSERS", &usersPath); !read.ok())
         return EndOnFailure(read);
-    UsersListScope users;
+    const auto users = std::make_unique<ListeUsers>();
     // A missing or unreadable users file leaves the list empty, and then
     // there is no current user below.
-    users.Users().Load(usersPath);
-    CUser* current = users.Users().GetCurrentUser();
+    users->Load(usersPath);
+    CUser* current = users->GetCurrentUser();
     if (current == nullptr) {
         if (status)
             std::fprintf(stderr, "torvane-batch: no current user in the users list \"%s\"\n",
@@ -181,7 +167,7 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     if (status)
         return ShowBatchStatus(current->GetFolder(CUser::kBatchFolder), EngineName(engineName),
                                request == CommandLineRequest::kShowStatusJson);
-    KvBatchExecFile queue(current->GetFolder(CUser::kBatchFolder), &users.Users());
+    KvBatchExecFile queue(current->GetFolder(CUser::kBatchFolder), users.get());
 
     // One launcher per batch folder, checked before the queue is touched and
     // before the wait, so that a second launcher ends at once.

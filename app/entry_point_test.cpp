@@ -66,7 +66,6 @@ TEST_F(EntryPoint, ARunOnAnEmptyQueuePrintsTheBannerAndEndsWithZero) {
     EXPECT_EQ(Main(output), 0);
     EXPECT_EQ(output, kBanner);
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
-    EXPECT_EQ(g_users, nullptr);
 }
 
 TEST_F(EntryPoint, MissingOrBrokenCataloguesAreNamedOnStandardOutput) {
