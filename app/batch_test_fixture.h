@@ -76,7 +76,6 @@ class BatchFixture : public ::testing::Test {
     testsupport::TempDir dir;
     platform::ScopedTestSettings settings{platform::RegFileEncoding::Ansi};
     ListeUsers users;
-    HookScope hooks;
     CString batch;
     CString install;
 };

@@ -10,10 +10,8 @@
 #include "app/command_line.h"
 #include "app/end_command.h"
 #include "app/install_paths.h"
-#include "app/launch.h"
 #include "app/progress_line.h"
 #include "app/slurm_run.h"
-#include "batchlog/fichier_log_batch.h"
 #include "cluster/batch_engine.h"
 #include "messages/catalogue.h"
 #include "messages/paths.h"
@@ -32,10 +30,6 @@ constexpr const char* kBuildKind = "Release";
 // An executable whose name begins with this, in any case, is an interactive
 // simulator: the batch waits until it has ended.
 constexpr const char* kSimulatorPrefix = "Torvane8";
-
-bool AlwaysBatchMode() {
-    return true;
-}
 
 platform::Status ReadMachineValue(const char* name, CString* value) {
     return ReadSettingsValue(name, GetRegistryKeyPath().c_str(),
@@ -81,8 +75,6 @@ int EndOnFailure(const platform::Status& failure) {
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     if (std::optional<int> status = AnswerInformationRequest(argc, argv))
         return *status;
-    BatchModeHook = AlwaysBatchMode;
-    ErrorMessageHook = AppendEventToJobLog;
 
     CString systemCatalogue;
     if (platform::Status read = ReadMachineValue("FILEMSGSYS", &systemCatalogue); !read.ok())

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "app/app_test_support.h"
+#include "app/batch_run.h"
+#include "app/job_run.h"
 #include "batchlog/fichier_log_batch.h"
 #include "platform/child_process.h"
 #include "testsupport/temp_dir.h"
@@ -19,32 +21,20 @@ using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
-bool AlwaysBatch() {
-    return true;
-}
-bool NeverBatch() {
-    return false;
-}
-
 std::vector<std::string>& Recorded() {
     static std::vector<std::string> messages;
     return messages;
 }
-void RecordMessage(CString message) {
-    Recorded().push_back(message.str());
-}
+const ErrorSink kRecord = [](const CString& message) { Recorded().push_back(message.str()); };
 
-// The test catalogue, batch mode on, and messages recorded.
+// The test catalogue, and messages recorded by kRecord.
 class Reporting : public testing::Test {
   protected:
     void SetUp() override {
         apptest::LoadTestCatalogue(dir);
-        BatchModeHook = AlwaysBatch;
-        ErrorMessageHook = RecordMessage;
         Recorded().clear();
     }
     TempDir dir;
-    apptest::HookScope hooks;
 };
 
 TEST(JobCommandLine, ScriptUserAndJobEachStandInDoubleQuotes) {
@@ -62,9 +52,9 @@ TEST(JobCommandLine, ScriptUserAndJobEachStandInDoubleQuotes) {
     EXPECT_EQ(JobCommandLine(JobScript(""), "", ""), "\"TorvaneBatch.bat\" -b -u \"\" -j \"\"");
 }
 
-TEST_F(Reporting, InBatchModeTheMessageGoesToTheHook) {
-    ReportError(1, 1, "\"C:\\T\\TorvaneBatch.bat\" -b");
-    ReportError(7, 7, "detail 100%");
+TEST_F(Reporting, WithASinkTheMessageGoesToIt) {
+    ReportError(1, 1, "\"C:\\T\\TorvaneBatch.bat\" -b", kRecord);
+    ReportError(7, 7, "detail 100%", kRecord);
     EXPECT_EQ(Recorded(),
               (std::vector<std::string>{"Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b",
                                         "Unknown message detail 100%"}));
@@ -89,17 +79,17 @@ TEST_F(Reporting, LaunchProcessPassesTheRequestToTheLauncherAndReportsOnlyCreati
     int window = 0;
     void* const none = nullptr;
     // The batch run's call: wait, no minimising, no window, shown.
-    EXPECT_EQ(LaunchProcess("\"x.bat\" -b", 1, 0, nullptr, 1, fake), 1);
+    EXPECT_EQ(LaunchProcess("\"x.bat\" -b", 1, 0, nullptr, 1, fake, kRecord), 1);
     EXPECT_EQ(asked(), std::tuple(true, true, false, none));
     // Nothing to minimise without a wait.
-    EXPECT_EQ(LaunchProcess("\"y.bat\"", 0, 1, &window, 0, fake), 1);
+    EXPECT_EQ(LaunchProcess("\"y.bat\"", 0, 1, &window, 0, fake, kRecord), 1);
     EXPECT_EQ(asked(), std::tuple(false, false, false, static_cast<void*>(&window)));
-    EXPECT_EQ(LaunchProcess("\"y.bat\"", 1, 1, &window, 1, fake), 1);
+    EXPECT_EQ(LaunchProcess("\"y.bat\"", 1, 1, &window, 1, fake, kRecord), 1);
     EXPECT_EQ(asked(), std::tuple(true, true, true, static_cast<void*>(&window)));
     EXPECT_TRUE(Recorded().empty());
 
     create = false;
-    EXPECT_EQ(LaunchProcess("\"missing.bat\" -b -u \"a b\"", 1, 0, nullptr, 1, fake), 0);
+    EXPECT_EQ(LaunchProcess("\"missing.bat\" -b -u \"a b\"", 1, 0, nullptr, 1, fake, kRecord), 0);
     EXPECT_EQ(lines.back(), "\"missing.bat\" -b -u \"a b\"");
     EXPECT_EQ(Recorded(),
               (std::vector<std::string>{"Cannot start the job: \"missing.bat\" -b -u \"a b\""}));
@@ -139,7 +129,7 @@ TEST_F(Reporting, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor) {
     std::string record = dir.File("arguments.txt");
     std::string folder = MakeInstallation(dir, record);
     CString line = JobCommandLine(JobScript(folder), "Jean Dupont", "my jobs\\part 1.gam");
-    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1), 1);
+    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1, HostProcessLauncher(), kRecord), 1);
     // Waited for: the record is there as soon as LaunchProcess returns.
     ASSERT_TRUE(std::filesystem::exists(record));
     EXPECT_EQ(ReadBytes(record), "-b\n-u\nJean Dupont\n-j\nmy jobs\\part 1.gam\n");
@@ -147,12 +137,12 @@ TEST_F(Reporting, TheScriptGetsTheJobCommandLineAsFiveArgumentsAndIsWaitedFor) {
 }
 
 TEST_F(Reporting, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
-    // As the entry point installs it.
-    ErrorMessageHook = AppendEventToJobLog;
+    // The sink the batch run gives a job, on the real host.
     std::string logPath = dir.File("part.log");
-    g_currentJobLogPath = logPath;
+    const BatchRunHost host;
+    const ErrorSink toLog = JobLogErrorSink(host, logPath);
     CString line = JobCommandLine(JobScript(dir.File("nowhere") + "\\"), "anne", "part");
-    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1), 0);
+    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1, HostProcessLauncher(), toLog), 0);
 
     FichierLogBatch log;
     ASSERT_EQ(log.Load(CString(logPath)), 0);
@@ -163,7 +153,7 @@ TEST_F(Reporting, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
     // A log left at that path by an earlier run keeps its flag and events.
     log.m_simuOK = true;
     ASSERT_EQ(log.Save(CString(logPath)), 0);
-    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1), 0);
+    EXPECT_EQ(LaunchProcess(line, 1, 0, nullptr, 1, HostProcessLauncher(), toLog), 0);
     FichierLogBatch again;
     ASSERT_EQ(again.Load(CString(logPath)), 0);
     EXPECT_TRUE(again.m_simuOK);
@@ -171,36 +161,28 @@ TEST_F(Reporting, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
     EXPECT_EQ(*again.m_eventList.GetAt(1), "Cannot start the job: " + line);
 }
 
-// Reports an error with the catalogue of the folder argv[1]; argv[2] chooses
-// the hooks: "none", "no" (batch mode answers false) or "nohook" (batch mode
-// without a message hook).
+// Reports an error, with no sink, with the catalogue of the folder argv[1].
 TV_TEST_CHILD(report_error_box) {
-    if (argc < 3)
+    if (argc < 2)
         return 4;
     std::string folder = argv[1];
     if (!g_userMessages.LoadLanguageList(CString(folder + "/languages.txt")) ||
         !g_userMessages.SelectLanguage("EN"))
         return 5;
-    std::string hooks = argv[2];
-    BatchModeHook = hooks == "none" ? nullptr : hooks == "no" ? NeverBatch : AlwaysBatch;
-    ErrorMessageHook = nullptr;
     ReportError(1, 1, "\"C:\\T\\TorvaneBatch.bat\" -b");
     return 0;
 }
 
 // The child loads the catalogue the fixture wrote.
-TEST_F(Reporting, OutsideBatchModeAMessageBoxWithTheCatalogueTitleShowsIt) {
-    for (const char* hooks : {"none", "no", "nohook"}) {
-        SCOPED_TRACE(hooks);
-        platform::CapturedRun run = platform::RunAndCapture(
-            testsupport::TestExecutablePath(),
-            {testsupport::ChildArgument("report_error_box"), dir.path().string(), hooks});
-        ASSERT_TRUE(run.started) << run.reason;
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        // The host shows no box here and writes "title: text" instead.
-        EXPECT_EQ(apptest::WithoutCarriageReturns(run.err),
-                  "Torvane batch: Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b\n");
-    }
+TEST_F(Reporting, WithoutASinkAMessageBoxWithTheCatalogueTitleShowsIt) {
+    platform::CapturedRun run = platform::RunAndCapture(
+        testsupport::TestExecutablePath(),
+        {testsupport::ChildArgument("report_error_box"), dir.path().string()});
+    ASSERT_TRUE(run.started) << run.reason;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // The host shows no box here and writes "title: text" instead.
+    EXPECT_EQ(apptest::WithoutCarriageReturns(run.err),
+              "Torvane batch: Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b\n");
 }
 
 }  // namespace
