@@ -1,6 +1,6 @@
 // Shared by the tests of app/: a small user catalogue written by the test and
-// loaded into the program's user catalogue, and a scope that restores the
-// error reporter's hooks and the current job log path.
+// loaded into the program's user catalogue, and the texts of the queue and
+// the report that the tests expect.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,26 +38,6 @@ inline void LoadTestCatalogue(const testsupport::TempDir& dir) {
     ASSERT_TRUE(g_userMessages.LoadLanguageList(dir.File("languages.txt")));
     ASSERT_TRUE(g_userMessages.SelectLanguage("EN"));
 }
-
-class HookScope {
-  public:
-    HookScope()
-        : m_batchMode(BatchModeHook),
-          m_errorMessage(ErrorMessageHook),
-          m_jobLogPath(g_currentJobLogPath) {}
-    ~HookScope() {
-        BatchModeHook = m_batchMode;
-        ErrorMessageHook = m_errorMessage;
-        g_currentJobLogPath = m_jobLogPath;
-    }
-    HookScope(const HookScope&) = delete;
-    HookScope& operator=(const HookScope&) = delete;
-
-  private:
-    BatchModeFunction m_batchMode;
-    ErrorMessageFunction m_errorMessage;
-    CString m_jobLogPath;
-};
 
 // A child's standard error without carriage returns (a Windows host ends
 // its lines with "\r\n").

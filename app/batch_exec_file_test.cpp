@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_test_fixture.h"
+#include "app/batch_fixture_test_support.h"
 #include "platform/file_stream.h"
 #include "testsupport/host_faults.h"
 

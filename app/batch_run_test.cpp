@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/batch_fixture_test_support.h"
 #include "app/batch_run_test_support.h"
-#include "app/batch_test_fixture.h"
 #include "app/job_run.h"
 #include "platform/current_process.h"
 

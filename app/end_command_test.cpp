@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/batch_exec_file.h"
-#include "app/batch_test_fixture.h"
+#include "app/batch_fixture_test_support.h"
 #include "platform/command_line.h"
 #include "platform/environment.h"
 #include "platform/host_path.h"

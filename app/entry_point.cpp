@@ -10,10 +10,8 @@
 #include "app/command_line.h"
 #include "app/end_command.h"
 #include "app/install_paths.h"
-#include "app/launch.h"
 #include "app/progress_line.h"
 #include "app/slurm_run.h"
-#include "batchlog/fichier_log_batch.h"
 #include "cluster/batch_engine.h"
 #include "messages/catalogue.h"
 #include "messages/paths.h"
@@ -32,10 +30,6 @@ constexpr const char* kBuildKind = "Release";
 // An executable whose name begins with this, in any case, is an interactive
 // simulator: the batch waits until it has ended.
 constexpr const char* kSimulatorPrefix = "Torvane8";
-
-bool AlwaysBatchMode() {
-    return true;
-}
 
 platform::Status ReadMachineValue(const char* name, CString* value) {
     return ReadSettingsValue(name, GetRegistryKeyPath().c_str(),
@@ -56,20 +50,6 @@ void PrintLine(const std::string& text) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
-
-// The users list lives from its load to the end of the run, reached by the
-// rest of the program through g_users.
-class UsersListScope {
-  public:
-    UsersListScope() : m_users(std::make_unique<ListeUsers>()) { g_users = m_users.get(); }
-    ~UsersListScope() { g_users = nullptr; }
-    UsersListScope(const UsersListScope&) = delete;
-    UsersListScope& operator=(const UsersListScope&) = delete;
-    ListeUsers& Users() { return *m_users; }
-
-  private:
-    std::unique_ptr<ListeUsers> m_users;
-};
 
 struct StreamCloser {
     void operator()(std::FILE* stream) const { std::fclose(stream); }
@@ -95,8 +75,6 @@ int EndOnFailure(const platform::Status& failure) {
 int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     if (std::optional<int> status = AnswerInformationRequest(argc, argv))
         return *status;
-    BatchModeHook = AlwaysBatchMode;
-    ErrorMessageHook = AppendEventToJobLog;
 
     CString systemCatalogue;
     if (platform::Status read = ReadMachineValue("FILEMSGSYS", &systemCatalogue); !read.ok())
@@ -128,12 +106,12 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
         CString usersPath;
         if (platform::Status read = ReadMachineValue("FILEUSERS", &usersPath); !read.ok())
             return EndOnFailure(read);
-        UsersListScope users;
-        users.Users().Load(usersPath);
+        const auto users = std::make_unique<ListeUsers>();
+        users->Load(usersPath);
         platform::Status failure;
         const int status =
-            RunClusterJob(users.Users(), CString(argv[2]), CString(argv[3]), CString(argv[4]),
-                          argv[5], argv[6], host, ReadBatchRunSettings(), failure);
+            RunClusterJob(*users, CString(argv[2]), CString(argv[3]), CString(argv[4]), argv[5],
+                          argv[6], host, ReadBatchRunSettings(), failure);
         return failure.ok() ? status : EndOnFailure(failure);
     }
     const CommandLineRequest request = ReadCommandLine(argc, argv);
@@ -167,11 +145,11 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     CString usersPath;
     if (platform::Status read = ReadMachineValue("FILEUSERS", &usersPath); !read.ok())
         return EndOnFailure(read);
-    UsersListScope users;
+    const auto users = std::make_unique<ListeUsers>();
     // A missing or unreadable users file leaves the list empty, and then
     // there is no current user below.
-    users.Users().Load(usersPath);
-    CUser* current = users.Users().GetCurrentUser();
+    users->Load(usersPath);
+    CUser* current = users->GetCurrentUser();
     if (current == nullptr) {
         if (status)
             std::fprintf(stderr, "torvane-batch: no current user in the users list \"%s\"\n",
@@ -181,7 +159,7 @@ int TorvaneBatchMain(int argc, char* argv[], const BatchRunHost& host) {
     if (status)
         return ShowBatchStatus(current->GetFolder(CUser::kBatchFolder), EngineName(engineName),
                                request == CommandLineRequest::kShowStatusJson);
-    KvBatchExecFile queue(current->GetFolder(CUser::kBatchFolder), &users.Users());
+    KvBatchExecFile queue(current->GetFolder(CUser::kBatchFolder), users.get());
 
     // One launcher per batch folder, checked before the queue is touched and
     // before the wait, so that a second launcher ends at once.

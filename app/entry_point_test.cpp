@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_test_fixture.h"
+#include "app/batch_fixture_test_support.h"
 #include "platform/environment.h"
 #include "platform/host_features.h"
 #include "platform/shared_file.h"

@@ -42,18 +42,20 @@ CString CannotStart(const CString& detail) {
     return g_userMessages.GetMessage(3, 12, 1, 1) + " " + detail;
 }
 
-// Starts the job's command line through the host's launcher. The launcher is
-// a std::function that the host or a test supplies, so its interface allows a
-// throw (a stand-in that breaks, the host out of memory while it builds the
-// child's arguments); nothing has been started then that the run could wait
-// for. The catch stays here, around that one call, and turns the throw into
-// a result (nullopt), so that one broken launch fails its job instead of
-// ending the night with the queue left in state 1.
+// Starts the job's command line through the host's launcher, a launch
+// failure going to `errors`. The launcher is a std::function that the host or
+// a test supplies, so its interface allows a throw (a stand-in that breaks,
+// the host out of memory while it builds the child's arguments); nothing has
+// been started then that the run could wait for. The catch stays here, around
+// that one call, and turns the throw into a result (nullopt), so that one
+// broken launch fails its job instead of ending the night with the queue left
+// in state 1.
 std::optional<platform::LaunchResult> TryLaunch(const ProcessLauncher& launcher,
                                                 const CString& commandLine,
-                                                const platform::LaunchOptions& options) {
+                                                const platform::LaunchOptions& options,
+                                                const ErrorSink& errors) {
     try {
-        return launcher(commandLine.str(), options);
+        return Launch(commandLine, options, launcher, errors);
     } catch (...) {
         return std::nullopt;
     }
@@ -124,13 +126,13 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
     options.wait = false;
     options.ownGroup = true;
     const std::optional<platform::LaunchResult> launched =
-        TryLaunch(host.launcher, commandLine, options);
+        TryLaunch(host.launcher, commandLine, options, JobLogErrorSink(host, m_logPath));
     bool succeeded = false;
     if (!launched) {
         // No event: the launcher said nothing about why.
         log.Load(m_logPath);
     } else if (!launched->created) {
-        host.jobEvent(m_logPath, CannotStart(commandLine));
+        // The launch has told the job's log why.
         log.Load(m_logPath);
         succeeded = log.m_simuOK;
     } else {
@@ -236,6 +238,12 @@ bool JobRun::Record(bool succeeded) {
         m_context.host.jobEnded(progress);
     }
     return true;
+}
+
+ErrorSink JobLogErrorSink(const BatchRunHost& host, CString logPath) {
+    return [&host, logPath = std::move(logPath)](const CString& message) {
+        host.jobEvent(logPath, message);
+    };
 }
 
 QueuedJobResult RunQueuedJob(KvBatchExecFile& queue, unsigned position, const BatchRunHost& host,

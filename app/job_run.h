@@ -22,6 +22,7 @@
 
 #include "app/batch_file.h"
 #include "app/batch_journal.h"
+#include "app/launch.h"
 #include "containers/cstring.h"
 #include "platform/process.h"
 
@@ -71,6 +72,12 @@ class JobRun {
     // When the job's process was launched, for the progress line.
     std::optional<std::int64_t> m_launchMs;
 };
+
+// The error sink of a running job: each text becomes an event appended to the
+// job's log at `logPath` (host.jobEvent), so that a launch that fails while
+// nobody watches is told to the job's owner and shows no message box. The
+// sink refers to `host`, which must outlive it.
+ErrorSink JobLogErrorSink(const BatchRunHost& host, CString logPath);
 
 // What RunQueuedJob did.
 enum class QueuedJobResult {

@@ -15,32 +15,20 @@ namespace {
 
 using testsupport::TempDir;
 
-bool AlwaysBatch() {
-    return true;
-}
-bool NeverBatch() {
-    return false;
-}
-
 std::vector<std::string>& Recorded() {
     static std::vector<std::string> messages;
     return messages;
 }
-void RecordMessage(CString message) {
-    Recorded().push_back(message.str());
-}
+const ErrorSink kRecord = [](const CString& message) { Recorded().push_back(message.str()); };
 
-// The test catalogue, batch mode on, and messages recorded.
+// The test catalogue, and messages recorded by kRecord.
 class Reporting : public testing::Test {
   protected:
     void SetUp() override {
         apptest::LoadTestCatalogue(dir);
-        BatchModeHook = AlwaysBatch;
-        ErrorMessageHook = RecordMessage;
         Recorded().clear();
     }
     TempDir dir;
-    apptest::HookScope hooks;
 };
 
 TEST(JobCommandLine, ScriptUserAndJobEachStandInDoubleQuotes) {
@@ -58,9 +46,9 @@ TEST(JobCommandLine, ScriptUserAndJobEachStandInDoubleQuotes) {
     EXPECT_EQ(JobCommandLine(JobScript(""), "", ""), "\"TorvaneBatch.bat\" -b -u \"\" -j \"\"");
 }
 
-TEST_F(Reporting, InBatchModeTheMessageGoesToTheHook) {
-    ReportError(1, 1, "\"C:\\T\\TorvaneBatch.bat\" -b");
-    ReportError(7, 7, "detail 100%");
+TEST_F(Reporting, WithASinkTheMessageGoesToIt) {
+    ReportError(1, 1, "\"C:\\T\\TorvaneBatch.bat\" -b", kRecord);
+    ReportError(7, 7, "detail 100%", kRecord);
     EXPECT_EQ(Recorded(),
               (std::vector<std::string>{"Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b",
                                         "Unknown message detail 100%"}));
@@ -85,52 +73,44 @@ TEST_F(Reporting, LaunchProcessPassesTheRequestToTheLauncherAndReportsOnlyCreati
     int window = 0;
     void* const none = nullptr;
     // The batch run's call: wait, no minimising, no window, shown.
-    EXPECT_EQ(LaunchProcess("\"x.bat\" -b", 1, 0, nullptr, 1, fake), 1);
+    EXPECT_EQ(LaunchProcess("\"x.bat\" -b", 1, 0, nullptr, 1, fake, kRecord), 1);
     EXPECT_EQ(asked(), std::tuple(true, true, false, none));
     // Nothing to minimise without a wait.
-    EXPECT_EQ(LaunchProcess("\"y.bat\"", 0, 1, &window, 0, fake), 1);
+    EXPECT_EQ(LaunchProcess("\"y.bat\"", 0, 1, &window, 0, fake, kRecord), 1);
     EXPECT_EQ(asked(), std::tuple(false, false, false, static_cast<void*>(&window)));
-    EXPECT_EQ(LaunchProcess("\"y.bat\"", 1, 1, &window, 1, fake), 1);
+    EXPECT_EQ(LaunchProcess("\"y.bat\"", 1, 1, &window, 1, fake, kRecord), 1);
     EXPECT_EQ(asked(), std::tuple(true, true, true, static_cast<void*>(&window)));
     EXPECT_TRUE(Recorded().empty());
 
     create = false;
-    EXPECT_EQ(LaunchProcess("\"missing.bat\" -b -u \"a b\"", 1, 0, nullptr, 1, fake), 0);
+    EXPECT_EQ(LaunchProcess("\"missing.bat\" -b -u \"a b\"", 1, 0, nullptr, 1, fake, kRecord), 0);
     EXPECT_EQ(lines.back(), "\"missing.bat\" -b -u \"a b\"");
     EXPECT_EQ(Recorded(),
               (std::vector<std::string>{"Cannot start the job: \"missing.bat\" -b -u \"a b\""}));
 }
 
-// Reports an error with the catalogue of the folder argv[1]; argv[2] chooses
-// the hooks: "none", "no" (batch mode answers false) or "nohook" (batch mode
-// without a message hook).
+// Reports an error, with no sink, with the catalogue of the folder argv[1].
 TV_TEST_CHILD(report_error_box) {
-    if (argc < 3)
+    if (argc < 2)
         return 4;
     std::string folder = argv[1];
     if (!g_userMessages.LoadLanguageList(CString(folder + "/languages.txt")) ||
         !g_userMessages.SelectLanguage("EN"))
         return 5;
-    std::string hooks = argv[2];
-    BatchModeHook = hooks == "none" ? nullptr : hooks == "no" ? NeverBatch : AlwaysBatch;
-    ErrorMessageHook = nullptr;
     ReportError(1, 1, "\"C:\\T\\TorvaneBatch.bat\" -b");
     return 0;
 }
 
 // The child loads the catalogue the fixture wrote.
-TEST_F(Reporting, OutsideBatchModeAMessageBoxWithTheCatalogueTitleShowsIt) {
-    for (const char* hooks : {"none", "no", "nohook"}) {
-        SCOPED_TRACE(hooks);
-        platform::CapturedRun run = platform::RunAndCapture(
-            testsupport::TestExecutablePath(),
-            {testsupport::ChildArgument("report_error_box"), dir.path().string(), hooks});
-        ASSERT_TRUE(run.started) << run.reason;
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        // The host shows no box here and writes "title: text" instead.
-        EXPECT_EQ(apptest::WithoutCarriageReturns(run.err),
-                  "Torvane batch: Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b\n");
-    }
+TEST_F(Reporting, WithoutASinkAMessageBoxWithTheCatalogueTitleShowsIt) {
+    platform::CapturedRun run = platform::RunAndCapture(
+        testsupport::TestExecutablePath(),
+        {testsupport::ChildArgument("report_error_box"), dir.path().string()});
+    ASSERT_TRUE(run.started) << run.reason;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // The host shows no box here and writes "title: text" instead.
+    EXPECT_EQ(apptest::WithoutCarriageReturns(run.err),
+              "Torvane batch: Cannot start the job: \"C:\\T\\TorvaneBatch.bat\" -b\n");
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/batch_fixture_test_support.h"
 #include "app/batch_run.h"
 #include "app/batch_run_test_support.h"
-#include "app/batch_test_fixture.h"
 
 namespace {
 

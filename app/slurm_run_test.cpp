@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/batch_exec_file.h"
+#include "app/batch_fixture_test_support.h"
 #include "app/batch_run_test_support.h"
-#include "app/batch_test_fixture.h"
 
 namespace {
 

@@ -2,8 +2,6 @@
 
 #include "batchlog/written_log_reader.h"
 
-CString g_currentJobLogPath;
-
 FichierLogBatch::FichierLogBatch() : KvFile("Batch informations", "0.1") {}
 
 FichierLogBatch::~FichierLogBatch() = default;
@@ -45,9 +43,4 @@ void FichierLogBatch::AddEvent(const CString& path, const CString& message) {
     if (event != nullptr)
         *event = message;
     Save(path);
-}
-
-void AppendEventToJobLog(CString message) {
-    FichierLogBatch log;
-    log.AddEvent(g_currentJobLogPath, message);
 }

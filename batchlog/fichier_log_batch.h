@@ -5,9 +5,8 @@
 //
 // The simulator writes the log; the batch launcher loads it after each job to
 // learn the success flag and copy events and counts into the batch report,
-// and appends an event of its own when a job cannot be launched
-// (AppendEventToJobLog, installed as the error reporter's hook). Everything
-// the launcher does not change is written back as it was read.
+// and appends an event of its own when a job cannot be launched (AddEvent).
+// Everything the launcher does not change is written back as it was read.
 #pragma once
 
 #include "batchlog/error_lists.h"
@@ -52,12 +51,3 @@ class FichierLogBatch : public KvFile {
     KvListeS<CString> m_alertList;
     KvListeErreurToutesMachines m_errorList;
 };
-
-// The log of the job being run. The batch run sets it just before it launches
-// each job; AppendEventToJobLog writes there. Lives as long as the program.
-extern CString g_currentJobLogPath;
-
-// Appends `message` as an event to the log at g_currentJobLogPath, through a
-// fresh FichierLogBatch. This is the hook through which launch errors reach
-// the job's log while the batch runs unattended.
-void AppendEventToJobLog(CString message);

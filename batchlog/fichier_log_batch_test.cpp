@@ -197,10 +197,8 @@ TEST_F(LogFile, AddEventAppendsToAnExistingLogAndKeepsTheRest) {
         FillSample(log);
         ASSERT_EQ(log.Save(path), 0);
     }
-    // Through the hook, as the error reporter calls it.
-    g_currentJobLogPath = path;
-    AppendEventToJobLog("Launch failed");
-    g_currentJobLogPath.Empty();
+    // Through a fresh object, as the batch run appends a launch failure.
+    FichierLogBatch().AddEvent(path, "Launch failed");
 
     std::string expected = kSample;
     expected.replace(expected.find("Event list taille = 2"), 21, "Event list taille = 3");

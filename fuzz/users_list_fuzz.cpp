@@ -74,8 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzsupport::WriteFile(path, data, size);
 
     ListeUsers users;
-    ListeUsers* previous = g_users;
-    g_users = &users;
     if (users.Load(path.c_str()) == 0) {
         CUser* current = users.GetCurrentUser();
         if (current != nullptr) {
@@ -91,6 +89,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         users.FindUser("public");
         for (CUser& user : users.Users()) user.GetFolder(CUser::kBatchFolder);
     }
-    g_users = previous;
     return 0;
 }

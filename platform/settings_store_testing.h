@@ -18,6 +18,7 @@
 
 #include <string>
 
+#include "platform/child_process.h"
 #include "platform/settings_store.h"
 
 namespace platform {
@@ -44,11 +45,37 @@ class ScopedTestSettings {
     [[maybe_unused]] bool m_hadPrevious = false;
 };
 
+// The store that the programs a test starts read (end-to-end tests), unlike
+// ScopedTestSettings, which only this process sees. For the life of the
+// scope the writes below go there:
+//   Win32: the real registry (a test leg runs in a Wine prefix of its own);
+//          nothing is added to `environment`.
+//   Linux: machine.reg and user.reg in `folder` ("REGEDIT4" when new), which
+//          TORVANE_PREFIX names meanwhile in this process (the previous value
+//          comes back at the end) and, through `environment`, in the programs
+//          the test starts.
+// Not for use inside a ScopedTestSettings.
+class ScopedChildSettings {
+  public:
+    ScopedChildSettings(const std::string& folder, EnvironmentEntries& environment);
+    ~ScopedChildSettings();
+    ScopedChildSettings(const ScopedChildSettings&) = delete;
+    ScopedChildSettings& operator=(const ScopedChildSettings&) = delete;
+
+  private:
+    // Linux only: the TORVANE_PREFIX to put back.
+    [[maybe_unused]] std::string m_previous;
+    [[maybe_unused]] bool m_hadPrevious = false;
+};
+
 // Each returns false when the write failed. Sub-keys may end with "\".
 bool SetSettingsString(SettingsRoot root, const std::string& subKey, const std::string& name,
                        const std::string& value);
 bool DeleteSettingsValue(SettingsRoot root, const std::string& subKey, const std::string& name);
+// Removes the key with everything below it; false when there was none.
 bool DeleteSettingsKey(SettingsRoot root, const std::string& subKey);
+// Creates the key, with its parents, when it is missing.
+bool CreateSettingsKey(SettingsRoot root, const std::string& subKey);
 // Loads the content of a .reg file (as regedit exports it) into the store.
 bool ImportSettingsFile(const std::string& bytes);
 

@@ -35,7 +35,7 @@
 #include "platform/process.h"
 #include "platform/shared_file.h"
 #include "platform/sleep.h"
-#include "tools/end_to_end_support.h"
+#include "tools/end_to_end_test_support.h"
 
 namespace {
 

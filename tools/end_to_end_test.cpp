@@ -21,7 +21,7 @@
 #include "platform/shared_file.h"
 #include "platform/sleep.h"
 #include "testsupport/test_main.h"
-#include "tools/end_to_end_support.h"
+#include "tools/end_to_end_test_support.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "app/batch_journal.h"
 #include "platform/process.h"
 #include "platform/sleep.h"
-#include "tools/end_to_end_support.h"
+#include "tools/end_to_end_test_support.h"
 
 namespace {
 

@@ -172,9 +172,7 @@ int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
         settingsMissing = read;
         return kExitSettingsMissing;
     }
-    // Shared folders resolve through g_users while the list loads.
     auto users = std::make_unique<ListeUsers>();
-    g_users = users.get();
     const int loaded = users->Load(usersPath);
     CUser* user = users->FindUser(parsed.user);
     int status = kExitDone;
@@ -216,7 +214,6 @@ int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
             }
         }
     }
-    g_users = nullptr;
     return status;
 }
 

@@ -20,7 +20,7 @@
 #include "platform/shared_file.h"
 #include "platform/sleep.h"
 #include "platform/timestamp.h"
-#include "tools/end_to_end_support.h"
+#include "tools/end_to_end_test_support.h"
 
 namespace {
 

@@ -2,8 +2,6 @@
 
 #include "messages/expand_environment.h"
 
-ListeUsers* g_users = nullptr;
-
 namespace {
 
 const char kUserClass[] = "utilisateur";
@@ -38,8 +36,12 @@ int ListeUsers::ExchangeElement(KvFileChapitre* chapter) {
     }
     if (chapter != nullptr && chapter->IsElement(kUserClass)) {
         CUser* user = m_users.NewElement();
-        if (user != nullptr)
+        if (user != nullptr) {
+            // Before the exchange: reading resolves base-relative folders,
+            // whose base may be shared.
+            user->SetList(this);
             user->ExchangeUser(*this, GetVersionRead() != "0.1");
+        }
     }
     return 4;
 }

@@ -9,10 +9,9 @@
 // batch folder holds the queue) and the user of each queued job. The writing
 // side exists because the same exchange code defines the format both ways.
 //
-// There is one list in the program, owned by the entry point and reached
-// through g_users: the queue file finds users through it, and a user's shared
-// folders (mode 2) resolve through its current user. Tests point g_users at a
-// list of their own.
+// The entry point owns the program's one list and hands it to the queue file,
+// which finds users through it. Each user the list creates knows the list, so
+// that the user's shared folders (mode 2) resolve through its current user.
 #pragma once
 
 #include "chapfile/kv_file_list.h"
@@ -61,7 +60,3 @@ class ListeUsers : public KvFileListe {
 
     KvListeDEvolue<CUser> m_users;
 };
-
-// The program's users list; null when there is none. Set by the entry point
-// before the list is loaded, since loading resolves shared folders through it.
-extern ListeUsers* g_users;

@@ -32,7 +32,6 @@ class UsersList : public ::testing::Test {
 
     TempDir dir;
     ListeUsers list;
-    UsersListScope scope{&list};
 };
 
 TEST_F(UsersList, SavedListLoadsBackWithTheSameUsersAndFolders) {
@@ -90,7 +89,6 @@ TEST_F(UsersList, SavedListLoadsBackWithTheSameUsersAndFolders) {
     EXPECT_NE(saved.find("Web = a<saut>b\n"), std::string::npos);
 
     ListeUsers again;
-    UsersListScope againScope(&again);
     ASSERT_EQ(again.Load(dir.File("saved.txt")), 0);
     ASSERT_EQ(again.Users().GetCount(), 2u);
     // Saving the reloaded list writes the same file.
@@ -155,27 +153,22 @@ TEST_F(UsersList, ChaptersOfOtherClassesAndMissingCompanyAreAccepted) {
 TEST_F(UsersList, CurrentUserIsTheLastFlaggedElseEveryPublicUser) {
     std::string twoPublic =
         UsersFile({UserChapter("public"), UserChapter("x"), UserChapter("public")});
-    {
-        // Loaded while the list is not the program's, no shared folder asks
-        // for the current user during the load.
-        UsersListScope elsewhere(nullptr);
-        ASSERT_EQ(Load(twoPublic), 0);
-    }
+    // The shared XML and texture folders (their keys are missing) look the
+    // current user up during the load, which flags both public users.
+    ASSERT_EQ(Load(twoPublic), 0);
     CUser* first = list.Users().GetAt(0);
     CUser* second = list.Users().GetAt(2);
-    EXPECT_FALSE(first->IsCurrent());
-    EXPECT_FALSE(second->IsCurrent());
+    EXPECT_TRUE(first->IsCurrent());
+    EXPECT_EQ(list.GetCurrentUser(), second);
+    // Unflagged again, the look-up alone flags them.
+    first->SetCurrent(false);
+    second->SetCurrent(false);
     EXPECT_EQ(list.GetCurrentUser(), second);
     EXPECT_TRUE(first->IsCurrent());
     EXPECT_TRUE(second->IsCurrent());
     EXPECT_FALSE(list.Users().GetAt(1)->IsCurrent());
     // Later calls find them flagged and still answer the last.
     EXPECT_EQ(list.GetCurrentUser(), second);
-    // Loaded as the program's list, the shared XML and texture folders
-    // (their keys are missing) have already looked the current user up.
-    ASSERT_EQ(Load(twoPublic), 0);
-    EXPECT_TRUE(list.Users().GetAt(0)->IsCurrent());
-    EXPECT_EQ(list.GetCurrentUser(), list.Users().GetAt(2));
 
     ASSERT_EQ(Load(UsersFile({UserChapter("public"), UserChapter("chief").Current(),
                               UserChapter("deputy").Current(), UserChapter("Public")})),
@@ -276,12 +269,22 @@ TEST_F(UsersList, FolderModesResolveThroughTheCurrentUser) {
     // Nothing was created on disk by the load.
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "x1"));
 
-    // With no current user a shared folder has no path.
-    {
-        UsersListScope none(nullptr);
-        EXPECT_EQ(user->GetFolder(2), "");
-        EXPECT_EQ(user->GetFolder(1), root + "x1\\");
-    }
+    // Outside any list a shared folder has no path.
+    CUser outside = *user;
+    outside.SetList(nullptr);
+    EXPECT_EQ(outside.GetFolder(2), "");
+    EXPECT_EQ(outside.GetFolder(1), root + "x1\\");
+
+    // A second list loaded meanwhile, whose current user shares another
+    // folder: each list's users resolve through their own current user.
+    UserChapter otherChief("chief");
+    otherChief.Current().Folder(0, 0, root.str() + "other").Folder(2, 0, root.str() + "other2");
+    ListeUsers other;
+    WriteBytes(dir.path() / "other.txt", UsersFile({x, otherChief}));
+    ASSERT_EQ(other.Load(dir.File("other.txt")), 0);
+    ASSERT_NE(other.FindUser("x"), nullptr);
+    EXPECT_EQ(other.FindUser("x")->GetFolder(2), root + "other2\\");
+    EXPECT_EQ(user->GetFolder(2), root + "shared2\\");
 }
 
 TEST_F(UsersList, MissingKeysTakeTheirDefaults) {

@@ -186,7 +186,7 @@ const CUser::TYPE_Dossier* CUser::LookupEntry(int kind) const {
         return nullptr;
     if (m_folders[kind].mode != kModeShared)
         return &m_folders[kind];
-    CUser* current = g_users != nullptr ? g_users->GetCurrentUser() : nullptr;
+    CUser* current = m_list != nullptr ? m_list->GetCurrentUser() : nullptr;
     return current != nullptr ? &current->m_folders[kind] : nullptr;
 }
 

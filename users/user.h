@@ -13,7 +13,7 @@
 //   1     the path is the user's base folder (kind 0) plus the kind's
 //         sub-folder name;
 //   2     shared: the folder is the current user's folder of the same kind,
-//         found through the users-list pointer g_users;
+//         in the users list that holds this user;
 //   -1    never assigned.
 // The batch run relies on kind 17, the batch folder: it holds the user's batch
 // project file, its retired copy and the logs of the user's jobs, and for the
@@ -25,6 +25,7 @@
 #include "containers/cstring.h"
 
 class KvFile;
+class ListeUsers;
 
 class CUser {
   public:
@@ -61,6 +62,12 @@ class CUser {
     const CString& GetScrambledText() const { return m_scrambled; }
     bool IsCurrent() const { return m_current; }
     void SetCurrent(bool current) { m_current = current; }
+
+    // The list whose current user answers for this user's shared folders;
+    // null (the default) for a user outside any list, whose shared folders
+    // then have no path. The list sets it on each user it creates.
+    ListeUsers* GetList() const { return m_list; }
+    void SetList(ListeUsers* list) { m_list = list; }
 
     // Reads or writes the user through `file`, whose current chapter is the
     // user's element chapter, as the file's open mode says. `newFormat` is
@@ -127,6 +134,7 @@ class CUser {
     CString m_storedName;
     CString m_web;
     CString m_scrambled;
+    ListeUsers* m_list = nullptr;
     bool m_flag2 = false;
     bool m_current = false;
 };

@@ -64,7 +64,6 @@ class UserFolders : public ::testing::Test {
     TempDir dir;
     CString root = FolderForm(dir.path());
     ListeUsers list;
-    UsersListScope scope{&list};
 };
 
 TEST_F(UserFolders, SetFolderStoresNormalisedPathsAndCreatesTheFolder) {

@@ -133,18 +133,6 @@ inline CString FolderForm(const std::filesystem::path& path) {
     return KvFileSystem::NormalizeFolder(text);
 }
 
-// Points g_users at a list for the test's lifetime.
-class UsersListScope {
-  public:
-    explicit UsersListScope(ListeUsers* list) : m_previous(g_users) { g_users = list; }
-    ~UsersListScope() { g_users = m_previous; }
-    UsersListScope(const UsersListScope&) = delete;
-    UsersListScope& operator=(const UsersListScope&) = delete;
-
-  private:
-    ListeUsers* m_previous;
-};
-
 // Sets an environment variable for the test's lifetime.
 class EnvScope {
   public:

@@ -105,6 +105,25 @@ ScopedTestSettings::~ScopedTestSettings() {
     g_encoding = RegFileEncoding::Utf16;
 }
 
+ScopedChildSettings::ScopedChildSettings(const std::string& folder,
+                                         EnvironmentEntries& environment) {
+    if (const char* previous = std::getenv("TORVANE_PREFIX")) {
+        m_hadPrevious = true;
+        m_previous = previous;
+    }
+    g_encoding = RegFileEncoding::Ansi;
+    setenv("TORVANE_PREFIX", folder.c_str(), 1);
+    environment.emplace_back("TORVANE_PREFIX", folder);
+}
+
+ScopedChildSettings::~ScopedChildSettings() {
+    if (m_hadPrevious)
+        setenv("TORVANE_PREFIX", m_previous.c_str(), 1);
+    else
+        unsetenv("TORVANE_PREFIX");
+    g_encoding = RegFileEncoding::Utf16;
+}
+
 bool SetSettingsString(SettingsRoot root, const std::string& subKey, const std::string& name,
                        const std::string& value) {
     return Append(root, "[" + KeyText(root, subKey) + "]\r\n\"" + Escape(name) + "\"=\"" +
@@ -117,6 +136,10 @@ bool DeleteSettingsValue(SettingsRoot root, const std::string& subKey, const std
 
 bool DeleteSettingsKey(SettingsRoot root, const std::string& subKey) {
     return Append(root, "[-" + KeyText(root, subKey) + "]\r\n");
+}
+
+bool CreateSettingsKey(SettingsRoot root, const std::string& subKey) {
+    return Append(root, "[" + KeyText(root, subKey) + "]\r\n");
 }
 
 bool ImportSettingsFile(const std::string& bytes) {

@@ -84,6 +84,12 @@ ScopedTestSettings::~ScopedTestSettings() {
     RemovePrivateKeys();
 }
 
+// The real registry is the children's store already.
+ScopedChildSettings::ScopedChildSettings(const std::string& /*folder*/,
+                                         EnvironmentEntries& /*environment*/) {}
+
+ScopedChildSettings::~ScopedChildSettings() = default;
+
 bool SetSettingsString(SettingsRoot root, const std::string& subKey, const std::string& name,
                        const std::string& value) {
     HKEY key = nullptr;
@@ -108,7 +114,19 @@ bool DeleteSettingsValue(SettingsRoot root, const std::string& subKey, const std
 }
 
 bool DeleteSettingsKey(SettingsRoot root, const std::string& subKey) {
-    return RegDeleteTreeA(RootHandle(root), Trimmed(subKey).c_str()) == ERROR_SUCCESS;
+    const bool deleted = RegDeleteTreeA(RootHandle(root), Trimmed(subKey).c_str()) == ERROR_SUCCESS;
+    // The key itself too, should the tree call leave it behind empty.
+    RegDeleteKeyA(RootHandle(root), Trimmed(subKey).c_str());
+    return deleted;
+}
+
+bool CreateSettingsKey(SettingsRoot root, const std::string& subKey) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(RootHandle(root), Trimmed(subKey).c_str(), 0, nullptr, 0, KEY_READ, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 bool ImportSettingsFile(const std::string& bytes) {

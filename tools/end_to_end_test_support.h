@@ -35,7 +35,7 @@
 #include "platform/sleep.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
-#include "tools/installation_settings.h"
+#include "tools/installation_settings_testing.h"
 #include "users/users_test_support.h"
 
 namespace e2e {

@@ -1,16 +1,10 @@
 // Test support for the end-to-end tests: puts the launcher's settings where
-// the programs a test starts will read them.
-//
-// Unlike platform::ScopedTestSettings, which redirects the settings of the
-// test process itself, these settings must reach other processes (the
-// launcher, and through it the stand-in):
-//   Win32: the real registry, key SOFTWARE\Quarrow Labs\Torvane8 under
-//          HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, replaced as a whole on
-//          every call (the Windows leg runs in a Wine prefix of its own, and
-//          its end-to-end tests one after the other). Nothing is added to the
-//          children's environment.
-//   Linux: machine.reg and user.reg (REGEDIT4) written into `folder`, which
-//          the returned environment names as TORVANE_PREFIX.
+// the programs a test starts will read them (platform::ScopedChildSettings):
+// the real registry on Windows, where the product key under
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER is replaced as a whole on every
+// call (the Windows leg runs in a Wine prefix of its own, and its end-to-end
+// tests one after the other); on Linux, machine.reg and user.reg in `folder`,
+// which the returned environment names as TORVANE_PREFIX.
 #pragma once
 
 #include <string>
@@ -36,9 +30,8 @@ bool RemoveInstallationSettings(const std::string& folder,
                                 platform::EnvironmentEntries& environment);
 
 // Whether the launcher's message boxes come out as a line on standard error
-// (the Linux host). Otherwise a message box may start the host's desktop
-// process (under Wine), which inherits and keeps open the pipes of a
-// captured run: run such a case without capturing its output.
+// only (platform::MessageBoxesOnlyOnStandardError): otherwise run a case
+// that shows one without capturing its output.
 bool MessageBoxesOnStandardError();
 
 }  // namespace e2e

@@ -76,8 +76,6 @@ class BatchFixture : public ::testing::Test {
     testsupport::TempDir dir;
     platform::ScopedTestSettings settings{platform::RegFileEncoding::Ansi};
     ListeUsers users;
-    users_test::UsersListScope usersScope{&users};
-    HookScope hooks;
     CString batch;
     CString install;
 };

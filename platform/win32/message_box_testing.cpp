@@ -1,0 +1,9 @@
+#include "platform/message_box_testing.h"
+
+namespace platform {
+
+bool MessageBoxesOnlyOnStandardError() {
+    return false;
+}
+
+}  // namespace platform
