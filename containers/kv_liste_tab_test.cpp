@@ -27,6 +27,15 @@ TEST(KvListeTabFixe, GetAtBeyondTheEndExtendsTheListWithDefaults) {
     }
     EXPECT_EQ(list.GetCount(), 251u);  // reading below the count does not raise it
     EXPECT_EQ(list.GetLast(), far);
+
+    // Only the block of index 5 is reached: a walk stops at the first block
+    // never filled, while ForEach goes by the count and sees all six.
+    KvListeTabFixe<int> sparse(3);
+    *sparse.GetAt(5) = 5;
+    EXPECT_TRUE(Walk(sparse).empty());
+    int n = 0;
+    sparse.ForEach([&](const int&) { ++n; });
+    EXPECT_EQ(n, 6);
 }
 
 TEST(KvListeTabFixe, NewElementAppendsAtTheCountWithStableAddresses) {
@@ -88,7 +97,7 @@ TEST(KvListeTabFixe, RefusesNegativeAndAbsurdIndexes) {
     EXPECT_EQ(Walk(zero), (std::vector<int>{1, 2}));
 }
 
-TEST(KvListeTabFixe, WalksInOrderAcrossBlocksAndFillRaisesTheCount) {
+TEST(KvListeTabFixe, WalksInOrderAcrossBlocksCopiesDeepAndFillRaisesTheCount) {
     KvListeTabFixe<int> list(4);
     EXPECT_TRUE(Walk(list).empty());
     std::vector<int> expected;
@@ -101,32 +110,16 @@ TEST(KvListeTabFixe, WalksInOrderAcrossBlocksAndFillRaisesTheCount) {
     list.ForEach([&](const int& e) { visited.push_back(e); });
     EXPECT_EQ(visited, expected);
 
-    list.Fill(7);  // whole blocks
-    EXPECT_EQ(Walk(list), std::vector<int>(12, 7));
-}
-
-TEST(KvListeTabFixe, AWalkStopsAtABlockNeverFilled) {
-    // Only the block of index 5 was reached; the first block's places exist
-    // but were never reached, so the walk sees nothing, while ForEach,
-    // which goes by the count, sees all six.
-    KvListeTabFixe<int> list(3);
-    *list.GetAt(5) = 5;
-    EXPECT_TRUE(Walk(list).empty());
-    int n = 0;
-    list.ForEach([&](const int&) { ++n; });
-    EXPECT_EQ(n, 6);
-}
-
-TEST(KvListeTabFixe, CopiesAreDeep) {
-    KvListeTabFixe<int> list(2);
-    for (int v : {1, 2, 3}) *list.NewElement() = v;
     KvListeTabFixe<int> copy(list);
     *copy.GetAt(0) = 10;
-    EXPECT_EQ(Walk(list), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(Walk(copy), (std::vector<int>{10, 2, 3}));
+    EXPECT_EQ(Walk(list), expected);
+    EXPECT_EQ(Walk(copy)[0], 10);
     KvListeTabFixe<int> other(5);
     other = list;
-    EXPECT_EQ(Walk(other), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Walk(other), expected);
+
+    list.Fill(7);  // whole blocks
+    EXPECT_EQ(Walk(list), std::vector<int>(12, 7));
 }
 
 }  // namespace

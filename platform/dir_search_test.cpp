@@ -49,11 +49,9 @@ TEST_F(DirSearchTest, PatternsInTheLastComponentAndTheAttributesFound) {
     EXPECT_EQ(all["report.txt"] & (platform::kAttrFolder | platform::kAttrHidden |
                                    platform::kAttrSystem | platform::kAttrDevice),
               0u);
-
-    auto texts = Search(In("*.txt"));
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_TRUE(texts.count("report.txt") && texts.count("report2.txt"));
-    ASSERT_EQ(Search(In("report?.txt")).size(), 1u);
+    // The name rules themselves are the wildcard matcher's; on Linux the
+    // search must still find a name spelt in another case.
+    EXPECT_EQ(Search(In("report?.txt")).size(), 1u);
     EXPECT_EQ(Search(In("JOB.LOG")).size(), 1u);
     EXPECT_EQ(Search(In("job.log")).begin()->first, "job.log");
 }

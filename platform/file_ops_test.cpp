@@ -20,12 +20,6 @@ namespace fs = std::filesystem;
 using testsupport::ReadBytes;
 using testsupport::WriteBytes;
 
-unsigned AttributesOf(const std::string& path) {
-    unsigned bits = 0;
-    EXPECT_TRUE(platform::GetAttributes(path, bits)) << path;
-    return bits;
-}
-
 TEST(FileOps, FailedCopiesChangeNothing) {
     testsupport::TempDir dir;
     std::string big(300000, 'x');
@@ -60,23 +54,6 @@ TEST(FileOps, MoveIntoPlacePutsTheNewFileInPlaceWhole) {
     EXPECT_EQ(ReadBytes(dir.path() / "b.txt"), "b");
     EXPECT_FALSE(platform::MoveIntoPlace(dir.File("none.new"), dir.File("b.txt")));
     EXPECT_EQ(ReadBytes(dir.path() / "b.txt"), "b");
-}
-
-TEST(FileOps, FoldersAreMadeAndRemovedOneAtATime) {
-    testsupport::TempDir dir;
-    EXPECT_TRUE(platform::MakeFolder(dir.File("f")));
-    EXPECT_FALSE(platform::MakeFolder(dir.File("f")));
-    EXPECT_FALSE(platform::MakeFolder(dir.File("x\\y")));
-    EXPECT_NE(AttributesOf(dir.File("f")) & platform::kAttrFolder, 0u);
-
-    WriteBytes(dir.path() / "f" / "in.txt", "1");
-    EXPECT_FALSE(platform::RemoveEmptyFolder(dir.File("f")));
-    EXPECT_FALSE(platform::DeleteOneFile(dir.File("f")));
-    EXPECT_TRUE(platform::DeleteOneFile(dir.File("f") + "\\in.txt"));
-    EXPECT_FALSE(platform::DeleteOneFile(dir.File("f") + "\\in.txt"));
-    EXPECT_TRUE(platform::RemoveEmptyFolder(dir.File("f")));
-    EXPECT_FALSE(fs::exists(dir.path() / "f"));
-    EXPECT_FALSE(platform::RemoveEmptyFolder(dir.File("f")));
 }
 
 // File times and NowMs share one clock, so that "written after the launch"
@@ -118,6 +95,12 @@ TEST(FileOps, CurrentFolderChanges) {
 }
 
 #ifndef _WIN32
+unsigned AttributesOf(const std::string& path) {
+    unsigned bits = 0;
+    EXPECT_TRUE(platform::GetAttributes(path, bits)) << path;
+    return bits;
+}
+
 // The Linux mapping of the remaining attributes.
 TEST(FileOps, LinuxAttributeMapping) {
     testsupport::TempDir dir;

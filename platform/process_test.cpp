@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "platform/command_line.h"
@@ -82,6 +83,13 @@ std::string ChildLine(const std::string& child, const std::vector<std::string>& 
     return platform::JoinCommandLine(Exe(), all);
 }
 
+// Starts the child body <child> of this program without waiting for it.
+platform::LaunchResult Start(const std::string& child, const std::vector<std::string>& arguments,
+                             bool ownGroup = false) {
+    return platform::LaunchCommandLine(ChildLine(child, arguments),
+                                       {.wait = false, .show = false, .ownGroup = ownGroup});
+}
+
 // "start_and_report own|plain <out> <stay>|exit <child> <arguments>...":
 // starts the child body <child> of this program without waiting (in a group
 // of its own with "own"), writes its identity to <out>, then waits for the
@@ -89,10 +97,8 @@ std::string ChildLine(const std::string& child, const std::vector<std::string>& 
 TV_TEST_CHILD(start_and_report) {
     if (argc < 5)
         return 99;
-    const bool ownGroup = std::string(argv[1]) == "own";
     platform::LaunchResult started =
-        platform::LaunchCommandLine(ChildLine(argv[4], {argv + 5, argv + argc}),
-                                    {.wait = false, .show = false, .ownGroup = ownGroup});
+        Start(argv[4], {argv + 5, argv + argc}, std::string(argv[1]) == "own");
     if (!started.created)
         return 98;
     testsupport::WriteIdentityFile(argv[2], {started.id, started.startTime});
@@ -105,7 +111,8 @@ TEST(LaunchCommandLine, AProgramThatCannotBeStartedIsACreationFailure) {
     TempDir dir;
     for (std::string line :
          {"\"" + dir.File("TorvaneBatch-missing.exe") + "\" -b -u \"a\"",
-          "\"" + dir.path().string() + "\" -b", std::string("   "), std::string("")}) {
+          std::string("no-such-program-tv -b"), "\"" + dir.path().string() + "\" -b",
+          std::string("   "), std::string("")}) {
         platform::LaunchResult result = platform::LaunchCommandLine(line);
         EXPECT_FALSE(result.created) << line;
         EXPECT_FALSE(result.reason.empty()) << line;
@@ -114,7 +121,9 @@ TEST(LaunchCommandLine, AProgramThatCannotBeStartedIsACreationFailure) {
 
 // The stand-in for a running interactive simulator is a copy of this test
 // program under a name of its own, so that the search cannot find the test
-// itself or a test running beside it.
+// itself or a test running beside it. The launcher's wait for the simulator
+// is proven end to end; here the Linux wait also polls /proc, as on a kernel
+// without pidfd_open.
 TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCaseAndWaitsForItsEnd) {
     TempDir dir;
     std::string exe = Exe();
@@ -125,56 +134,43 @@ TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCaseAndWaitsForItsEnd) {
     std::filesystem::permissions(copy, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add);
     std::string go = dir.File("go");
+    const auto noPidfd = testsupport::PollProcessesIf(true);
+    platform::LaunchResult child = platform::LaunchCommandLine(
+        platform::JoinCommandLine(copy.string(), {testsupport::ChildArgument("wait_for_go"), go}),
+        {.wait = false, .show = false});
+    ASSERT_TRUE(child.created) << child.reason;
 
-    for (bool polling : {false, true}) {
-        SCOPED_TRACE(polling ? "polling /proc" : "pidfd");
-        std::filesystem::remove(go);
-        // Polling: as on a kernel without pidfd_open.
-        std::optional<testsupport::ScopedFaultRule> noPidfd;
-        if (polling)
-            noPidfd.emplace(testsupport::FailCalls(platform::HostCall::kProcessDescriptor, -1));
-        platform::LaunchResult child = platform::LaunchCommandLine(
-            platform::JoinCommandLine(copy.string(),
-                                      {testsupport::ChildArgument("wait_for_go"), go}),
-            {.wait = false, .show = false});
-        ASSERT_TRUE(child.created) << child.reason;
-
-        std::optional<platform::ProcessEntry> found;
-        for (int i = 0; i < 3000 && !found; ++i) {
-            found = platform::FindProcessByNamePrefix("TVQ" + unique + "Pro");
-            if (!found)
-                platform::SleepMs(20);
-        }
-        ASSERT_TRUE(found.has_value());
-        EXPECT_EQ(found->id, child.id);
-        EXPECT_FALSE(platform::FindProcessByNamePrefix("tvq" + unique + "prox").has_value());
-
-        std::atomic<bool> released{false};
-        std::thread releaser([&] {
-            platform::SleepMs(300);
-            released = true;
-            WriteBytes(go, "go");
-        });
-        EXPECT_EQ(platform::WaitForProcessEnd(child.id), platform::WaitOutcome::kEnded);
-        EXPECT_TRUE(released) << "the wait returned before the process ended";
-        releaser.join();
-        EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
-        EXPECT_FALSE(platform::WaitForLaunched(child.id).has_value());
-        // No process has this number on either host: it cannot be opened.
-        EXPECT_EQ(platform::WaitForProcessEnd(0x7FFFFFF0), platform::WaitOutcome::kCannotOpen);
+    std::optional<platform::ProcessEntry> found;
+    for (int i = 0; i < 3000 && !found; ++i) {
+        found = platform::FindProcessByNamePrefix("TVQ" + unique + "Pro");
+        if (!found)
+            platform::SleepMs(20);
     }
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->id, child.id);
+    EXPECT_FALSE(platform::FindProcessByNamePrefix("tvq" + unique + "prox").has_value());
+
+    std::atomic<bool> released{false};
+    std::thread releaser([&] {
+        platform::SleepMs(300);
+        released = true;
+        WriteBytes(go, "go");
+    });
+    EXPECT_EQ(platform::WaitForProcessEnd(child.id), platform::WaitOutcome::kEnded);
+    EXPECT_TRUE(released) << "the wait returned before the process ended";
+    releaser.join();
+    EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
+    EXPECT_FALSE(platform::WaitForLaunched(child.id).has_value());
+    // No process has this number on either host: it cannot be opened.
+    EXPECT_EQ(platform::WaitForProcessEnd(0x7FFFFFF0), platform::WaitOutcome::kCannotOpen);
 }
 
 TEST(TerminateLaunched, EndsARunningChildAtOnceAndLeavesAnEndedOneItsOwnCode) {
     TempDir dir;
     const std::string never = dir.File("never-written");
-    platform::LaunchResult running = platform::LaunchCommandLine(
-        platform::JoinCommandLine(Exe(), {testsupport::ChildArgument("wait_for_go"), never}),
-        {.wait = false, .show = false});
+    platform::LaunchResult running = Start("wait_for_go", {never});
     ASSERT_TRUE(running.created) << running.reason;
-    platform::LaunchResult ended = platform::LaunchCommandLine(
-        platform::JoinCommandLine(Exe(), {testsupport::ChildArgument("exit_with"), "5"}),
-        {.wait = false, .show = false});
+    platform::LaunchResult ended = Start("exit_with", {"5"});
     ASSERT_TRUE(ended.created) << ended.reason;
     ASSERT_EQ(platform::WaitForProcessEnd(ended.id), platform::WaitOutcome::kEnded);
 
@@ -197,70 +193,38 @@ TEST(TerminateLaunched, EndsARunningChildAtOnceAndLeavesAnEndedOneItsOwnCode) {
     EXPECT_FALSE(platform::TerminateLaunched(0x7FFFFFF0));
 }
 
-TEST(ProcessIdentity, StableWhileItRunsAndNeverTakenForAnotherProcess) {
-    TempDir dir;
-    const std::string go = dir.File("go");
-    platform::LaunchResult child =
-        platform::LaunchCommandLine(ChildLine("wait_for_go", {go}), {.wait = false, .show = false});
-    ASSERT_TRUE(child.created) << child.reason;
-    ASSERT_NE(child.startTime, 0u);
-    const platform::ProcessIdentity launched{child.id, child.startTime};
-    std::optional<platform::ProcessIdentity> now = platform::IdentifyProcess(child.id);
-    ASSERT_TRUE(now.has_value());
-    EXPECT_EQ(now->id, child.id);
-    EXPECT_EQ(now->startTime, child.startTime);
-
-    // The same number with another start time: a process that was given
-    // the number later, or in another boot (Linux keeps the boot in the top
-    // bits). It is neither waited for nor ended.
-    for (std::uint64_t other : {child.startTime + 1, child.startTime - 1, std::uint64_t{0},
-                                child.startTime ^ (std::uint64_t{1} << 60)}) {
-        const platform::ProcessIdentity stale{child.id, other};
-        EXPECT_FALSE(platform::IsStillRunning(stale));
-        EXPECT_EQ(platform::WaitForProcess(stale, 0), platform::WaitOutcome::kCannotOpen);
-        EXPECT_EQ(platform::WaitForProcess(stale, platform::kNoTimeLimit),
-                  platform::WaitOutcome::kCannotOpen);
-        EXPECT_FALSE(platform::EndProcessGroup(stale, 0));
-    }
-    EXPECT_TRUE(platform::IsStillRunning(launched)) << "a stale identity ended the process";
-
-    WriteBytes(go, "go");
-    ASSERT_EQ(platform::WaitForProcess(launched, platform::kNoTimeLimit),
-              platform::WaitOutcome::kEnded);
-    // Ended but not yet waited for by us: no longer running, still ours.
-    EXPECT_FALSE(platform::IdentifyProcess(child.id).has_value());
-    EXPECT_FALSE(platform::IsStillRunning(launched));
-    EXPECT_EQ(platform::WaitForProcess(launched, 0), platform::WaitOutcome::kEnded);
-    EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
-    EXPECT_FALSE(platform::IsStillRunning(launched));
-    // Gone (Linux), or ended and still held by the host (Windows may keep
-    // the process object a while): never a process to wait for.
-    EXPECT_NE(platform::WaitForProcess(launched, 100), platform::WaitOutcome::kTimedOut);
-
-    EXPECT_FALSE(platform::IdentifyProcess(0x7FFFFFF0).has_value());
-    EXPECT_FALSE(platform::IdentifyProcess(0).has_value());
-}
-
-TEST(WaitForProcess, TimesOutOnARunningProcessAndSeesTheEndOfAChildOrAStranger) {
+// A process is known by its number and start time. Our own child is left
+// to WaitForLaunched; a stranger (started by a child of ours that has ended
+// since) is waited for all the same.
+TEST(WaitForProcess, TimesOutOnARunningProcessSeesItsEndAndIgnoresAStaleIdentity) {
     TempDir dir;
     for (bool polling : {false, true}) {
         SCOPED_TRACE(polling ? "polling /proc" : "pidfd");
-        // Polling: as on a kernel without pidfd_open.
-        std::optional<testsupport::ScopedFaultRule> noPidfd;
-        if (polling)
-            noPidfd.emplace(testsupport::FailCalls(platform::HostCall::kProcessDescriptor, -1));
+        const auto noPidfd = testsupport::PollProcessesIf(polling);
         const std::string go = dir.File(polling ? "go-polling" : "go-pidfd");
-
-        // Our own child: the wait leaves it to WaitForLaunched.
-        platform::LaunchResult child = platform::LaunchCommandLine(ChildLine("wait_for_go", {go}),
-                                                                   {.wait = false, .show = false});
+        platform::LaunchResult child = Start("wait_for_go", {go});
         ASSERT_TRUE(child.created) << child.reason;
+        ASSERT_NE(child.startTime, 0u);
         const platform::ProcessIdentity ours{child.id, child.startTime};
-        EXPECT_EQ(platform::WaitForProcess(ours, 0), platform::WaitOutcome::kTimedOut);
-        EXPECT_EQ(platform::WaitForProcess(ours, 150), platform::WaitOutcome::kTimedOut);
-        EXPECT_TRUE(platform::IsStillRunning(ours));
+        std::optional<platform::ProcessIdentity> now = platform::IdentifyProcess(child.id);
+        ASSERT_TRUE(now.has_value());
+        EXPECT_EQ(now->startTime, child.startTime);
 
-        // A stranger: started by a child of ours that has ended since.
+        // The same number with another start time: a process that was given
+        // the number later, or in another boot (Linux keeps the boot in the
+        // top bits). It is neither waited for nor ended.
+        for (std::uint64_t other : {child.startTime + 1, child.startTime - 1, std::uint64_t{0},
+                                    child.startTime ^ (std::uint64_t{1} << 60)}) {
+            const platform::ProcessIdentity stale{child.id, other};
+            EXPECT_FALSE(platform::IsStillRunning(stale));
+            EXPECT_EQ(platform::WaitForProcess(stale, 0), platform::WaitOutcome::kCannotOpen);
+            EXPECT_EQ(platform::WaitForProcess(stale, platform::kNoTimeLimit),
+                      platform::WaitOutcome::kCannotOpen);
+            EXPECT_FALSE(platform::EndProcessGroup(stale, 0));
+        }
+        EXPECT_EQ(platform::WaitForProcess(ours, 150), platform::WaitOutcome::kTimedOut);
+        EXPECT_TRUE(platform::IsStillRunning(ours)) << "a stale identity ended the process";
+
         const std::string report = dir.File(polling ? "id-polling" : "id-pidfd");
         platform::LaunchResult parent = platform::LaunchCommandLine(
             ChildLine("start_and_report", {"plain", report, "exit", "wait_for_go", go}),
@@ -280,13 +244,21 @@ TEST(WaitForProcess, TimesOutOnARunningProcessAndSeesTheEndOfAChildOrAStranger) 
         EXPECT_EQ(platform::WaitForProcess(ours, platform::kNoTimeLimit),
                   platform::WaitOutcome::kEnded);
         EXPECT_TRUE(released) << "the wait returned before the process ended";
-        platform::WaitOutcome strangerEnd = platform::WaitForProcess(stranger, 60000);
+        // Ended but not yet waited for by us: no longer running, still ours.
+        EXPECT_FALSE(platform::IdentifyProcess(child.id).has_value());
+        EXPECT_FALSE(platform::IsStillRunning(ours));
+        EXPECT_EQ(platform::WaitForProcess(ours, 0), platform::WaitOutcome::kEnded);
         // Once ended, a stranger may already be gone altogether.
-        EXPECT_NE(strangerEnd, platform::WaitOutcome::kTimedOut);
+        EXPECT_NE(platform::WaitForProcess(stranger, 60000), platform::WaitOutcome::kTimedOut);
         releaser.join();
         EXPECT_FALSE(platform::IsStillRunning(stranger));
         EXPECT_EQ(platform::WaitForLaunched(child.id), std::optional<int>(0));
+        // Gone (Linux), or ended and still held by the host (Windows may
+        // keep the process object a while): never a process to wait for.
+        EXPECT_NE(platform::WaitForProcess(ours, 100), platform::WaitOutcome::kTimedOut);
     }
+    EXPECT_FALSE(platform::IdentifyProcess(0x7FFFFFF0).has_value());
+    EXPECT_FALSE(platform::IdentifyProcess(0).has_value());
 }
 
 TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
@@ -295,10 +267,9 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
     for (bool leaderExits : {false, true}) {
         SCOPED_TRACE(leaderExits ? "leader ended first" : "leader running");
         const std::string report = dir.File(leaderExits ? "gc-exit" : "gc-stay");
-        platform::LaunchResult leader = platform::LaunchCommandLine(
-            ChildLine("start_and_report",
-                      {"plain", report, leaderExits ? "exit" : never, "wait_for_go", never}),
-            {.wait = false, .show = false, .ownGroup = true});
+        platform::LaunchResult leader =
+            Start("start_and_report",
+                  {"plain", report, leaderExits ? "exit" : never, "wait_for_go", never}, true);
         ASSERT_TRUE(leader.created) << leader.reason;
         const platform::ProcessIdentity group{leader.id, leader.startTime};
         const platform::ProcessIdentity grandchild = ReadIdentityFile(report);
@@ -324,8 +295,7 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
 
 TEST(EndProcessGroup, AProcessStartedWithoutAGroupIsEndedAlone) {
     TempDir dir;
-    platform::LaunchResult alone = platform::LaunchCommandLine(
-        ChildLine("wait_for_go", {dir.File("never-written")}), {.wait = false, .show = false});
+    platform::LaunchResult alone = Start("wait_for_go", {dir.File("never-written")});
     ASSERT_TRUE(alone.created) << alone.reason;
     EXPECT_TRUE(platform::EndProcessGroup({alone.id, alone.startTime}, 1000));
     std::optional<int> code = platform::WaitForLaunched(alone.id);
@@ -353,18 +323,28 @@ TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
     }
 }
 
-TEST(RunAndCaptureTimeLimit, AtTheLimitTheProgramAndWhatItStartedAreEndedAndTheOutputKept) {
+// At the limit the program and what it started are ended and the output
+// kept. "exit": Linux hands a started process our standard output, so a
+// process left behind keeps the capture's pipe open after the program ends.
+TEST(RunAndCaptureTimeLimit, EndsTheProgramAndWhatItStartedAndKeepsTheOutput) {
     TempDir dir;
-    std::string report = dir.File("grandchild");
-    platform::CapturedRun run = platform::RunAndCapture(
-        Exe(), {testsupport::ChildArgument("leave_grandchild"), report, "hang"}, {}, 1500);
-    ASSERT_TRUE(run.started) << run.reason;
-    EXPECT_TRUE(run.timedOut);
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_NE(run.out.find("parent"), std::string::npos) << run.out;
-    const platform::ProcessIdentity grandchild = ReadIdentityFile(report);
-    ASSERT_NE(grandchild.id, 0u);
-    EXPECT_TRUE(EndsWithin(grandchild)) << "grandchild " << grandchild.id << " still runs";
+    std::vector<std::string> modes{"hang"};
+#ifndef _WIN32
+    modes.push_back("exit");
+#endif
+    for (const std::string& mode : modes) {
+        SCOPED_TRACE(mode);
+        std::string report = dir.File("grandchild-" + mode);
+        platform::CapturedRun run = platform::RunAndCapture(
+            Exe(), {testsupport::ChildArgument("leave_grandchild"), report, mode}, {}, 1500);
+        ASSERT_TRUE(run.started) << run.reason;
+        EXPECT_TRUE(run.timedOut);
+        EXPECT_EQ(run.exitCode != 0, mode == "hang") << run.exitCode;
+        EXPECT_NE(run.out.find("parent"), std::string::npos) << run.out;
+        const platform::ProcessIdentity grandchild = ReadIdentityFile(report);
+        ASSERT_NE(grandchild.id, 0u);
+        EXPECT_TRUE(EndsWithin(grandchild)) << "grandchild " << grandchild.id << " still runs";
+    }
 }
 
 }  // namespace

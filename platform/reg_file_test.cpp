@@ -4,7 +4,6 @@
 
 #include "platform/codepage.h"
 #include "platform/regedit_sample_test.h"
-#include "testsupport/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -25,17 +24,6 @@ RegistryTree Parse(const std::string& bytes) {
     RegistryTree tree;
     EXPECT_TRUE(tree.ApplyRegFile(bytes));
     return tree;
-}
-
-TEST(RegFile, ReadsWhatRegeditExports) {
-    RegistryTree tree = Parse(RegeditSampleFile());
-    ExpectRegeditSampleValues([&](const std::string& key, const std::string& name) {
-        return Read(tree, Root::LocalMachine, key, name);
-    });
-    const RegValues& values =
-        *tree.FindKey(Root::LocalMachine, "SOFTWARE\\Quarrow Labs\\Torvane8 sample");
-    EXPECT_EQ(tree.FindValue(values, "")->type, kRegSz);
-    EXPECT_EQ(tree.FindValue(values, "FILEUSERS")->type, kRegExpandSz);
 }
 
 TEST(RegFile, EncodingsGiveTheSameAnsiText) {
@@ -131,18 +119,6 @@ TEST(RegFile, HugeLinesAndBinaryNoiseAreHarmless) {
     RegistryTree tree = Parse(noise);
     EXPECT_EQ(Read(tree, Root::LocalMachine, "S", "long").size(), 1000001u);
     EXPECT_EQ(Read(tree, Root::LocalMachine, "S", "big"), "<missing>");
-}
-
-TEST(RegFile, FilesAreLoadedFromTheDisk) {
-    testsupport::TempDir dir;
-    testsupport::WriteBytes(dir.File("machine.reg"),
-                            Utf16File("Windows Registry Editor Version 5.00\r\n[HKLM\\S]\r\n"
-                                      "\"a\"=\"machine\"\r\n"));
-    RegistryTree tree;
-    EXPECT_TRUE(LoadRegistryFile(tree, dir.File("machine.reg")));
-    EXPECT_FALSE(LoadRegistryFile(tree, dir.File("missing.reg")));
-    EXPECT_FALSE(LoadRegistryFile(tree, dir.path().string()));  // a folder
-    EXPECT_EQ(Read(tree, Root::LocalMachine, "S", "a"), std::string("machine\0", 8));
 }
 
 }  // namespace

@@ -40,4 +40,12 @@ inline platform::FaultRule FailCalls(platform::HostCall call, int times,
         };
 }
 
+// With `polling`, process waits work as on a Linux kernel without pidfd_open
+// (they poll /proc) for as long as the result lives; nothing otherwise.
+inline std::unique_ptr<ScopedFaultRule> PollProcessesIf(bool polling) {
+    if (!polling)
+        return nullptr;
+    return std::make_unique<ScopedFaultRule>(FailCalls(platform::HostCall::kProcessDescriptor, -1));
+}
+
 }  // namespace testsupport

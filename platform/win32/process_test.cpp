@@ -38,27 +38,6 @@ TEST(LaunchBatchFile, QuotedArgumentsReachTheScriptAndItsExitCodeComesBack) {
     EXPECT_EQ(ReadBytes(out), "-b|Jean Dupont|job (1)\r\n");
 }
 
-// The script runs a program that starts another and waits for it, as the
-// installation's script runs the simulator: ending the group ends all three.
-TEST(EndProcessGroup, EndsABatchFileWithWhatItsInterpreterStarted) {
-    TempDir dir;
-    const std::string script = dir.File("TorvaneBatch.bat");
-    const std::string report = dir.File("grandchild");
-    const std::string never = dir.File("never-written");
-    WriteBytes(script, platform::JoinCommandLine(testsupport::TestExecutablePath(),
-                                                 {testsupport::ChildArgument("start_and_report"),
-                                                  "plain", report, never, "wait_for_go", never}) +
-                           "\r\n");
-    platform::LaunchResult job = platform::LaunchCommandLine(
-        "\"" + script + "\"", {.wait = false, .show = false, .ownGroup = true});
-    ASSERT_TRUE(job.created) << job.reason;
-    const platform::ProcessIdentity grandchild = ReadIdentityFile(report);
-    ASSERT_TRUE(platform::IsStillRunning(grandchild));
-    EXPECT_TRUE(platform::EndProcessGroup({job.id, job.startTime}, 1000));
-    EXPECT_EQ(platform::WaitForLaunched(job.id), std::optional<int>(platform::kTerminatedExitCode));
-    EXPECT_TRUE(EndsWithin(grandchild));
-}
-
 // A launcher run by the task scheduler is in a job that the scheduler ends
 // with the task. A group it started breaks away from that job where the job
 // allows it; where it does not, the group is still made (its job object
