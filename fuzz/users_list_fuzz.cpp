@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ListeUsers users;
     ListeUsers* previous = g_users;
     g_users = &users;
-    if (users.Load(path.c_str()) == 0) {
+    if (users.Load(path.c_str()) == KvFile::kLoaded) {
         CUser* current = users.GetCurrentUser();
         if (current != nullptr) {
             const CString batch = current->GetFolder(CUser::kBatchFolder);
