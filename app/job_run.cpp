@@ -116,7 +116,7 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
         host.jobEvent(m_logPath, CannotStart(unpassable));
         // Windows cannot name a log after a job holding '"' or a control
         // character: the report then carries the event all the same.
-        if (m_context.log->Load(m_logPath) != 0)
+        if (m_context.log->Load(m_logPath) != KvFile::kLoaded)
             *m_context.log->m_eventList.NewElement() = CannotStart(unpassable);
         return Record(false);
     }

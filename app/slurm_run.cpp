@@ -447,7 +447,7 @@ bool ClusterRun::FailFromCluster(unsigned position, const SlurmJobState& state) 
     if (owner != nullptr) {
         const CString logPath = owner->GetJobLogPath(name);
         m_context.host.jobEvent(logPath, event);
-        if (m_context.log->Load(logPath) != 0)
+        if (m_context.log->Load(logPath) != KvFile::kLoaded)
             *m_context.log->m_eventList.NewElement() = event;
     } else {
         *m_context.log->m_eventList.NewElement() = event;

@@ -9,7 +9,7 @@ FichierLogBatch::~FichierLogBatch() = default;
 int FichierLogBatch::Load(const CString& path) {
     if (batchlog_detail::ReadWrittenLog(path, *this) == batchlog_detail::WrittenLogRead::kLoaded) {
         EndOwnLoad(path);
-        return 0;
+        return kLoaded;
     }
     return KvFile::Load(path);
 }
@@ -34,7 +34,7 @@ int FichierLogBatch::Exchange(KvFile& file) {
 
     file.Chapter("ERRORS");
     m_errorList.Exchange(file);
-    return 4;
+    return kExchanged;
 }
 
 void FichierLogBatch::AddEvent(const CString& path, const CString& message) {

@@ -106,23 +106,23 @@ void KvFile::EndSave() {
 
 int KvFile::Save(const CString& path) {
     if (!BeginSave(path, 2))
-        return 1;
+        return kNotWritten;
     ExchangeContents();
     EndSave();
     SetModified(false);
-    return 0;
+    return kSaved;
 }
 
 // ---- Chapters and sections ----
 
-int KvFile::Chapter(const CString& name) {
+KvFile::Result KvFile::Chapter(const CString& name) {
     CString fullName = m_sectionPath.IsEmpty() ? name : m_sectionPath + ":" + name;
     if (m_openMode == kReading) {
         m_currentChapter = FindChapter(fullName);
         if (m_currentChapter == nullptr)
-            return 0;
+            return kNotExchanged;
         m_currentChapter->SetUsed(true);
-        return 2;
+        return kChapterFound;
     }
     if (m_openMode == kWriting) {
         WriteBlankLines(2);
@@ -130,9 +130,9 @@ int KvFile::Chapter(const CString& name) {
         Write(fullName.c_str());
         Write("]\n");
         WriteBlankLines(1);
-        return 2;
+        return kChapterFound;
     }
-    return 0;
+    return kNotExchanged;
 }
 
 void KvFile::BeginSection(const CString& name) {
@@ -146,7 +146,7 @@ void KvFile::EndSection() {
     m_sectionPath = colon == CString::npos ? CString() : m_sectionPath.Left(colon);
 }
 
-int KvFile::ElementChapter(const CString& className) {
+KvFile::Result KvFile::ElementChapter(const CString& className) {
     WriteBlankLines(2);
     return Chapter("element " + className);
 }
@@ -211,60 +211,13 @@ bool KvFile::FindValue(const CString& key, std::string_view& value) const {
     return true;
 }
 
-int KvFile::ExchangeValue(const CString& key, unsigned& value) {
-    if (m_openMode == kReading) {
-        std::string_view text;
-        if (!FindValue(key, text))
-            return 0;
-        chapfile_detail::ScanUInt(text, value);
-        return 4;
-    }
-    int asSigned = static_cast<int>(value);
-    return ExchangeValue(key, asSigned);
-}
-
-int KvFile::ExchangeValue(const CString& key, int& value) {
-    if (m_openMode == kReading) {
-        std::string_view text;
-        if (!FindValue(key, text))
-            return 0;
-        chapfile_detail::ScanInt(text, value);
-        return 4;
-    }
-    if (m_openMode != kWriting || !m_stream)
-        return 0;
+void KvFile::WriteNumberLine(const CString& key, int value) {
     std::array<char, 16> digits{};
     auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
     WriteValueLine(key, std::string_view(digits.data(), result.ptr - digits.data()));
-    return 4;
 }
 
-int KvFile::ExchangeValue(const CString& key, bool& value) {
-    if (m_openMode == kReading) {
-        std::string_view text;
-        if (!FindValue(key, text))
-            return 0;
-        // A value that is not a number leaves the flag as it was, as for
-        // every other type.
-        int number = 0;
-        if (chapfile_detail::ScanInt(text, number))
-            value = number != 0;
-        return 4;
-    }
-    int asNumber = value ? 1 : 0;
-    return ExchangeValue(key, asNumber);
-}
-
-int KvFile::ExchangeValue(const CString& key, float& value) {
-    if (m_openMode == kReading) {
-        std::string_view text;
-        if (!FindValue(key, text))
-            return 0;
-        chapfile_detail::ScanFloat(text, value);
-        return 4;
-    }
-    if (m_openMode != kWriting || !m_stream)
-        return 0;
+void KvFile::WriteNumberLine(const CString& key, float value) {
     // The widest float in fixed notation takes 47 characters.
     std::array<char, 64> text{};
     int length = std::snprintf(text.data(), text.size(), "%f", static_cast<double>(value));
@@ -272,65 +225,47 @@ int KvFile::ExchangeValue(const CString& key, float& value) {
         length = 0;
     WriteValueLine(key,
                    std::string_view(text.data(), std::min<std::size_t>(length, text.size() - 1)));
-    return 4;
 }
 
-int KvFile::ExchangeValue(const CString& key, CString& value) {
-    if (m_openMode == kReading) {
-        std::string_view text;
-        if (!FindValue(key, text))
-            return 0;
-        value.str().assign(text);
-        if (text.find("<saut>") != std::string_view::npos)
-            value.Replace("<saut>", "\r\n");
-        return 4;
-    }
-    if (m_openMode != kWriting || !m_stream)
-        return 0;
+void KvFile::WriteTextLine(const CString& key, const CString& value) {
     WriteValueLine(key, EscapeLineBreaks(value.str()));
-    return 4;
 }
 
-int KvFile::ExchangeValue(const CString& key, KvObjetFile& value) {
-    if (m_openMode == kReading) {
-        std::string_view text;
-        if (!FindValue(key, text))
-            return 0;
-        value.FromText(CString(text));
-        return 4;
-    }
-    if (m_openMode != kWriting || !m_stream)
-        return 0;
-    CString text;
-    value.ToText(text);
-    WriteValueLine(key, text.str());
-    return 4;
+void KvFile::ReadText(std::string_view text, CString& value) {
+    value.str().assign(text);
+    if (text.find("<saut>") != std::string_view::npos)
+        value.Replace("<saut>", "\r\n");
 }
 
 // ---- Header and versions ----
 
-int KvFile::ExchangeHeader() {
+KvFile::Result KvFile::ExchangeHeader() {
     if (m_openMode == kWriting) {
         Write("[[");
         Write(m_title.c_str());
         Write("]]\n");
-        return 1;
+        return kHeaderMatches;
     }
     if (m_openMode == kReading) {
         CString header = m_title;
-        return ExchangeValue("EnTete", header) == 4 && header == m_title ? 1 : 0;
+        return ExchangeValue("EnTete", header) == kExchanged && header == m_title ? kHeaderMatches
+                                                                                  : kNotExchanged;
     }
-    return 0;
+    return kNotExchanged;
 }
 
-int KvFile::ExchangeFormatVersion() {
+KvFile::Result KvFile::ExchangeFormatVersion() {
     CString format = m_formatVersion;
-    return ExchangeValue("Version ft", format) == 4 && format == m_formatVersion ? 5 : 0;
+    return ExchangeValue("Version ft", format) == kExchanged && format == m_formatVersion
+               ? kVersionMatches
+               : kNotExchanged;
 }
 
-int KvFile::ExchangeVersion(const CString& expected) {
+KvFile::Result KvFile::ExchangeVersion(const CString& expected) {
     m_versionRead = expected;
-    return ExchangeValue("Version", m_versionRead) == 4 && m_versionRead == expected ? 5 : 0;
+    return ExchangeValue("Version", m_versionRead) == kExchanged && m_versionRead == expected
+               ? kVersionMatches
+               : kNotExchanged;
 }
 
 bool KvFile::MajorVersionDiffers() const {
@@ -377,14 +312,14 @@ bool KvFile::ReadLine(KvFileString& line) {
     return false;
 }
 
-int KvFile::ParseFile(const CString& path) {
+KvFile::Result KvFile::ParseFile(const CString& path) {
     m_openMode = kNone;
     m_stream.reset(OpenChapteredFile(path, "rt"));
     if (!m_stream)
-        return 1;
+        return kCannotOpen;
     m_openMode = kReading;
     RemoveAllChapters();
-    int result = 0;
+    Result result = kParsed;
     // The lines go straight from the read buffer into their chapter's arena,
     // split as ReadLine and Classify would split them, without building a
     // KvFileString for each.
@@ -400,7 +335,7 @@ int KvFile::ParseFile(const CString& path) {
             NewChapter("EnTete");
             m_chapters.back().AddParsedLine(text, split);
         } else {
-            result = 3;
+            result = kTextBeforeHead;
             break;
         }
     }
@@ -410,26 +345,26 @@ int KvFile::ParseFile(const CString& path) {
     return result;
 }
 
-int KvFile::CheckHeaderAndVersions(const CString& path, bool& versionDiffers) {
+KvFile::Result KvFile::CheckHeaderAndVersions(const CString& path, bool& versionDiffers) {
     versionDiffers = false;
     m_openMode = kNone;
     m_sectionPath.Empty();
     if (path.IsEmpty())
-        return 5;
+        return kNotThisFile;
     SetPath(path);
     ParseFile(path);
     if (m_chapters.empty())
-        return 5;
+        return kNotThisFile;
     m_currentChapter = &m_chapters.front();
-    if (ExchangeHeader() != 1)
-        return 5;
+    if (ExchangeHeader() != kHeaderMatches)
+        return kNotThisFile;
     m_chapters.front().SetUsed(true);
-    if (Chapter("Version") != 2)
-        return 4;
-    if (ExchangeFormatVersion() != 5)
-        return 2;
-    versionDiffers = ExchangeVersion(m_version) != 5;
-    return 0;
+    if (Chapter("Version") != kChapterFound)
+        return kNoVersionChapter;
+    if (ExchangeFormatVersion() != kVersionMatches)
+        return kFormatVersionRefused;
+    versionDiffers = ExchangeVersion(m_version) != kVersionMatches;
+    return kLoaded;
 }
 
 void KvFile::EndOwnLoad(const CString& path) {
@@ -444,8 +379,8 @@ void KvFile::EndOwnLoad(const CString& path) {
 
 int KvFile::Load(const CString& path) {
     bool versionDiffers = false;
-    int refused = CheckHeaderAndVersions(path, versionDiffers);
-    if (refused != 0) {
+    Result refused = CheckHeaderAndVersions(path, versionDiffers);
+    if (refused != kLoaded) {
         // The parsed chapters of a refused file are of no further use.
         RemoveAllChapters();
         return refused;
@@ -461,5 +396,5 @@ int KvFile::Load(const CString& path) {
         VersionChanged(m_versionRead);
         SetModified(true);
     }
-    return 0;
+    return kLoaded;
 }

@@ -35,7 +35,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -63,19 +65,21 @@ class KvFile : public KvObjetFile {
     virtual void SetModified(bool modified) { m_modified = modified; }
     // Save(GetPath()): the path of the last Save or Load.
     virtual int Save() { return Save(m_path); }
-    // Writes the whole file: 0 written, 1 empty path or the file cannot be
-    // opened for writing (nothing written then).
+    // Writes the whole file: kSaved, or kNotWritten for an empty path or a
+    // file that cannot be opened for writing (nothing written then).
     virtual int Save(const CString& path);
-    // Reads the whole file: 0 loaded; 5 empty path, unreadable file, no
-    // chapter or a header that does not name this file; 4 no "Version"
-    // chapter; 2 the format version is missing or not "0.2".
+    // Reads the whole file: kLoaded; kNotThisFile for an empty path, an
+    // unreadable file, no chapter or a header that does not name this file;
+    // kNoVersionChapter; kFormatVersionRefused when the format version is
+    // missing or not "0.2".
     virtual int Load(const CString& path);
     // Exchanges the file's own contents after the version chapter; the default
     // exchanges the file as an object (Exchange(*this)).
     virtual int ExchangeContents() { return Exchange(*this); }
     // Called by Load instead of ExchangeContents when the major part of the
-    // version read differs from the expected one. Default: nothing, 0.
-    virtual int ConvertFromVersion(const CString& /*versionRead*/) { return 0; }
+    // version read differs from the expected one. Default: nothing,
+    // kNotExchanged.
+    virtual int ConvertFromVersion(const CString& /*versionRead*/) { return kNotExchanged; }
     // Called by Load after reading a file whose version differs in its minor
     // part only; the file is marked modified afterwards. Default: nothing.
     virtual void VersionChanged(const CString& /*versionRead*/) {}
@@ -85,64 +89,69 @@ class KvFile : public KvObjetFile {
     // Writing: `count` empty lines. Otherwise nothing.
     void WriteBlankLines(int count);
     // Writing: two empty lines, the head "[name]" (or "[path:name]" inside a
-    // section) and one empty line; returns 2. Reading: makes the first chapter
-    // of that full name current and marks it used; 2 when found, else 0 and no
-    // current chapter. Not open: 0.
-    int Chapter(const CString& name);
+    // section) and one empty line; returns kChapterFound. Reading: makes the
+    // first chapter of that full name current and marks it used;
+    // kChapterFound when found, else kNotExchanged and no current chapter.
+    // Not open: kNotExchanged.
+    Result Chapter(const CString& name);
     // Two empty lines, then the section path grows by `name` and the chapter
     // "nouvelle_section" of the new path is written or selected.
     void BeginSection(const CString& name);
     // Drops the last name of the section path; the current chapter stays.
     void EndSection();
     // Two empty lines, then Chapter("element " + className).
-    int ElementChapter(const CString& className);
+    Result ElementChapter(const CString& className);
 
-    // Writing: one value line, 4. Reading: 4 when the current chapter has the
-    // key (the variable is left alone when the text does not convert), 0 when
-    // it does not or there is no current chapter. Not open: 0.
-    //   unsigned is written as a signed number ("%d") and read back by "%u";
-    //   float is written with "%f" (six decimals); bool as 0 or 1;
+    // Writing: one value line, kExchanged. Reading: kExchanged when the
+    // current chapter has the key (the variable is left alone when the text
+    // does not convert), kNotExchanged when it does not or there is no
+    // current chapter. Not open: kNotExchanged. T is one of:
+    //   unsigned, written as a signed number ("%d") and read back by "%u";
+    //   int; bool, written as 0 or 1; float, written with "%f" (six decimals);
     //   CString: "\r\n" is written as "<saut>" and read back as "\r\n";
-    //   KvObjetFile: ToText written as it is, read through FromText.
-    int ExchangeValue(const CString& key, unsigned& value);
-    int ExchangeValue(const CString& key, float& value);
-    int ExchangeValue(const CString& key, int& value);
-    int ExchangeValue(const CString& key, bool& value);
-    int ExchangeValue(const CString& key, CString& value);
-    int ExchangeValue(const CString& key, KvObjetFile& value);
+    //   a KvObjetFile: ToText written as it is, read through FromText.
+    template <typename T>
+    Result ExchangeValue(const CString& key, T& value);
 
     // ---- Lists ----
     //
     // A list is stored as a count line "<name> taille" and one element per
     // index i, keyed "<name> <i>". Reading empties the list first; a missing
-    // count line leaves it empty and gives 0. Both return the result of the
-    // last element's exchange, or 4 for an empty list.
+    // count line leaves it empty and gives kNotExchanged. Both return the
+    // result of the last element's exchange, or kExchanged for an empty list.
 
     // Texts, one value line per element. Reading creates at most `limit`
     // elements; an element whose key is missing stays empty.
-    int ExchangeStringList(const CString& name, KvListe<CString>& list, unsigned limit);
+    int ExchangeStringList(const CString& name, KvListe<CString>& list, unsigned limit) {
+        return ExchangeList(name, list, limit);
+    }
     // Objects, each exchanged inside its own section "<name> <i>" (so in the
     // chapter "<path>:<name> <i>:nouvelle_section"). An element whose chapter
     // is missing stays as constructed. Reading creates no more elements than
     // the file has chapters.
     template <typename T>
-    int ExchangeObjectList(const CString& name, KvListe<T>& list);
+    int ExchangeObjectList(const CString& name, KvListe<T>& list) {
+        return ExchangeList(name, list, std::numeric_limits<unsigned>::max());
+    }
 
-    // Writing: the header line, 1. Reading: 1 when the current chapter has an
-    // "EnTete" line whose value equals the title exactly, else 0.
-    int ExchangeHeader();
-    // 5 when the "Version ft" line was written, or read and equal to "0.2".
-    int ExchangeFormatVersion();
-    // Version read = expected, then exchanged under "Version"; 5 when written,
-    // or read and equal to `expected`.
-    int ExchangeVersion(const CString& expected);
+    // Writing: the header line, kHeaderMatches. Reading: kHeaderMatches when
+    // the current chapter has an "EnTete" line whose value equals the title
+    // exactly, else kNotExchanged.
+    Result ExchangeHeader();
+    // kVersionMatches when the "Version ft" line was written, or read and
+    // equal to "0.2"; else kNotExchanged.
+    Result ExchangeFormatVersion();
+    // Version read = expected, then exchanged under "Version";
+    // kVersionMatches when written, or read and equal to `expected`.
+    Result ExchangeVersion(const CString& expected);
     // True when the version read and the expected version differ before their
     // first "." (a version without "." is all major part).
     bool MajorVersionDiffers() const;
 
-    // Parses the file into chapters: 0 parsed to the end, 1 cannot be opened,
-    // 3 text before the first header line or chapter head (parsing stops).
-    int ParseFile(const CString& path);
+    // Parses the file into chapters: kParsed to the end, kCannotOpen, or
+    // kTextBeforeHead for text before the first header line or chapter head
+    // (parsing stops).
+    Result ParseFile(const CString& path);
     // The next non-blank line (at most 999 characters of it) of the file being
     // parsed, trimmed and classified; false at the end of the file.
     bool ReadLine(KvFileString& line);
@@ -177,9 +186,9 @@ class KvFile : public KvObjetFile {
     // the "[Version]" head. False when the file cannot be opened.
     bool BeginSave(const CString& path, int blankAfterVersionHead);
     void EndSave();
-    // Load's checks up to the version, on parsed chapters: 0 when the contents
-    // can be exchanged, else Load's refusal code; `versionDiffers` is set.
-    int CheckHeaderAndVersions(const CString& path, bool& versionDiffers);
+    // Load's checks up to the version, on parsed chapters: kLoaded when the
+    // contents can be exchanged, else Load's refusal; `versionDiffers` is set.
+    Result CheckHeaderAndVersions(const CString& path, bool& versionDiffers);
     // For a derived class that read `path` by its own means, in the expected
     // version and with every value exchanged: leaves this object as Load
     // leaves it then (reading mode, no chapters, not modified).
@@ -211,11 +220,20 @@ class KvFile : public KvObjetFile {
     static void ListElementKey(const CString& name, unsigned index, CString& key);
     // One element of an object list, inside its section.
     int ExchangeListElement(const CString& name, unsigned index, KvObjetFile& element);
+    // Both list exchanges: texts as value lines, objects in sections; reading
+    // creates at most `limit` elements.
+    template <typename T>
+    int ExchangeList(const CString& name, KvListe<T>& list, unsigned limit);
 
     // Appends a parsed chapter named `name`, tied to this file's index.
     void NewChapter(const CString& name);
     void Write(std::string_view text);
     void WriteValueLine(const CString& key, std::string_view value);
+    // The value conversions of ExchangeValue that need more than a scan.
+    void WriteNumberLine(const CString& key, int value);
+    void WriteNumberLine(const CString& key, float value);
+    void WriteTextLine(const CString& key, const CString& value);
+    static void ReadText(std::string_view text, CString& value);
     // The value text of `key` in the current chapter; false when there is no
     // current chapter or it lacks the key.
     bool FindValue(const CString& key, std::string_view& value) const;
@@ -242,37 +260,95 @@ class KvFile : public KvObjetFile {
 };
 
 template <typename T>
-int KvFile::ExchangeObjectList(const CString& name, KvListe<T>& list) {
-    static_assert(std::is_base_of_v<KvObjetFile, T>, "list elements must be KvObjetFile objects");
-    if (IsReading()) {
+KvFile::Result KvFile::ExchangeValue(const CString& key, T& value) {
+    constexpr bool isObject = std::is_base_of_v<KvObjetFile, T>;
+    static_assert(isObject || std::is_same_v<T, unsigned> || std::is_same_v<T, int> ||
+                      std::is_same_v<T, bool> || std::is_same_v<T, float> ||
+                      std::is_same_v<T, CString>,
+                  "a value is a number, a flag, a text or a KvObjetFile");
+    if (m_openMode == kReading) {
+        std::string_view text;
+        if (!FindValue(key, text))
+            return kNotExchanged;
+        // A text that does not convert leaves the variable as it was.
+        if constexpr (isObject) {
+            value.FromText(CString(text));
+        } else if constexpr (std::is_same_v<T, CString>) {
+            ReadText(text, value);
+        } else if constexpr (std::is_same_v<T, bool>) {
+            int number = 0;
+            if (chapfile_detail::ScanInt(text, number))
+                value = number != 0;
+        } else if constexpr (std::is_same_v<T, unsigned>) {
+            chapfile_detail::ScanUInt(text, value);
+        } else if constexpr (std::is_same_v<T, float>) {
+            chapfile_detail::ScanFloat(text, value);
+        } else {
+            chapfile_detail::ScanInt(text, value);
+        }
+        return kExchanged;
+    }
+    if (m_openMode != kWriting || !m_stream)
+        return kNotExchanged;
+    if constexpr (isObject) {
+        CString text;
+        value.ToText(text);
+        WriteValueLine(key, text.str());
+    } else if constexpr (std::is_same_v<T, CString>) {
+        WriteTextLine(key, value);
+    } else if constexpr (std::is_same_v<T, float>) {
+        WriteNumberLine(key, value);
+    } else {
+        // unsigned values are written as signed ones, flags as 0 or 1.
+        WriteNumberLine(key, static_cast<int>(value));
+    }
+    return kExchanged;
+}
+
+template <typename T>
+int KvFile::ExchangeList(const CString& name, KvListe<T>& list, unsigned limit) {
+    constexpr bool texts = std::is_same_v<T, CString>;
+    static_assert(texts || std::is_base_of_v<KvObjetFile, T>,
+                  "list elements are texts or KvObjetFile objects");
+    CString key;
+    auto exchangeElement = [&](unsigned index, T& element) -> int {
+        if constexpr (texts) {
+            ListElementKey(name, index, key);
+            return ExchangeValue(key, element);
+        } else {
+            return ExchangeListElement(name, index, element);
+        }
+    };
+    const bool reading = IsReading();
+    unsigned count = reading ? 0 : list.GetCount();
+    if (reading)
         list.Reset();
-        unsigned count = 0;
-        if (ExchangeValue(ListCountKey(name), count) != 4)
-            return 0;
-        // Every object of a file this class wrote has a chapter of its own,
-        // so a count above the number of chapters is a damaged one.
-        count = static_cast<unsigned>(std::min<std::size_t>(count, GetChapterCount()));
-        NestedListRead budget(*this);
+    if (ExchangeValue(ListCountKey(name), count) != kExchanged)
+        return kNotExchanged;
+    int result = kExchanged;
+    if (reading) {
+        count = std::min(count, limit);
+        std::optional<NestedListRead> budget;
+        if constexpr (!texts) {
+            // Every object of a file this class wrote has a chapter of its
+            // own, so a count above the number of chapters is a damaged one.
+            count = static_cast<unsigned>(std::min<std::size_t>(count, GetChapterCount()));
+            budget.emplace(*this);
+        }
         count = TakeFromListBudget(count);
-        int result = 4;
         for (unsigned i = 0; i < count; ++i) {
             T* element = list.NewElement();
             if (element == nullptr)
                 break;
-            result = ExchangeListElement(name, i, *element);
+            result = exchangeElement(i, *element);
         }
         return result;
     }
-    unsigned count = list.GetCount();
-    if (ExchangeValue(ListCountKey(name), count) != 4)
-        return 0;
-    int result = 4;
-    unsigned i = 0;
+    // The limit applies to reading only: whatever the list holds is written.
     // ForEach walks linked and block lists in linear time. It lends const
     // elements; writing changes nothing, and the list itself was handed over
     // writable, so dropping the const is sound.
-    list.ForEach([&](const T& element) {
-        result = ExchangeListElement(name, i++, const_cast<T&>(element));
-    });
+    unsigned i = 0;
+    list.ForEach([&](const T& element) { result = exchangeElement(i++, const_cast<T&>(element)); });
     return result;
 }

@@ -2,21 +2,21 @@
 
 int KvFileListe::Save(const CString& path) {
     if (!BeginSave(path, 1))
-        return 1;
+        return kNotWritten;
     ExchangeContents();
     ExchangeElement(nullptr);
     EndSave();
-    return 0;
+    return kSaved;
 }
 
 int KvFileListe::Load(const CString& path) {
     bool versionDiffers = false;
-    int refused = CheckHeaderAndVersions(path, versionDiffers);
-    if (refused == 0 && versionDiffers && MajorVersionDiffers() &&
-        ConvertFromVersion(GetVersionRead()) != 4) {
-        refused = 2;
+    Result refused = CheckHeaderAndVersions(path, versionDiffers);
+    if (refused == kLoaded && versionDiffers && MajorVersionDiffers() &&
+        ConvertFromVersion(GetVersionRead()) != kExchanged) {
+        refused = kFormatVersionRefused;
     }
-    if (refused != 0) {
+    if (refused != kLoaded) {
         RemoveAllChapters();
         return refused;
     }
@@ -33,7 +33,7 @@ int KvFileListe::Load(const CString& path) {
             if (chapter->IsUsed())
                 continue;
             chapter->SetUsed(true);
-            if (ExchangeElement(chapter) != 4)
+            if (ExchangeElement(chapter) != kExchanged)
                 ++failures;
         }
     }
@@ -43,5 +43,5 @@ int KvFileListe::Load(const CString& path) {
         VersionChanged(GetVersionRead());
         SetModified(true);
     }
-    return failures == 0 ? 0 : 4;
+    return failures == 0 ? kLoaded : kElementRefused;
 }

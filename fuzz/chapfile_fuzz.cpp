@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string output = fuzzsupport::ScratchFile("atelier-out.txt");
     fuzzsupport::WriteFile(input, data, size);
     Workshop workshop;
-    if (workshop.Load(input.c_str()) == 0)
+    if (workshop.Load(input.c_str()) == KvFile::kLoaded)
         workshop.Save(output.c_str());
     return 0;
 }

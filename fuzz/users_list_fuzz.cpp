@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzsupport::WriteFile(path, data, size);
 
     ListeUsers users;
-    if (users.Load(path.c_str()) == 0) {
+    if (users.Load(path.c_str()) == KvFile::kLoaded) {
         CUser* current = users.GetCurrentUser();
         if (current != nullptr) {
             const CString batch = current->GetFolder(CUser::kBatchFolder);

@@ -141,17 +141,6 @@ TEST(Catalogue, SparseKeysGetDenseTablesAndFallBackAtEveryLevel) {
     testsupport::WriteBytes(dir.File("m.txt"), "[2,0,0,5] five\n[2,1,0,0] other\n");
     CMessage catalogue;
     ASSERT_TRUE(catalogue.LoadSystemCatalogue(dir.File("m.txt")));
-    const CMessage::TextTable* texts = catalogue.GetTexts();
-    ASSERT_NE(texts, nullptr);
-    // Three places at the top, each a complete table down to the strings.
-    EXPECT_EQ(texts->GetSize(), 3u);
-    EXPECT_EQ(texts->PlaceAt(0)->GetSize(), 1u);
-    EXPECT_EQ(texts->PlaceAt(0)->PlaceAt(0)->PlaceAt(0)->GetSize(), 1u);
-    EXPECT_EQ(texts->PlaceAt(2)->GetSize(), 2u);
-    EXPECT_EQ(texts->PlaceAt(2)->PlaceAt(0)->PlaceAt(0)->GetSize(), 6u);
-    EXPECT_EQ(texts->PlaceAt(2)->PlaceAt(1)->PlaceAt(0)->GetSize(), 1u);
-    EXPECT_EQ(texts->PlaceAt(3), nullptr);
-
     EXPECT_EQ(catalogue.GetMessage(2, 0, 0, 5), "five");
     EXPECT_EQ(catalogue.GetMessage(2, 1, 0, 0), "other");
     EXPECT_EQ(catalogue.GetMessage(2, 0, 0, 0), "");  // an empty place

@@ -185,8 +185,7 @@ TEST_F(EndToEnd, ARunningSimulatorIsWaitedFor) {
     const platform::LaunchResult simulator =
         platform::LaunchCommandLine(commandLine, platform::LaunchOptions{.wait = false});
     ASSERT_TRUE(simulator.created) << simulator.reason;
-    for (int i = 0; i < 200 && !fs::exists(Root() / "started"); ++i) platform::SleepMs(50);
-    ASSERT_TRUE(fs::exists(Root() / "started"));
+    ASSERT_TRUE(e2e::WaitUntil(10000, [&] { return fs::exists(Root() / "started"); }));
 
     const platform::CapturedRun run = Run();
     EXPECT_EQ(run.exitCode, 0) << run.err;

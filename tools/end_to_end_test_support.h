@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/app_test_support.h"
+#include "app/batch_journal.h"
 #include "batchlog/fichier_log_batch.h"
 #include "platform/child_process.h"
 #include "platform/command_line.h"
@@ -120,6 +121,27 @@ inline std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
 // Tests print it so that a failure can be replayed.
 inline std::uint32_t Seed(const char* name) {
     return static_cast<std::uint32_t>(EnvNumber(name, std::random_device()()));
+}
+
+// Polls `done` every `stepMs` until it holds or `ms` have passed; its last
+// answer.
+template <typename Done>
+bool WaitUntil(std::uint32_t ms, Done done, std::uint32_t stepMs = 20) {
+    for (std::uint32_t waited = 0; waited < ms; waited += stepMs) {
+        if (done())
+            return true;
+        platform::SleepMs(stepMs);
+    }
+    return done();
+}
+
+// Ends a job's whole process tree and waits (up to 2 s) until its process
+// has gone. True when something of the tree still ran.
+inline bool EndJobTree(const platform::ProcessIdentity& process) {
+    const bool ended = platform::EndProcessGroup(process, 0);
+    WaitUntil(
+        2000, [&] { return !platform::IsStillRunning(process); }, 10);
+    return ended;
 }
 
 // A variable of this process set for the object's life, for the programs it
@@ -298,7 +320,25 @@ class EndToEnd : public testing::Test {
     // strings in the program's code page: a file system path made of them
     // would take them for UTF-8 on Windows.
     bool LoadLog(const std::string& folder, const std::string& job, FichierLogBatch& log) const {
-        return log.Load(WithSeparator(Batch(folder)) + job + ".log") == 0;
+        return log.Load(WithSeparator(Batch(folder)) + job + ".log") == KvFile::kLoaded;
+    }
+
+    // The journal record of a launched job (its process known), as the
+    // launcher wrote it before waiting: of `job` and `attempt` when named,
+    // else the first; nullopt when none comes within 30 s.
+    std::optional<JournalRecord> LaunchedRecord(const std::string& job = "",
+                                                int attempt = 0) const {
+        std::optional<JournalRecord> found;
+        WaitUntil(30000, [&] {
+            BatchJournal journal(WithSeparator(Batch("alice")));
+            if (journal.Load())
+                for (const JournalRecord& record : journal.Records())
+                    if (record.process.id != 0 &&
+                        (job.empty() || (record.name == CString(job) && record.attempt == attempt)))
+                        found = record;
+            return found.has_value();
+        });
+        return found;
     }
 
     // Writes the settings (or removes the product key) and gives what the

@@ -26,20 +26,6 @@ std::string Note(const std::string& job, const char* text) {
 
 class InterruptedNight : public e2e::EndToEnd {
   protected:
-    // The record of `job` once its process is known, as the launcher wrote
-    // it before waiting; nullopt when none comes within 20 s.
-    std::optional<JournalRecord> LaunchedRecord(const std::string& job, int attempt) {
-        for (int waited = 0; waited < 20000; waited += 20) {
-            BatchJournal journal(e2e::WithSeparator(Batch("alice")));
-            if (journal.Load())
-                for (const JournalRecord& record : journal.Records())
-                    if (record.name == CString(job) && record.attempt == attempt &&
-                        record.process.id != 0)
-                        return record;
-            platform::SleepMs(20);
-        }
-        return std::nullopt;
-    }
     // The launcher killed while `job` runs, alone or with the job's tree.
     void KillDuring(const std::string& job, int attempt, bool withTheJob,
                     platform::ProcessIdentity* process = nullptr) {
@@ -49,15 +35,11 @@ class InterruptedNight : public e2e::EndToEnd {
         ASSERT_TRUE(record) << job << " was not launched";
         // Mid-job: once its script has begun (the command interpreter of a
         // Windows host takes a while to get there).
-        for (int waited = 0; waited < 20000 && m_install->Runs()["alice/" + job] < attempt;
-             waited += 20)
-            platform::SleepMs(20);
+        e2e::WaitUntil(20000, [&] { return m_install->Runs()["alice/" + job] >= attempt; });
         ASSERT_TRUE(launcher.Kill()) << "the launcher ended before it was killed";
         ASSERT_TRUE(platform::IsStillRunning(record->process)) << "the job died with its launcher";
         if (withTheJob) {
-            ASSERT_TRUE(platform::EndProcessGroup(record->process, 0));
-            for (int i = 0; i < 200 && platform::IsStillRunning(record->process); ++i)
-                platform::SleepMs(10);
+            ASSERT_TRUE(e2e::EndJobTree(record->process));
         }
         if (process != nullptr)
             *process = record->process;

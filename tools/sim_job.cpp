@@ -176,7 +176,7 @@ int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
     const int loaded = users->Load(usersPath);
     CUser* user = users->FindUser(parsed.user);
     int status = kExitDone;
-    if (loaded != 0) {
+    if (loaded != KvFile::kLoaded) {
         errorOut += "torvane-sim: cannot read the users list \"" + usersPath.str() +
                     "\" (setting FILEUSERS)\n";
         status = kExitSettings;
@@ -208,7 +208,7 @@ int RunSimulator(const std::vector<std::string>& args, std::string& errorOut,
             KvFileSystem().CreateFolderPath(user->GetFolder(CUser::kBatchFolder));
             FichierLogBatch log;
             FillLog(plan, parsed.user, parsed.job, log);
-            if (log.Save(logPath) != 0) {
+            if (log.Save(logPath) != KvFile::kSaved) {
                 errorOut += "torvane-sim: cannot write the job's log \"" + logPath.str() + "\"\n";
                 status = kExitSettings;
             }

@@ -5,12 +5,10 @@
 #include <filesystem>
 
 #include "app/install_paths.h"
-#include "batchlog/fichier_log_batch.h"
-#include "platform/command_line.h"
-#include "platform/process.h"
 #include "platform/settings_store_testing.h"
 #include "platform/sleep.h"
 #include "testsupport/test_main.h"
+#include "tools/end_to_end_support.h"
 #include "users/users_test_support.h"
 
 namespace {
@@ -164,40 +162,6 @@ class SimRun : public testing::Test {
     platform::Status m_settingsMissing;
 };
 
-TEST_F(SimRun, WritesTheJobsLogInTheUsersBatchFolderUnlessItCrashes) {
-    std::string errors;
-    ASSERT_EQ(Run("alice", "parts\\bracket.v2.gam", errors), torvanesim::kExitDone) << errors;
-    EXPECT_EQ(errors, "");
-    FichierLogBatch log;
-    ASSERT_EQ(log.Load((Batch() / "bracket.log").string()), 0);
-    EXPECT_EQ(log.m_jobName, "parts\\bracket.v2.gam");
-    EXPECT_EQ(log.m_userName, "alice");
-    EXPECT_TRUE(log.m_simuOK);
-    EXPECT_EQ(log.m_eventList.GetCount(), 1u);
-    EXPECT_EQ(log.m_nbErrors, 0);
-
-    ASSERT_EQ(Run("alice", "housing-fail", errors), torvanesim::kExitDone) << errors;
-    FichierLogBatch failed;
-    ASSERT_EQ(failed.Load((Batch() / "housing-fail.log").string()), 0);
-    EXPECT_FALSE(failed.m_simuOK);
-    EXPECT_EQ(failed.m_nbErrors, 1);
-    ASSERT_EQ(failed.m_errorList.GetCount(), 1u);
-    ASSERT_EQ(failed.m_errorList.GetAt(0)->GetCount(), 1u);
-    ASSERT_EQ(failed.m_errorList.GetAt(0)->GetAt(0)->GetCount(), 1u);
-    EXPECT_NE(failed.m_errorList.GetAt(0)->GetAt(0)->GetAt(0)->Find("housing-fail"), -1);
-
-    ASSERT_EQ(Run("alice", "events", errors), torvanesim::kExitDone) << errors;
-    FichierLogBatch events;
-    ASSERT_EQ(events.Load((Batch() / "events.log").string()), 0);
-    EXPECT_EQ(events.m_eventList.GetCount(), 3u);
-    EXPECT_EQ(events.m_alertList.GetCount(), 2u);
-    EXPECT_EQ(events.m_nbAlerts, 2);
-
-    // A crashing job leaves no log.
-    EXPECT_EQ(Run("alice", "crash", errors), torvanesim::kExitCrash);
-    EXPECT_FALSE(std::filesystem::exists(Batch() / "crash.log"));
-}
-
 TEST_F(SimRun, UnknownUserAndMissingSettingsAreReported) {
     std::string errors;
     EXPECT_EQ(Run("Alice", "job", errors), torvanesim::kExitSettings);
@@ -233,15 +197,8 @@ TEST_F(SimRun, UnknownUserAndMissingSettingsAreReported) {
     EXPECT_FALSE(std::filesystem::exists(Batch() / "job.log"));
 }
 
-bool WaitForFile(const std::filesystem::path& path, int ms) {
-    for (int waited = 0; waited < ms; waited += 20) {
-        if (std::filesystem::exists(path))
-            return true;
-        platform::SleepMs(20);
-    }
-    return std::filesystem::exists(path);
-}
-
+// The end-to-end time-limit case proves that the launcher ends such a child by
+// the marker's absence; here, that the marker does come when nobody ends it.
 TEST_F(SimRun, ALingeringChildOutlivesTheStandInAndLeavesItsMarker) {
     users_test::EnvScope child("TORVANE_SIM_CHILD_MS", "1500");
     std::string errors;
@@ -253,54 +210,9 @@ TEST_F(SimRun, ALingeringChildOutlivesTheStandInAndLeavesItsMarker) {
     EXPECT_TRUE(std::filesystem::exists(Batch() / "job.log"));
     // The stand-in has not waited for its child.
     EXPECT_FALSE(std::filesystem::exists(Batch() / "job.log.child"));
-    ASSERT_TRUE(WaitForFile(Batch() / "job.log.child", 30000));
+    ASSERT_TRUE(
+        e2e::WaitUntil(30000, [&] { return std::filesystem::exists(Batch() / "job.log.child"); }));
     EXPECT_EQ(testsupport::ReadBytes(Batch() / "job.log.child"), "lingered 1500 ms\n");
-
-    // Without the program to start, the job runs as before, alone.
-    ASSERT_EQ(
-        torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "alone"}, errors, m_settingsMissing),
-        torvanesim::kExitDone);
-    EXPECT_TRUE(std::filesystem::exists(Batch() / "alone.log"));
-    platform::SleepMs(2000);
-    EXPECT_FALSE(std::filesystem::exists(Batch() / "alone.log.child"));
-}
-
-// The stand-in as the launcher starts it, in a process of its own: settings
-// of its own (other processes do not see a test's settings on Windows), from
-// arguments <catalogue> <users> <torvane-sim> <job>.
-TV_TEST_CHILD(sim_in_own_process) {
-    if (argc < 5)
-        return 99;
-    platform::ScopedTestSettings settings;
-    const std::string key = GetRegistryKeyPath().str();
-    if (!platform::SetSettingsString(platform::SettingsRoot::LocalMachine, key, "FILEMSGSYS",
-                                     argv[1]) ||
-        !platform::SetSettingsString(platform::SettingsRoot::LocalMachine, key, "FILEUSERS",
-                                     argv[2]))
-        return 98;
-    std::string errors;
-    platform::Status settingsMissing;
-    return torvanesim::RunSimulator({"-b", "-u", "alice", "-j", argv[4]}, errors, settingsMissing,
-                                    argv[3]);
-}
-
-// The job's process has ended, its lingering child has not: ending the job's
-// group ends the child too, and no marker comes.
-TEST_F(SimRun, EndingTheJobsGroupEndsItsLingeringChild) {
-    users_test::EnvScope child("TORVANE_SIM_CHILD_MS", "2000");
-    platform::LaunchResult job = platform::LaunchCommandLine(
-        platform::JoinCommandLine(
-            testsupport::TestExecutablePath(),
-            {testsupport::ChildArgument("sim_in_own_process"), m_dir.File("msgsys.txt"),
-             m_dir.File("users.tvu"), SimProgram(), "ended"}),
-        {.wait = false, .show = false, .ownGroup = true});
-    ASSERT_TRUE(job.created) << job.reason;
-    ASSERT_EQ(platform::WaitForLaunched(job.id), std::optional<int>(torvanesim::kExitDone));
-    EXPECT_TRUE(std::filesystem::exists(Batch() / "ended.log"));
-    // True only when something of the group still ran: the child.
-    EXPECT_TRUE(platform::EndProcessGroup({job.id, job.startTime}, 2000));
-    platform::SleepMs(3000);
-    EXPECT_FALSE(std::filesystem::exists(Batch() / "ended.log.child"));
 }
 
 }  // namespace

@@ -148,14 +148,16 @@ class SlurmNight : public e2e::EndToEnd {
     // Waits until the script has started each of `jobs`; their Slurm ids.
     std::map<std::string, std::string> WaitForStarts(const std::vector<std::string>& jobs) {
         std::map<std::string, std::string> ids;
-        for (int tries = 0; tries < 600 && ids.size() < jobs.size(); ++tries) {
-            ids.clear();
-            for (const Mark& mark : Marks())
-                if (mark.start && std::count(jobs.begin(), jobs.end(), mark.job) != 0)
-                    ids[mark.job] = mark.slurmJob;
-            if (ids.size() < jobs.size())
-                platform::SleepMs(100);
-        }
+        e2e::WaitUntil(
+            60000,
+            [&] {
+                ids.clear();
+                for (const Mark& mark : Marks())
+                    if (mark.start && std::count(jobs.begin(), jobs.end(), mark.job) != 0)
+                        ids[mark.job] = mark.slurmJob;
+                return ids.size() == jobs.size();
+            },
+            100);
         EXPECT_EQ(ids.size(), jobs.size()) << "not every job started";
         return ids;
     }
@@ -286,8 +288,8 @@ TEST_F(SlurmNight, JobsEndedBySlurmFailWithAnEventAndAnEntryCancelledInTheQueueI
         std::fputs("name = dropped\r\nstate = 2\r\nstatus = 0", queue.stream);
         std::fclose(queue.stream);
     }
-    for (int tries = 0; tries < 100 && SlurmJobs()[pending].rfind("CANCELLED", 0) != 0; ++tries)
-        platform::SleepMs(100);
+    e2e::WaitUntil(
+        10000, [&] { return SlurmJobs()[pending].rfind("CANCELLED", 0) == 0; }, 100);
     EXPECT_EQ(SlurmJobs()[pending].rfind("CANCELLED", 0), 0u) << SlurmJobs()[pending];
     Slurm("scancel", {ids.at("alice/cancelled")});
 

@@ -200,21 +200,11 @@ TEST_F(StatusView, AKilledLauncherIsNotRunningAndItsJobStillShown) {
     testsupport::WriteBytes(QueuePath(), e2e::QueueText({{"alice", "long"}, {"alice", "next"}}));
     e2e::BackgroundLauncher launcher;
     ASSERT_TRUE(launcher.Start());
-    std::optional<JournalRecord> record;
-    for (int waited = 0; !record && waited < 30000; waited += 20) {
-        BatchJournal journal(e2e::WithSeparator(Batch("alice")));
-        if (journal.Load())
-            for (const JournalRecord& r : journal.Records())
-                if (r.process.id != 0)
-                    record = r;
-        platform::SleepMs(20);
-    }
+    const std::optional<JournalRecord> record = LaunchedRecord();
     ASSERT_TRUE(record) << "the job was not launched";
     ASSERT_TRUE(launcher.Kill()) << "the launcher ended before it was killed";
     // The job's tree goes too, so that nothing writes into the folder now.
-    platform::EndProcessGroup(record->process, 0);
-    for (int i = 0; i < 200 && platform::IsStillRunning(record->process); ++i)
-        platform::SleepMs(10);
+    e2e::EndJobTree(record->process);
     ASSERT_TRUE(fs::exists(Batch("alice") / BatchJournal::kFileName));
 
     const auto before = Files(Batch("alice"));

@@ -23,7 +23,7 @@ int ListeUsers::ExchangeContents() {
     ExchangeValue("Tel societe", m_companyPhone);
     ExchangeValue("Fax societe", m_companyFax);
     ExchangeValue("EMail societe", m_companyEmail);
-    return 4;
+    return kExchanged;
 }
 
 int ListeUsers::ExchangeElement(KvFileChapitre* chapter) {
@@ -32,7 +32,7 @@ int ListeUsers::ExchangeElement(KvFileChapitre* chapter) {
             ElementChapter(kUserClass);
             user.ExchangeUser(*this, true);
         }
-        return 4;
+        return kExchanged;
     }
     if (chapter != nullptr && chapter->IsElement(kUserClass)) {
         CUser* user = m_users.NewElement();
@@ -43,13 +43,13 @@ int ListeUsers::ExchangeElement(KvFileChapitre* chapter) {
             user->ExchangeUser(*this, GetVersionRead() != "0.1");
         }
     }
-    return 4;
+    return kExchanged;
 }
 
 int ListeUsers::Load(const CString& path) {
     m_users.Reset();
     int result = KvFileListe::Load(path);
-    if (result == 0)
+    if (result == kLoaded)
         ResolveFolders();
     return result;
 }

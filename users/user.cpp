@@ -139,7 +139,7 @@ int CUser::ExchangeUser(KvFile& file, bool newFormat) {
     // Files written before these kinds existed lack their keys: the XML and
     // texture folders are then the current user's, and the kind 19 folder is
     // the same as kind 14.
-    if (file.ExchangeValue("RT XML", m_folders[15].mode) == 0)
+    if (file.ExchangeValue("RT XML", m_folders[15].mode) == KvFile::kNotExchanged)
         m_folders[15].mode = kModeShared;
     else
         file.ExchangeValue("RN XML", m_folders[15].assigned);
@@ -147,12 +147,12 @@ int CUser::ExchangeUser(KvFile& file, bool newFormat) {
     file.ExchangeValue("RT REP BATCH", m_folders[kBatchFolder].mode);
     file.ExchangeValue("RN REP BATCH", m_folders[kBatchFolder].assigned);
 
-    if (file.ExchangeValue("RT TEXTURE", m_folders[18].mode) == 0)
+    if (file.ExchangeValue("RT TEXTURE", m_folders[18].mode) == KvFile::kNotExchanged)
         m_folders[18].mode = kModeShared;
     else
         file.ExchangeValue("RN TEXTURE", m_folders[18].assigned);
 
-    if (file.ExchangeValue("RT TMP_COL", m_folders[19].mode) == 0) {
+    if (file.ExchangeValue("RT TMP_COL", m_folders[19].mode) == KvFile::kNotExchanged) {
         m_folders[19].mode = m_folders[14].mode;
         m_folders[19].assigned = m_folders[14].assigned;
     } else {
@@ -174,7 +174,7 @@ int CUser::ExchangeUser(KvFile& file, bool newFormat) {
             }
         }
     }
-    return 4;
+    return KvFile::kExchanged;
 }
 
 const CUser::TYPE_Dossier* CUser::GetFolderEntry(int kind) const {

@@ -19,6 +19,7 @@ using namespace users_test;
 using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
+using enum KvObjetFile::Result;
 
 TEST(ScrambleText, MirrorsTheRangeFromZeroToLowerZ) {
     EXPECT_EQ(CUser::ScrambleText("0"), "z");
@@ -50,7 +51,7 @@ class UserFolders : public ::testing::Test {
 
     CUser* LoadUser(const UserChapter& user) {
         WriteBytes(dir.path() / "users.txt", UsersFile({user}));
-        EXPECT_EQ(list.Load(dir.File("users.txt")), 0);
+        EXPECT_EQ(list.Load(dir.File("users.txt")), kLoaded);
         return list.Users().GetAt(0);
     }
     fs::path Host(const CString& path) { return platform::ToHostPath(path.str()); }
@@ -198,7 +199,7 @@ TEST_F(UserFolders, OtherSpellingOfTheSameFolderLosesNothing) {
         dir.path() / "users.txt",
         UsersFile({UserChapter("sharer").Folder(4, 2, ""),
                    UserChapter("chief").Current().Folder(4, 3, spelled).Folder(7, 0, spelled)}));
-    ASSERT_EQ(list.Load(dir.File("users.txt")), 0);
+    ASSERT_EQ(list.Load(dir.File("users.txt")), kLoaded);
     EXPECT_EQ(list.FindUser("sharer")->GetFolder(4), shared);
     EXPECT_EQ(list.FindUser("chief")->GetFolder(7), shared);
     EXPECT_EQ(Read(shared + "a.txt"), "a");
