@@ -59,12 +59,18 @@ inline std::string SkippedBlock(const std::string& user, const std::string& job)
     return Started(user, job) + Ended(user, job) +
            "Skipped: the previous job did not succeed (100% sure)\r\n";
 }
-inline std::string RanBlock(const std::string& user, const std::string& job, bool succeeded,
-                            const std::vector<std::string>& events, int errors = 0) {
-    std::string text = Started(user, job) + Ended(user, job) +
-                       "Simulation succeeded: " + (succeeded ? "1" : "0") + "\r\n";
+// The rest of a block whose started line may have come from an earlier
+// launcher.
+inline std::string EndedBlock(const std::string& user, const std::string& job, bool succeeded,
+                              const std::vector<std::string>& events, int errors = 0) {
+    std::string text =
+        Ended(user, job) + "Simulation succeeded: " + (succeeded ? "1" : "0") + "\r\n";
     for (const std::string& event : events) text += "Event: " + event + "\r\n";
     return text + "Alerts: 0\r\nErrors: " + std::to_string(errors) + "\r\n\r\n";
+}
+inline std::string RanBlock(const std::string& user, const std::string& job, bool succeeded,
+                            const std::vector<std::string>& events, int errors = 0) {
+    return Started(user, job) + EndedBlock(user, job, succeeded, events, errors);
 }
 
 // The queue file's text for entries given as user, name, state, status,

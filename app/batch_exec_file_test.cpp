@@ -12,7 +12,6 @@
 
 namespace {
 
-using apptest::Entry;
 using apptest::QueueText;
 
 class QueueFile : public apptest::BatchFixture {
@@ -22,26 +21,19 @@ class QueueFile : public apptest::BatchFixture {
         LoadUsers({"anne", "bob"});
     }
 
-    // The entries of the queue as (user, name, state, status, wait).
-    static std::vector<Entry> Entries(KvBatchExecFile& queue) {
-        std::vector<Entry> entries;
-        for (const KvBatchExecGamme& job : queue.Jobs())
-            entries.push_back(
-                {job.m_user.str(), job.m_name.str(), job.m_state, job.m_status, job.m_wait});
-        return entries;
-    }
-    static std::string Describe(const std::vector<Entry>& entries) {
+    // The entries of the queue as "user|name|<state><status><wait>;".
+    static std::string Describe(KvBatchExecFile& queue) {
         std::string text;
-        for (const Entry& e : entries)
-            text += e.user + "|" + e.name + "|" + std::to_string(e.state) +
-                    std::to_string(e.status) + std::to_string(e.wait) + ";";
+        for (const KvBatchExecGamme& job : queue.Jobs())
+            text += job.m_user.str() + "|" + job.m_name.str() + "|" + std::to_string(job.m_state) +
+                    std::to_string(job.m_status) + std::to_string(job.m_wait) + ";";
         return text;
     }
     std::string ReadQueue(KvBatchExecFile& queue) {
         EXPECT_TRUE(queue.Open("r+"));
         queue.Read();
         queue.Close();
-        return Describe(Entries(queue));
+        return Describe(queue);
     }
 };
 
@@ -100,14 +92,14 @@ TEST_F(QueueFile, RefreshTakesOverEditsInPlaceAndKeepsEveryJob) {
     queue.Refresh();
     queue.Close();
     EXPECT_EQ(queue.Jobs().GetAt(0), first);  // updated in place, not rebuilt
-    EXPECT_EQ(Describe(Entries(queue)), "anne|a|210;bob|b|001;anne|c|001;");
+    EXPECT_EQ(Describe(queue), "anne|a|210;bob|b|001;anne|c|001;");
 
     // A file announcing fewer entries leaves the others as they were.
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "a", 2, 0, 0}}));
     ASSERT_TRUE(queue.Open("r+"));
     queue.Refresh();
     queue.Close();
-    EXPECT_EQ(Describe(Entries(queue)), "anne|a|200;bob|b|001;anne|c|001;");
+    EXPECT_EQ(Describe(queue), "anne|a|200;bob|b|001;anne|c|001;");
 }
 
 TEST_F(QueueFile, RebuildWithNoProjectFilesWritesAnEmptyQueueOverAnOldOne) {

@@ -18,11 +18,15 @@ using testsupport::TempDir;
 using testsupport::WriteBytes;
 
 // The base class on a path of the test's choosing, whose Write puts a fixed
-// text at the current position as the queue file does.
+// text at the current position as the queue file does. It is not held by
+// another program unless the test says so.
 class TextFile : public KvBatchFile {
   public:
     explicit TextFile(const std::string& path, std::string text = "")
-        : KvBatchFile(CString(path)), m_text(std::move(text)) {}
+        : KvBatchFile(CString(path)), m_text(std::move(text)) {
+        SetSleeper(
+            [](std::uint32_t ms) { ADD_FAILURE() << "unexpected pause of " << ms << " ms"; });
+    }
     // Opens the file "wt" when it is closed, as the queue's Write does.
     void Write() override {
         if (!IsOpen() && !OpenWithoutRecording("wt"))
@@ -35,12 +39,6 @@ class TextFile : public KvBatchFile {
     std::string m_text;
 };
 
-// A sleeper that fails the test when asked to wait: nothing here is held by
-// another program.
-platform::Sleeper NoWaiting() {
-    return [](std::uint32_t ms) { ADD_FAILURE() << "unexpected pause of " << ms << " ms"; };
-}
-
 // The next character read from the file's stream: the stream's position
 // tells whether it is the same stream or a fresh one.
 char NextChar(TextFile& file) {
@@ -48,12 +46,16 @@ char NextChar(TextFile& file) {
     return ch == EOF ? '?' : static_cast<char>(ch);
 }
 
-TEST(BatchFile, SameModeKeepsTheStreamAndAnotherModeReopens) {
+// Every test works on one file in a fresh folder.
+class BatchFile : public ::testing::Test {
+  protected:
     TempDir dir;
     std::string path = dir.File("batchreport.txt");
+};
+
+TEST_F(BatchFile, SameModeKeepsTheStreamAndAnotherModeReopens) {
     WriteBytes(path, "abcdef\r\n");
     TextFile file(path);
-    file.SetSleeper(NoWaiting());
     EXPECT_EQ(file.GetMode(), "");
     // The same mode goes on with the same stream where it was; another mode
     // text, even one that also appends, closes and reopens.
@@ -75,11 +77,8 @@ TEST(BatchFile, SameModeKeepsTheStreamAndAnotherModeReopens) {
     EXPECT_EQ(ReadBytes(path), "abcdef\r\n");
 }
 
-TEST(BatchFile, WriteLineWritesOnlyInAModeThatAppendsWithReading) {
-    TempDir dir;
-    std::string path = dir.File("batchexec.txt");
+TEST_F(BatchFile, WriteLineWritesOnlyInAModeThatAppendsWithReading) {
     TextFile file(path);
-    file.SetSleeper(NoWaiting());
     // Never opened: nothing happens.
     file.WriteLine("closed");
     file.WriteStamped("closed");
@@ -102,9 +101,7 @@ TEST(BatchFile, WriteLineWritesOnlyInAModeThatAppendsWithReading) {
     EXPECT_EQ(ReadBytes(path), "100% %s %d done\r\n\r\n");
 }
 
-TEST(BatchFile, RewindGoesBackToTheStart) {
-    TempDir dir;
-    std::string path = dir.File("batchexec.txt");
+TEST_F(BatchFile, RewindGoesBackToTheStart) {
     WriteBytes(path, "nb = 1\r\nuser = a\r\n");
     TextFile file(path);
     ASSERT_TRUE(file.Open("r+"));
@@ -134,9 +131,7 @@ TEST(BatchFile, RewindGoesBackToTheStart) {
     EXPECT_EQ(ReadBytes(path), "nb = 0\r\n");
 }
 
-TEST(BatchFile, StampedLinesCarryTheLocalTimeAndTheTextAsItIs) {
-    TempDir dir;
-    std::string path = dir.File("batchreport.txt");
+TEST_F(BatchFile, StampedLinesCarryTheLocalTimeAndTheTextAsItIs) {
     TextFile file(path);
     int clockCalls = 0;
     file.SetClock([&] {
@@ -162,9 +157,7 @@ TEST(BatchFile, StampedLinesCarryTheLocalTimeAndTheTextAsItIs) {
         << second;
 }
 
-TEST(BatchFile, DeleteRemovesTheFileAndForgetsStreamAndMode) {
-    TempDir dir;
-    std::string path = dir.File("batchreport.txt");
+TEST_F(BatchFile, DeleteRemovesTheFileAndForgetsStreamAndMode) {
     TextFile file(path);
     ASSERT_TRUE(file.Open("a+"));
     file.WriteLine("old report");
@@ -186,11 +179,9 @@ TEST(BatchFile, DeleteRemovesTheFileAndForgetsStreamAndMode) {
     EXPECT_EQ(ReadBytes(path), "new report\r\n");
 }
 
-TEST(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
-    TempDir dir;
+TEST_F(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
     std::string missing = dir.File("no such folder") + "\\batchreport.txt";
     TextFile file(missing);
-    file.SetSleeper(NoWaiting());
     EXPECT_FALSE(file.Open("a+"));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(file.GetMode(), "");
@@ -216,9 +207,8 @@ TEST(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
     EXPECT_TRUE(OpenSharedFile(dir.File("x.txt"), nullptr).stream == nullptr);
 }
 
-TEST(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailure) {
-    TempDir dir;
-    TextFile file(dir.File("batchreport.txt"));
+TEST_F(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailure) {
+    TextFile file(path);
     std::vector<std::uint32_t> pauses;
     file.SetSleeper([&](std::uint32_t ms) { pauses.push_back(ms); });
     {
@@ -234,9 +224,8 @@ TEST(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailur
         platform::HostCall::kExclusiveOpen, 1, platform::InjectedFault{"No space left on device"}));
     EXPECT_FALSE(file.Open("r+"));
     EXPECT_TRUE(pauses.empty());
-    EXPECT_EQ(CannotOpenLine(file.GetOpenFailure()), "torvane-batch: cannot open \"" +
-                                                         dir.File("batchreport.txt") +
-                                                         "\": No space left on device");
+    EXPECT_EQ(CannotOpenLine(file.GetOpenFailure()),
+              "torvane-batch: cannot open \"" + path + "\": No space left on device");
 }
 
 }  // namespace

@@ -34,13 +34,12 @@ TEST_F(ReportFile, EveryLineKindWithItsCatalogueText) {
     log.m_nbAlerts = 2;
     log.m_nbErrors = 13;
 
+    const char* const job =
+        "C:\\Jobs\\pi\xE8"
+        "ce 1.gam";
     ASSERT_TRUE(m_report.Open("a+"));
-    m_report.WriteJobStarted("Jean Dupont",
-                             "C:\\Jobs\\pi\xE8"
-                             "ce 1.gam");
-    m_report.WriteJobEnded("Jean Dupont",
-                           "C:\\Jobs\\pi\xE8"
-                           "ce 1.gam");
+    m_report.WriteJobStarted("Jean Dupont", job);
+    m_report.WriteJobEnded("Jean Dupont", job);
     m_report.WriteJobResult(true);
     m_report.WriteJobSummary(log);
     m_report.WriteJobStarted("anne", "%s%d");
@@ -49,21 +48,10 @@ TEST_F(ReportFile, EveryLineKindWithItsCatalogueText) {
     m_report.WriteJobResult(false);
     m_report.Close();
 
-    EXPECT_EQ(Text(),
-              "12/05/26 18:27:30 -> User \"Jean Dupont\": starts job \"C:\\Jobs\\pi\xE8"
-              "ce 1.gam\"\r\n"
-              "12/05/26 18:27:30 -> User \"Jean Dupont\": ended job \"C:\\Jobs\\pi\xE8"
-              "ce 1.gam\"\r\n"
-              "Simulation succeeded: 1\r\n"
-              "Event: Simulation started\r\n"
-              "Event: Tool T12 at 100% load\r\n"
-              "Alerts: 2\r\n"
-              "Errors: 13\r\n"
-              "\r\n"
-              "12/05/26 18:27:30 -> User \"anne\": starts job \"%s%d\"\r\n"
-              "12/05/26 18:27:30 -> User \"anne\": ended job \"%s%d\"\r\n"
-              "Skipped: the previous job did not succeed (100% sure)\r\n"
-              "Simulation succeeded: 0\r\n");
+    EXPECT_EQ(Text(), apptest::Started("Jean Dupont", job) + apptest::Ended("Jean Dupont", job) +
+                          "Simulation succeeded: 1\r\nEvent: Simulation started\r\n"
+                          "Event: Tool T12 at 100% load\r\nAlerts: 2\r\nErrors: 13\r\n\r\n" +
+                          apptest::SkippedBlock("anne", "%s%d") + "Simulation succeeded: 0\r\n");
 }
 
 TEST_F(ReportFile, MissingTextsGiveTheCatalogueFallback) {

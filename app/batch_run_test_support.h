@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "app/batch_run.h"
+#include "app/batch_fixture_test_support.h"
+#include "app/slurm_run.h"
 #include "batchlog/fichier_log_batch.h"
 #include "users/liste_users.h"
 
@@ -193,6 +195,36 @@ class FakeJobHost {
 
     ListeUsers& m_users;
     platform::ProcessId m_nextId = 100;
+};
+
+// A batch folder shared by the users anne and bob, run on the scripted host.
+class RunFixture : public BatchFixture {
+  protected:
+    void SetUp() override {
+        BatchFixture::SetUp();
+        LoadUsers({"anne", "bob"});
+    }
+
+    // A record of anne's `name` as an earlier submitter or launcher left it.
+    static JournalRecord Record(const std::string& name, unsigned position,
+                                const std::string& job = "", const std::string& token = "") {
+        JournalRecord record;
+        record.user = "anne";
+        record.name = CString(name);
+        record.position = position;
+        record.attempt = 1;
+        record.clusterJob = job;
+        if (!token.empty())
+            record.otherFields = {{kClusterTokenField, token}};
+        return record;
+    }
+    void LeaveJournal(const std::vector<JournalRecord>& records) {
+        BatchJournal journal(batch);
+        for (const JournalRecord& record : records) journal.Put(record);
+        ASSERT_TRUE(journal.Save()) << journal.LastError().ToString();
+    }
+
+    FakeJobHost fake{users};
 };
 
 }  // namespace apptest

@@ -33,21 +33,12 @@ TEST(CommandLine, OnlyTheOptionsAsDocumentedAreTakenEverythingElseIsRefused) {
     EXPECT_EQ(Read({"--status"}), CommandLineRequest::kShowStatus);
     EXPECT_EQ(Read({"--status", "--json"}), CommandLineRequest::kShowStatusJson);
     EXPECT_EQ(Read({"--json", "--status"}), CommandLineRequest::kShowStatusJson);
-    for (const Arguments& refused : std::vector<Arguments>{{""},
-                                                           {"-h"},
-                                                           {"-v"},
-                                                           {"/?"},
-                                                           {"help"},
-                                                           {"--HELP"},
-                                                           {"--Version"},
-                                                           {"--versions"},
-                                                           {"--version="},
-                                                           {"--help "},
-                                                           {"--json"},
-                                                           {"--status", "--status"},
+    for (const char* refused : {"", "-h", "-v", "/?", "help", "--HELP", "--Version", "--versions",
+                                "--version=", "--help ", "--json", "--STATUS"})
+        EXPECT_EQ(Read({refused}), CommandLineRequest::kRefused) << refused;
+    for (const Arguments& refused : std::vector<Arguments>{{"--status", "--status"},
                                                            {"--status", "--json", "--json"},
                                                            {"--status", "json"},
-                                                           {"--STATUS"},
                                                            {"--status", "--help"},
                                                            {"--help", "--version"},
                                                            {"--version", "--version"},

@@ -38,8 +38,8 @@ class EntryPoint : public apptest::BatchFixture {
                                                 GetRegistryKeyPath().str(), name, value));
     }
 
-    // Runs the program with `arguments`; its standard output goes to `output`.
-    int Main(std::string& output, std::vector<std::string> arguments = {}) {
+    // Runs the program with `arguments`, keeping its standard output and error.
+    int Main(std::vector<std::string> arguments = {}) {
         std::string program = "torvane-batch";
         std::vector<char*> argv{program.data()};
         for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -52,19 +52,22 @@ class EntryPoint : public apptest::BatchFixture {
             return result;
         };
         testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         int status = TorvaneBatchMain(static_cast<int>(argv.size() - 1), argv.data(), host);
         output = testing::internal::GetCapturedStdout();
+        errors = testing::internal::GetCapturedStderr();
         return status;
     }
+    std::string output;
+    std::string errors;
 };
 
 const char* const kBanner = "Torvane Batch v1.1.6 - Release\n";
 
 // The other catalogue failures are run on the real program (tools/).
 TEST_F(EntryPoint, AMissingCataloguesPathIsPrintedAsItStands) {
-    std::string output;
     SetValue("FILEMSGSYS", dir.File("missing 100%s %d.txt"));
-    EXPECT_EQ(Main(output), 1);
+    EXPECT_EQ(Main(), 1);
     EXPECT_EQ(output, "File does not exist : " + dir.File("missing 100%s %d.txt") + "\n");
 }
 
@@ -73,10 +76,7 @@ TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     platform::ExclusiveOpen held =
         platform::TryOpenExclusive((batch + kLauncherLockName).str(), "w");
     ASSERT_TRUE(held.status.ok()) << held.status.ToString();
-    std::string output;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Main(output), 1);
-    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Main(), 1);
     std::fclose(held.stream);
     EXPECT_EQ(output, kBanner);
     EXPECT_NE(errors.find("another launcher is already running"), std::string::npos) << errors;
@@ -84,7 +84,7 @@ TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), "nb = 0\r\n");
 
     // Once the first launcher is gone the lock is free again.
-    EXPECT_EQ(Main(output), 0);
+    EXPECT_EQ(Main(), 0);
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
 }
 
@@ -98,10 +98,7 @@ TEST_F(EntryPoint, AReportThatCannotBeOpenedStopsTheRunWithStatusTwoAndOneLine) 
                 return std::nullopt;
             return platform::InjectedFault{"No space left on device"};
         });
-    std::string output;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Main(output), kOpenFailureExitStatus);
-    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Main(), kOpenFailureExitStatus);
     EXPECT_EQ(output, kBanner);
     EXPECT_EQ(errors, "torvane-batch: cannot open \"" + report + "\": No space left on device\n");
     // The queue holds, whole, what was written before the failure: the job
@@ -122,8 +119,7 @@ TEST_F(EntryPoint, TheOnlyArgumentsAreThoseOfOneClusterJobAndAStrangerIsNotRun) 
           {"--Run-Job", folder, "anne", "part1", "0", "token"},
           // Well formed, but no submission of this queue holds that token.
           {"--run-job", folder, "anne", "part1", "0", "torvane-1-2-0-1"}}) {
-        std::string output;
-        EXPECT_EQ(Main(output, arguments), 1) << arguments.size();
+        EXPECT_EQ(Main(arguments), 1) << arguments.size();
         EXPECT_EQ(output, "");
         EXPECT_EQ(ReadBatchFile("batchexec.txt"), queue);
     }
@@ -139,25 +135,21 @@ TEST_F(EntryPoint, ABatchEngineThatCannotBeUsedIsOneLineOnStandardErrorAndStatus
     ASSERT_TRUE(platform::SetEnv("PATH", dir.path().string()));
     for (const char* engine : {"pbs", "slurm"}) {
         SetValue("BATCHENGINE", engine);
-        std::string output;
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(Main(output), 2) << engine;
-        std::string error = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(error.rfind("torvane-batch: ", 0), 0u) << error;
-        EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
+        EXPECT_EQ(Main(), 2) << engine;
+        EXPECT_EQ(errors.rfind("torvane-batch: ", 0), 0u) << errors;
+        EXPECT_EQ(errors.find('\n'), errors.size() - 1) << errors;
         // A host with a Slurm client gets as far as sbatch.
         const bool submitted = std::string(engine) == "slurm" && platform::HostHasSlurmClient();
         EXPECT_EQ(output, submitted ? kBanner : "") << engine;
         if (submitted) {
-            EXPECT_NE(error.find("sbatch"), std::string::npos) << error;
+            EXPECT_NE(errors.find("sbatch"), std::string::npos) << errors;
         }
         EXPECT_EQ(testsupport::ReadBytes(BatchFile("batchexec.txt")), queue) << engine;
     }
     platform::SetEnv("PATH", oldPath);
     SetValue("BATCHENGINE", " Local ");
-    std::string output;
     WriteBatchFile("batchexec.txt", "nb = 0\r\n");
-    EXPECT_EQ(Main(output), 0);
+    EXPECT_EQ(Main(), 0);
     EXPECT_EQ(output, kBanner);
 }
 

@@ -40,14 +40,7 @@ TEST(ProgressLine, NamesOutcomeAndPlaceInTheQueue) {
     EXPECT_EQ(FormatProgressLine(progress), "[1/1] m?[2Jallory a?b?c? failed in 0s");
 }
 
-class ProgressOfARun : public apptest::BatchFixture {
-  protected:
-    void SetUp() override {
-        BatchFixture::SetUp();
-        LoadUsers({"anne", "bob"});
-    }
-    apptest::FakeJobHost fake{users};
-};
+class ProgressOfARun : public apptest::RunFixture {};
 
 TEST_F(ProgressOfARun, EachJobThatRanIsToldOnceAsItsOutcomeIsRecorded) {
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "shaft", 0, 0, 0},

@@ -11,6 +11,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/batch_exec_file.h"
@@ -120,11 +121,10 @@ class FakeCluster : public ClusterClient {
     SlurmJobId m_next = 100;
 };
 
-class ClusterSubmitter : public apptest::BatchFixture {
+class ClusterSubmitter : public apptest::RunFixture {
   protected:
     void SetUp() override {
-        BatchFixture::SetUp();
-        LoadUsers({"anne", "bob"});
+        RunFixture::SetUp();
         fake.onPause = [this](std::uint32_t) {
             if (fake.pauses.size() > 200)
                 throw std::runtime_error("the submitter does not come to an end");
@@ -155,7 +155,6 @@ class ClusterSubmitter : public apptest::BatchFixture {
     }
     std::string Report() const { return ReadBatchFile("batchreport.txt"); }
 
-    apptest::FakeJobHost fake{users};
     BatchRunHost host;
     FakeCluster cluster;
     std::vector<std::string> errors;
@@ -217,34 +216,17 @@ TEST_F(ClusterSubmitter, ARestartedSubmitterFindsItsSubmissionsAgainAndSubmitsNo
     // The submitter before was killed: between sbatch and writing the id
     // ("reached", which Slurm knows by its name), before sbatch ("lost",
     // which Slurm does not know), and after writing the id ("known").
-    cluster.jobs[7] = {{}, "PENDING", "Licenses"};
-    cluster.jobs[7].submission.name = "torvane-1-2-0-1";
-    cluster.jobs[8] = {{}, "PENDING", "Licenses"};
-    cluster.jobs[8].submission.name = "torvane-1-2-2-3";
-    for (auto& [id, job] : cluster.jobs)
-        job.submission.arguments = {"",
-                                    kRunJobArgument,
-                                    batch.str(),
-                                    "anne",
-                                    id == 7 ? "reached" : "known",
-                                    id == 7 ? "0" : "2",
-                                    job.submission.name};
-    BatchJournal journal(batch);
-    auto leave = [&](const char* name, unsigned position, const std::string& job,
-                     const std::string& token) {
-        JournalRecord record;
-        record.user = "anne";
-        record.name = name;
-        record.position = position;
-        record.attempt = 1;
-        record.clusterJob = job;
-        record.otherFields = {{kClusterTokenField, token}};
-        journal.Put(record);
-    };
-    leave("reached", 0, kClusterSubmitting, "torvane-1-2-0-1");
-    leave("lost", 1, kClusterSubmitting, "torvane-1-2-1-2");
-    leave("known", 2, "8", "torvane-1-2-2-3");
-    ASSERT_TRUE(journal.Save());
+    for (const auto& [id, job, position, token] :
+         {std::tuple{7, "reached", "0", "torvane-1-2-0-1"},
+          std::tuple{8, "known", "2", "torvane-1-2-2-3"}}) {
+        cluster.jobs[id] = {{}, "PENDING", "Licenses"};
+        cluster.jobs[id].submission.name = token;
+        cluster.jobs[id].submission.arguments = {"",  kRunJobArgument, batch.str(), "anne",
+                                                 job, position,        token};
+    }
+    LeaveJournal({Record("reached", 0, kClusterSubmitting, "torvane-1-2-0-1"),
+                  Record("lost", 1, kClusterSubmitting, "torvane-1-2-1-2"),
+                  Record("known", 2, "8", "torvane-1-2-2-3")});
 
     EXPECT_EQ(Submit(), EngineOutcome::kFinished);
     // Only the entry whose sbatch never happened and the new one were
@@ -260,15 +242,10 @@ TEST_F(ClusterSubmitter, ARestartedSubmitterFindsItsSubmissionsAgainAndSubmitsNo
 TEST_F(ClusterSubmitter, AJobALocalLauncherLeftInterruptedIsSubmittedToRunAgain) {
     WriteBatchFile("batchexec.txt",
                    QueueText({{"anne", "interrupted", 1, 0, 0}, {"anne", "next", 0, 0, 1}}));
-    BatchJournal journal(batch);
-    JournalRecord record;
-    record.user = "anne";
-    record.name = "interrupted";
-    record.attempt = 1;
+    JournalRecord record = Record("interrupted", 0);
     record.firstLaunchMs = record.launchMs = fake.now - 5000;
     record.process = {999, 1};  // gone, and no log written since
-    journal.Put(record);
-    ASSERT_TRUE(journal.Save());
+    LeaveJournal({record});
 
     EXPECT_EQ(Submit(), EngineOutcome::kFinished);
     EXPECT_EQ(cluster.jobs[cluster.Submitted("next")].submission.afterOk,
@@ -355,14 +332,9 @@ TEST_F(ClusterSubmitter, AppendedEntriesAreSubmittedAndAChainNobodyRunsEndsTheRu
 
 TEST_F(ClusterSubmitter, ANodeRunsOnlyTheEntryItWasSubmittedForAndAppendsItsBlockWhole) {
     WriteBatchFile("batchexec.txt", QueueText({{"anne", "part", 0, 0, 0}}));
-    BatchJournal journal(batch);
-    JournalRecord record;
-    record.user = "anne";
-    record.name = "part";
-    record.clusterJob = "5";
-    record.otherFields = {{kClusterTokenField, "torvane-9-9-0-1"}};
-    journal.Put(record);
-    ASSERT_TRUE(journal.Save());
+    JournalRecord record = Record("part", 0, "5", "torvane-9-9-0-1");
+    record.attempt = 0;
+    LeaveJournal({record});
     const std::string journalText = ReadBatchFile(BatchJournal::kFileName);
     auto node = [&](const char* job, const char* position, const char* token) {
         platform::Status failure;

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "batchlog/log_test_support.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
 
+using batchlog_test::Crlf;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
@@ -23,12 +25,6 @@ class ErrorFile : public KvFile {
     }
     KvListeErreurToutesMachines m_tree;
 };
-
-std::string Crlf(const std::string& text) {
-    std::string out;
-    for (char ch : text) out += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
-    return out;
-}
 
 const std::string kHead = "[[Errors]]\n[Version]\nVersion ft = 0.2\nVersion = 1.0\n[ERRORS]\n";
 

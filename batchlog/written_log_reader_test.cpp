@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "batchlog/fichier_log_batch.h"
+#include "batchlog/log_test_support.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -23,28 +24,9 @@ using testsupport::WriteBytes;
 
 // Everything a log object holds, as one comparable text.
 std::string Dump(const FichierLogBatch& log) {
-    std::string out = log.m_jobName.str() + "|" + log.m_userName.str() + "|" +
-                      std::to_string(log.m_isGammeMachineComplexe) + std::to_string(log.m_simuOK) +
-                      "|" + std::to_string(log.m_nbErrors) + "|" + std::to_string(log.m_nbAlerts) +
-                      "|" + log.GetPath().str() + "|" + log.GetVersionRead().str() + "|" +
-                      std::to_string(log.GetOpenMode()) + std::to_string(log.IsModified()) +
-                      std::to_string(log.GetChapterCount()) + "\nevents";
-    auto texts = [&out](const KvListe<CString>& list) {
-        out += "(" + std::to_string(list.GetCount()) + ")";
-        list.ForEach([&](const CString& text) { out += "[" + text.str() + "]"; });
-        out += "\n";
-    };
-    texts(log.m_eventList);
-    out += "alerts";
-    texts(log.m_alertList);
-    log.m_errorList.ForEach([&](const KvListeErreurMachine& machine) {
-        out += "machine\n";
-        machine.ForEach([&](const KvListeErreurCanal& channel) {
-            out += "channel";
-            texts(channel);
-        });
-    });
-    return out;
+    return batchlog_test::Content(log) + log.GetPath().str() + "|" + log.GetVersionRead().str() +
+           "|" + std::to_string(log.GetOpenMode()) + std::to_string(log.IsModified()) +
+           std::to_string(log.GetChapterCount());
 }
 
 // A log object holding values of an earlier job, which a load may keep.
@@ -91,12 +73,8 @@ class WrittenLogReaderTest : public ::testing::Test {
     bool LoadsAlike(const std::string& bytes) {
         std::string path = (m_dir.path() / "job.log").string();
         WriteBytes(path, bytes);
-        FichierLogBatch general;
-        FichierLogBatch fast;
-        FichierLogBatch probe;
-        FillEarlier(general);
-        FillEarlier(fast);
-        FillEarlier(probe);
+        FichierLogBatch general, fast, probe;
+        for (FichierLogBatch* log : {&general, &fast, &probe}) FillEarlier(*log);
         int generalResult = general.KvFile::Load(path);
         EXPECT_EQ(fast.Load(path), generalResult);
         EXPECT_EQ(Dump(fast), Dump(general));
@@ -110,10 +88,8 @@ TEST_F(WrittenLogReaderTest, SavedLogsAreReadInOnePassWithTheGeneralValues) {
     const std::string saved = SavedSample(m_dir);
     EXPECT_TRUE(LoadsAlike(saved));
     // Lines ending in a bare line feed, and no line end after the last line.
-    std::string bare;
-    for (char c : saved)
-        if (c != '\r')
-            bare += c;
+    std::string bare = saved;
+    std::erase(bare, '\r');
     EXPECT_TRUE(LoadsAlike(bare));
     EXPECT_TRUE(LoadsAlike(saved.substr(0, saved.size() - 2)));
     // Blank lines and blanks around lines are skipped by both.

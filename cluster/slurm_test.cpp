@@ -29,12 +29,11 @@ namespace parse = cluster::parse;
 
 TEST(SlurmParse, SubmittedJobIdTakesOnlyAnIdAlone) {
     SlurmJobId id = 0;
-    EXPECT_TRUE(parse::SubmittedJobId("42\n", &id));
-    EXPECT_EQ(id, 42u);
-    EXPECT_TRUE(parse::SubmittedJobId("4294967295;torvanelocal\n", &id));
-    EXPECT_EQ(id, 4294967295u);
-    EXPECT_TRUE(parse::SubmittedJobId("  17\r\n", &id));
-    EXPECT_EQ(id, 17u);
+    for (const auto& [answer, expected] : std::vector<std::pair<const char*, SlurmJobId>>{
+             {"42\n", 42}, {"4294967295;torvanelocal\n", 4294967295u}, {"  17\r\n", 17}}) {
+        EXPECT_TRUE(parse::SubmittedJobId(answer, &id)) << answer;
+        EXPECT_EQ(id, expected) << answer;
+    }
     for (const char* damaged :
          {"", "\n", "Submitted batch job 42\n", "42\n43\n", "0\n", "4294967296\n", "-5\n",
           "42abc\n", ";cluster\n", "123456789012345678901234567890\n"}) {
@@ -56,6 +55,20 @@ TEST(SlurmParse, PhasesOfSlurmStates) {
     for (const auto& [state, phase] : expected) EXPECT_EQ(parse::PhaseOf(state), phase) << state;
 }
 
+// Each state as "id|state|reason|phase" (and "|name" when it has one).
+std::string Describe(const std::vector<SlurmJobState>& states) {
+    static const std::map<SlurmPhase, std::string> kPhases = {
+        {SlurmPhase::kWaiting, "waiting"},
+        {SlurmPhase::kRunning, "running"},
+        {SlurmPhase::kEnded, "ended"},
+        {SlurmPhase::kForgotten, "forgotten"}};
+    std::string text;
+    for (const SlurmJobState& s : states)
+        text += std::to_string(s.id) + "|" + s.state + "|" + s.reason + "|" + kPhases.at(s.phase) +
+                (s.name.empty() ? "" : "|" + s.name) + "\n";
+    return text;
+}
+
 // As squeue --noheader --states=all --format=%i|%T|%r printed it on the
 // test cluster, with a reason of a real site (blanks and a comma) added.
 const char kRecordedQueue[] =
@@ -72,28 +85,20 @@ TEST(SlurmParse, QueueAnswerGivesEachAskedJobInTheAskedOrder) {
     std::string error;
     ASSERT_TRUE(parse::QueueAnswer(kRecordedQueue, {13, 8, 11, 99, 12, 10}, &states, &error))
         << error;
-    ASSERT_EQ(states.size(), 6u);
-    EXPECT_EQ(states[0].id, 13u);
-    EXPECT_EQ(states[0].phase, SlurmPhase::kRunning);
-    EXPECT_EQ(states[1].state, "CANCELLED");
-    EXPECT_EQ(states[1].reason, "DependencyNeverSatisfied");
-    EXPECT_EQ(states[1].phase, SlurmPhase::kEnded);
-    EXPECT_EQ(states[2].state, "NODE_FAIL");
-    EXPECT_EQ(states[2].reason, "NodeDown");
-    // Not in the answer: Slurm has forgotten it.
-    EXPECT_EQ(states[3].id, 99u);
-    EXPECT_EQ(states[3].phase, SlurmPhase::kForgotten);
-    EXPECT_EQ(states[3].state, "");
-    EXPECT_EQ(states[4].reason, "(ReqNodeNotAvail, Reserved for maintenance)");
-    EXPECT_EQ(states[4].phase, SlurmPhase::kWaiting);
-    EXPECT_EQ(states[5].state, "TIMEOUT");
+    // 99 is not in the answer: Slurm has forgotten it.
+    EXPECT_EQ(Describe(states),
+              "13|RUNNING|None|running\n"
+              "8|CANCELLED|DependencyNeverSatisfied|ended\n"
+              "11|NODE_FAIL|NodeDown|ended\n"
+              "99|||forgotten\n"
+              "12|PENDING|(ReqNodeNotAvail, Reserved for maintenance)|waiting\n"
+              "10|TIMEOUT|TimeLimit|ended\n");
 
     // Line ends of either kind; an empty answer knows none of the jobs.
     ASSERT_TRUE(parse::QueueAnswer("5|COMPLETED|None\r\n", {5}, &states, &error)) << error;
-    EXPECT_EQ(states.at(0).state, "COMPLETED");
+    EXPECT_EQ(Describe(states), "5|COMPLETED|None|ended\n");
     ASSERT_TRUE(parse::QueueAnswer("", {5, 6}, &states, &error)) << error;
-    ASSERT_EQ(states.size(), 2u);
-    EXPECT_EQ(states[1].phase, SlurmPhase::kForgotten);
+    EXPECT_EQ(Describe(states), "5|||forgotten\n6|||forgotten\n");
 }
 
 TEST(SlurmParse, ADamagedQueueAnswerIsAnErrorThatQuotesItShortly) {
@@ -124,11 +129,9 @@ TEST(SlurmParse, NamedQueueAnswerListsEveryJobWithItsName) {
                                 "23|PENDING|tvb-9|(ReqNodeNotAvail, Reserved for maintenance)\n",
                                 &jobs, &error))
         << error;
-    ASSERT_EQ(jobs.size(), 3u);
-    EXPECT_EQ(jobs[1].id, 22u);
-    EXPECT_EQ(jobs[1].name, "tvb-1a2b");
-    EXPECT_EQ(jobs[1].phase, SlurmPhase::kWaiting);
-    EXPECT_EQ(jobs[2].reason, "(ReqNodeNotAvail, Reserved for maintenance)");
+    EXPECT_EQ(Describe(jobs),
+              "21|COMPLETED|None|ended|tvb-1a2b\n22|PENDING|Dependency|waiting|tvb-1a2b\n"
+              "23|PENDING|(ReqNodeNotAvail, Reserved for maintenance)|waiting|tvb-9\n");
     for (const char* damaged : {"21|COMPLETED|None\n", "21|COMPLETED||None\n",
                                 "21|COMPLETED|a b|None\n", "21|COMPLETED|x|None"}) {
         EXPECT_FALSE(parse::NamedQueueAnswer(damaged, &jobs, &error)) << damaged;
