@@ -29,8 +29,8 @@ class ReportFile : public testing::Test {
 
 TEST_F(ReportFile, EveryLineKindWithItsCatalogueText) {
     FichierLogBatch log;
-    *log.m_eventList.NewElement() = "Simulation started";
-    *log.m_eventList.NewElement() = "Tool T12 at 100% load";
+    log.m_eventList.Add("Simulation started");
+    log.m_eventList.Add("Tool T12 at 100% load");
     log.m_nbAlerts = 2;
     log.m_nbErrors = 13;
 
@@ -96,7 +96,7 @@ TEST_F(ReportFile, SummaryOfALogReadFromItsFile) {
 
 TEST_F(ReportFile, NoLineReachesAFileNotOpenForAppending) {
     FichierLogBatch log;
-    *log.m_eventList.NewElement() = "event";
+    log.m_eventList.Add("event");
     // Closed.
     m_report.WriteJobStarted("u", "j");
     m_report.WriteJobSummary(log);

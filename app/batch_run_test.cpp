@@ -80,7 +80,7 @@ class Driver : public apptest::BatchFixture {
         FichierLogBatch log;
         EXPECT_EQ(log.Load(batch + CString(job + ".log")), 0) << job;
         std::vector<std::string> events;
-        for (const CString& event : log.m_eventList) events.push_back(event.str());
+        for (std::string_view event : log.m_eventList) events.emplace_back(event);
         return events;
     }
 

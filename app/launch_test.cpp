@@ -157,7 +157,7 @@ TEST_F(Reporting, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
     FichierLogBatch log;
     ASSERT_EQ(log.Load(CString(logPath)), 0);
     ASSERT_EQ(log.m_eventList.GetCount(), 1u);
-    EXPECT_EQ(*log.m_eventList.GetAt(0), "Cannot start the job: " + line);
+    EXPECT_EQ(CString(log.m_eventList[0]), "Cannot start the job: " + line);
     EXPECT_FALSE(log.m_simuOK);
 
     // A log left at that path by an earlier run keeps its flag and events.
@@ -168,7 +168,7 @@ TEST_F(Reporting, AScriptThatCannotStartBecomesAnEventInTheJobsLog) {
     ASSERT_EQ(again.Load(CString(logPath)), 0);
     EXPECT_TRUE(again.m_simuOK);
     ASSERT_EQ(again.m_eventList.GetCount(), 2u);
-    EXPECT_EQ(*again.m_eventList.GetAt(1), "Cannot start the job: " + line);
+    EXPECT_EQ(CString(again.m_eventList[1]), "Cannot start the job: " + line);
 }
 
 // Reports an error with the catalogue of the folder argv[1]; argv[2] chooses

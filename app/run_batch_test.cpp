@@ -234,7 +234,7 @@ TEST_F(QueueRun, ALaunchFailureBecomesAnEventInTheJobsLogAndTheJobFails) {
     FichierLogBatch log;
     ASSERT_EQ(log.Load(batch + "unstartable.log"), 0);
     ASSERT_EQ(log.m_eventList.GetCount(), 1u);
-    EXPECT_EQ(log.m_eventList.GetAt(0)->str(), "Cannot start the job: " + commandLine);
+    EXPECT_EQ(std::string(log.m_eventList[0]), "Cannot start the job: " + commandLine);
     EXPECT_FALSE(log.m_simuOK);
 
     // The launcher that throws: counted as failed; its log does not exist,
@@ -272,7 +272,7 @@ TEST_F(QueueRun, NamesTheCommandLineCannotCarryAreNeverLaunched) {
     FichierLogBatch log;
     ASSERT_EQ(log.Load(batch + "%PATH%.log"), 0);
     ASSERT_EQ(log.m_eventList.GetCount(), 1u);
-    EXPECT_EQ(log.m_eventList.GetAt(0)->str(),
+    EXPECT_EQ(std::string(log.m_eventList[0]),
               "Cannot start the job: job \"%PATH%\" of user \"anne\" not started: the job name "
               "holds the character '%', which the command line cannot pass intact");
     EXPECT_FALSE(log.m_simuOK);

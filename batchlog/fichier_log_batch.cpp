@@ -1,8 +1,37 @@
 #include "batchlog/fichier_log_batch.h"
 
+#include <array>
+#include <charconv>
+#include <string>
+#include <string_view>
+
 #include "batchlog/written_log_reader.h"
 
 CString g_currentJobLogPath;
+
+namespace {
+
+// A text value as KvFile writes it: cut at a zero byte, "\r\n" and a lone
+// "\n" written as "<saut>", a lone "\r" as it is.
+void AppendValue(std::string& out, std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    if (text.find('\n') == std::string_view::npos) {
+        out += text;
+        return;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            out += "<saut>";
+            ++i;
+        } else if (text[i] == '\n') {
+            out += "<saut>";
+        } else {
+            out += text[i];
+        }
+    }
+}
+
+}  // namespace
 
 FichierLogBatch::FichierLogBatch() : KvFile("Batch informations", "0.1") {}
 
@@ -29,7 +58,7 @@ int FichierLogBatch::Exchange(KvFile& file) {
     file.WriteBlankLines(1);
 
     file.Chapter("EVENTS");
-    file.ExchangeStringList("Event list", m_eventList, kMaxListTexts);
+    ExchangeEvents(file);
 
     file.Chapter("ALERTS");
     file.ExchangeStringList("Alerts list", m_alertList, kMaxListTexts);
@@ -39,11 +68,55 @@ int FichierLogBatch::Exchange(KvFile& file) {
     return 4;
 }
 
+void FichierLogBatch::ExchangeEvents(KvFile& file) {
+    static const CString kName = "Event list";
+    if (file.IsReading()) {
+        // Only a log that is not laid out as Save writes it comes here.
+        KvListeTabFixe<CString> texts{1024};
+        file.ExchangeStringList(kName, texts, kMaxListTexts);
+        m_eventList.Reset();
+        m_eventList.Reserve(texts.GetCount());
+        for (const CString& text : texts) m_eventList.Add(text);
+        return;
+    }
+    unsigned count = m_eventList.GetCount();
+    file.ExchangeValue(kName + " taille", count);
+    if (&file != this) {
+        // The lines ExchangeStringList writes, one value at a time.
+        CString key;
+        CString value;
+        for (unsigned i = 0; i < count; ++i) {
+            key = kName + " " + CString::Formatted("%d", static_cast<int>(i));
+            value.str().assign(m_eventList[i]);
+            file.ExchangeValue(key, value);
+        }
+        return;
+    }
+    // Saving: the same lines formatted here and handed over in large runs, as
+    // a million calls through the value exchange cost several times the
+    // writing itself.
+    constexpr std::size_t kRun = 256 * 1024;
+    std::string run;
+    run.reserve(kRun + 1024);
+    std::array<char, 16> digits{};
+    for (unsigned i = 0; i < count; ++i) {
+        run += "Event list ";
+        auto end = std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<int>(i));
+        run.append(digits.data(), end.ptr);
+        run += " = ";
+        AppendValue(run, m_eventList[i]);
+        run += '\n';
+        if (run.size() >= kRun) {
+            WriteLines(run);
+            run.clear();
+        }
+    }
+    WriteLines(run);
+}
+
 void FichierLogBatch::AddEvent(const CString& path, const CString& message) {
     Load(path);
-    CString* event = m_eventList.NewElement();
-    if (event != nullptr)
-        *event = message;
+    m_eventList.Add(message);
     Save(path);
 }
 
