@@ -1,7 +1,6 @@
 #include "batchlog/fichier_log_batch.h"
 
-#include <array>
-#include <charconv>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -97,19 +96,35 @@ void FichierLogBatch::ExchangeEvents(KvFile& file) {
     // writing itself.
     constexpr std::size_t kRun = 256 * 1024;
     std::string run;
-    run.reserve(kRun + 1024);
-    std::array<char, 16> digits{};
+    // "Event list <i> = ", the index counted up in place.
+    constexpr std::size_t kFirstDigit = 11;
+    std::string key = "Event list 0 = ";
     for (unsigned i = 0; i < count; ++i) {
-        run += "Event list ";
-        auto end = std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<int>(i));
-        run.append(digits.data(), end.ptr);
-        run += " = ";
-        AppendValue(run, m_eventList[i]);
-        run += '\n';
+        const std::string_view text = m_eventList[i];
+        if (text.find('\0') == std::string_view::npos &&
+            text.find('\n') == std::string_view::npos) {
+            // The common case, copied straight into place.
+            const std::size_t at = run.size();
+            run.resize(at + key.size() + text.size() + 1);
+            char* out = run.data() + at;
+            std::memcpy(out, key.data(), key.size());
+            std::memcpy(out + key.size(), text.data(), text.size());
+            out[key.size() + text.size()] = '\n';
+        } else {
+            run += key;
+            AppendValue(run, text);
+            run += '\n';
+        }
         if (run.size() >= kRun) {
             WriteLines(run);
             run.clear();
         }
+        std::size_t d = key.size() - 3;
+        while (d > kFirstDigit && key[d - 1] == '9') key[--d] = '0';
+        if (d > kFirstDigit)
+            ++key[d - 1];
+        else
+            key.insert(key.begin() + kFirstDigit, '1');
     }
     WriteLines(run);
 }
