@@ -1,7 +1,9 @@
 #include "app/batch_report_file.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
-#include <utility>
+#include <string_view>
 
 #include "batchlog/fichier_log_batch.h"
 #include "messages/catalogue.h"
@@ -70,26 +72,34 @@ void KvBatchReportFile::WriteJobResult(bool succeeded) {
 
 void KvBatchReportFile::WriteJobSummary(const FichierLogBatch& log) {
     // A log may hold a million events: their lines go out in blocks of many
-    // lines, each block one write of the same bytes.
-    const CString eventText = ReportMessage(kReportEvent);
+    // lines, each block one write of the same bytes, copied straight from the
+    // log's texts into the block.
+    const CString eventMessage = ReportMessage(kReportEvent);
+    const std::string& eventText = eventMessage.str();
     constexpr std::size_t kBlockSize = 256 * 1024;
-    std::string block;
-    for (const CString& event : log.m_eventList) {
-        if (block.size() > kBlockSize) {
-            block.pop_back();  // WriteLine ends the last line itself
-            WriteLine(CString(std::move(block)));
-            block.clear();
-        }
-        if (block.capacity() < kBlockSize)
-            block.reserve(kBlockSize + 4096);
-        block += eventText.str();
-        block += event.str();
-        block += '\n';
+    CString block;
+    std::string& text = block.str();
+    std::size_t used = 0;
+    auto flush = [&] {
+        // WriteLine ends the last line itself.
+        text.resize(used - 1);
+        WriteLine(block);
+        used = 0;
+    };
+    for (std::string_view event : log.m_eventList) {
+        const std::size_t line = eventText.size() + event.size() + 1;
+        if (used > 0 && used + line > kBlockSize)
+            flush();
+        if (text.size() < used + line)
+            text.resize(std::max(kBlockSize, used + line));
+        char* out = text.data() + used;
+        std::memcpy(out, eventText.data(), eventText.size());
+        std::memcpy(out + eventText.size(), event.data(), event.size());
+        out[line - 1] = '\n';
+        used += line;
     }
-    if (!block.empty()) {
-        block.pop_back();
-        WriteLine(CString(std::move(block)));
-    }
+    if (used > 0)
+        flush();
     WriteLine(ReportMessage(kReportAlerts) + CString::Formatted("%d", log.m_nbAlerts));
     WriteLine(ReportMessage(kReportErrors) + CString::Formatted("%d", log.m_nbErrors));
     WriteLine(CString());

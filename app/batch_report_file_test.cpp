@@ -29,8 +29,8 @@ class ReportFile : public testing::Test {
 
 TEST_F(ReportFile, EveryLineKindWithItsCatalogueText) {
     FichierLogBatch log;
-    *log.m_eventList.NewElement() = "Simulation started";
-    *log.m_eventList.NewElement() = "Tool T12 at 100% load";
+    log.m_eventList.Add("Simulation started");
+    log.m_eventList.Add("Tool T12 at 100% load");
     log.m_nbAlerts = 2;
     log.m_nbErrors = 13;
 

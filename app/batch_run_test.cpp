@@ -320,7 +320,7 @@ TEST_F(Driver, ALaunchFailureIsAnEventInTheJobsLogAndAJobWithoutALogReportsTheLa
     FichierLogBatch log;
     ASSERT_EQ(log.Load(batch + "unstartable.log"), 0);
     ASSERT_EQ(log.m_eventList.GetCount(), 1u);
-    EXPECT_EQ(log.m_eventList.GetAt(0)->str(), cannotStart);
+    EXPECT_EQ(log.m_eventList[0], cannotStart);
     EXPECT_FALSE(log.m_simuOK);
     // A launcher that throws counts as failed. Without a log, the summary
     // repeats what the log object last held.

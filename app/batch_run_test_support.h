@@ -78,7 +78,7 @@ class FakeJobHost {
     void WriteLog(const CString& path, bool succeeded, const std::string& event) {
         FichierLogBatch log;
         log.m_simuOK = succeeded;
-        *log.m_eventList.NewElement() = CString(event);
+        log.m_eventList.Add(event);
         log.Save(path);
         fileTimes[path.str()] = now;
     }

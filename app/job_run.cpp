@@ -117,7 +117,7 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
         // Windows cannot name a log after a job holding '"' or a control
         // character: the report then carries the event all the same.
         if (m_context.log->Load(m_logPath) != KvFile::kLoaded)
-            *m_context.log->m_eventList.NewElement() = CannotStart(unpassable);
+            m_context.log->m_eventList.Add(CannotStart(unpassable));
         return Record(false);
     }
 

@@ -448,9 +448,9 @@ bool ClusterRun::FailFromCluster(unsigned position, const SlurmJobState& state) 
         const CString logPath = owner->GetJobLogPath(name);
         m_context.host.jobEvent(logPath, event);
         if (m_context.log->Load(logPath) != KvFile::kLoaded)
-            *m_context.log->m_eventList.NewElement() = event;
+            m_context.log->m_eventList.Add(event);
     } else {
-        *m_context.log->m_eventList.NewElement() = event;
+        m_context.log->m_eventList.Add(event);
     }
     KvBatchReportFile& report = m_context.report;
     if (!report.Open("a+"))

@@ -1,6 +1,34 @@
 #include "batchlog/fichier_log_batch.h"
 
+#include <cstring>
+#include <string>
+#include <string_view>
+
 #include "batchlog/written_log_reader.h"
+
+namespace {
+
+// A text value as KvFile writes it: cut at a zero byte, "\r\n" and a lone
+// "\n" written as "<saut>", a lone "\r" as it is.
+void AppendValue(std::string& out, std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    if (text.find('\n') == std::string_view::npos) {
+        out += text;
+        return;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            out += "<saut>";
+            ++i;
+        } else if (text[i] == '\n') {
+            out += "<saut>";
+        } else {
+            out += text[i];
+        }
+    }
+}
+
+}  // namespace
 
 FichierLogBatch::FichierLogBatch() : KvFile("Batch informations", "0.1") {}
 
@@ -27,7 +55,7 @@ int FichierLogBatch::Exchange(KvFile& file) {
     file.WriteBlankLines(1);
 
     file.Chapter("EVENTS");
-    file.ExchangeStringList("Event list", m_eventList, kMaxListTexts);
+    ExchangeEvents(file);
 
     file.Chapter("ALERTS");
     file.ExchangeStringList("Alerts list", m_alertList, kMaxListTexts);
@@ -37,10 +65,70 @@ int FichierLogBatch::Exchange(KvFile& file) {
     return kExchanged;
 }
 
+void FichierLogBatch::ExchangeEvents(KvFile& file) {
+    static const CString kName = "Event list";
+    if (file.IsReading()) {
+        // Only a log that is not laid out as Save writes it comes here.
+        KvListeTabFixe<CString> texts{1024};
+        file.ExchangeStringList(kName, texts, kMaxListTexts);
+        m_eventList.Reset();
+        m_eventList.Reserve(texts.GetCount());
+        for (const CString& text : texts) m_eventList.Add(text);
+        return;
+    }
+    unsigned count = m_eventList.GetCount();
+    file.ExchangeValue(kName + " taille", count);
+    if (&file != this) {
+        // The lines ExchangeStringList writes, one value at a time.
+        CString key;
+        CString value;
+        for (unsigned i = 0; i < count; ++i) {
+            key = kName + " " + CString::Formatted("%d", static_cast<int>(i));
+            value.str().assign(m_eventList[i]);
+            file.ExchangeValue(key, value);
+        }
+        return;
+    }
+    // Saving: the same lines formatted here and handed over in large runs, as
+    // a million calls through the value exchange cost several times the
+    // writing itself.
+    constexpr std::size_t kRun = 256 * 1024;
+    std::string run;
+    // "Event list <i> = ", the index counted up in place.
+    constexpr std::size_t kFirstDigit = 11;
+    std::string key = "Event list 0 = ";
+    for (unsigned i = 0; i < count; ++i) {
+        const std::string_view text = m_eventList[i];
+        if (text.find('\0') == std::string_view::npos &&
+            text.find('\n') == std::string_view::npos) {
+            // The common case, copied straight into place.
+            const std::size_t at = run.size();
+            run.resize(at + key.size() + text.size() + 1);
+            char* out = run.data() + at;
+            std::memcpy(out, key.data(), key.size());
+            std::memcpy(out + key.size(), text.data(), text.size());
+            out[key.size() + text.size()] = '\n';
+        } else {
+            run += key;
+            AppendValue(run, text);
+            run += '\n';
+        }
+        if (run.size() >= kRun) {
+            WriteLines(run);
+            run.clear();
+        }
+        std::size_t d = key.size() - 3;
+        while (d > kFirstDigit && key[d - 1] == '9') key[--d] = '0';
+        if (d > kFirstDigit)
+            ++key[d - 1];
+        else
+            key.insert(key.begin() + kFirstDigit, '1');
+    }
+    WriteLines(run);
+}
+
 void FichierLogBatch::AddEvent(const CString& path, const CString& message) {
     Load(path);
-    CString* event = m_eventList.NewElement();
-    if (event != nullptr)
-        *event = message;
+    m_eventList.Add(message);
     Save(path);
 }

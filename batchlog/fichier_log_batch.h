@@ -10,6 +10,7 @@
 #pragma once
 
 #include "batchlog/error_lists.h"
+#include "batchlog/text_list.h"
 #include "chapfile/kv_file.h"
 #include "containers/cstring.h"
 #include "containers/kv_liste_chainee.h"
@@ -47,7 +48,12 @@ class FichierLogBatch : public KvFile {
     int m_nbAlerts = 0;
     bool m_isGammeMachineComplexe = false;
     bool m_simuOK = false;
-    KvListeTabFixe<CString> m_eventList{100};
+    // Events are many and only read: they are kept end to end (text_list.h).
+    TextList m_eventList;
     KvListeS<CString> m_alertList;
     KvListeErreurToutesMachines m_errorList;
+
+  private:
+    // The event list as ExchangeStringList reads and writes a list of texts.
+    void ExchangeEvents(KvFile& file);
 };

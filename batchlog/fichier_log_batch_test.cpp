@@ -21,10 +21,18 @@ void AddTexts(KvListe<CString>& list, const std::vector<std::string>& texts) {
     for (const std::string& text : texts) *list.NewElement() = text;
 }
 
+void AddTexts(TextList& list, const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) list.Add(text);
+}
+
 std::vector<std::string> Texts(const KvListe<CString>& list) {
     std::vector<std::string> texts;
     list.ForEach([&](const CString& text) { texts.push_back(text.str()); });
     return texts;
+}
+
+std::vector<std::string> Texts(const TextList& list) {
+    return std::vector<std::string>(list.begin(), list.end());
 }
 
 // A job with two events (one of two lines), one alert and two machines: the
@@ -179,6 +187,95 @@ TEST_F(LogFile, AddEventAppendsToAnExistingLogAndKeepsTheRest) {
     const std::string last = "replaced by tool 5\n";
     expected.insert(expected.find(last) + last.size(), "Event list 2 = Launch failed\n");
     EXPECT_EQ(ReadBytes(path), Crlf(expected));
+}
+
+// The log's layout with its events in a list of strings, exchanged by
+// ExchangeStringList as every other text list is: what the log's own save
+// must write byte for byte.
+class ListedLog : public KvFile {
+  public:
+    ListedLog() : KvFile("Batch informations", "0.1") {}
+    int Exchange(KvFile& file) override {
+        file.Chapter("JOB INFORMATIONS");
+        file.ExchangeValue("Job name", log.m_jobName);
+        file.ExchangeValue("User name", log.m_userName);
+        file.ExchangeValue("IsGammeMachineComplexe", log.m_isGammeMachineComplexe);
+        file.ExchangeValue("SimuOK", log.m_simuOK);
+        file.ExchangeValue("Errors", log.m_nbErrors);
+        file.ExchangeValue("Alerts", log.m_nbAlerts);
+        file.WriteBlankLines(1);
+        file.Chapter("EVENTS");
+        file.ExchangeStringList("Event list", events, FichierLogBatch::kMaxListTexts);
+        file.Chapter("ALERTS");
+        file.ExchangeStringList("Alerts list", log.m_alertList, FichierLogBatch::kMaxListTexts);
+        file.Chapter("ERRORS");
+        log.m_errorList.Exchange(file);
+        return 4;
+    }
+    FichierLogBatch log;  // every value but the events
+    KvListeTabFixe<CString> events{100};
+};
+
+// Saves `log` through another file object, so that its events go through the
+// value exchange one by one.
+class Wrapped : public KvFile {
+  public:
+    explicit Wrapped(FichierLogBatch& log) : KvFile("Batch informations", "0.1"), m_log(log) {}
+    int ExchangeContents() override { return m_log.Exchange(*this); }
+
+  private:
+    FichierLogBatch& m_log;
+};
+
+// Texts a save must write as the value exchange writes them: line breaks in
+// every form, a zero byte, blanks and "=" at either end, "%", a long text,
+// and enough of them to fill several of the save's runs.
+std::vector<std::string> AwkwardEvents() {
+    std::vector<std::string> texts = {"",
+                                      "two\r\nlines",
+                                      "lone\nfeed and lone\rreturn",
+                                      std::string("cut\0here\nnot written", 22),
+                                      "\r\n",
+                                      " padded = x ",
+                                      "=lead",
+                                      "100% %s %d",
+                                      "<saut> already",
+                                      std::string(980, 'L')};
+    for (int i = 0; i < 30000; ++i) texts.push_back("Extra event " + std::to_string(i));
+    return texts;
+}
+
+TEST_F(LogFile, SavesAndAddsEventsByteForByteAsAListOfStrings) {
+    FichierLogBatch log;
+    ListedLog listed;
+    FillSample(log);
+    FillSample(listed.log);
+    for (std::string_view text : listed.log.m_eventList) *listed.events.NewElement() = text;
+    for (const std::string& text : AwkwardEvents()) {
+        log.m_eventList.Add(text);
+        *listed.events.NewElement() = text;
+    }
+    const std::string reference = path + ".listed";
+    ASSERT_EQ(listed.Save(reference), 0);
+    const std::string expected = ReadBytes(reference);
+    ASSERT_EQ(log.Save(path), 0);
+    EXPECT_EQ(ReadBytes(path), expected);
+
+    Wrapped wrapped(log);
+    ASSERT_EQ(wrapped.Save(path + ".wrapped"), 0);
+    EXPECT_EQ(ReadBytes(path + ".wrapped"), expected);
+
+    // AddEvent gives what loading the list of strings, appending and saving
+    // give; so does a second one on what the first wrote.
+    for (const char* event : {"Cannot start the job: \"a b\"", "Ended at its time limit\r\n"}) {
+        FichierLogBatch adder;
+        adder.AddEvent(path, event);
+        ListedLog before;
+        ASSERT_EQ(before.Load(reference), 0);
+        *before.events.NewElement() = event;
+        ASSERT_EQ(before.Save(reference), 0);
+        EXPECT_EQ(ReadBytes(path), ReadBytes(reference)) << event;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "batchlog/fichier_log_batch.h"
 
@@ -26,7 +27,9 @@ inline std::string Content(const FichierLogBatch& log) {
         list.ForEach([&](const CString& text) { out += "[" + text.str() + "]"; });
         out += "\n";
     };
-    texts(log.m_eventList);
+    out += "(" + std::to_string(log.m_eventList.GetCount()) + ")";
+    for (std::string_view text : log.m_eventList) (out += "[") += std::string(text) + "]";
+    out += "\n";
     out += "alerts";
     texts(log.m_alertList);
     log.m_errorList.ForEach([&](const KvListeErreurMachine& machine) {

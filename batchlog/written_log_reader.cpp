@@ -1,8 +1,6 @@
 #include "batchlog/written_log_reader.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -62,10 +60,14 @@ class Lines {
                 m_unusable = true;
                 return false;
             }
-            std::size_t first = raw.find_first_not_of(" \t\n\r");
-            if (first == std::string_view::npos)
+            // By hand: find_first_not_of calls memchr for every byte.
+            std::size_t first = 0;
+            std::size_t last = raw.size();
+            while (first < last && IsTrimmed(raw[first])) ++first;
+            while (last > first && IsTrimmed(raw[last - 1])) --last;
+            if (first == last)
                 continue;
-            line = raw.substr(first, raw.find_last_not_of(" \t\n\r") - first + 1);
+            line = raw.substr(first, last - first);
             return true;
         }
     }
@@ -73,6 +75,8 @@ class Lines {
     bool Unusable() const { return m_unusable; }
 
   private:
+    static bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
     bool Refill() {
         std::size_t kept = m_end - m_pos;
         if (kept > kLongestLine) {
@@ -148,8 +152,7 @@ class Body {
         m_log.m_eventList.Reset();
         m_log.m_alertList.Reset();
         m_log.m_errorList.Reset();
-        if (m_line != "[EVENTS]" || !Advance() ||
-            !ReadTexts("Event list", m_log.m_eventList, FichierLogBatch::kMaxListTexts, true))
+        if (m_line != "[EVENTS]" || !Advance() || !ReadEvents())
             return false;
         if (m_line != "[ALERTS]" || !Advance() ||
             !ReadTexts("Alerts list", m_log.m_alertList, FichierLogBatch::kMaxListTexts, true))
@@ -216,43 +219,47 @@ class Body {
     }
 
     // The count line of a text list, then one line per text keyed
-    // "<name> <i>" in order. The general load takes no more than `limit`
-    // texts and looks no further: with `beyondLimit`, the lines of a longer
-    // list after the first `limit` are passed over as it passes them over
-    // (only lists outside object lists, where no budget is shared).
-    bool ReadTexts(std::string_view name, KvListe<CString>& list, unsigned limit,
-                   bool beyondLimit = false) {
+    // "<name> <i>" in order, each value handed to `add` as the file holds it
+    // (add returns false when the list takes no more). The general load takes
+    // no more than `limit` texts and looks no further: with `beyondLimit`,
+    // the lines of a longer list after the first `limit` are passed over as
+    // it passes them over (only lists outside object lists, where no budget
+    // is shared).
+    template <typename Add>
+    bool ReadTexts(std::string_view name, unsigned limit, bool beyondLimit, Add add,
+                   unsigned* counted = nullptr) {
         unsigned count = 0;
         if (!ReadCount(name, count) || (count > limit && !beyondLimit))
             return false;
         const bool skipRest = count > limit;
         count = std::min(count, limit);
+        if (counted != nullptr)
+            *counted = count;
+        // The key of text i is the name and i in decimal, counted up in
+        // place: formatting each index and building each key cost more than
+        // the rest of the line's reading.
         std::string key(name);
-        key += ' ';
-        const std::size_t prefix = key.size();
-        std::array<char, 16> digits{};
-        for (unsigned i = 0; i < count; ++i) {
+        key += " 0";
+        const std::size_t prefix = key.size() - 1;
+        for (unsigned i = 0; i < count; ++i, Increment(key, prefix)) {
             if (!Advance() || m_atEnd || m_line.front() == '[')
                 return false;
-            auto end = std::to_chars(digits.data(), digits.data() + digits.size(), i).ptr;
-            key.resize(prefix);
-            key.append(digits.data(), end);
             // Save writes "<key> = <value>": the value is what follows, unless
             // it starts with what the split would trim.
+            const std::size_t k = key.size();
             std::string_view value;
-            if (m_line.starts_with(key) && m_line.substr(key.size()).starts_with(" = ") &&
-                m_line.find_first_of(" =\t", key.size() + 3) != key.size() + 3) {
-                value = m_line.substr(key.size() + 3);
+            if (m_line.size() > k + 3 && m_line[k] == ' ' && m_line[k + 1] == '=' &&
+                m_line[k + 2] == ' ' && m_line[k + 3] != ' ' && m_line[k + 3] != '=' &&
+                m_line[k + 3] != '\t' && m_line.starts_with(key)) {
+                value = m_line.substr(k + 3);
             } else {
                 chapfile_detail::LineSplit split = chapfile_detail::SplitLine(m_line);
                 if (split.key != key)
                     return false;
                 value = split.value;
             }
-            CString* element = list.NewElement();
-            if (element == nullptr)
+            if (!add(value))
                 return false;
-            *element = TextValue(value);
         }
         if (!Advance())
             return false;
@@ -260,6 +267,53 @@ class Body {
             if (!Advance())
                 return false;
         return true;
+    }
+
+    bool ReadTexts(std::string_view name, KvListe<CString>& list, unsigned limit,
+                   bool beyondLimit = false) {
+        return ReadTexts(name, limit, beyondLimit, [&list](std::string_view value) {
+            CString* element = list.NewElement();
+            if (element == nullptr)
+                return false;
+            *element = TextValue(value);
+            return true;
+        });
+    }
+
+    // The events go end to end into the log's text list, "<saut>" read as
+    // a line break.
+    bool ReadEvents() {
+        TextList& events = m_log.m_eventList;
+        std::string decoded;
+        return ReadTexts(
+            "Event list", FichierLogBatch::kMaxListTexts, true,
+            [&](std::string_view value) {
+                if (events.IsEmpty())
+                    events.Reserve(m_eventCount);
+                if (value.find("<saut>") == std::string_view::npos) {
+                    events.Add(value);
+                    return true;
+                }
+                decoded.assign(value);
+                CString text{std::move(decoded)};
+                text.Replace("<saut>", "\r\n");
+                events.Add(text);
+                decoded = std::move(text.str());
+                return true;
+            },
+            &m_eventCount);
+    }
+
+    // Adds one to the decimal number that `text` holds from `first` on.
+    static void Increment(std::string& text, std::size_t first) {
+        for (std::size_t i = text.size(); i-- > first;) {
+            if (text[i] != '9') {
+                ++text[i];
+                return;
+            }
+            text[i] = '0';
+        }
+        text.insert(text.begin() + static_cast<std::ptrdiff_t>(first), '1');
     }
 
     // The error tree: machines, channels, messages, each machine and channel
@@ -293,6 +347,7 @@ class Body {
     FichierLogBatch& m_log;
     std::string_view m_line;
     bool m_atEnd = false;
+    unsigned m_eventCount = 0;
 };
 
 }  // namespace

@@ -36,7 +36,7 @@ void FillEarlier(FichierLogBatch& log) {
     log.m_simuOK = true;
     log.m_nbErrors = 7;
     log.m_nbAlerts = 8;
-    *log.m_eventList.NewElement() = "earlier event";
+    log.m_eventList.Add("earlier event");
     *log.m_alertList.NewElement() = "earlier alert";
 }
 
@@ -50,7 +50,7 @@ std::string SavedSample(const TempDir& dir) {
     log.m_nbErrors = 3;
     log.m_nbAlerts = -1;
     for (const char* text : {"Started", "", "two\r\nlines", "lone\nfeed", " padded = x ", "=lead"})
-        *log.m_eventList.NewElement() = text;
+        log.m_eventList.Add(text);
     *log.m_alertList.NewElement() = "Coolant low";
     log.m_errorList.NewElement();
     KvListeErreurMachine* machine = log.m_errorList.NewElement();
@@ -148,8 +148,7 @@ TEST_F(WrittenLogReaderTest, OtherFilesAreLeftToTheGeneralLoad) {
 
 TEST_F(WrittenLogReaderTest, ALongLogKeepsItsLastEventAndAddEventAppendsAfterIt) {
     FichierLogBatch log;
-    for (int i = 0; i < 40000; ++i)
-        *log.m_eventList.NewElement() = CString::Formatted("Extra event %d", i);
+    for (int i = 0; i < 40000; ++i) log.m_eventList.Add(CString::Formatted("Extra event %d", i));
     std::string path = (m_dir.path() / "long.log").string();
     ASSERT_EQ(log.Save(path), 0);
     // Larger than the read buffer in lines, and read across its refills.
@@ -160,16 +159,15 @@ TEST_F(WrittenLogReaderTest, ALongLogKeepsItsLastEventAndAddEventAppendsAfterIt)
     FichierLogBatch reread;
     ASSERT_EQ(reread.KvFile::Load(path), 0);
     ASSERT_EQ(reread.m_eventList.GetCount(), 40001u);
-    EXPECT_EQ(*reread.m_eventList.GetAt(39999), "Extra event 39999");
-    EXPECT_EQ(*reread.m_eventList.GetAt(40000), "Cannot start");
+    EXPECT_EQ(reread.m_eventList[39999], "Extra event 39999");
+    EXPECT_EQ(reread.m_eventList[40000], "Cannot start");
 }
 
 // A list longer than the load's limit is read up to the limit and no further,
 // as the general load reads it: an event added to a full log is not read back.
 TEST_F(WrittenLogReaderTest, TextsBeyondTheLimitArePassedOver) {
     FichierLogBatch log;
-    for (unsigned i = 0; i < FichierLogBatch::kMaxListTexts; ++i)
-        *log.m_eventList.NewElement() = "E";
+    for (unsigned i = 0; i < FichierLogBatch::kMaxListTexts; ++i) log.m_eventList.Add("E");
     *log.m_alertList.NewElement() = "kept";
     std::string path = (m_dir.path() / "full.log").string();
     ASSERT_EQ(log.Save(path), 0);

@@ -41,8 +41,8 @@ class LogFile {
         log.m_simuOK = true;
         log.m_nbErrors = kMachines * kChannels * kMessages;
         for (unsigned i = 0; i < kEvents; ++i)
-            *log.m_eventList.NewElement() =
-                CString::Formatted("Event %u: tool change on channel %u", i, i % 4);
+            log.m_eventList.Add(
+                CString::Formatted("Event %u: tool change on channel %u", i, i % 4));
         for (unsigned m = 0; m < kMachines; ++m) {
             KvListeErreurMachine* machine = log.m_errorList.NewElement();
             for (unsigned c = 0; c < kChannels; ++c) {
@@ -144,4 +144,3 @@ BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AddEvent)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-

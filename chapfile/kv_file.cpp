@@ -71,6 +71,11 @@ void KvFile::WriteValueLine(const CString& key, std::string_view value) {
     Write("\n");
 }
 
+void KvFile::WriteLines(std::string_view lines) {
+    if (m_openMode == kWriting)
+        Write(lines);
+}
+
 void KvFile::WriteBlankLines(int count) {
     if (m_openMode != kWriting)
         return;

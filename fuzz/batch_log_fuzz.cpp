@@ -29,6 +29,10 @@ std::vector<std::string> Texts(const KvListe<CString>& list) {
     return texts;
 }
 
+std::vector<std::string> Texts(const TextList& list) {
+    return std::vector<std::string>(list.begin(), list.end());
+}
+
 // True when no line of the input is longer than `limit` bytes.
 bool LinesWithin(const std::uint8_t* data, std::size_t size, std::size_t limit) {
     std::size_t length = 0;

@@ -111,7 +111,7 @@ TEST_F(EndToEnd, AScriptThatCannotBeStartedLeavesAnEventInTheJobsLog) {
     ASSERT_TRUE(LoadLog("alice", "unreachable", log));
     EXPECT_FALSE(log.m_simuOK);
     ASSERT_EQ(log.m_eventList.GetCount(), 1u);
-    const std::string event = log.m_eventList.GetAt(0)->str();
+    const std::string event = std::string(log.m_eventList[0]);
     EXPECT_EQ(event.rfind("Cannot start the job: ", 0), 0u) << event;
     EXPECT_NE(event.find("TorvaneBatch.bat"), std::string::npos) << event;
     EXPECT_NE(event.find("\"unreachable\""), std::string::npos) << event;
@@ -264,7 +264,7 @@ TEST_F(EndToEnd, NamesTheCommandLineCannotCarryAreNotLaunched) {
         ASSERT_TRUE(LoadLog(refused.folder, refused.job, log)) << refused.job;
         EXPECT_FALSE(log.m_simuOK);
         ASSERT_EQ(log.m_eventList.GetCount(), 1u) << refused.job;
-        const std::string event = log.m_eventList.GetAt(0)->str();
+        const std::string event = std::string(log.m_eventList[0]);
         EXPECT_NE(event.find("\"" + refused.job + "\""), std::string::npos) << event;
         EXPECT_NE(event.find(refused.character), std::string::npos) << event;
     }

@@ -121,7 +121,7 @@ TEST_F(InterruptedNight, AJobPastItsTimeLimitIsEndedWithItsHelperAndTheNextStart
         FichierLogBatch log;
         ASSERT_TRUE(LoadLog("alice", job, log)) << job;
         ASSERT_EQ(log.m_eventList.GetCount(), 1u) << job;
-        EXPECT_EQ(log.m_eventList.GetAt(0)->str(), event);
+        EXPECT_EQ(std::string(log.m_eventList[0]), event);
     }
     EXPECT_EQ(Report(), apptest::RanBlock("alice", "hangs", false, {event}) +
                             apptest::RanBlock("alice", "hangs-too", false, {event}));

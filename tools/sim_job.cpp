@@ -137,7 +137,7 @@ void FillLog(const JobPlan& plan, const CString& user, const CString& job, Fichi
     log.m_nbErrors = static_cast<int>(plan.errors.size());
     log.m_nbAlerts = static_cast<int>(plan.alerts.size());
     log.m_eventList.Reset();
-    for (const std::string& event : plan.events) *log.m_eventList.NewElement() = event;
+    for (const std::string& event : plan.events) log.m_eventList.Add(event);
     log.m_alertList.Reset();
     for (const std::string& alert : plan.alerts) *log.m_alertList.NewElement() = alert;
     log.m_errorList.Reset();

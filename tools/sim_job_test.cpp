@@ -8,7 +8,7 @@
 #include "platform/settings_store_testing.h"
 #include "platform/sleep.h"
 #include "testsupport/test_main.h"
-#include "tools/end_to_end_support.h"
+#include "tools/end_to_end_test_support.h"
 #include "users/users_test_support.h"
 
 namespace {

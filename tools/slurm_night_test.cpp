@@ -166,7 +166,7 @@ class SlurmNight : public e2e::EndToEnd {
         if (!LoadLog("alice", job, log))
             return "(no log)";
         std::string events;
-        for (const CString& event : log.m_eventList) events += event.str() + "\n";
+        for (std::string_view event : log.m_eventList) (events += event) += "\n";
         return events;
     }
     bool Retired() const {
