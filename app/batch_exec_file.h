@@ -73,7 +73,8 @@ class KvBatchExecFile : public KvBatchFile {
     ~KvBatchExecFile() override;
 
     // Empties the job list and reads the file from the current position,
-    // one entry per group of five lines. The stream must be open.
+    // one entry per group of five lines. The stream must be open; it is read
+    // ahead, so a write that follows must rewind first (Save does).
     void Read() override;
     // Reads the file from the current position into the existing entries:
     // the i-th group of the file overwrites the five fields of the i-th entry.

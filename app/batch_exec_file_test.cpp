@@ -135,6 +135,38 @@ TEST_F(QueueFile, RefreshTakesOverEditsInPlaceAndKeepsEveryJob) {
     EXPECT_EQ(Describe(Entries(queue)), "anne|a|200;bob|b|001;anne|c|001;");
 }
 
+TEST_F(QueueFile, ALongQueueReadsRefreshesAndSavesEveryEntryWhereverItsLinesFall) {
+    // Names of every length from 1 to 97 put line ends (and the "\r" of a
+    // "\r\n") at every place of the blocks the file is read in.
+    std::vector<Entry> entries;
+    for (int i = 0; i < 4000; ++i)
+        entries.push_back({i % 2 ? "anne" : "bob", std::string(1 + i % 97, 'a' + i % 26) + "!",
+                           i % 3, i % 2, i % 5 == 0 ? 1 : 0});
+    WriteBatchFile("batchexec.txt", QueueText(entries));
+    KvBatchExecFile queue(batch, &users);
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Read();
+    EXPECT_EQ(Describe(Entries(queue)), Describe(entries));
+
+    entries[3999].state = 2;
+    entries[2500].status = 1;
+    queue.Jobs().GetAt(3999)->m_state = 2;
+    queue.Jobs().GetAt(2500)->m_status = 1;
+    queue.Save();
+    queue.Close();
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText(entries));
+
+    // Another program edits entries far into the file and appends one.
+    entries[3001].name = std::string(40000, 'x');
+    entries[3998].wait = 1;
+    entries.push_back({"anne", "last", 0, 0, 1});
+    WriteBatchFile("batchexec.txt", QueueText(entries));
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Refresh();
+    queue.Close();
+    EXPECT_EQ(Describe(Entries(queue)), Describe(entries));
+}
+
 TEST_F(QueueFile, ARewriteInPlaceLeavesALongerOldTextBehindTheLastEntry) {
     std::string older = QueueText({{"anne", "a"}}) + "name = written by another program\r\n";
     WriteBatchFile("batchexec.txt", older);
