@@ -120,15 +120,17 @@ class LineReader {
 // The value of a queue line: what follows its first "=", without the blanks,
 // tabs and "=" before it and the blanks, tabs and line ends after it.
 std::string_view ValueOf(std::string_view text) {
-    const std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos)
+    const char* const end = text.data() + text.size();
+    const char* p = text.data();
+    while (p != end && *p != '=') ++p;
+    if (p == end)
         return {};
-    std::string_view value = text.substr(equals + 1);
-    const std::size_t first = value.find_first_not_of(" \t=");
-    if (first == std::string_view::npos)
-        return {};
-    value.remove_prefix(first);
-    return value.substr(0, value.find_last_not_of(" \t\r\n") + 1);
+    while (p != end && (*p == ' ' || *p == '\t' || *p == '=')) ++p;
+    const char* last = end;
+    while (last != p &&
+           (last[-1] == ' ' || last[-1] == '\t' || last[-1] == '\r' || last[-1] == '\n'))
+        --last;
+    return std::string_view(p, static_cast<std::size_t>(last - p));
 }
 
 // A decimal integer after optional blanks; `field` is left alone when the
@@ -229,6 +231,9 @@ void KvBatchExecFile::ReadGroups(std::FILE* stream, bool rebuildList) {
     int count = 0;
     if (lines.Next(line))
         ParseNumber(ValueOf(line), count);
+    // The entries are a linked list: walked alongside the groups, never
+    // indexed.
+    auto existing = m_jobs.begin();
     for (int i = 0; i < count; ++i) {
         // A group that lies wholly past the end of the file is not made up:
         // a count larger than the file holds (a damaged or hostile file)
@@ -237,8 +242,8 @@ void KvBatchExecFile::ReadGroups(std::FILE* stream, bool rebuildList) {
         if (!lines.Next(line))
             break;
         KvBatchExecGamme* job = nullptr;
-        if (!rebuildList && static_cast<unsigned>(i) < m_jobs.GetCount())
-            job = m_jobs.GetAt(i);
+        if (!rebuildList && existing != m_jobs.end())
+            job = &*existing++;
         else
             // Rebuilding, or a group that another program appended while the
             // file was closed: a new entry, so that its job runs too.
