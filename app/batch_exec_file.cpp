@@ -64,16 +64,17 @@ bool ReadLine(std::FILE* stream, Line& line) {
 // to one block.
 class LineReader {
   public:
-    explicit LineReader(std::FILE* stream) : m_stream(stream), m_block(new char[kBlockSize]) {}
+    // `read`: the stream's first bytes, already read by the caller.
+    LineReader(std::FILE* stream, std::string read)
+        : m_stream(stream), m_block(std::move(read)), m_length(m_block.size()) {}
 
     // The next line, valid until the next call; false at the end of the file
     // with nothing read.
     bool Next(std::string_view& line) {
-        const char* start = m_block.get() + m_pos;
+        const char* start = m_block.data() + m_pos;
         if (const void* end = std::memchr(start, '\n', m_length - m_pos)) {
-            const std::size_t length =
-                static_cast<std::size_t>(static_cast<const char*>(end) - start);
-            line = std::string_view(start, length);
+            const auto length = static_cast<std::size_t>(static_cast<const char*>(end) - start);
+            line = std::string_view(start, std::min(length, kMaxLineLength));
             m_pos += length + 1;
             return true;
         }
@@ -86,13 +87,13 @@ class LineReader {
                 return any;
             }
             any = true;
-            const void* end = std::memchr(m_block.get(), '\n', m_length);
+            const void* end = std::memchr(m_block.data(), '\n', m_length);
             const std::size_t run =
                 end != nullptr
-                    ? static_cast<std::size_t>(static_cast<const char*>(end) - m_block.get())
+                    ? static_cast<std::size_t>(static_cast<const char*>(end) - m_block.data())
                     : m_length;
             if (m_long.size() < kMaxLineLength)
-                m_long.append(m_block.get(), std::min(run, kMaxLineLength - m_long.size()));
+                m_long.append(m_block.data(), std::min(run, kMaxLineLength - m_long.size()));
             if (end != nullptr) {
                 m_pos = run + 1;
                 line = m_long;
@@ -105,17 +106,49 @@ class LineReader {
     static constexpr std::size_t kBlockSize = 32 * 1024;
 
     bool Fill() {
+        if (m_block.size() < kBlockSize)
+            m_block.resize(kBlockSize);
         m_pos = 0;
-        m_length = std::fread(m_block.get(), 1, kBlockSize, m_stream);
+        m_length = std::fread(m_block.data(), 1, kBlockSize, m_stream);
         return m_length > 0;
     }
 
     std::FILE* m_stream;
-    std::unique_ptr<char[]> m_block;
+    std::string m_block;
     std::size_t m_pos = 0;
     std::size_t m_length = 0;
     std::string m_long;  // a line that spans blocks
 };
+
+// Reads up to `limit` bytes of the stream into `text`; true when that reached
+// the end of the file.
+bool ReadUpTo(std::FILE* stream, std::string& text, std::size_t limit) {
+    constexpr std::size_t kStep = 32 * 1024;
+    while (text.size() <= limit) {
+        const std::size_t had = text.size();
+        text.resize(had + kStep);
+        const std::size_t got = std::fread(text.data() + had, 1, kStep, stream);
+        text.resize(had + got);
+        if (got < kStep)
+            return std::feof(stream) != 0;
+    }
+    return false;
+}
+
+// A value that a write and a read give back unchanged: no line end, no zero
+// byte (writing stops at one), nothing that reading trims at either end.
+bool ReadsBack(const CString& value) {
+    const std::string& text = value.str();
+    if (text.empty())
+        return true;
+    if (std::strlen(text.c_str()) != text.size() ||
+        std::memchr(text.data(), '\n', text.size()) != nullptr)
+        return false;
+    const char first = text.front();
+    const char last = text.back();
+    return first != ' ' && first != '\t' && first != '=' && last != ' ' && last != '\t' &&
+           last != '\r';
+}
 
 // The value of a queue line: what follows its first "=", without the blanks,
 // tabs and "=" before it and the blanks, tabs and line ends after it.
@@ -133,10 +166,10 @@ std::string_view ValueOf(std::string_view text) {
     return std::string_view(p, static_cast<std::size_t>(last - p));
 }
 
-// A decimal integer after optional blanks; `field` is left alone when the
-// value holds none.
-void ParseNumber(std::string_view value, int& field) {
-    chapfile_detail::ScanInt(value, field);
+// A decimal integer after optional blanks; `field` is left alone (and the
+// answer is false) when the value holds none.
+bool ParseNumber(std::string_view value, int& field) {
+    return chapfile_detail::ScanInt(value, field);
 }
 
 // The queue's text, with "\n" line ends (the stream writes the host's). A
@@ -155,7 +188,7 @@ void AppendField(std::string& text, std::string_view key, int value) {
     text.push_back('\n');
 }
 
-void WriteEntries(std::FILE* stream, KvListeS<KvBatchExecGamme>& jobs) {
+std::string WriteEntries(std::FILE* stream, KvListeS<KvBatchExecGamme>& jobs) {
     std::string text;
     text.reserve(32 + jobs.GetCount() * 64);
     AppendField(text, "nb = ", static_cast<int>(jobs.GetCount()));
@@ -167,6 +200,7 @@ void WriteEntries(std::FILE* stream, KvListeS<KvBatchExecGamme>& jobs) {
         AppendField(text, "wait = ", job.m_wait);
     }
     std::fwrite(text.data(), 1, text.size(), stream);
+    return text;
 }
 
 // The text after the first `prefixLength` characters of a record line.
@@ -226,14 +260,18 @@ void KvBatchExecFile::ReadGroups(std::FILE* stream, bool rebuildList) {
         m_jobs.Reset();
     if (stream == nullptr)
         return;
-    LineReader lines(stream);
+    std::string text;
+    const bool whole = ReadUpTo(stream, text, kKnownTextLimit);
+    if (whole && m_known && text == m_known->text) {
+        Apply(m_known->groups);
+        return;
+    }
+    KnownText known{whole ? text : std::string(), {}};
+    LineReader lines(stream, std::move(text));
     std::string_view line;
     int count = 0;
     if (lines.Next(line))
         ParseNumber(ValueOf(line), count);
-    // The entries are a linked list: walked alongside the groups, never
-    // indexed.
-    auto existing = m_jobs.begin();
     for (int i = 0; i < count; ++i) {
         // A group that lies wholly past the end of the file is not made up:
         // a count larger than the file holds (a damaged or hostile file)
@@ -241,36 +279,72 @@ void KvBatchExecFile::ReadGroups(std::FILE* stream, bool rebuildList) {
         // completed with empty values, which leave the numbers unchanged.
         if (!lines.Next(line))
             break;
+        KnownGroup group;
+        group.user = ValueOf(line);
+        bool more = lines.Next(line);
+        if (more)
+            group.name = ValueOf(line);
+        for (int n = 0; n < 3; ++n) {
+            more = more && lines.Next(line);
+            if (more && ParseNumber(ValueOf(line), group.numbers[n]))
+                group.set |= 1u << n;
+        }
+        known.groups.push_back(std::move(group));
+    }
+    Apply(known.groups);
+    if (whole)
+        m_known = std::move(known);
+    else
+        m_known.reset();
+}
+
+void KvBatchExecFile::Apply(const std::vector<KnownGroup>& groups) {
+    // The entries are a linked list: walked alongside the groups, never
+    // indexed.
+    auto existing = m_jobs.begin();
+    for (const KnownGroup& group : groups) {
         KvBatchExecGamme* job = nullptr;
-        if (!rebuildList && existing != m_jobs.end())
+        if (existing != m_jobs.end())
             job = &*existing++;
         else
-            // Rebuilding, or a group that another program appended while the
-            // file was closed: a new entry, so that its job runs too.
+            // A group that another program appended while the file was
+            // closed (or a list being rebuilt): a new entry, so that its job
+            // runs too.
             job = m_jobs.NewElement();
-        job->m_user.str().assign(ValueOf(line));
-        bool more = lines.Next(line);
-        job->m_name.str().assign(more ? ValueOf(line) : std::string_view());
-        int* numbers[] = {&job->m_state, &job->m_status, &job->m_wait};
-        for (int* field : numbers) {
-            more = more && lines.Next(line);
-            if (more)
-                ParseNumber(ValueOf(line), *field);
-        }
+        job->m_user.str().assign(group.user);
+        job->m_name.str().assign(group.name);
+        int* fields[] = {&job->m_state, &job->m_status, &job->m_wait};
+        for (int n = 0; n < 3; ++n)
+            if (group.set & (1u << n))
+                *fields[n] = group.numbers[n];
     }
 }
 
 void KvBatchExecFile::Write() {
+    m_known.reset();
     if (!IsOpen() && !OpenWithoutRecording("wt"))
         return;
     WriteEntries(Stream(), m_jobs);
 }
 
 void KvBatchExecFile::Save() {
+    m_known.reset();
     Rewind();
-    Write();
-    if (IsOpen())
-        platform::FlushToDisk(Stream(), GetPath().str());
+    if (!IsOpen() && !OpenWithoutRecording("wt"))
+        return;
+    std::string text = WriteEntries(Stream(), m_jobs);
+    platform::FlushToDisk(Stream(), GetPath().str());
+    // Reading these bytes back gives the entries as they are, when every
+    // name reads back as written: the next reopen need not parse them.
+    KnownText known{std::move(text), {}};
+    known.groups.reserve(m_jobs.GetCount());
+    for (const KvBatchExecGamme& job : m_jobs) {
+        if (!ReadsBack(job.m_user) || !ReadsBack(job.m_name))
+            return;
+        known.groups.push_back(
+            {job.m_user.str(), job.m_name.str(), {job.m_state, job.m_status, job.m_wait}, 7u});
+    }
+    m_known = std::move(known);
 }
 
 bool KvBatchExecFile::Rebuild() {

@@ -167,6 +167,49 @@ TEST_F(QueueFile, ALongQueueReadsRefreshesAndSavesEveryEntryWhereverItsLinesFall
     EXPECT_EQ(Describe(Entries(queue)), Describe(entries));
 }
 
+TEST_F(QueueFile, RereadingUnchangedBytesGivesWhatReadingThemGives) {
+    // The second group's state does not parse and its group is cut short:
+    // rereading leaves those fields as the entries have them.
+    WriteBatchFile("batchexec.txt",
+                   "nb = 2\r\nuser = anne\r\nname = a\r\nstate = 2\r\n"
+                   "status = 1\r\nwait = 0\r\nuser = bob\r\nname = b\r\n"
+                   "state = x\r\nstatus = 1\r\n");
+    KvBatchExecFile queue(batch, &users);
+    auto reread = [&] {
+        EXPECT_TRUE(queue.Open("r+"));
+        queue.Refresh();
+        queue.Close();
+        return Describe(Entries(queue));
+    };
+    EXPECT_EQ(reread(), "anne|a|210;bob|b|010;");
+    for (KvBatchExecGamme& job : queue.Jobs()) {
+        job.m_name = "changed";
+        job.m_state = 7;
+        job.m_wait = 5;
+    }
+    EXPECT_EQ(reread(), "anne|a|210;bob|b|715;");
+
+    // After a save, the saved entries; a name that reading trims reads back
+    // trimmed.
+    queue.Jobs().GetAt(0)->m_name = " padded name\t";
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Save();
+    queue.Close();
+    queue.Jobs().GetAt(1)->m_state = 9;
+    EXPECT_EQ(reread(), "anne|padded name|210;bob|b|715;");
+    queue.Jobs().GetAt(0)->m_name = "plain";
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Save();
+    queue.Close();
+    queue.Jobs().GetAt(0)->m_name = "other";
+    queue.Jobs().GetAt(1)->m_status = 0;
+    EXPECT_EQ(reread(), "anne|plain|210;bob|b|715;");
+    // Saved in place over a longer text: the end of that one stays behind
+    // the entries, so the reread above parsed the file.
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"),
+              QueueText({{"anne", "plain", 2, 1, 0}, {"bob", "b", 7, 1, 5}}) + "it = 5\r\n");
+}
+
 TEST_F(QueueFile, ARewriteInPlaceLeavesALongerOldTextBehindTheLastEntry) {
     std::string older = QueueText({{"anne", "a"}}) + "name = written by another program\r\n";
     WriteBatchFile("batchexec.txt", older);
