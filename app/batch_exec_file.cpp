@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -26,11 +28,11 @@ struct Line {
 };
 
 // Reads one line from a text stream; false at the end of the file with
-// nothing read. The queue is read after every reopen, so a line is read in one
-// fgets call rather than a character at a time. The buffer is filled with line
-// feeds first: the last zero byte in it is then the one fgets put after what
-// it read, and a zero byte read from the file (which stays in the text) comes
-// before it.
+// nothing read. The stream is left just past the line, for a reader that
+// looks at a file a line at a time (a batch project file). The buffer is
+// filled with line feeds first: the last zero byte in it is then the one
+// fgets put after what it read, and a zero byte read from the file (which
+// stays in the text) comes before it.
 bool ReadLine(std::FILE* stream, Line& line) {
     line.text.clear();
     line.ended = false;
@@ -54,37 +56,151 @@ bool ReadLine(std::FILE* stream, Line& line) {
     }
 }
 
+// Hands out the lines of a text stream, read a block at a time: the queue is
+// read after every reopen, so a line costs one search for its line end rather
+// than a library call. A line is its text without the line end; a last line
+// without one is a line too. Lines are whole whatever their length (see
+// kMaxLineLength); zero bytes stay in the text. The stream is read ahead by up
+// to one block.
+class LineReader {
+  public:
+    // `read`: the stream's first bytes, already read by the caller.
+    LineReader(std::FILE* stream, std::string read)
+        : m_stream(stream), m_block(std::move(read)), m_length(m_block.size()) {}
+
+    // The next line, valid until the next call; false at the end of the file
+    // with nothing read.
+    bool Next(std::string_view& line) {
+        const char* start = m_block.data() + m_pos;
+        if (const void* end = std::memchr(start, '\n', m_length - m_pos)) {
+            const auto length = static_cast<std::size_t>(static_cast<const char*>(end) - start);
+            line = std::string_view(start, std::min(length, kMaxLineLength));
+            m_pos += length + 1;
+            return true;
+        }
+        // The line goes on past this block.
+        bool any = m_pos < m_length;
+        m_long.assign(start, std::min(m_length - m_pos, kMaxLineLength));
+        for (;;) {
+            if (!Fill()) {
+                line = m_long;
+                return any;
+            }
+            any = true;
+            const void* end = std::memchr(m_block.data(), '\n', m_length);
+            const std::size_t run =
+                end != nullptr
+                    ? static_cast<std::size_t>(static_cast<const char*>(end) - m_block.data())
+                    : m_length;
+            if (m_long.size() < kMaxLineLength)
+                m_long.append(m_block.data(), std::min(run, kMaxLineLength - m_long.size()));
+            if (end != nullptr) {
+                m_pos = run + 1;
+                line = m_long;
+                return true;
+            }
+        }
+    }
+
+  private:
+    static constexpr std::size_t kBlockSize = 32 * 1024;
+
+    bool Fill() {
+        if (m_block.size() < kBlockSize)
+            m_block.resize(kBlockSize);
+        m_pos = 0;
+        m_length = std::fread(m_block.data(), 1, kBlockSize, m_stream);
+        return m_length > 0;
+    }
+
+    std::FILE* m_stream;
+    std::string m_block;
+    std::size_t m_pos = 0;
+    std::size_t m_length = 0;
+    std::string m_long;  // a line that spans blocks
+};
+
+// Reads up to `limit` bytes of the stream into `text`; true when that reached
+// the end of the file.
+bool ReadUpTo(std::FILE* stream, std::string& text, std::size_t limit) {
+    constexpr std::size_t kStep = 32 * 1024;
+    while (text.size() <= limit) {
+        const std::size_t had = text.size();
+        text.resize(had + kStep);
+        const std::size_t got = std::fread(text.data() + had, 1, kStep, stream);
+        text.resize(had + got);
+        if (got < kStep)
+            return std::feof(stream) != 0;
+    }
+    return false;
+}
+
+// A value that a write and a read give back unchanged: no line end, no zero
+// byte (writing stops at one), nothing that reading trims at either end.
+bool ReadsBack(const CString& value) {
+    const std::string& text = value.str();
+    if (text.empty())
+        return true;
+    if (std::strlen(text.c_str()) != text.size() ||
+        std::memchr(text.data(), '\n', text.size()) != nullptr)
+        return false;
+    const char first = text.front();
+    const char last = text.back();
+    return first != ' ' && first != '\t' && first != '=' && last != ' ' && last != '\t' &&
+           last != '\r';
+}
+
 // The value of a queue line: what follows its first "=", without the blanks,
 // tabs and "=" before it and the blanks, tabs and line ends after it.
-CString ValueOf(const std::string& text) {
-    std::size_t equals = text.find('=');
-    if (equals == std::string::npos)
-        return CString();
-    std::string_view value(text);
-    value.remove_prefix(equals + 1);
-    std::size_t first = value.find_first_not_of(" \t=");
-    if (first == std::string_view::npos)
-        return CString();
-    value.remove_prefix(first);
-    std::size_t last = value.find_last_not_of(" \t\r\n");
-    return CString(value.substr(0, last + 1));
+std::string_view ValueOf(std::string_view text) {
+    const char* const end = text.data() + text.size();
+    const char* p = text.data();
+    while (p != end && *p != '=') ++p;
+    if (p == end)
+        return {};
+    while (p != end && (*p == ' ' || *p == '\t' || *p == '=')) ++p;
+    const char* last = end;
+    while (last != p &&
+           (last[-1] == ' ' || last[-1] == '\t' || last[-1] == '\r' || last[-1] == '\n'))
+        --last;
+    return std::string_view(p, static_cast<std::size_t>(last - p));
 }
 
-// A decimal integer after optional blanks; `field` is left alone when the
-// value holds none.
-void ParseNumber(const CString& value, int& field) {
-    chapfile_detail::ScanInt(std::string_view(value.str()), field);
+// A decimal integer after optional blanks; `field` is left alone (and the
+// answer is false) when the value holds none.
+bool ParseNumber(std::string_view value, int& field) {
+    return chapfile_detail::ScanInt(value, field);
 }
 
-void WriteEntries(std::FILE* stream, KvListeS<KvBatchExecGamme>& jobs) {
-    std::fprintf(stream, "nb = %d\n", static_cast<int>(jobs.GetCount()));
+// The queue's text, with "\n" line ends (the stream writes the host's). A
+// name is written up to its first zero byte, as a C string would be.
+void AppendField(std::string& text, std::string_view key, const CString& value) {
+    text.append(key);
+    text.append(std::string_view(value.c_str()));
+    text.push_back('\n');
+}
+
+void AppendField(std::string& text, std::string_view key, int value) {
+    char digits[16];
+    const auto written = std::to_chars(digits, digits + sizeof digits, value);
+    text.append(key);
+    text.append(digits, written.ptr);
+    text.push_back('\n');
+}
+
+std::string WriteEntries(std::FILE* stream, KvListeS<KvBatchExecGamme>& jobs) {
+    std::string text;
+    text.reserve(32 + jobs.GetCount() * 64);
+    AppendField(text, "nb = ", static_cast<int>(jobs.GetCount()));
     for (const KvBatchExecGamme& job : jobs) {
-        std::fprintf(stream, "user = %s\n", job.m_user.c_str());
-        std::fprintf(stream, "name = %s\n", job.m_name.c_str());
-        std::fprintf(stream, "state = %d\n", job.m_state);
-        std::fprintf(stream, "status = %d\n", job.m_status);
-        std::fprintf(stream, "wait = %d\n", job.m_wait);
+        AppendField(text, "user = ", job.m_user);
+        AppendField(text, "name = ", job.m_name);
+        AppendField(text, "state = ", job.m_state);
+        AppendField(text, "status = ", job.m_status);
+        AppendField(text, "wait = ", job.m_wait);
     }
+    std::fwrite(text.data(), 1, text.size(), stream);
+    return text;
 }
 
 // The text after the first `prefixLength` characters of a record line.
@@ -144,47 +260,91 @@ void KvBatchExecFile::ReadGroups(std::FILE* stream, bool rebuildList) {
         m_jobs.Reset();
     if (stream == nullptr)
         return;
-    Line line;
+    std::string text;
+    const bool whole = ReadUpTo(stream, text, kKnownTextLimit);
+    if (whole && m_known && text == m_known->text) {
+        Apply(m_known->groups);
+        return;
+    }
+    KnownText known{whole ? text : std::string(), {}};
+    LineReader lines(stream, std::move(text));
+    std::string_view line;
     int count = 0;
-    if (ReadLine(stream, line))
-        ParseNumber(ValueOf(line.text), count);
+    if (lines.Next(line))
+        ParseNumber(ValueOf(line), count);
     for (int i = 0; i < count; ++i) {
         // A group that lies wholly past the end of the file is not made up:
         // a count larger than the file holds (a damaged or hostile file)
         // would otherwise queue jobs out of nothing. A group cut short is
         // completed with empty values, which leave the numbers unchanged.
-        if (!ReadLine(stream, line))
+        if (!lines.Next(line))
             break;
-        KvBatchExecGamme* job = nullptr;
-        if (!rebuildList && static_cast<unsigned>(i) < m_jobs.GetCount())
-            job = m_jobs.GetAt(i);
-        else
-            // Rebuilding, or a group that another program appended while the
-            // file was closed: a new entry, so that its job runs too.
-            job = m_jobs.NewElement();
-        job->m_user = ValueOf(line.text);
-        bool more = ReadLine(stream, line);
-        job->m_name = more ? ValueOf(line.text) : CString();
-        int* numbers[] = {&job->m_state, &job->m_status, &job->m_wait};
-        for (int* field : numbers) {
-            more = more && ReadLine(stream, line);
-            if (more)
-                ParseNumber(ValueOf(line.text), *field);
+        KnownGroup group;
+        group.user = ValueOf(line);
+        bool more = lines.Next(line);
+        if (more)
+            group.name = ValueOf(line);
+        for (int n = 0; n < 3; ++n) {
+            more = more && lines.Next(line);
+            if (more && ParseNumber(ValueOf(line), group.numbers[n]))
+                group.set |= 1u << n;
         }
+        known.groups.push_back(std::move(group));
+    }
+    Apply(known.groups);
+    if (whole)
+        m_known = std::move(known);
+    else
+        m_known.reset();
+}
+
+void KvBatchExecFile::Apply(const std::vector<KnownGroup>& groups) {
+    // The entries are a linked list: walked alongside the groups, never
+    // indexed.
+    auto existing = m_jobs.begin();
+    for (const KnownGroup& group : groups) {
+        KvBatchExecGamme* job = nullptr;
+        if (existing != m_jobs.end())
+            job = &*existing++;
+        else
+            // A group that another program appended while the file was
+            // closed (or a list being rebuilt): a new entry, so that its job
+            // runs too.
+            job = m_jobs.NewElement();
+        job->m_user.str().assign(group.user);
+        job->m_name.str().assign(group.name);
+        int* fields[] = {&job->m_state, &job->m_status, &job->m_wait};
+        for (int n = 0; n < 3; ++n)
+            if (group.set & (1u << n))
+                *fields[n] = group.numbers[n];
     }
 }
 
 void KvBatchExecFile::Write() {
+    m_known.reset();
     if (!IsOpen() && !OpenWithoutRecording("wt"))
         return;
     WriteEntries(Stream(), m_jobs);
 }
 
 void KvBatchExecFile::Save() {
+    m_known.reset();
     Rewind();
-    Write();
-    if (IsOpen())
-        platform::FlushToDisk(Stream(), GetPath().str());
+    if (!IsOpen() && !OpenWithoutRecording("wt"))
+        return;
+    std::string text = WriteEntries(Stream(), m_jobs);
+    platform::FlushToDisk(Stream(), GetPath().str());
+    // Reading these bytes back gives the entries as they are, when every
+    // name reads back as written: the next reopen need not parse them.
+    KnownText known{std::move(text), {}};
+    known.groups.reserve(m_jobs.GetCount());
+    for (const KvBatchExecGamme& job : m_jobs) {
+        if (!ReadsBack(job.m_user) || !ReadsBack(job.m_name))
+            return;
+        known.groups.push_back(
+            {job.m_user.str(), job.m_name.str(), {job.m_state, job.m_status, job.m_wait}, 7u});
+    }
+    m_known = std::move(known);
 }
 
 bool KvBatchExecFile::Rebuild() {

@@ -73,7 +73,8 @@ class KvBatchExecFile : public KvBatchFile {
     ~KvBatchExecFile() override;
 
     // Empties the job list and reads the file from the current position,
-    // one entry per group of five lines. The stream must be open.
+    // one entry per group of five lines. The stream must be open; it is read
+    // ahead, so a write that follows must rewind first (Save does).
     void Read() override;
     // Reads the file from the current position into the existing entries:
     // the i-th group of the file overwrites the five fields of the i-th entry.
@@ -123,13 +124,36 @@ class KvBatchExecFile : public KvBatchFile {
     static constexpr const char* kRebuildFileName = "batchexec.new";
 
   private:
+    // What one group of the file gives its entry: the two names, and the
+    // numbers that parse (bit n of `set` for numbers[n]; the others leave
+    // their fields as they are).
+    struct KnownGroup {
+        std::string user;
+        std::string name;
+        int numbers[3] = {0, 0, 0};  // state, status, wait
+        unsigned set = 0;
+    };
+    // The text last read or saved and what its groups give, so that reading
+    // the same bytes again (the queue is reread after every reopen, mostly
+    // unchanged) takes the groups without parsing them.
+    struct KnownText {
+        std::string text;
+        std::vector<KnownGroup> groups;
+    };
+    // A longer file is parsed as it is read, never kept.
+    static constexpr std::size_t kKnownTextLimit = 4 * 1024 * 1024;
+
     // The positional reading shared by Read and Refresh.
     void ReadGroups(std::FILE* stream, bool rebuildList);
+    // Gives the groups to the entries in order, adding entries past the end
+    // of the list.
+    void Apply(const std::vector<KnownGroup>& groups);
 
     CString m_folder;
     ListeUsers* m_users;
     KvListeS<KvBatchExecGamme> m_jobs;
     platform::Status m_runFailure;
+    std::optional<KnownText> m_known;
 };
 
 // The job and user names that cannot be passed on the job command line: a

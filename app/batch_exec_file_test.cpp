@@ -29,6 +29,13 @@ class QueueFile : public apptest::BatchFixture {
                     std::to_string(job.m_status) + std::to_string(job.m_wait) + ";";
         return text;
     }
+    static std::string Describe(const std::vector<apptest::Entry>& entries) {
+        std::string text;
+        for (const apptest::Entry& e : entries)
+            text += e.user + "|" + e.name + "|" + std::to_string(e.state) +
+                    std::to_string(e.status) + std::to_string(e.wait) + ";";
+        return text;
+    }
     std::string ReadQueue(KvBatchExecFile& queue) {
         EXPECT_TRUE(queue.Open("r+"));
         queue.Read();
@@ -100,6 +107,81 @@ TEST_F(QueueFile, RefreshTakesOverEditsInPlaceAndKeepsEveryJob) {
     queue.Refresh();
     queue.Close();
     EXPECT_EQ(Describe(queue), "anne|a|200;bob|b|001;anne|c|001;");
+}
+
+TEST_F(QueueFile, ALongQueueReadsRefreshesAndSavesEveryEntryWhereverItsLinesFall) {
+    // Names of every length from 1 to 97 put line ends (and the "\r" of a
+    // "\r\n") at every place of the blocks the file is read in.
+    std::vector<apptest::Entry> entries;
+    for (int i = 0; i < 4000; ++i)
+        entries.push_back({i % 2 ? "anne" : "bob", std::string(1 + i % 97, 'a' + i % 26) + "!",
+                           i % 3, i % 2, i % 5 == 0 ? 1 : 0});
+    WriteBatchFile("batchexec.txt", QueueText(entries));
+    KvBatchExecFile queue(batch, &users);
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Read();
+    EXPECT_EQ(Describe(queue), Describe(entries));
+
+    entries[3999].state = 2;
+    entries[2500].status = 1;
+    queue.Jobs().GetAt(3999)->m_state = 2;
+    queue.Jobs().GetAt(2500)->m_status = 1;
+    queue.Save();
+    queue.Close();
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText(entries));
+
+    // Another program edits entries far into the file and appends one.
+    entries[3001].name = std::string(40000, 'x');
+    entries[3998].wait = 1;
+    entries.push_back({"anne", "last", 0, 0, 1});
+    WriteBatchFile("batchexec.txt", QueueText(entries));
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Refresh();
+    queue.Close();
+    EXPECT_EQ(Describe(queue), Describe(entries));
+}
+
+TEST_F(QueueFile, RereadingUnchangedBytesGivesWhatReadingThemGives) {
+    // The second group's state does not parse and its group is cut short:
+    // rereading leaves those fields as the entries have them.
+    WriteBatchFile("batchexec.txt",
+                   "nb = 2\r\nuser = anne\r\nname = a\r\nstate = 2\r\n"
+                   "status = 1\r\nwait = 0\r\nuser = bob\r\nname = b\r\n"
+                   "state = x\r\nstatus = 1\r\n");
+    KvBatchExecFile queue(batch, &users);
+    auto reread = [&] {
+        EXPECT_TRUE(queue.Open("r+"));
+        queue.Refresh();
+        queue.Close();
+        return Describe(queue);
+    };
+    EXPECT_EQ(reread(), "anne|a|210;bob|b|010;");
+    for (KvBatchExecGamme& job : queue.Jobs()) {
+        job.m_name = "changed";
+        job.m_state = 7;
+        job.m_wait = 5;
+    }
+    EXPECT_EQ(reread(), "anne|a|210;bob|b|715;");
+
+    // After a save, the saved entries; a name that reading trims reads back
+    // trimmed.
+    queue.Jobs().GetAt(0)->m_name = " padded name\t";
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Save();
+    queue.Close();
+    queue.Jobs().GetAt(1)->m_state = 9;
+    EXPECT_EQ(reread(), "anne|padded name|210;bob|b|715;");
+    queue.Jobs().GetAt(0)->m_name = "plain";
+    ASSERT_TRUE(queue.Open("r+"));
+    queue.Save();
+    queue.Close();
+    queue.Jobs().GetAt(0)->m_name = "other";
+    queue.Jobs().GetAt(1)->m_status = 0;
+    EXPECT_EQ(reread(), "anne|plain|210;bob|b|715;");
+    // Saved in place over a longer text: the end of that one stays behind
+    // the entries, so the reread above parsed the file.
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"),
+              QueueText({{"anne", "plain", 2, 1, 0}, {"bob", "b", 7, 1, 5}}) + "it = 5\r\n");
 }
 
 TEST_F(QueueFile, RebuildWithNoProjectFilesWritesAnEmptyQueueOverAnOldOne) {

@@ -1,5 +1,6 @@
 #include "messages/catalogue.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -156,6 +157,12 @@ void StripLineEnd(std::string& line) {
         line.pop_back();
 }
 
+template <typename Char>
+bool ParseHeader(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& message,
+                 std::basic_string_view<Char>& text);
+std::uint64_t PackedKey(std::uint32_t k1, std::uint32_t k2, std::uint32_t k3, std::uint32_t k4);
+void MessageText(std::string_view raw, CString& out);
+
 }  // namespace
 
 CMessage::CMessage() = default;
@@ -230,6 +237,8 @@ bool CMessage::SelectLanguage(const CString& name) {
 bool CMessage::LoadLanguage(int index) {
     m_currentLanguage = index;
     m_texts.reset();
+    m_rawTexts.clear();
+    m_rawIndex.clear();
     // The list grows when it is indexed past its end; an index outside it
     // (a negative one would be a huge unsigned index) loads nothing instead.
     if (m_languages == nullptr || index < 0 ||
@@ -249,10 +258,12 @@ bool CMessage::LoadLanguage(int index) {
     std::uint32_t count = 0;
     std::u16string line;
     std::string bytes;
+    std::string_view raw;
     TYPE_MsgIndexe message;
     bool first = true;
     // Single-byte lines are parsed as bytes: the same messages as their
     // widened form gives, without widening every line and narrowing it back.
+    // Their texts are kept raw until they are looked up.
     auto next = [&]() {
         if (unicode) {
             bool read = ReadCatalogueLine(stream, true, first, line);
@@ -261,11 +272,17 @@ bool CMessage::LoadLanguage(int index) {
         }
         if (!ReadByteLine(stream, bytes))
             return -1;
-        return ParseMessageBytes(bytes, message) ? 1 : 0;
+        return ParseHeader(std::string_view(bytes), message, raw) ? 1 : 0;
     };
     for (int got; (got = next()) >= 0;) {
         if (got == 0 || !extent.Admit(message))
             continue;
+        if (!unicode) {
+            m_rawIndex.push_back({PackedKey(message.k1, message.k2, message.k3, message.k4),
+                                  m_rawTexts.size(), raw.size(), false});
+            m_rawTexts.append(raw);
+            continue;
+        }
         // The list refuses places beyond its own limit (16 Mi lines).
         TYPE_MsgIndexe* stored = m_pending->GetAt(static_cast<int>(count));
         if (stored == nullptr)
@@ -305,7 +322,28 @@ bool CMessage::LoadLanguage(int index) {
     }
     m_texts = std::move(texts);
     m_pending.reset();
+    // By key, the last line of a key winning as it would in file order.
+    const auto byKey = [](const RawText& a, const RawText& b) { return a.key < b.key; };
+    if (!std::is_sorted(m_rawIndex.begin(), m_rawIndex.end(), byKey))
+        std::stable_sort(m_rawIndex.begin(), m_rawIndex.end(), byKey);
+    std::size_t kept = 0;
+    for (std::size_t n = 0; n < m_rawIndex.size(); ++n) {
+        if (kept > 0 && m_rawIndex[kept - 1].key == m_rawIndex[n].key)
+            --kept;
+        m_rawIndex[kept++] = m_rawIndex[n];
+    }
+    m_rawIndex.resize(kept);
     return true;
+}
+
+void CMessage::TakeRawText(std::uint64_t key, CString& place) {
+    const auto found = std::lower_bound(
+        m_rawIndex.begin(), m_rawIndex.end(), key,
+        [](const RawText& entry, std::uint64_t wanted) { return entry.key < wanted; });
+    if (found == m_rawIndex.end() || found->key != key || found->taken)
+        return;
+    MessageText(std::string_view(m_rawTexts).substr(found->offset, found->length), place);
+    found->taken = true;
 }
 
 CString CMessage::GetMessage(std::uint32_t k1, std::uint32_t k2, std::uint32_t k3,
@@ -318,6 +356,8 @@ CString CMessage::GetMessage(std::uint32_t k1, std::uint32_t k2, std::uint32_t k
                                  static_cast<int>(k3), static_cast<int>(k4));
     if (text == nullptr)
         return m_fallback;
+    if (!m_rawIndex.empty())
+        TakeRawText(PackedKey(k1, k2, k3, k4), *text);
     // The quotes go from the stored text itself, which is how a text keeps
     // the blanks inside its quotes and why a doubly quoted text loses one
     // pair per lookup.
@@ -422,8 +462,12 @@ void MessageText(std::string_view raw, CString& out) {
     out.str().swap(text);
 }
 
+// The keys of a message line and its raw text (the part after "]", without
+// the blanks and tabs before it and the tabs and line ends after it); false
+// for every line that is not a message.
 template <typename Char>
-bool ParseMessage(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& message) {
+bool ParseHeader(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& message,
+                 std::basic_string_view<Char>& text) {
     // The line is a zero-terminated buffer in the reader, so a U+0000 ends it.
     line = line.substr(0, line.find(Char(0)));
     if (line.empty() || line.front() != '[')
@@ -434,12 +478,23 @@ bool ParseMessage(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& m
         return false;
     const std::basic_string_view<Char> header = line.substr(0, close);
 
-    std::int64_t numbers[4] = {0, 0, 0, 0};
-    if (ScanHeader(header, false, 4, numbers) != 4 && ScanHeader(header, true, 4, numbers) != 4) {
-        if (ScanHeader(header, false, 2, numbers) != 2 && ScanHeader(header, true, 2, numbers) != 2)
+    // The forms are tried blanks first, four numbers before two. A form with
+    // commas and one with blanks never both take two numbers (the first
+    // number is followed either by a comma or not), so one scan of each
+    // answers all four forms.
+    std::int64_t commas[4] = {0, 0, 0, 0};
+    std::int64_t blanks[4] = {0, 0, 0, 0};
+    const int byCommas = ScanHeader(header, true, 4, commas);
+    const int byBlanks = byCommas == 4 ? 0 : ScanHeader(header, false, 4, blanks);
+    const std::int64_t* found = byCommas == 4 ? commas : blanks;
+    if (byCommas != 4 && byBlanks != 4) {
+        if (byBlanks < 2 && byCommas < 2)
             return false;
-        numbers[2] = numbers[3] = 0;
+        found = byBlanks >= 2 ? blanks : commas;
     }
+    const std::int64_t numbers[4] = {found[0], found[1],
+                                     byCommas == 4 || byBlanks == 4 ? found[2] : 0,
+                                     byCommas == 4 || byBlanks == 4 ? found[3] : 0};
     for (const std::int64_t number : numbers) {
         if (number < 0 || number > CMessage::kMaxKeyNumber)
             return false;
@@ -451,13 +506,26 @@ bool ParseMessage(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& m
     std::size_t end = raw.size();
     while (end > begin && (raw[end - 1] == '\t' || raw[end - 1] == '\n' || raw[end - 1] == '\r'))
         --end;
-    MessageText(raw.substr(begin, end - begin), message.text);
+    text = raw.substr(begin, end - begin);
 
     message.k1 = static_cast<std::uint32_t>(numbers[0]);
     message.k2 = static_cast<std::uint32_t>(numbers[1]);
     message.k3 = static_cast<std::uint32_t>(numbers[2]);
     message.k4 = static_cast<std::uint32_t>(numbers[3]);
     return true;
+}
+
+template <typename Char>
+bool ParseMessage(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& message) {
+    std::basic_string_view<Char> raw;
+    if (!ParseHeader(line, message, raw))
+        return false;
+    MessageText(raw, message.text);
+    return true;
+}
+
+std::uint64_t PackedKey(std::uint32_t k1, std::uint32_t k2, std::uint32_t k3, std::uint32_t k4) {
+    return (std::uint64_t{k1} << 48) | (std::uint64_t{k2} << 32) | (std::uint64_t{k3} << 16) | k4;
 }
 
 }  // namespace

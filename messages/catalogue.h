@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "containers/cstring.h"
 #include "containers/kv_liste_tab.h"
@@ -99,7 +100,9 @@ class CMessage {
     int GetCurrentLanguage() const { return m_currentLanguage; }
     // The language list (null before any load); read-only view for callers.
     const KvListeTabFixe<TYPE_Langue>* GetLanguages() const { return m_languages.get(); }
-    // The loaded table (null when no catalogue file is loaded).
+    // The loaded table (null when no catalogue file is loaded). Every key of
+    // the file has its place; the text of a single-byte catalogue is put in
+    // its place when GetMessage first asks for it.
     const TextTable* GetTexts() const { return m_texts.get(); }
 
     // Reads one line of a catalogue stream into `line`; false at the end of
@@ -125,6 +128,19 @@ class CMessage {
     std::unique_ptr<TextTable> m_texts;
     // Exists only while a catalogue file is being loaded.
     std::unique_ptr<KvListeTabFixe<TYPE_MsgIndexe>> m_pending;
+
+    // The texts of a single-byte catalogue as they stand in the file, turned
+    // into message texts only when looked up: start-up loads two catalogues
+    // of many thousand messages and shows a handful of them.
+    struct RawText {
+        std::uint64_t key = 0;  // k1..k4, 16 bits each
+        std::size_t offset = 0;
+        std::size_t length = 0;
+        bool taken = false;  // its message text is in its place
+    };
+    void TakeRawText(std::uint64_t key, CString& place);
+    std::string m_rawTexts;
+    std::vector<RawText> m_rawIndex;  // by key, the last line of each key
 };
 
 // The two catalogues of the program, alive from static initialisation to exit.

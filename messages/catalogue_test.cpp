@@ -151,6 +151,27 @@ TEST(Catalogue, SparseKeysGetDenseTablesAndFallBackAtEveryLevel) {
     EXPECT_EQ(catalogue.GetMessage(0xFFFFFFFFu, 0), "");
 }
 
+TEST(Catalogue, ManyKeysInAnyOrderEachGiveTheirLastLine) {
+    // Keys from the highest down, each given twice (the second line wins),
+    // spread over all four numbers; looked up in yet another order.
+    std::string text;
+    for (int n = 2999; n >= 0; --n)
+        for (const char* which : {"old", "new"})
+            text += "[" + std::to_string(n % 7) + "," + std::to_string(n / 7 % 11) + "," +
+                    std::to_string(n / 77 % 5) + "," + std::to_string(n / 385) + "] " + which +
+                    " " + std::to_string(n) + "\r\n";
+    testsupport::TempDir dir;
+    testsupport::WriteBytes(dir.File("m.txt"), text);
+    CMessage catalogue;
+    ASSERT_TRUE(catalogue.LoadSystemCatalogue(dir.File("m.txt")));
+    for (int i = 0; i < 3000; ++i) {
+        const int n = (i * 1777) % 3000;
+        ASSERT_EQ(catalogue.GetMessage(n % 7, n / 7 % 11, n / 77 % 5, n / 385),
+                  "new " + std::to_string(n));
+    }
+    EXPECT_EQ(catalogue.GetMessage(6, 10, 4, 8), "");  // a place no line names
+}
+
 TEST(Catalogue, EmptyMissingAndUnnamedFiles) {
     testsupport::TempDir dir;
     testsupport::WriteBytes(dir.File("empty.txt"), "");
