@@ -141,12 +141,18 @@ TEST_F(StatusView, WhileABatchRunsTheJsonAgreesWithTheQueueAndNamesTheLauncherAn
                 EXPECT_TRUE(doc["running_job"].is_null()) << run.out;
                 continue;
             }
-            // A job is running: the launcher has written its journal.
-            ++withRunningJob;
             EXPECT_EQ(doc["launcher"]["pid"], launcher.Id()) << run.out;
             const json& job = doc["running_job"];
             EXPECT_EQ(job["position"], *running) << run.out;
             EXPECT_EQ(job["job"], queue.jobs[*running].name);
+            // The launcher records the job in its journal just after it
+            // shows the job running in the queue: a view between the two
+            // has no record to give yet.
+            if (job["attempt"].is_null()) {
+                EXPECT_TRUE(job["since_ms"].is_null()) << run.out;
+                continue;
+            }
+            ++withRunningJob;
             EXPECT_EQ(job["attempt"], 1);
             ASSERT_TRUE(job["since_ms"].is_number()) << run.out;
             EXPECT_LE(job["since_ms"].get<std::int64_t>(), startedMs + 1000);
