@@ -8,24 +8,10 @@
 
 namespace {
 
-// A text value as KvFile writes it: cut at a zero byte, "\r\n" and a lone
-// "\n" written as "<saut>", a lone "\r" as it is.
+// A text value as KvFile writes it: cut at a zero byte, then its line breaks
+// as every value line holds them.
 void AppendValue(std::string& out, std::string_view text) {
-    text = text.substr(0, text.find('\0'));
-    if (text.find('\n') == std::string_view::npos) {
-        out += text;
-        return;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            out += "<saut>";
-            ++i;
-        } else if (text[i] == '\n') {
-            out += "<saut>";
-        } else {
-            out += text[i];
-        }
-    }
+    AppendTextValue(out, text.substr(0, text.find('\0')));
 }
 
 }  // namespace
