@@ -92,7 +92,8 @@ void FichierLogBatch::ExchangeEvents(KvFile& file) {
             run.resize(at + key.size() + text.size() + 1);
             char* out = run.data() + at;
             std::memcpy(out, key.data(), key.size());
-            std::memcpy(out + key.size(), text.data(), text.size());
+            if (!text.empty())  // an empty view's data may be null
+                std::memcpy(out + key.size(), text.data(), text.size());
             out[key.size() + text.size()] = '\n';
         } else {
             run += key;
