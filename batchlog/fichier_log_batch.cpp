@@ -8,24 +8,10 @@
 
 namespace {
 
-// A text value as KvFile writes it: cut at a zero byte, "\r\n" and a lone
-// "\n" written as "<saut>", a lone "\r" as it is.
+// A text value as KvFile writes it: cut at a zero byte, then its line breaks
+// as every value line holds them.
 void AppendValue(std::string& out, std::string_view text) {
-    text = text.substr(0, text.find('\0'));
-    if (text.find('\n') == std::string_view::npos) {
-        out += text;
-        return;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            out += "<saut>";
-            ++i;
-        } else if (text[i] == '\n') {
-            out += "<saut>";
-        } else {
-            out += text[i];
-        }
-    }
+    AppendTextValue(out, text.substr(0, text.find('\0')));
 }
 
 }  // namespace
@@ -106,7 +92,8 @@ void FichierLogBatch::ExchangeEvents(KvFile& file) {
             run.resize(at + key.size() + text.size() + 1);
             char* out = run.data() + at;
             std::memcpy(out, key.data(), key.size());
-            std::memcpy(out + key.size(), text.data(), text.size());
+            if (!text.empty())  // an empty view's data may be null
+                std::memcpy(out + key.size(), text.data(), text.size());
             out[key.size() + text.size()] = '\n';
         } else {
             run += key;

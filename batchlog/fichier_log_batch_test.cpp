@@ -234,7 +234,7 @@ std::vector<std::string> AwkwardEvents() {
     std::vector<std::string> texts = {"",
                                       "two\r\nlines",
                                       "lone\nfeed and lone\rreturn",
-                                      std::string("cut\0here\nnot written", 22),
+                                      std::string("cut\0here\nnot written", 20),
                                       "\r\n",
                                       " padded = x ",
                                       "=lead",

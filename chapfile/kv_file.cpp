@@ -17,34 +17,32 @@ std::FILE* OpenChapteredFile(const CString& path, const char* mode) {
     return OpenFileLinked(path, mode);
 }
 
-// Line breaks inside a text value: a "\r\n" pair becomes "<saut>" and reads
-// back as the pair. A lone "\n" would end the line and let the rest of the
-// text pass for a line of its own (a key, even a chapter head), so it is
-// written as "<saut>" too and reads back as "\r\n". A lone "\r" is harmless
-// inside a line and is written as it is.
-std::string EscapeLineBreaks(const std::string& text) {
-    if (text.find('\n') == std::string::npos)
-        return text;
-    std::string result;
-    result.reserve(text.size() + 16);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            result += "<saut>";
-            ++i;
-        } else if (text[i] == '\n') {
-            result += "<saut>";
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
-}
-
 std::string_view MajorPart(std::string_view version) {
     return version.substr(0, version.find('.'));
 }
 
 }  // namespace
+
+// A lone "\n" would end the line and let the rest of the text pass for a line
+// of its own (a key, even a chapter head), so it is written as "<saut>" like
+// the "\r\n" pair, and reads back as the pair. A lone "\r" is harmless inside
+// a line and is written as it is.
+void AppendTextValue(std::string& out, std::string_view text) {
+    if (text.find('\n') == std::string_view::npos) {
+        out += text;
+        return;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            out += "<saut>";
+            ++i;
+        } else if (text[i] == '\n') {
+            out += "<saut>";
+        } else {
+            out += text[i];
+        }
+    }
+}
 
 void KvFile::StreamCloser::operator()(std::FILE* stream) const {
     if (stream != nullptr)
@@ -233,7 +231,9 @@ void KvFile::WriteNumberLine(const CString& key, float value) {
 }
 
 void KvFile::WriteTextLine(const CString& key, const CString& value) {
-    WriteValueLine(key, EscapeLineBreaks(value.str()));
+    std::string escaped;
+    AppendTextValue(escaped, value.str());
+    WriteValueLine(key, escaped);
 }
 
 void KvFile::ReadText(std::string_view text, CString& value) {

@@ -50,6 +50,10 @@
 #include "containers/cstring.h"
 #include "containers/kv_liste.h"
 
+// Appends `text` as a value line holds it: "\r\n" and a lone "\n" become
+// "<saut>", everything else stays as it is.
+void AppendTextValue(std::string& out, std::string_view text);
+
 class KvFile : public KvObjetFile {
   public:
     enum OpenMode { kNone = 0, kReading = 1, kWriting = 2 };
