@@ -8,7 +8,7 @@
 #include "messages/paths.h"
 #include "messages/shell_link_test_writer.h"
 #include "platform/codepage.h"
-#include "platform/host_shell_link.h"
+#include "platform/host_shell_link_testing.h"
 #include "testsupport/temp_dir.h"
 
 namespace {

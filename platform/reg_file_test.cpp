@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
-#include "platform/regedit_sample_test.h"
+#include "platform/regedit_sample_testing.h"
 
 namespace platform {
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/reg_file.h"
-#include "platform/regedit_sample_test.h"
+#include "platform/regedit_sample_testing.h"
 #include "platform/settings_store_testing.h"
 #include "testsupport/scoped_env.h"
 

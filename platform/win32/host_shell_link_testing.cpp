@@ -1,4 +1,4 @@
-#include "platform/host_shell_link.h"
+#include "platform/host_shell_link_testing.h"
 
 #include <objbase.h>
 #include <objidl.h>

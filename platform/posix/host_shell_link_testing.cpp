@@ -1,5 +1,5 @@
 // Linux has no shell-link component; the system's own reader is all there is.
-#include "platform/host_shell_link.h"
+#include "platform/host_shell_link_testing.h"
 
 namespace platform {
 
