@@ -1,9 +1,6 @@
-// A small writer of shortcut (.lnk) files for the tests.
-//
-// It lays the format out byte by byte on its own, sharing nothing with the
-// reader, so that the tests check the reader against an independent picture
-// of the format: header, target ID list, LinkInfo (ANSI and optionally the
-// Unicode fields), string data and an environment-variable block.
+// A writer of shortcut (.lnk) files for the tests, laying the format out byte
+// by byte and sharing nothing with the reader, so that the tests check the
+// reader against an independent picture of the format.
 #pragma once
 
 #include <cstdint>
@@ -13,99 +10,75 @@ namespace testlink {
 
 struct LinkLayout {
     bool withIdList = false;
-    std::string idList = std::string(
-        "\x14\x00\x1f\x50\xe0\x4f\xd0\x20\xea\x3a\x69\x10\xa2\xd8\x08\x00"
-        "\x2b\x30\x30\x9d\x00\x00",
-        22);
     bool withLinkInfo = true;
-    bool forceNoLinkInfo = false;
-    std::string localBasePath;  // ANSI forms; an empty one is left out
-    std::string networkShare;
-    std::string suffix;
-    bool unicodeLinkInfo = false;  // also writes the Unicode forms below
-    std::u16string localBasePathW;
-    std::u16string networkShareW;
-    std::u16string suffixW;
+    bool forceNoLinkInfo = false;    // the header says to ignore the LinkInfo
+    std::string localBasePath = {};  // ANSI forms; an empty one is left out
+    std::string networkShare = {};
+    std::string suffix = {};
+    std::u16string localBasePathW = {};  // Unicode forms: any of them makes
+    std::u16string networkShareW = {};   // the LinkInfo the longer, Unicode one
+    std::u16string suffixW = {};
     bool unicodeStrings = true;  // IsUnicode: string data in UTF-16
-    std::string name;            // string data; empty ones are left out
-    std::string relativePath;
-    std::string workingDir;
-    bool withEnvironmentBlock = false;
-    std::string environmentAnsi;
-    std::u16string environmentWide;
-    bool terminalBlock = true;
+    std::string name = {};       // string data; empty ones are left out
+    std::string relativePath = {};
+    std::string workingDir = {};
+    std::string environmentAnsi = {};  // an environment block when either is given
+    std::u16string environmentWide = {};
 };
 
-inline void Put16(std::string& out, std::uint32_t value) {
-    out += static_cast<char>(value & 0xFF);
-    out += static_cast<char>((value >> 8) & 0xFF);
-}
-inline void Put32(std::string& out, std::uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
+inline void Put(std::string& out, std::uint32_t value, int bytes = 4) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 inline void Set32(std::string& out, std::size_t at, std::uint32_t value) {
-    std::string bytes;
-    Put32(bytes, value);
-    out.replace(at, 4, bytes);
+    for (std::size_t i = 0; i < 4; ++i) out[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+// Stores the current length of `out` as the offset field at `at`.
+inline void SetOffset(std::string& out, std::size_t at) {
+    Set32(out, at, static_cast<std::uint32_t>(out.size()));
 }
 inline void PutWideZ(std::string& out, const std::u16string& text) {
-    for (char16_t unit : text) Put16(out, unit);
-    Put16(out, 0);
+    for (char16_t unit : text + u'\0') Put(out, unit, 2);
 }
 
 inline std::string BuildLinkInfo(const LinkLayout& layout) {
-    const std::uint32_t headerSize = layout.unicodeLinkInfo ? 0x24 : 0x1C;
-    std::string info(headerSize, '\0');
+    const bool unicode =
+        !layout.localBasePathW.empty() || !layout.networkShareW.empty() || !layout.suffixW.empty();
+    std::string info(unicode ? 0x24 : 0x1C, '\0');
     std::uint32_t flags = 0;
     if (!layout.localBasePath.empty() || !layout.localBasePathW.empty()) {
         flags |= 1;
-        Set32(info, 12, static_cast<std::uint32_t>(info.size()));  // VolumeID
-        Put32(info, 0x11);
-        Put32(info, 3);  // fixed drive
-        Put32(info, 0x1234ABCD);
-        Put32(info, 0x10);
-        info += '\0';
-        Set32(info, 16, static_cast<std::uint32_t>(info.size()));
-        info += layout.localBasePath;
-        info += '\0';
+        SetOffset(info, 12);  // VolumeID: fixed drive, serial number, empty label
+        info += std::string("\x11\0\0\0\x03\0\0\0\xCD\xAB\x34\x12\x10\0\0\0\0", 17);
+        SetOffset(info, 16);
+        info += layout.localBasePath + '\0';
     }
     if (!layout.networkShare.empty() || !layout.networkShareW.empty()) {
         flags |= 2;
-        Set32(info, 20, static_cast<std::uint32_t>(info.size()));
+        SetOffset(info, 20);
         std::string net;
-        const std::uint32_t fixed = layout.unicodeLinkInfo ? 0x1C : 0x14;
-        Put32(net, 0);  // size, set below
-        Put32(net, 0);  // no device name, no provider type
-        Put32(net, fixed);
-        Put32(net, 0);
-        Put32(net, 0);
-        if (layout.unicodeLinkInfo) {
-            Put32(net, 0);  // set below
-            Put32(net, 0);
-        }
-        net += layout.networkShare;
-        net += '\0';
-        if (layout.unicodeLinkInfo) {
-            Set32(net, 0x14, static_cast<std::uint32_t>(net.size()));
+        net += std::string(8, '\0');      // size (set below), flags
+        Put(net, unicode ? 0x1C : 0x14);  // the share name after the fixed fields
+        net += std::string(unicode ? 16 : 8, '\0');
+        net += layout.networkShare + '\0';
+        if (unicode) {
+            SetOffset(net, 0x14);
             PutWideZ(net, layout.networkShareW);
         }
-        Set32(net, 0, static_cast<std::uint32_t>(net.size()));
+        SetOffset(net, 0);
         info += net;
     }
-    Set32(info, 24, static_cast<std::uint32_t>(info.size()));
-    info += layout.suffix;
-    info += '\0';
-    if (layout.unicodeLinkInfo) {
+    SetOffset(info, 24);
+    info += layout.suffix + '\0';
+    if (unicode) {
         if (!layout.localBasePathW.empty()) {
-            Set32(info, 28, static_cast<std::uint32_t>(info.size()));
+            SetOffset(info, 28);
             PutWideZ(info, layout.localBasePathW);
         }
-        Set32(info, 32, static_cast<std::uint32_t>(info.size()));
+        SetOffset(info, 32);
         PutWideZ(info, layout.suffixW);
     }
-    Set32(info, 0, static_cast<std::uint32_t>(info.size()));
-    Set32(info, 4, headerSize);
+    SetOffset(info, 0);
+    Set32(info, 4, unicode ? 0x24 : 0x1C);
     Set32(info, 8, flags);
     return info;
 }
@@ -118,45 +91,33 @@ inline std::string BuildLink(const LinkLayout& layout) {
         (layout.forceNoLinkInfo ? 0x100 : 0);
 
     std::string out;
-    Put32(out, 0x4C);
+    Put(out, 0x4C);
     out += std::string("\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16);
-    Put32(out, flags);
-    Put32(out, 0x20);                     // archive attribute
-    out += std::string(24, '\0');         // three file times
-    Put32(out, 1234);                     // file size
-    Put32(out, 0);                        // icon index
-    Put32(out, 1);                        // show normal
-    out += std::string(2 + 2 + 8, '\0');  // hot key and reserved fields
+    Put(out, flags);
+    Put(out, 0x20);                        // archive attribute
+    out += std::string(24 + 4 + 4, '\0');  // file times, size, icon index
+    Put(out, 1);                           // show normal
+    out += std::string(2 + 2 + 8, '\0');   // hot key and reserved fields
 
-    if (layout.withIdList) {
-        Put16(out, static_cast<std::uint32_t>(layout.idList.size()));
-        out += layout.idList;
-    }
+    if (layout.withIdList)  // its size, one item of three bytes, the terminator
+        out += std::string("\x05\x00\x03\x00x\x00\x00", 7);
     if (layout.withLinkInfo)
         out += BuildLinkInfo(layout);
     for (const std::string* text : {&layout.name, &layout.relativePath, &layout.workingDir}) {
         if (text->empty())
             continue;
-        Put16(out, static_cast<std::uint32_t>(text->size()));
-        for (char ch : *text) {
-            out += ch;
-            if (layout.unicodeStrings)
-                out += '\0';
-        }
+        Put(out, static_cast<std::uint32_t>(text->size()), 2);
+        for (char ch : *text)
+            Put(out, static_cast<unsigned char>(ch), layout.unicodeStrings ? 2 : 1);
     }
-    if (layout.withEnvironmentBlock) {
-        Put32(out, 0x314);
-        Put32(out, 0xA0000001);
-        std::string ansi = layout.environmentAnsi;
-        ansi.resize(260, '\0');
-        out += ansi;
-        std::string wide;
-        for (char16_t unit : layout.environmentWide) Put16(wide, unit);
-        wide.resize(520, '\0');
-        out += wide;
+    if (!layout.environmentAnsi.empty() || !layout.environmentWide.empty()) {
+        Put(out, 0x314);
+        Put(out, 0xA0000001);
+        out += layout.environmentAnsi + std::string(260 - layout.environmentAnsi.size(), '\0');
+        for (std::size_t i = 0; i < 260; ++i)
+            Put(out, i < layout.environmentWide.size() ? layout.environmentWide[i] : 0, 2);
     }
-    if (layout.terminalBlock)
-        Put32(out, 0);
+    Put(out, 0);  // the terminal block
     return out;
 }
 
