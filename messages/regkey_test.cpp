@@ -17,21 +17,15 @@ using Root = platform::SettingsRoot;
 
 const char kProductKey[] = "SOFTWARE\\Quarrow Labs\\Torvane8\\";
 
-// The value of a read that must succeed.
-CString Read(const char* name, const char* key, Root root) {
+// The value read, or "fatal: " and the message of a failed read (value left empty).
+std::string Get(const char* name, Root root, const std::string& key = kProductKey) {
     CString value("left over");
-    platform::Status status = ReadSettingsValue(name, key, root, &value);
-    EXPECT_TRUE(status.ok()) << status.ToString();
-    return value;
-}
-
-// The text to show of a read that must fail for a missing product key.
-std::string Missing(const char* name, const char* key, Root root) {
-    CString value("left over");
-    platform::Status status = ReadSettingsValue(name, key, root, &value);
+    platform::Status status = ReadSettingsValue(name, key.c_str(), root, &value);
+    if (status.ok())
+        return value.str();
     EXPECT_EQ(status.code(), platform::Status::Code::kSettingsMissing) << name;
     EXPECT_EQ(value, "") << name;
-    return status.message();
+    return "fatal: " + status.message();
 }
 
 class ReadValue : public testing::TestWithParam<RegFileEncoding> {
@@ -46,90 +40,72 @@ class ReadValue : public testing::TestWithParam<RegFileEncoding> {
     platform::ScopedTestSettings m_settings{GetParam()};
 };
 
-TEST_P(ReadValue, UserSettingsFallBackToTheMachine) {
+TEST_P(ReadValue, UserSettingsFallBackToTheMachineAndLongValuesReadAsEmpty) {
     Machine("LANGUAGE", "English");
-    User("LANGUAGE",
-         "Fran\xE7"
-         "ais");
-    EXPECT_EQ(Read("LANGUAGE", kProductKey, Root::CurrentUser),
-              "Fran\xE7"
-              "ais");
-    EXPECT_EQ(Read("LANGUAGE", kProductKey, Root::LocalMachine), "English");
-
+    User("LANGUAGE", "Espa\xF1ol");
+    EXPECT_EQ(Get("LANGUAGE", Root::CurrentUser), "Espa\xF1ol");
+    EXPECT_EQ(Get("LANGUAGE", Root::LocalMachine), "English");
     User("LANGUAGE", "");  // present but empty
-    EXPECT_EQ(Read("LANGUAGE", kProductKey, Root::CurrentUser), "English");
-
+    EXPECT_EQ(Get("LANGUAGE", Root::CurrentUser), "English");
     ASSERT_TRUE(platform::DeleteSettingsKey(Root::CurrentUser, kProductKey));
-    EXPECT_EQ(Read("LANGUAGE", kProductKey, Root::CurrentUser), "English");
+    EXPECT_EQ(Get("LANGUAGE", Root::CurrentUser), "English");
 
     // Missing in both places while both keys exist: empty, no message.
     User("Other", "x");
-    EXPECT_EQ(Read("FILEUSERS", kProductKey, Root::CurrentUser), "");
-    EXPECT_EQ(Read("FILEUSERS", kProductKey, Root::LocalMachine), "");
+    EXPECT_EQ(Get("FILEUSERS", Root::CurrentUser), "");
+    EXPECT_EQ(Get("FILEUSERS", Root::LocalMachine), "");
     // Other roots are read once, without fallback or fatal error.
-    EXPECT_EQ(Read("LANGUAGE", kProductKey, Root::Users), "");
-    EXPECT_EQ(Read("LANGUAGE", kProductKey, Root::ClassesRoot), "");
-}
+    EXPECT_EQ(Get("LANGUAGE", Root::Users), "");
+    EXPECT_EQ(Get("LANGUAGE", Root::ClassesRoot), "");
 
-TEST_P(ReadValue, ValuesOfTwoHundredFiftySixCharactersReadAsEmpty) {
+    // Values of 256 characters or more read as empty.
     Machine("Fits", std::string(255, 'a'));
     Machine("TooLong", std::string(256, 'b'));
-    Machine("Huge", std::string(5000, 'c'));
-    EXPECT_EQ(Read("Fits", kProductKey, Root::LocalMachine), std::string(255, 'a'));
-    EXPECT_EQ(Read("TooLong", kProductKey, Root::LocalMachine), "");
-    EXPECT_EQ(Read("Huge", kProductKey, Root::LocalMachine), "");
+    EXPECT_EQ(Get("Fits", Root::LocalMachine), std::string(255, 'a'));
+    EXPECT_EQ(Get("TooLong", Root::LocalMachine), "");
     // Too long for the user: the machine's value is taken.
     User("Path", std::string(300, 'u'));
     Machine("Path", "C:\\m\\");
-    EXPECT_EQ(Read("Path", kProductKey, Root::CurrentUser), "C:\\m\\");
+    EXPECT_EQ(Get("Path", Root::CurrentUser), "C:\\m\\");
 }
 
 TEST_P(ReadValue, ExpandsTheResultAndIgnoresTheFinalSeparator) {
     ASSERT_TRUE(platform::SetEnv("TV_REGKEY_TEMP", "/tmp/tv"));
     Machine("BATCH", "%TV_REGKEY_TEMP%\\batch");
     User("UserPath", "%TV_REGKEY_TEMP%\\u");
-    EXPECT_EQ(Read("BATCH", kProductKey, Root::LocalMachine), "/tmp/tv\\batch");
-    EXPECT_EQ(Read("UserPath", kProductKey, Root::CurrentUser), "/tmp/tv\\u");
+    EXPECT_EQ(Get("UserPath", Root::CurrentUser), "/tmp/tv\\u");
     for (const char* key : {"SOFTWARE\\Quarrow Labs\\Torvane8", "SOFTWARE\\Quarrow Labs\\Torvane8/",
                             "software\\quarrow labs\\TORVANE8\\"})
-        EXPECT_EQ(Read("BATCH", key, Root::LocalMachine), "/tmp/tv\\batch") << key;
+        EXPECT_EQ(Get("BATCH", Root::LocalMachine, key), "/tmp/tv\\batch") << key;
     platform::UnsetEnv("TV_REGKEY_TEMP");
 }
 
-TEST_P(ReadValue, MissingMachineKeyIsFatal) {
-    EXPECT_EQ(Missing("FILEMSGSYS", kProductKey, Root::LocalMachine),
-              "Impossible to read the register keySOFTWARE\\Quarrow Labs\\Torvane8\\");
-    // Even when the user's key is there; the key is named as it was given.
-    User("FILEMSGSYS", "x");
-    EXPECT_EQ(Missing("FILEMSGSYS", "SOFTWARE\\Quarrow Labs\\Torvane8", Root::LocalMachine),
-              "Impossible to read the register keySOFTWARE\\Quarrow Labs\\Torvane8");
-}
-
-TEST_P(ReadValue, KeyMissingForUserAndMachineIsFatalExceptForWorkspaces) {
+// Fatal: no machine key, or none for user and machine except for the workspaces.
+TEST_P(ReadValue, MissingKeysAreFatal) {
+    const std::string machineMissing = "fatal: Impossible to read the register key";
     // "clé": 0xE9 in the ANSI code page.
-    EXPECT_EQ(Missing("LANGUAGE", kProductKey, Root::CurrentUser),
-              "Impossible d'ouvrir la cl\xE9 SOFTWARE\\Quarrow Labs\\Torvane8\\");
+    const std::string userMissing =
+        "fatal: Impossible d'ouvrir la cl\xE9 " + std::string(kProductKey);
+    EXPECT_EQ(Get("FILEMSGSYS", Root::LocalMachine), machineMissing + kProductKey);
+    EXPECT_EQ(Get("LANGUAGE", Root::CurrentUser), userMissing);
     for (const char* name : {"Workspace0", "Workspace1", "Workspace2", "Workspace3"})
-        EXPECT_EQ(Read(name, kProductKey, Root::CurrentUser), "") << name;
+        EXPECT_EQ(Get(name, Root::CurrentUser), "") << name;
     for (const char* name : {"workspace2", "Workspace4"})
-        EXPECT_NE(Missing(name, kProductKey, Root::CurrentUser).find("Impossible d'ouvrir"),
-                  std::string::npos);
+        EXPECT_EQ(Get(name, Root::CurrentUser), userMissing) << name;
 
     // A user value that is set needs no machine key; an empty one does.
     User("LANGUAGE", "Deutsch");
-    EXPECT_EQ(Read("LANGUAGE", kProductKey, Root::CurrentUser), "Deutsch");
+    EXPECT_EQ(Get("LANGUAGE", Root::CurrentUser), "Deutsch");
     User("LANGUAGE", "");
-    EXPECT_NE(Missing("LANGUAGE", kProductKey, Root::CurrentUser).find("Impossible d'ouvrir"),
-              std::string::npos);
-}
+    EXPECT_EQ(Get("LANGUAGE", Root::CurrentUser), userMissing);
+    const char* bare = "SOFTWARE\\Quarrow Labs\\Torvane8";
+    EXPECT_EQ(Get("FILEMSGSYS", Root::LocalMachine, bare), machineMissing + bare);
 
-TEST_P(ReadValue, SubKeyTooLongForItsBufferCannotBeOpened) {
-    std::string longKey = "SOFTWARE\\" + std::string(246, 'k');  // 255 characters
+    // A sub-key of 256 characters does not fit its buffer: not even cut to fit.
+    std::string longKey = "SOFTWARE\\" + std::string(246, 'k');
     ASSERT_TRUE(SetSettingsString(Root::LocalMachine, longKey, "V", "ok"));
-    EXPECT_EQ(Read("V", longKey.c_str(), Root::LocalMachine), "ok");
-    std::string tooLong = longKey + "\\";  // 256 characters: not even cut to fit
-    EXPECT_EQ(Missing("V", tooLong.c_str(), Root::LocalMachine),
-              "Impossible to read the register key" + tooLong);
+    EXPECT_EQ(Get("V", Root::LocalMachine, longKey), "ok");
+    EXPECT_EQ(Get("V", Root::LocalMachine, longKey + "\\"), machineMissing + longKey + "\\");
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, ReadValue,
