@@ -6,63 +6,47 @@
 
 namespace {
 
-// Sets test variables for one test and removes them afterwards.
+const std::pair<const char*, const char*> kVariables[] = {{"TV_ROOT", "C:\\Torvane"},
+                                                          {"TV_USER", "anne"},
+                                                          {"TV_RATE", "100%"},
+                                                          {"TV_INNER", "D:\\data"},
+                                                          {"TV_OUTER", "%TV_INNER%\\jobs"},
+                                                          {"TV_SELF", "%TV_SELF%"},
+                                                          {"TV_GROW", "x%TV_GROW%"},
+                                                          {"TV_DOUBLE", "%TV_DOUBLE%%TV_DOUBLE%"}};
+
+// Sets the test variables for one test and removes them afterwards.
 class ExpandEnvironmentTest : public testing::Test {
   protected:
-    void Set(const std::string& name, const std::string& value) {
-        ASSERT_TRUE(platform::SetEnv(name, value));
-        m_names.push_back(name);
+    void SetUp() override {
+        for (const auto& [name, value] : kVariables) ASSERT_TRUE(platform::SetEnv(name, value));
+        platform::UnsetEnv("TV_UNSET_VARIABLE");
     }
-    ~ExpandEnvironmentTest() override {
-        for (const std::string& name : m_names) platform::UnsetEnv(name);
+    void TearDown() override {
+        for (const auto& [name, value] : kVariables) platform::UnsetEnv(name);
     }
-
-  private:
-    std::vector<std::string> m_names;
 };
 
-TEST_F(ExpandEnvironmentTest, ReplacesReferencesLeftToRight) {
-    Set("TV_ROOT", "C:\\Torvane");
-    Set("TV_USER", "anne");
-    EXPECT_EQ(ExpandEnvironment("%TV_ROOT%\\users\\%TV_USER%\\batch"),
-              "C:\\Torvane\\users\\anne\\batch");
-    EXPECT_EQ(ExpandEnvironment("%TV_ROOT%%TV_USER%"), "C:\\Torvaneanne");
-    EXPECT_EQ(ExpandEnvironment("no reference here"), "no reference here");
-    EXPECT_EQ(ExpandEnvironment(""), "");
-}
-
-TEST_F(ExpandEnvironmentTest, StopsAtAnUnsetVariableOrALonePercent) {
-    Set("TV_ROOT", "R");
-    platform::UnsetEnv("TV_UNSET_VARIABLE");
-    EXPECT_EQ(ExpandEnvironment("%TV_ROOT%\\%TV_UNSET_VARIABLE%\\%TV_ROOT%"),
-              "R\\%TV_UNSET_VARIABLE%\\%TV_ROOT%");
-    EXPECT_EQ(ExpandEnvironment("50% done"), "50% done");
-    EXPECT_EQ(ExpandEnvironment("%TV_ROOT%\\50% done"), "R\\50% done");
-    EXPECT_EQ(ExpandEnvironment("%%TV_ROOT%"), "%%TV_ROOT%");
-}
-
-TEST_F(ExpandEnvironmentTest, ValuesThatBringInPercentSigns) {
-    Set("TV_RATE", "100%");
-    Set("TV_INNER", "D:\\data");
-    Set("TV_OUTER", "%TV_INNER%\\jobs");
-    // A brought-in reference is expanded by a further pass over the whole text.
-    EXPECT_EQ(ExpandEnvironment("%TV_OUTER%\\x"), "D:\\data\\jobs\\x");
-    // Text brought in is not scanned in the same pass: "%" of the value does
-    // not pair with the "%" of the next reference.
-    EXPECT_EQ(ExpandEnvironment("%TV_RATE% of %TV_INNER%"), "100% of D:\\data");
-    EXPECT_EQ(ExpandEnvironment("%TV_RATE%"), "100%");
-}
-
-TEST_F(ExpandEnvironmentTest, SelfReferringValuesEnd) {
-    Set("TV_SELF", "%TV_SELF%");
-    Set("TV_GROW", "x%TV_GROW%");
-    Set("TV_DOUBLE", "%TV_DOUBLE%%TV_DOUBLE%");
-    EXPECT_EQ(ExpandEnvironment("%TV_SELF%\\a"), "%TV_SELF%\\a");
+// An unset variable or a lone "%" stops a pass; values are expanded by the next pass.
+TEST_F(ExpandEnvironmentTest, ReplacesReferencesAndEnds) {
+    const char* const cases[][2] = {
+        {"%TV_ROOT%\\users\\%TV_USER%\\batch", "C:\\Torvane\\users\\anne\\batch"},
+        {"%TV_ROOT%%TV_USER%", "C:\\Torvaneanne"},
+        {"", ""},
+        {"%TV_USER%\\%TV_UNSET_VARIABLE%\\%TV_USER%", "anne\\%TV_UNSET_VARIABLE%\\%TV_USER%"},
+        {"50% done", "50% done"},
+        {"%TV_USER%\\50% done", "anne\\50% done"},
+        {"%%TV_USER%", "%%TV_USER%"},
+        {"%TV_OUTER%\\x", "D:\\data\\jobs\\x"},
+        {"%TV_RATE% of %TV_INNER%", "100% of D:\\data"},
+        {"%TV_SELF%\\a", "%TV_SELF%\\a"},
+    };
+    for (const auto& [text, expanded] : cases) EXPECT_EQ(ExpandEnvironment(text), expanded) << text;
+    // Values that refer to themselves end.
     CString grown = ExpandEnvironment("%TV_GROW%");
     EXPECT_TRUE(grown.Find("x%TV_GROW%") != CString::npos) << grown.c_str();
     EXPECT_LT(grown.GetLength(), 100);
-    CString doubled = ExpandEnvironment("%TV_DOUBLE%");
-    EXPECT_LT(doubled.GetLength(), 100000);
+    EXPECT_LT(ExpandEnvironment("%TV_DOUBLE%").GetLength(), 100000);
 }
 
 }  // namespace
