@@ -1,12 +1,7 @@
-// Shared by the tests that run the real torvane-batch and torvane-sim: a
-// temporary installation (catalogues, users list with "alice" and "bob",
-// their batch folders, the settings where other processes read them) in the
-// fixture EndToEnd, the queue and report as other programs read them, and for
-// the tests that break things on purpose (killing the launcher, editing its
-// queue under it): the launcher started in the background, an installation
-// script that counts every job it starts, and numbers and seeds taken from
-// the environment, so that a short run stays in the test suite and a long
-// one is a script away.
+// Shared by the tests that run the real torvane-batch and torvane-sim: the
+// fixture EndToEnd (a temporary installation with users "alice" and "bob"),
+// the launcher started in the background, an installation script that counts
+// the jobs it starts, and loop sizes and seeds taken from the environment.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,15 +23,16 @@
 
 #include "app/app_test_support.h"
 #include "app/batch_journal.h"
+#include "app/install_paths.h"
 #include "batchlog/fichier_log_batch.h"
 #include "platform/child_process.h"
 #include "platform/command_line.h"
 #include "platform/environment.h"
 #include "platform/process.h"
+#include "platform/settings_store_testing.h"
 #include "platform/sleep.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
-#include "tools/installation_settings_testing.h"
 #include "users/users_test_support.h"
 
 namespace e2e {
@@ -55,8 +51,8 @@ inline fs::path BinFolder() {
 }
 // A program of the bin folder, with the extension executables have here.
 inline std::string Program(const std::string& name) {
-    const fs::path self(testsupport::TestExecutablePath());
-    return (BinFolder() / (name + self.extension().string())).string();
+    return (BinFolder() / (name + fs::path(testsupport::TestExecutablePath()).extension().string()))
+        .string();
 }
 inline std::string WithSeparator(const fs::path& folder) {
     return folder.string() + static_cast<char>(fs::path::preferred_separator);
@@ -70,19 +66,14 @@ inline std::string ReadAll(std::FILE* stream) {
     return text;
 }
 
-// The report lines of a job of alice's that ran on the stand-in: its one
-// event, and the one error of a job named to fail.
+// The report lines of a job of alice's that ran on the stand-in.
 inline std::string Ran(const std::string& job, bool ok) {
     return apptest::RanBlock("alice", job, ok, {"Simulation of " + job + " finished"}, ok ? 0 : 1);
 }
 
-// The queue as the launcher must always leave it: "nb = N" and five lines
-// per entry with their keys in order, every line ended by "\r\n", numbers
-// that are single digits in range (a state up to 3: tests keep a queue on disk
-// after its run with an entry in state 3, which the launcher leaves alone),
-// and nothing after the last entry; that is,
-// bytes that the launcher's own writing of the entries gives back exactly.
-// Empty `error` when the bytes are such a queue.
+// The queue as the launcher must always leave it: bytes that writing its
+// entries back gives exactly (states up to 3, which tests use to keep a queue
+// on disk). Empty `error` when the bytes are such a queue.
 struct StrictQueue {
     std::vector<Job> jobs;
     std::string error;
@@ -107,8 +98,7 @@ inline StrictQueue ParseQueueStrictly(const std::string& bytes) {
     return queue;
 }
 
-// A whole number from the environment, or `fallback` when the variable is
-// unset or not a number.
+// A whole number from the environment, or `fallback`.
 inline std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
     const char* text = std::getenv(name);
     if (text == nullptr || *text == '\0')
@@ -117,14 +107,12 @@ inline std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
     const unsigned long long value = std::strtoull(text, &end, 10);
     return *end == '\0' ? value : fallback;
 }
-// The seed of a random run: the variable's value when set, else a fresh one.
-// Tests print it so that a failure can be replayed.
+// The variable's value, else a fresh seed; tests print it for replays.
 inline std::uint32_t Seed(const char* name) {
     return static_cast<std::uint32_t>(EnvNumber(name, std::random_device()()));
 }
 
-// Polls `done` every `stepMs` until it holds or `ms` have passed; its last
-// answer.
+// Polls `done` until it holds or `ms` have passed; its last answer.
 template <typename Done>
 bool WaitUntil(std::uint32_t ms, Done done, std::uint32_t stepMs = 20) {
     for (std::uint32_t waited = 0; waited < ms; waited += stepMs) {
@@ -135,17 +123,7 @@ bool WaitUntil(std::uint32_t ms, Done done, std::uint32_t stepMs = 20) {
     return done();
 }
 
-// Ends a job's whole process tree and waits (up to 2 s) until its process
-// has gone. True when something of the tree still ran.
-inline bool EndJobTree(const platform::ProcessIdentity& process) {
-    const bool ended = platform::EndProcessGroup(process, 0);
-    WaitUntil(
-        2000, [&] { return !platform::IsStillRunning(process); }, 10);
-    return ended;
-}
-
-// A variable of this process set for the object's life, for the programs it
-// starts to inherit; the old value comes back.
+// A variable of this process set for the object's life, for children.
 class ScopedVariable {
   public:
     ScopedVariable(std::string name, const std::string& value) : m_name(std::move(name)) {
@@ -162,9 +140,8 @@ class ScopedVariable {
     std::optional<std::string> m_old;
 };
 
-// One start of the launcher, not waited for: a thread of ours waits for its
-// end, so that the test can ask at any moment whether it has ended and end
-// it if not. It inherits this process's environment.
+// One start of the launcher, reaped by a thread of ours so that the test can
+// ask at any moment whether it has ended. It inherits our environment.
 class BackgroundLauncher {
   public:
     BackgroundLauncher() = default;
@@ -191,15 +168,13 @@ class BackgroundLauncher {
         });
         return true;
     }
-    // Waits up to `ms` for the launcher to end by itself.
     bool EndsWithin(std::uint32_t ms) {
         for (std::uint32_t waited = 0; !m_ended && waited < ms; waited += 10) platform::SleepMs(10);
         if (m_ended && m_waiter.joinable())
             m_waiter.join();
         return m_ended;
     }
-    // Ends it at once (as a crash would) unless it ended by itself, and
-    // reaps it. True when it was killed, false when it had ended by itself.
+    // Ends it as a crash would; false when it had ended by itself.
     bool Kill() {
         platform::TerminateLaunched(m_id);
         if (m_waiter.joinable())
@@ -207,7 +182,6 @@ class BackgroundLauncher {
         return m_exitCode == platform::kTerminatedExitCode;
     }
     int ExitCode() const { return m_exitCode; }
-    // The launcher's process id, as it knows itself.
     platform::ProcessId Id() const { return m_id; }
 
   private:
@@ -217,53 +191,11 @@ class BackgroundLauncher {
     std::atomic<int> m_exitCode{-1};
 };
 
-// An installation folder whose "TorvaneBatch.bat" appends "<user>/<job>" to
-// "runs.txt" beside it before it runs the stand-in of the bin folder, so that
-// a test counts how often each job was really started (even by a launcher
-// killed meanwhile). The names must not hold characters that the command
-// interpreter treats specially.
-class CountingInstallation {
-  public:
-    explicit CountingInstallation(fs::path folder) : m_folder(std::move(folder)) {
-        fs::create_directories(m_folder);
-        const std::string sim = Program("torvane-sim");
-        // A Windows build's programs end in ".exe" and its script is run by
-        // the command interpreter; elsewhere it is a shell script.
-        const std::string script =
-            fs::path(sim).extension() == ".exe"
-                ? "@>>\"%~dp0runs.txt\" echo %~3/%~5\r\n@\"" + sim + "\" %*\r\n"
-                : "#!/bin/sh\nprintf '%s/%s\\n' \"$3\" \"$5\" >> \"$(dirname \"$0\")/runs.txt\"\n"
-                  "exec \"" +
-                      sim + "\" \"$@\"\n";
-        testsupport::WriteBytes(m_folder / "TorvaneBatch.bat", script);
-        fs::permissions(m_folder / "TorvaneBatch.bat", fs::perms(0755));
-    }
-    // The folder as the REPSOFTWARE setting names it.
-    std::string Setting() const { return WithSeparator(m_folder); }
-    // How often each "<user>/<job>" was started.
-    std::map<std::string, int> Runs() const {
-        std::map<std::string, int> runs;
-        if (!fs::exists(m_folder / "runs.txt"))
-            return runs;
-        std::istringstream in(
-            WithoutCarriageReturns(testsupport::ReadBytes(m_folder / "runs.txt")));
-        for (std::string line; std::getline(in, line);) ++runs[line];
-        return runs;
-    }
-    void ForgetRuns() const { fs::remove(m_folder / "runs.txt"); }
-
-  private:
-    fs::path m_folder;
-};
-
-// A temporary installation: the system catalogue and the test's user
-// catalogue, a users list with "alice" (the current user, whose batch
-// folder holds queue and report) and "bob", and the settings naming them.
-// The installation folder is the bin folder, unless a test changes it.
+// Catalogues, users "alice" (current: queue and report are hers) and "bob",
+// and the settings naming them; the installation folder is the bin folder.
 class EndToEnd : public testing::Test {
   protected:
     void SetUp() override {
-        // Written for the programs; loading them here as well does no harm.
         users_test::LoadSystemCatalogue(m_dir);
         apptest::LoadTestCatalogue(m_dir);
         WriteUsers({User("alice").Current(), User("bob")});
@@ -276,8 +208,7 @@ class EndToEnd : public testing::Test {
     }
 
     fs::path Root() const { return m_dir.path(); }
-    // A user whose base folder is <root>/<folder> through the variable, and
-    // whose batch folder is "Batch" in it.
+    // Base folder <root>/<folder> through the variable, batch folder "Batch".
     static UserChapter User(const std::string& name, const std::string& folder = "") {
         return UserChapter(name)
             .Folder(
@@ -291,8 +222,7 @@ class EndToEnd : public testing::Test {
     fs::path Batch(const std::string& folder) const { return Root() / folder / "Batch"; }
     fs::path QueuePath() const { return Batch("alice") / "batchexec.txt"; }
     fs::path ReportPath() const { return Batch("alice") / "batchreport.txt"; }
-    // The report with each line's time stamp replaced by the one the expected
-    // blocks carry.
+    // The report with the expected blocks' time stamp on every line.
     std::string Report() const {
         std::string text = testsupport::ReadBytes(ReportPath());
         for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
@@ -307,7 +237,7 @@ class EndToEnd : public testing::Test {
 
     void SetMachine(const std::string& name, const std::string& value) { m_machine[name] = value; }
 
-    // A batch project file with one record per job: name and wait flag.
+    // A batch project file of {name, wait flag} records.
     void Project(const std::string& user, const std::vector<std::pair<std::string, int>>& jobs) {
         std::string text = "[[Projet batch]]\n\n[Version]\nVersion ft = 0.2\nVersion = 0.1\n";
         for (const auto& [name, wait] : jobs)
@@ -316,66 +246,118 @@ class EndToEnd : public testing::Test {
         testsupport::WriteBytes(Batch(user) / (user + "-BATCH.tvs"), text);
     }
 
-    // Loads a job's log; false when there is none. Log paths stay narrow
-    // strings in the program's code page: a file system path made of them
-    // would take them for UTF-8 on Windows.
+    // False when there is none. A narrow path: fs::path would read UTF-8.
     bool LoadLog(const std::string& folder, const std::string& job, FichierLogBatch& log) const {
         return log.Load(WithSeparator(Batch(folder)) + job + ".log") == KvFile::kLoaded;
     }
 
-    // The journal record of a launched job (its process known), as the
-    // launcher wrote it before waiting: of `job` and `attempt` when named,
-    // else the first; nullopt when none comes within 30 s.
-    std::optional<JournalRecord> LaunchedRecord(const std::string& job = "",
-                                                int attempt = 0) const {
+    // A background launcher killed while alice's `job` runs its `attempt`
+    // in the counting installation, alone or with the job's tree.
+    void KillDuring(const std::string& job, int attempt, bool withTheJob,
+                    JournalRecord* killed = nullptr) {
+        BackgroundLauncher launcher;
+        ASSERT_TRUE(launcher.Start());
         std::optional<JournalRecord> found;
         WaitUntil(30000, [&] {
             BatchJournal journal(WithSeparator(Batch("alice")));
             if (journal.Load())
                 for (const JournalRecord& record : journal.Records())
-                    if (record.process.id != 0 &&
-                        (job.empty() || (record.name == CString(job) && record.attempt == attempt)))
+                    if (record.process.id != 0 && record.name == CString(job) &&
+                        record.attempt == attempt)
                         found = record;
             return found.has_value();
         });
-        return found;
+        ASSERT_TRUE(found) << job << " was not launched";
+        // Once its script has begun (slow under a Windows interpreter).
+        WaitUntil(20000, [&] { return Runs()["alice/" + job] >= attempt; });
+        ASSERT_TRUE(launcher.Kill()) << "the launcher ended before it was killed";
+        ASSERT_TRUE(platform::IsStillRunning(found->process)) << "the job died with its launcher";
+        if (withTheJob) {
+            ASSERT_TRUE(platform::EndProcessGroup(found->process, 0));
+            WaitUntil(
+                2000, [&] { return !platform::IsStillRunning(found->process); }, 10);
+        }
+        if (killed != nullptr)
+            *killed = *found;
     }
 
-    // Writes the settings (or removes the product key) and gives what the
-    // programs started by the test need in their environment to find them.
+    // The settings where the programs the test starts read them (on Windows
+    // the real registry: the leg has a Wine prefix of its own), replaced as a
+    // whole, or no product key at all; the children's environment.
     platform::EnvironmentEntries Environment(bool productKey = true) {
         platform::EnvironmentEntries environment = {{kRootVariable, Root().string()}};
-        const bool written = productKey ? WriteInstallationSettings(
-                                              Root().string(), {m_machine.begin(), m_machine.end()},
-                                              {{"LANGUAGE", "EN"}}, environment)
-                                        : RemoveInstallationSettings(Root().string(), environment);
-        EXPECT_TRUE(written);
+        platform::ScopedChildSettings store(Root().string(), environment);
+        std::string key = GetRegistryKeyPath().str();
+        key.pop_back();  // the final backslash
+        const platform::SettingsRoot machine = platform::SettingsRoot::LocalMachine;
+        const platform::SettingsRoot user = platform::SettingsRoot::CurrentUser;
+        for (platform::SettingsRoot root : {machine, user}) platform::DeleteSettingsKey(root, key);
+        if (productKey) {
+            bool written = platform::CreateSettingsKey(machine, key) &&
+                           platform::SetSettingsString(user, key, "LANGUAGE", "EN");
+            for (const auto& [name, value] : m_machine)
+                written = written && platform::SetSettingsString(machine, key, name, value);
+            EXPECT_TRUE(written) << "settings not written";
+        } else {
+            platform::SettingsKey left = platform::OpenSettingsKey(machine, key.c_str());
+            platform::CloseSettingsKey(left);
+            EXPECT_EQ(left, nullptr) << "the product key is still there";
+        }
         return environment;
     }
 
     platform::CapturedRun Run(const std::vector<std::string>& arguments = {},
                               bool productKey = true) {
+        return RunWith(Environment(productKey), arguments);
+    }
+    static platform::CapturedRun RunWith(const platform::EnvironmentEntries& environment,
+                                         const std::vector<std::string>& arguments) {
         platform::CapturedRun run =
-            platform::RunAndCapture(Program("torvane-batch"), arguments, Environment(productKey));
+            platform::RunAndCapture(Program("torvane-batch"), arguments, environment);
         EXPECT_TRUE(run.started) << run.reason;
         run.out = WithoutCarriageReturns(run.out);
         return run;
     }
+    // A background launcher left to end by itself; its exit code.
+    static int RunToTheEnd(std::uint32_t ms = 60000) {
+        BackgroundLauncher launcher;
+        EXPECT_TRUE(launcher.Start());
+        EXPECT_TRUE(launcher.EndsWithin(ms)) << "the launcher did not end";
+        return launcher.ExitCode();
+    }
 
-    // For launchers started in the background: the counting installation in
-    // <root>/install, and the settings' variables with the stand-in's job
-    // length set in this process for the test's life, for them to inherit.
+    // For background launchers: an installation whose script notes each
+    // start of a job, "<user>/<job>" in runs.txt (names must be plain for the
+    // interpreter), before it runs the stand-in, and the settings and the
+    // stand-in's job length in this process's environment.
     void UseCountingInstallation(const std::string& simSleepMs) {
-        m_install.emplace(Root() / "install");
-        SetMachine("REPSOFTWARE", m_install->Setting());
+        const std::string sim = Program("torvane-sim");
+        fs::create_directories(Root() / "install");
+        testsupport::WriteBytes(
+            Root() / "install" / "TorvaneBatch.bat",
+            fs::path(sim).extension() == ".exe"
+                ? "@>>\"%~dp0runs.txt\" echo %~3/%~5\r\n@\"" + sim + "\" %*\r\n"
+                : "#!/bin/sh\nprintf '%s/%s\\n' \"$3\" \"$5\" >> \"$(dirname \"$0\")/runs.txt\"\n"
+                  "exec \"" +
+                      sim + "\" \"$@\"\n");
+        fs::permissions(Root() / "install" / "TorvaneBatch.bat", fs::perms(0755));
+        SetMachine("REPSOFTWARE", WithSeparator(Root() / "install"));
         for (const auto& [name, value] : Environment()) m_variables.emplace_back(name, value);
         m_variables.emplace_back("TORVANE_SIM_SLEEP_MS", simSleepMs);
     }
+    // How often each "<user>/<job>" was started in the counting installation.
+    std::map<std::string, int> Runs() const {
+        std::map<std::string, int> runs;
+        std::istringstream in(WithoutCarriageReturns(
+            fs::exists(RunsPath()) ? testsupport::ReadBytes(RunsPath()) : ""));
+        for (std::string line; std::getline(in, line);) ++runs[line];
+        return runs;
+    }
+    fs::path RunsPath() const { return Root() / "install" / "runs.txt"; }
 
     testsupport::TempDir m_dir;
     std::map<std::string, std::string> m_machine;
     const std::string m_banner = "Torvane Batch v1.1.6 - Release\n";
-    std::optional<CountingInstallation> m_install;
     std::deque<ScopedVariable> m_variables;
 };
 

@@ -1,23 +1,11 @@
 #include "tools/sim_job.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
-#include "app/install_paths.h"
-#include "platform/settings_store_testing.h"
-#include "platform/sleep.h"
-#include "testsupport/test_main.h"
 #include "tools/end_to_end_test_support.h"
-#include "users/users_test_support.h"
 
 namespace {
 
-using torvanesim::JobPlan;
-using torvanesim::ParseArguments;
-using torvanesim::PlanJob;
-using torvanesim::SimArguments;
-using torvanesim::SimSettings;
+using namespace torvanesim;
+namespace fs = std::filesystem;
 
 TEST(SimArguments, TakesTheLaunchersCommandLineInAnyOrderAndRefusesAnythingElse) {
     SimArguments parsed;
@@ -57,7 +45,7 @@ TEST(SimPlan, TheJobsNameDecidesItsOutcomeAndSettingsAddEventsAndAPause) {
         std::uint32_t sleepMs;
         std::size_t events, alerts, errors;
     };
-    const std::uint32_t slow = torvanesim::kSlowJobMs;
+    const std::uint32_t slow = kSlowJobMs;
     for (const Row& row : {
              Row{"parts\\bracket.gam", 0, 0, true, false, 0, 1, 0, 0},
              Row{"Housing-FAIL.gam", 0, 0, false, false, 0, 1, 0, 1},
@@ -69,10 +57,8 @@ TEST(SimPlan, TheJobsNameDecidesItsOutcomeAndSettingsAddEventsAndAPause) {
              Row{"slow events", 1000, 250, true, false, slow + 250, 1003, 2, 0},
          }) {
         SCOPED_TRACE(row.job);
-        SimSettings settings;
-        settings.extraEvents = row.extraEvents;
-        settings.sleepMs = row.settingsSleepMs;
-        const JobPlan plan = PlanJob(row.job, settings);
+        const JobPlan plan =
+            PlanJob(row.job, {.extraEvents = row.extraEvents, .sleepMs = row.settingsSleepMs});
         EXPECT_EQ(plan.simuOK, row.simuOK);
         EXPECT_EQ(plan.crash, row.crash);
         EXPECT_EQ(plan.sleepMs, row.sleepMs);
@@ -83,49 +69,27 @@ TEST(SimPlan, TheJobsNameDecidesItsOutcomeAndSettingsAddEventsAndAPause) {
 }
 
 TEST(SimSettings, ReadFromTheEnvironmentWithLimits) {
-    users_test::EnvScope events("TORVANE_SIM_EXTRA_EVENTS", "12");
-    users_test::EnvScope sleep("TORVANE_SIM_SLEEP_MS", "30");
-    SimSettings settings = torvanesim::ReadSettings();
-    EXPECT_EQ(settings.extraEvents, 12u);
-    EXPECT_EQ(settings.sleepMs, 30u);
-
-    users_test::EnvScope huge("TORVANE_SIM_EXTRA_EVENTS", "99999999999999999999999");
-    users_test::EnvScope junk("TORVANE_SIM_SLEEP_MS", "12ms");
-    settings = torvanesim::ReadSettings();
-    EXPECT_EQ(settings.extraEvents, 1000000u);
-    EXPECT_EQ(settings.sleepMs, 0u);
-
-    users_test::EnvScope hugeJunk("TORVANE_SIM_EXTRA_EVENTS", "99999999999999999999999x");
-    EXPECT_EQ(torvanesim::ReadSettings().extraEvents, 0u);
-
-    EXPECT_EQ(torvanesim::ReadSettings().childMs, 0u);
-    users_test::EnvScope child("TORVANE_SIM_CHILD_MS", "1500");
-    EXPECT_EQ(torvanesim::ReadSettings().childMs, 1500u);
-    users_test::EnvScope longChild("TORVANE_SIM_CHILD_MS", "86400000");
-    EXPECT_EQ(torvanesim::ReadSettings().childMs, 3600u * 1000);
-}
-
-TEST(SimLinger, SleepsThenWritesItsMarkerAndRefusesAnythingElse) {
-    testsupport::TempDir dir;
-    std::string errors;
-    const std::string marker = dir.File("job.log.child");
-    ASSERT_EQ(torvanesim::RunLinger({"0", marker}, errors), torvanesim::kExitDone) << errors;
-    EXPECT_EQ(testsupport::ReadBytes(marker), "lingered 0 ms\n");
-
-    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-             {}, {"10"}, {"ten", marker}, {"10", ""}, {"10", marker, "more"}}) {
-        errors.clear();
-        EXPECT_EQ(torvanesim::RunLinger(bad, errors), torvanesim::kExitUsage) << bad.size();
-        EXPECT_NE(errors.find("usage"), std::string::npos) << errors;
+    struct Row {
+        const char *events, *sleep, *child;
+        unsigned extraEvents;
+        std::uint32_t sleepMs, childMs;
+    };
+    for (const Row& row : {Row{"12", "30", "1500", 12, 30, 1500},
+                           Row{"99999999999999999999999", "12ms", "86400000", 1000000, 0, 3600000},
+                           Row{"99999999999999999999999x", "", "-1", 0, 0, 0}}) {
+        SCOPED_TRACE(row.events);
+        users_test::EnvScope events("TORVANE_SIM_EXTRA_EVENTS", row.events);
+        users_test::EnvScope sleep("TORVANE_SIM_SLEEP_MS", row.sleep);
+        users_test::EnvScope child("TORVANE_SIM_CHILD_MS", row.child);
+        const SimSettings settings = ReadSettings();
+        EXPECT_EQ(settings.extraEvents, row.extraEvents);
+        EXPECT_EQ(settings.sleepMs, row.sleepMs);
+        EXPECT_EQ(settings.childMs, row.childMs);
     }
-    errors.clear();
-    EXPECT_EQ(torvanesim::RunLinger({"1", dir.File("no-folder") + "/job.log.child"}, errors),
-              torvanesim::kExitSettings);
-    EXPECT_NE(errors.find("no-folder"), std::string::npos) << errors;
+    EXPECT_EQ(ReadSettings().childMs, 0u) << "unset";
 }
 
-// A small installation: the system catalogue and a users list with one
-// current user whose batch folder is "Batch\" in its base folder.
+// The system catalogue and a users list with "alice", batch folder "Batch\".
 class SimRun : public testing::Test {
   protected:
     void SetUp() override {
@@ -141,46 +105,35 @@ class SimRun : public testing::Test {
         ASSERT_TRUE(platform::SetSettingsString(platform::SettingsRoot::LocalMachine,
                                                 GetRegistryKeyPath().str(), name, value));
     }
-    int Run(const std::string& user, const std::string& job, std::string& errors) {
-        platform::Status settingsMissing;
-        int status =
-            torvanesim::RunSimulator({"-b", "-u", user, "-j", job}, errors, settingsMissing);
-        EXPECT_TRUE(settingsMissing.ok()) << settingsMissing.ToString();
+    int Run(const std::string& user, std::string& errors, const std::string& self = "") {
+        const int status = RunSimulator({"-b", "-u", user, "-j", "job"}, errors, m_missing, self);
+        EXPECT_TRUE(m_missing.ok()) << m_missing.ToString();
         return status;
     }
-    std::filesystem::path Batch() const { return m_dir.path() / "alice" / "Batch"; }
-    // The real stand-in, built beside the test program.
-    static std::string SimProgram() {
-        const std::filesystem::path self(testsupport::TestExecutablePath());
-        return (std::filesystem::absolute(self).parent_path() /
-                ("torvane-sim" + self.extension().string()))
-            .string();
-    }
-
+    fs::path Batch() const { return m_dir.path() / "alice" / "Batch"; }
     testsupport::TempDir m_dir;
     platform::ScopedTestSettings m_settings;
-    platform::Status m_settingsMissing;
+    platform::Status m_missing;
 };
 
 TEST_F(SimRun, UnknownUserAndMissingSettingsAreReported) {
+    struct Row {
+        const char *user, *setting, *file, *said;
+    };
+    // Each row keeps the broken setting of the rows before it.
+    for (const Row& row : {Row{"Alice", "", "", "no user \"Alice\""},
+                           Row{"alice", "FILEUSERS", "nothing.tvu", "nothing.tvu"},
+                           Row{"alice", "FILEMSGSYS", "nothing.txt", "FILEMSGSYS"}}) {
+        SCOPED_TRACE(row.said);
+        if (*row.setting != '\0')
+            Set(row.setting, m_dir.File(row.file));
+        std::string errors;
+        EXPECT_EQ(Run(row.user, errors), kExitSettings);
+        EXPECT_NE(errors.find(row.said), std::string::npos) << errors;
+        EXPECT_FALSE(fs::exists(Batch() / "job.log"));
+    }
     std::string errors;
-    EXPECT_EQ(Run("Alice", "job", errors), torvanesim::kExitSettings);
-    EXPECT_NE(errors.find("no user \"Alice\""), std::string::npos) << errors;
-    EXPECT_FALSE(std::filesystem::exists(Batch() / "job.log"));
-
-    errors.clear();
-    Set("FILEUSERS", m_dir.File("nothing.tvu"));
-    EXPECT_EQ(Run("alice", "job", errors), torvanesim::kExitSettings);
-    EXPECT_NE(errors.find("nothing.tvu"), std::string::npos) << errors;
-
-    errors.clear();
-    Set("FILEMSGSYS", m_dir.File("nothing.txt"));
-    EXPECT_EQ(Run("alice", "job", errors), torvanesim::kExitSettings);
-    EXPECT_NE(errors.find("FILEMSGSYS"), std::string::npos) << errors;
-
-    errors.clear();
-    EXPECT_EQ(torvanesim::RunSimulator({"-u", "alice"}, errors, m_settingsMissing),
-              torvanesim::kExitUsage);
+    EXPECT_EQ(RunSimulator({"-u", "alice"}, errors, m_missing), kExitUsage);
     EXPECT_NE(errors.find("usage"), std::string::npos) << errors;
 
     // Without the product key: nothing on standard error, the failure for
@@ -188,30 +141,24 @@ TEST_F(SimRun, UnknownUserAndMissingSettingsAreReported) {
     errors.clear();
     ASSERT_TRUE(platform::DeleteSettingsKey(platform::SettingsRoot::LocalMachine,
                                             GetRegistryKeyPath().str()));
-    EXPECT_EQ(
-        torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "job"}, errors, m_settingsMissing),
-        torvanesim::kExitSettingsMissing);
+    EXPECT_EQ(RunSimulator({"-b", "-u", "alice", "-j", "job"}, errors, m_missing),
+              kExitSettingsMissing);
     EXPECT_EQ(errors, "");
-    EXPECT_EQ(m_settingsMissing.code(), platform::Status::Code::kSettingsMissing);
-    EXPECT_NE(m_settingsMissing.message().find("Torvane8"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(Batch() / "job.log"));
+    EXPECT_EQ(m_missing.code(), platform::Status::Code::kSettingsMissing);
+    EXPECT_NE(m_missing.message().find("Torvane8"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Batch() / "job.log"));
 }
 
-// The end-to-end time-limit case proves that the launcher ends such a child by
-// the marker's absence; here, that the marker does come when nobody ends it.
+// The counterpart of the launcher's time-limit case: unended, the child marks.
 TEST_F(SimRun, ALingeringChildOutlivesTheStandInAndLeavesItsMarker) {
     users_test::EnvScope child("TORVANE_SIM_CHILD_MS", "1500");
     std::string errors;
-    ASSERT_EQ(torvanesim::RunSimulator({"-b", "-u", "alice", "-j", "job"}, errors,
-                                       m_settingsMissing, SimProgram()),
-              torvanesim::kExitDone)
-        << errors;
+    ASSERT_EQ(Run("alice", errors, e2e::Program("torvane-sim")), kExitDone) << errors;
     EXPECT_EQ(errors, "");
-    EXPECT_TRUE(std::filesystem::exists(Batch() / "job.log"));
+    EXPECT_TRUE(fs::exists(Batch() / "job.log"));
     // The stand-in has not waited for its child.
-    EXPECT_FALSE(std::filesystem::exists(Batch() / "job.log.child"));
-    ASSERT_TRUE(
-        e2e::WaitUntil(30000, [&] { return std::filesystem::exists(Batch() / "job.log.child"); }));
+    EXPECT_FALSE(fs::exists(Batch() / "job.log.child"));
+    ASSERT_TRUE(e2e::WaitUntil(30000, [&] { return fs::exists(Batch() / "job.log.child"); }));
     EXPECT_EQ(testsupport::ReadBytes(Batch() / "job.log.child"), "lingered 1500 ms\n");
 }
 
