@@ -7,16 +7,13 @@ namespace {
 using cluster::BatchEngine;
 using cluster::ChooseBatchEngine;
 
-TEST(BatchEngine, MissingOrLocalIsTheLocalEngineWhateverTheOptions) {
+TEST(BatchEngine, LocalWhateverTheOptionsAndSlurmWithTheSiteOptionsSplit) {
     for (const char* setting : {"", "  ", "local", " LOCAL\t", "Local"}) {
         cluster::BatchEngineChoice choice = ChooseBatchEngine(setting, "--bogus \"", false);
         EXPECT_TRUE(choice.ok) << setting << ": " << choice.error;
         EXPECT_EQ(choice.engine, BatchEngine::kLocal) << setting;
         EXPECT_TRUE(choice.slurmOptions.empty()) << setting;
     }
-}
-
-TEST(BatchEngine, SlurmTakesTheSiteOptionsSplitAsACommandLine) {
     cluster::BatchEngineChoice choice = ChooseBatchEngine(
         " Slurm ", " --partition=night -L torvane:1\t--comment=\"a b\" -q \"\" ", true);
     ASSERT_TRUE(choice.ok) << choice.error;
@@ -32,13 +29,12 @@ TEST(BatchEngine, AnUnknownEngineOrSlurmWithoutAClientIsAOneLineError) {
     EXPECT_FALSE(unknown.ok);
     EXPECT_NE(unknown.error.find("\"pbs\""), std::string::npos) << unknown.error;
     EXPECT_NE(unknown.error.find("BATCHENGINE"), std::string::npos) << unknown.error;
-    for (const char* near : {"slurmx", "loc al", "slurm;local", "slurm\nlocal"}) {
-        cluster::BatchEngineChoice choice = ChooseBatchEngine(near, "", true);
-        EXPECT_FALSE(choice.ok) << near;
+    for (const char* bad : {"slurmx", "loc al", "slurm;local", "slurm\nlocal"}) {
+        cluster::BatchEngineChoice choice = ChooseBatchEngine(bad, "", true);
+        EXPECT_FALSE(choice.ok) << bad;
         EXPECT_EQ(choice.error.find('\n'), std::string::npos) << choice.error;
     }
     EXPECT_LT(ChooseBatchEngine(std::string(5000, 'x'), "", true).error.size(), 200u);
-
     cluster::BatchEngineChoice windows = ChooseBatchEngine("slurm", "-L torvane:1", false);
     EXPECT_FALSE(windows.ok);
     EXPECT_NE(windows.error.find("Windows"), std::string::npos) << windows.error;

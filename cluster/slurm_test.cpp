@@ -1,7 +1,6 @@
 // The Slurm client: its parsers on answers recorded from Slurm 22.05, and the
-// client against a real cluster (scripts/slurm-local), whose configuration
-// TORVANE_TEST_SLURM_CONF names. Without it those tests are skipped with a
-// note: a site's own cluster is never used by accident.
+// client on the cluster of scripts/slurm-local that TORVANE_TEST_SLURM_CONF
+// names (never a site's own cluster: without it those tests are skipped).
 #include "cluster/slurm.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "platform/child_process.h"
 #include "platform/host_features.h"
 #include "platform/sleep.h"
 #include "testsupport/temp_dir.h"
@@ -43,58 +43,37 @@ TEST(SlurmParse, SubmittedJobIdTakesOnlyAnIdAlone) {
     }
 }
 
-TEST(SlurmParse, PhasesOfSlurmStates) {
-    const std::map<std::string, SlurmPhase> expected = {
-        {"PENDING", SlurmPhase::kWaiting},   {"REQUEUED", SlurmPhase::kWaiting},
-        {"RUNNING", SlurmPhase::kRunning},   {"COMPLETING", SlurmPhase::kRunning},
-        {"SUSPENDED", SlurmPhase::kRunning}, {"SOME_NEW_STATE", SlurmPhase::kRunning},
-        {"COMPLETED", SlurmPhase::kEnded},   {"FAILED", SlurmPhase::kEnded},
-        {"CANCELLED", SlurmPhase::kEnded},   {"TIMEOUT", SlurmPhase::kEnded},
-        {"NODE_FAIL", SlurmPhase::kEnded},   {"OUT_OF_MEMORY", SlurmPhase::kEnded},
-    };
-    for (const auto& [state, phase] : expected) EXPECT_EQ(parse::PhaseOf(state), phase) << state;
-}
-
 // Each state as "id|state|reason|phase" (and "|name" when it has one).
 std::string Describe(const std::vector<SlurmJobState>& states) {
-    static const std::map<SlurmPhase, std::string> kPhases = {
-        {SlurmPhase::kWaiting, "waiting"},
-        {SlurmPhase::kRunning, "running"},
-        {SlurmPhase::kEnded, "ended"},
-        {SlurmPhase::kForgotten, "forgotten"}};
+    const char* const kPhases[] = {"waiting", "running", "ended", "forgotten"};
     std::string text;
     for (const SlurmJobState& s : states)
-        text += std::to_string(s.id) + "|" + s.state + "|" + s.reason + "|" + kPhases.at(s.phase) +
-                (s.name.empty() ? "" : "|" + s.name) + "\n";
+        text += std::to_string(s.id) + "|" + s.state + "|" + s.reason + "|" +
+                kPhases[static_cast<int>(s.phase)] + (s.name.empty() ? "" : "|" + s.name) + "\n";
     return text;
 }
 
-// As squeue --noheader --states=all --format=%i|%T|%r printed it on the
-// test cluster, with a reason of a real site (blanks and a comma) added.
-const char kRecordedQueue[] =
-    "8|CANCELLED|DependencyNeverSatisfied\n"
-    "9|COMPLETED|None\n"
-    "7|FAILED|NonZeroExitCode\n"
-    "10|TIMEOUT|TimeLimit\n"
-    "11|NODE_FAIL|NodeDown\n"
-    "12|PENDING|(ReqNodeNotAvail, Reserved for maintenance)\n"
-    "13|RUNNING|None\n";
-
-TEST(SlurmParse, QueueAnswerGivesEachAskedJobInTheAskedOrder) {
+TEST(SlurmParse, QueueAnswerGivesEachAskedJobInTheAskedOrderWithItsPhase) {
+    // As squeue printed it, with a real site's reason, a state this client
+    // does not know (taken for running, never ended) and a job not asked for.
+    const char kRecorded[] =
+        "8|CANCELLED|DependencyNeverSatisfied\n9|COMPLETED|None\n7|FAILED|NonZeroExitCode\n"
+        "10|TIMEOUT|TimeLimit\n11|NODE_FAIL|NodeDown\n14|REQUEUED|JobHeldAdmin\n"
+        "12|PENDING|(ReqNodeNotAvail, Reserved for maintenance)\n13|RUNNING|None\n"
+        "15|COMPLETING|None\n16|SUSPENDED|None\n17|SOME_NEW_STATE|None\n18|OUT_OF_MEMORY|None\n";
     std::vector<SlurmJobState> states;
     std::string error;
-    ASSERT_TRUE(parse::QueueAnswer(kRecordedQueue, {13, 8, 11, 99, 12, 10}, &states, &error))
+    ASSERT_TRUE(parse::QueueAnswer(kRecorded, {13, 8, 11, 99, 12, 10, 7, 14, 15, 16, 17, 18},
+                                   &states, &error))
         << error;
-    // 99 is not in the answer: Slurm has forgotten it.
     EXPECT_EQ(Describe(states),
-              "13|RUNNING|None|running\n"
-              "8|CANCELLED|DependencyNeverSatisfied|ended\n"
-              "11|NODE_FAIL|NodeDown|ended\n"
-              "99|||forgotten\n"
+              "13|RUNNING|None|running\n8|CANCELLED|DependencyNeverSatisfied|ended\n"
+              "11|NODE_FAIL|NodeDown|ended\n99|||forgotten\n"
               "12|PENDING|(ReqNodeNotAvail, Reserved for maintenance)|waiting\n"
-              "10|TIMEOUT|TimeLimit|ended\n");
-
-    // Line ends of either kind; an empty answer knows none of the jobs.
+              "10|TIMEOUT|TimeLimit|ended\n7|FAILED|NonZeroExitCode|ended\n"
+              "14|REQUEUED|JobHeldAdmin|waiting\n15|COMPLETING|None|running\n"
+              "16|SUSPENDED|None|running\n17|SOME_NEW_STATE|None|running\n"
+              "18|OUT_OF_MEMORY|None|ended\n");
     ASSERT_TRUE(parse::QueueAnswer("5|COMPLETED|None\r\n", {5}, &states, &error)) << error;
     EXPECT_EQ(Describe(states), "5|COMPLETED|None|ended\n");
     ASSERT_TRUE(parse::QueueAnswer("", {5, 6}, &states, &error)) << error;
@@ -102,17 +81,12 @@ TEST(SlurmParse, QueueAnswerGivesEachAskedJobInTheAskedOrder) {
 }
 
 TEST(SlurmParse, ADamagedQueueAnswerIsAnErrorThatQuotesItShortly) {
-    const std::string huge(100000, 'x');
-    for (const std::string& damaged : {
-             std::string("5|COMPLETED|None"),  // cut in the middle of a line
-             std::string("5|COMPLETED\n"),
-             std::string("five|COMPLETED|None\n"),
-             std::string("5|completed|None\n"),
-             std::string("5||None\n"),
-             std::string("\n"),
-             std::string("5|COMPLETED|None\n") + huge + "\n",
-             std::string("5|COMPLETED|None\n\0\n", 19),
-         }) {
+    for (const std::string& damaged :
+         {std::string("5|COMPLETED|None"), std::string("5|COMPLETED\n"),
+          std::string("five|COMPLETED|None\n"), std::string("5|completed|None\n"),
+          std::string("5||None\n"), std::string("\n"),
+          "5|COMPLETED|None\n" + std::string(100000, 'x') + "\n",
+          std::string("5|COMPLETED|None\n\0\n", 19)}) {
         std::vector<SlurmJobState> states;
         std::string error;
         EXPECT_FALSE(parse::QueueAnswer(damaged, {5}, &states, &error)) << damaged.substr(0, 40);
@@ -147,23 +121,20 @@ TEST(SlurmClient, ACommandThatCannotRunOrDoesNotAnswerIsANamedError) {
     TempDir dir;
     cluster::SlurmCommands commands;
     commands.sbatch = dir.File("no-sbatch-here");
-    cluster::SlurmSubmission job;
-    job.script = dir.File("job.sh");
     SlurmJobId id = 0;
-    cluster::SlurmStatus status = cluster::SubmitJob(commands, job, &id);
+    cluster::SlurmStatus status =
+        cluster::SubmitJob(commands, {dir.File("job.sh"), {}, {}, 0, ""}, &id);
     EXPECT_EQ(status.error, cluster::SlurmError::kCannotRun);
     EXPECT_EQ(status.message.rfind("cannot run no-sbatch-here: ", 0), 0u) << status.message;
 
-    job.script = "--wrap=rm -rf x";
-    status = cluster::SubmitJob(commands, job, &id);
-    EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
-    job.script = dir.File("job.sh");
-    job.name = "two words";
-    status = cluster::SubmitJob(commands, job, &id);
-    EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
-    std::vector<SlurmJobState> found;
-    status = cluster::FindJobsByName(commands, {"ok", "a,b"}, &found);
-    EXPECT_EQ(status.error, cluster::SlurmError::kBadRequest) << status.message;
+    // A script taken for an option, a job name with a blank.
+    for (const cluster::SlurmSubmission& bad :
+         {cluster::SlurmSubmission{"--wrap=rm -rf x", {}, {}, 0, ""},
+          cluster::SlurmSubmission{dir.File("job.sh"), {}, {}, 0, "two words"}})
+        EXPECT_EQ(cluster::SubmitJob(commands, bad, &id).error, cluster::SlurmError::kBadRequest);
+    std::vector<SlurmJobState> states;
+    EXPECT_EQ(cluster::FindJobsByName(commands, {"ok", "a,b"}, &states).error,
+              cluster::SlurmError::kBadRequest);
 
     if (!platform::HostHasSlurmClient())
         GTEST_SKIP() << "no shell script for a command that does not answer on this host";
@@ -172,17 +143,13 @@ TEST(SlurmClient, ACommandThatCannotRunOrDoesNotAnswerIsANamedError) {
     WriteBytes(commands.squeue, "#!/bin/sh\necho partial\nexec sleep 120\n");
     fs::permissions(commands.squeue, fs::perms(0755));
     commands.timeLimitMs = 1000;
-    std::vector<SlurmJobState> states;
     status = cluster::QueryJobs(commands, {1, 2}, &states);
     EXPECT_EQ(status.error, cluster::SlurmError::kTimedOut);
     EXPECT_EQ(status.message, "squeue did not answer within 1 s");
 }
 
-// The real cluster of scripts/slurm-local, and a batch script that records
-// its arguments, its start and end times, sleeps and exits with a status:
-//   job.sh <record folder> <seconds> <exit status> <names...>
-// Dependencies, licences and a lost node are run through the whole program
-// on the same cluster (tools/slurm_night_test.cpp).
+// The real cluster; job.sh <record folder> <seconds> <exit status> <names...>
+// writes its names to args-<job id>, sleeps and exits with the status.
 class SlurmCluster : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -192,38 +159,38 @@ class SlurmCluster : public ::testing::Test {
                             "TORVANE_TEST_SLURM_CONF)";
         m_commands.environment = {{"SLURM_CONF", conf}};
         m_commands.timeLimitMs = 30000;
-        m_script = m_dir.File("job.sh");
         WriteBytes(m_script,
-                   "#!/bin/sh\n"
-                   "out=$1; seconds=$2; status=$3; shift 3\n"
-                   "date +%s.%N > \"$out/start-$SLURM_JOB_ID\"\n"
-                   "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$out/args-$SLURM_JOB_ID\"\n"
-                   "sleep \"$seconds\"\n"
-                   "date +%s.%N > \"$out/end-$SLURM_JOB_ID\"\n"
-                   "exit \"$status\"\n");
+                   "#!/bin/sh\nout=$1; seconds=$2; status=$3; shift 3\n"
+                   "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > "
+                   "\"$out/args-$SLURM_JOB_ID\"\nsleep \"$seconds\"\nexit \"$status\"\n");
         fs::permissions(m_script, fs::perms(0755));
+    }
+    void TearDown() override {
+        if (!m_node.empty())
+            Run("scontrol", {"update", "nodename=" + m_node, "state=resume"});
+    }
+    platform::CapturedRun Run(const std::string& command, const std::vector<std::string>& args) {
+        return platform::RunAndCapture(command, args, m_commands.environment, 30000);
     }
 
     SlurmJobId Submit(const std::string& seconds, const std::string& status,
                       const std::vector<std::string>& names = {}, SlurmJobId afterOk = 0,
-                      const std::string& siteOptions = "", const std::string& jobName = "") {
-        cluster::SlurmSubmission job;
-        job.script = m_script;
-        job.arguments = {m_dir.path().string(), seconds, status};
-        job.arguments.insert(job.arguments.end(), names.begin(), names.end());
-        job.options = cluster::SplitSlurmOptions(siteOptions);
-        job.options.push_back("--output=" + m_dir.File("slurm-%j.out"));
-        job.afterOk = afterOk;
-        job.name = jobName;
+                      const std::string& jobName = "") {
+        std::vector<std::string> arguments = {m_dir.path().string(), seconds, status};
+        arguments.insert(arguments.end(), names.begin(), names.end());
         SlurmJobId id = 0;
-        cluster::SlurmStatus submitted = cluster::SubmitJob(m_commands, job, &id);
+        cluster::SlurmStatus submitted = cluster::SubmitJob(
+            m_commands,
+            {m_script, arguments, {"--output=" + m_dir.File("slurm-%j.out")}, afterOk, jobName},
+            &id);
         EXPECT_TRUE(submitted.ok()) << submitted.message;
         return id;
     }
-
-    // Polls with one query for all of `ids` until every job has ended (at
-    // most 90 s); the last states.
-    std::vector<SlurmJobState> WaitUntilEnded(const std::vector<SlurmJobId>& ids) {
+    bool Started(SlurmJobId id) const {
+        return fs::exists(m_dir.path() / ("args-" + std::to_string(id)));
+    }
+    // "<state>|<reason>" of each of `ids` once all have ended (at most 90 s).
+    std::vector<std::string> WaitUntilEnded(const std::vector<SlurmJobId>& ids) {
         std::vector<SlurmJobState> states;
         for (int i = 0; i < 450; ++i) {
             cluster::SlurmStatus status = cluster::QueryJobs(m_commands, ids, &states);
@@ -234,49 +201,62 @@ class SlurmCluster : public ::testing::Test {
                 break;
             platform::SleepMs(200);
         }
-        return states;
+        std::vector<std::string> ended;
+        for (const SlurmJobState& s : states) ended.push_back(s.state + "|" + s.reason);
+        return ended;
     }
 
     TempDir m_dir;
+    std::string m_script = m_dir.File("job.sh");
     cluster::SlurmCommands m_commands;
-    std::string m_script;
+    std::string m_node;  // set down by the test
 };
 
-TEST_F(SlurmCluster, NamesReachTheScriptIntactAsItsArguments) {
-    const std::vector<std::string> names = {
-        "Jean Dupont",
-        "a&b | c; d",
-        "$(touch pwned) `x` $HOME",
-        "q\"uote' \\back\\",
-        "--wrap=echo no",
-        "-j",
-        "*",
-        "",
-    };
-    SlurmJobId id = Submit("0", "0", names);
-    ASSERT_NE(id, 0u);
-    std::vector<SlurmJobState> states = WaitUntilEnded({id});
-    ASSERT_EQ(states.size(), 1u);
-    EXPECT_EQ(states[0].state, "COMPLETED");
+// A submitter that died between sbatch and writing the id down finds its
+// jobs again by the names it gave them.
+TEST_F(SlurmCluster, NamesReachTheScriptIntactAndJobsAreFoundAgainByTheirNames) {
+    const std::vector<std::string> names = {"Jean Dupont",
+                                            "a&b | c; d",
+                                            "$(touch pwned) `x` $HOME",
+                                            "q\"uote' \\back\\",
+                                            "--wrap=echo no",
+                                            "-j",
+                                            "*",
+                                            ""};
+    const std::string tag = "tvb-" + m_dir.path().filename().string();
+    const std::string first = tag + "-1", second = tag + "-2";
+    const SlurmJobId a = Submit("0", "0", names, 0, first), b = Submit("0", "0", {}, 0, second);
+    const SlurmJobId again = Submit("0", "0", {}, 0, second);
+    std::vector<SlurmJobState> found;
+    cluster::SlurmStatus status =
+        cluster::FindJobsByName(m_commands, {first, second, tag + "-none"}, &found);
+    ASSERT_TRUE(status.ok()) << status.message;
+    std::map<SlurmJobId, std::string> byId;
+    for (const SlurmJobState& job : found) byId[job.id] = job.name;
+    EXPECT_EQ(byId, (std::map<SlurmJobId, std::string>{{a, first}, {b, second}, {again, second}}));
+
+    EXPECT_EQ(WaitUntilEnded({a, b, again}), std::vector<std::string>(3, "COMPLETED|None"));
     std::string expected;
     for (const std::string& name : names) expected += name + "\n";
-    EXPECT_EQ(ReadBytes(m_dir.path() / ("args-" + std::to_string(id))), expected);
+    EXPECT_EQ(ReadBytes(m_dir.path() / ("args-" + std::to_string(a))), expected);
     EXPECT_FALSE(fs::exists(m_dir.path() / "pwned"));
 }
 
-TEST_F(SlurmCluster, CancelledJobsEndCancelledAndForgottenIdsAreNoError) {
-    SlurmJobId running = Submit("60", "0");
-    SlurmJobId pending = Submit("0", "0", {}, running);
+TEST_F(SlurmCluster, AWaiterRunsOnlyAfterItsPredecessorCompletedAndCancelsAreNoError) {
+    const SlurmJobId failing = Submit("0", "1"), orphan = Submit("0", "0", {}, failing);
+    const SlurmJobId running = Submit("60", "0");
+    EXPECT_EQ(
+        WaitUntilEnded({failing, orphan}),
+        (std::vector<std::string>{"FAILED|NonZeroExitCode", "CANCELLED|DependencyNeverSatisfied"}));
+    EXPECT_FALSE(Started(orphan));
     const SlurmJobId unknown = 67000000;  // below MaxJobId, never reached here
-    cluster::SlurmStatus cancelled = cluster::CancelJobs(m_commands, {pending, running, unknown});
+    cluster::SlurmStatus cancelled = cluster::CancelJobs(m_commands, {running, unknown});
     EXPECT_TRUE(cancelled.ok()) << cancelled.message;
-    std::vector<SlurmJobState> states = WaitUntilEnded({running, pending});
-    ASSERT_EQ(states.size(), 2u);
-    EXPECT_EQ(states[0].state, "CANCELLED");
-    EXPECT_EQ(states[1].state, "CANCELLED");
+    EXPECT_EQ(WaitUntilEnded({running}), std::vector<std::string>{"CANCELLED|None"});
 
-    // One query for known and unknown jobs; squeue fails on a single unknown
-    // id, which the client reads as forgotten too.
+    // squeue fails on a single unknown id, which the client reads as
+    // forgotten too.
+    std::vector<SlurmJobState> states;
     ASSERT_TRUE(cluster::QueryJobs(m_commands, {running, unknown}, &states).ok());
     EXPECT_EQ(states.at(0).phase, SlurmPhase::kEnded);
     EXPECT_EQ(states.at(1).phase, SlurmPhase::kForgotten);
@@ -285,35 +265,29 @@ TEST_F(SlurmCluster, CancelledJobsEndCancelledAndForgottenIdsAreNoError) {
     EXPECT_EQ(states.at(0).phase, SlurmPhase::kForgotten);
 }
 
-// A submitter that died between sbatch and writing the id down finds its
-// jobs again by the names it gave them.
-TEST_F(SlurmCluster, JobsAreFoundAgainByTheirNames) {
-    const std::string tag = m_dir.path().filename().string();
-    const std::string first = "tvb-" + tag + "-1", second = "tvb-" + tag + "-2";
-    SlurmJobId a = Submit("0", "0", {}, 0, "", first);
-    SlurmJobId b = Submit("0", "0", {}, 0, "", second);
-    SlurmJobId again = Submit("0", "0", {}, 0, "", second);
-    std::vector<SlurmJobState> found;
-    cluster::SlurmStatus status =
-        cluster::FindJobsByName(m_commands, {first, second, "tvb-" + tag + "-none"}, &found);
-    ASSERT_TRUE(status.ok()) << status.message;
-    std::map<SlurmJobId, std::string> byId;
-    for (const SlurmJobState& job : found) byId[job.id] = job.name;
-    EXPECT_EQ(byId, (std::map<SlurmJobId, std::string>{{a, first}, {b, second}, {again, second}}));
-    WaitUntilEnded({a, b, again});
-}
-
 TEST_F(SlurmCluster, ARefusedSubmissionCarriesSlurmsMessage) {
-    cluster::SlurmSubmission job;
-    job.script = m_script;
-    job.options = cluster::SplitSlurmOptions("--partition=no-such-partition");
     SlurmJobId id = 0;
-    cluster::SlurmStatus status = cluster::SubmitJob(m_commands, job, &id);
+    cluster::SlurmStatus status = cluster::SubmitJob(
+        m_commands, {m_script, {}, {"--partition=no-such-partition"}, 0, ""}, &id);
     EXPECT_EQ(status.error, cluster::SlurmError::kRefused);
     EXPECT_EQ(status.message.rfind("sbatch failed (exit status 1): ", 0), 0u) << status.message;
     EXPECT_NE(status.message.find("Invalid partition name specified"), std::string::npos)
         << status.message;
     EXPECT_EQ(status.message.find('\n'), std::string::npos);
+}
+
+// A job that lost its node ends for good, never requeued behind its
+// submitter's back.
+TEST_F(SlurmCluster, AJobWhoseNodeGoesDownEndsAndIsNotRequeued) {
+    const SlurmJobId id = Submit("60", "0");
+    for (int i = 0; i < 300 && !Started(id); ++i) platform::SleepMs(100);
+    ASSERT_TRUE(Started(id));
+    const std::string nodes = Run("sinfo", {"-h", "-o", "%N"}).out;
+    m_node = nodes.substr(0, nodes.find('\n'));
+    const platform::CapturedRun down =
+        Run("scontrol", {"update", "nodename=" + m_node, "state=down", "reason=test"});
+    EXPECT_EQ(down.exitCode, 0) << down.err;
+    EXPECT_EQ(WaitUntilEnded({id}), std::vector<std::string>{"NODE_FAIL|NodeDown"});
 }
 
 }  // namespace
