@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "chapfile/kv_file_chapter.h"
-
 namespace {
 
 KvFileString Classified(const char* text) {
@@ -30,8 +28,7 @@ TEST(KvFileStringClassify, TypeKeyAndValue) {
         {"[A:B]x]", head, "a:b]x", ""},
         {"[[T]]]", header, "entete", "T"},
         {"Version ft = 0.2", value, "version ft", "0.2"},
-        // Only the first "=" splits; the value loses leading blanks and "="
-        // signs and trailing blanks, keeps its case and inner "=".
+        // Only the first "=" splits; leading blanks and "=" go from the value.
         {"\tNom = = a=b  C \t", value, "nom", "a=b  C"},
         {"Texte sans egal", value, "texte sans egal", ""},
         {"= only value", value, "", "only value"},
@@ -40,13 +37,13 @@ TEST(KvFileStringClassify, TypeKeyAndValue) {
         {"", value, "", ""},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
         KvFileString line = Classified(c.text);
-        EXPECT_EQ(line.GetType(), c.type) << c.text;
-        EXPECT_EQ(line.GetKey(), c.key) << c.text;
-        EXPECT_EQ(line.GetValue(), c.value) << c.text;
+        EXPECT_EQ(line.GetType(), c.type);
+        EXPECT_EQ(line.GetKey(), c.key);
+        EXPECT_EQ(line.GetValue(), c.value);
         EXPECT_EQ(line.Text(), c.text);
     }
-
     // A second Classify starts from scratch.
     KvFileString line = Classified("a = b");
     line.str() = "[c]";
@@ -92,49 +89,6 @@ TEST(KvFileStringValue, NumbersScanLikeTheCRuntime) {
     EXPECT_EQ(i, 1);
     EXPECT_EQ(u, 2u);
     EXPECT_EQ(f, 3.0f);
-}
-
-TEST(KvFileChapitre, FindLineTakesTheFirstKeyWithoutRegardToCase) {
-    KvFileChapitre chapter;
-    EXPECT_EQ(chapter.GetHead().GetType(), KvFileString::kChapterHead);
-    EXPECT_FALSE(chapter.IsUsed());
-    EXPECT_EQ(chapter.FindLine("x"), nullptr);
-
-    chapter.AddLine(Classified("Version ft = 0.2"));
-    chapter.AddLine(Classified("Nom = first"));
-    EXPECT_EQ(chapter.FindLine("Nom")->GetValue(), "first");
-    // Lines added after a lookup are found too; the first one still wins.
-    chapter.AddLine(Classified("NOM = second"));
-    chapter.AddLine(Classified("Autre = x"));
-    EXPECT_EQ(chapter.FindLine("nom")->GetValue(), "first");
-    EXPECT_EQ(chapter.FindLine("AUTRE")->GetValue(), "x");
-    EXPECT_EQ(chapter.FindLine("VERSION FT  ")->GetValue(), "0.2");
-    EXPECT_EQ(chapter.FindLine("Version ft")->GetValue(), "0.2");
-    // Only trailing spaces are dropped from the key looked for.
-    EXPECT_EQ(chapter.FindLine(" nom"), nullptr);
-    EXPECT_EQ(chapter.FindLine("nom\t"), nullptr);
-
-    // A copy holds the same lines and finds them through its own index.
-    KvFileChapitre copy(chapter);
-    chapter = KvFileChapitre();
-    EXPECT_EQ(copy.GetLineCount(), 4u);
-    EXPECT_EQ(copy.FindLine("nom")->GetValue(), "first");
-    EXPECT_EQ(chapter.FindLine("nom"), nullptr);
-    KvFileChapitre assigned;
-    assigned = copy;
-    EXPECT_EQ(assigned.FindLine("autre")->GetValue(), "x");
-}
-
-TEST(KvFileChapitre, IsElementComparesTheLowercaseName) {
-    KvFileChapitre chapter;
-    chapter.SetName(Classified("[Element Utilisateur]").GetKey());
-    EXPECT_TRUE(chapter.IsElement("utilisateur"));
-    EXPECT_TRUE(chapter.IsElement("Utilisateur"));
-    EXPECT_FALSE(chapter.IsElement("gamme"));
-    // SetName keeps the case it is given; IsElement then does not match.
-    chapter.SetName("Element Utilisateur");
-    EXPECT_EQ(chapter.GetName(), "Element Utilisateur");
-    EXPECT_FALSE(chapter.IsElement("utilisateur"));
 }
 
 }  // namespace
