@@ -86,14 +86,6 @@ TEST_F(PeopleFile, MajorVersionChangesGoToTheConverterOnly) {
         return In("[[Liste personnes]]\n[Version]\nVersion ft = 0.2\nVersion = " + version +
                   "\n[Societe]\nNom societe = S\n[element personne]\nNom = p\n");
     };
-    People minor;
-    ASSERT_EQ(minor.Load(file("0.1")), KvFile::kLoaded);
-    EXPECT_EQ(minor.company, "S");
-    EXPECT_EQ(minor.people.size(), 1u);
-    EXPECT_EQ(minor.changed, std::vector<CString>{"0.1"});
-    EXPECT_TRUE(minor.converted.empty());
-    EXPECT_TRUE(minor.IsModified());
-
     // Accepted: the converter replaces contents and elements; refused: an error.
     for (int convertResult : {int{KvFile::kExchanged}, 3}) {
         People major;
