@@ -189,17 +189,6 @@ TEST_F(UserFolders, BatchFolderDefaultsToBatchBelowTheBaseFolder) {
     EXPECT_EQ(user->GetFolder(17), batch);
     EXPECT_TRUE(fs::is_directory(Host(batch)));
     EXPECT_EQ(user->GetBatchTempPath(), batch + "anne-BATCH.tmp");
-
-    // An assigned batch folder is kept; the project path is expanded.
-    EnvScope env("TV_USERS_SUFFIX", "x");
-    user = Load({UserChapter("bob%TV_USERS_SUFFIX%")
-                     .Current()
-                     .Folder(0, 0, root.str() + "bob")
-                     .Folder(17, 1, "")});
-    EXPECT_EQ(user->GetBatchProjectPath(), root + "bob\\Batch\\bobx-BATCH.tvs");
-    user->EnsureBatchFolder();
-    EXPECT_EQ(user->GetFolder(17), root + "bob\\Batch\\");
-    EXPECT_FALSE(fs::exists(dir.path() / "bob" / "BATCH"));
 }
 
 TEST_F(UserFolders, JobLogIsTheJobNameCutAtItsFirstDot) {
