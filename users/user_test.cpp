@@ -22,11 +22,10 @@ using testsupport::TempDir;
 using testsupport::WriteBytes;
 using enum KvObjetFile::Result;
 
+// The mirror itself ("Secret 42" is "WEG8E6 vx") is checked through the
+// users file's code; here, its range and that it undoes itself.
 TEST(ScrambleText, MirrorsTheRangeFromZeroToLowerZ) {
-    EXPECT_EQ(CUser::ScrambleText("0"), "z");
-    EXPECT_EQ(CUser::ScrambleText("A"), "i");
-    EXPECT_EQ(CUser::ScrambleText("a b"), "I H");
-    EXPECT_EQ(CUser::ScrambleText("Secret 42"), "WEG8E6 vx");
+    EXPECT_EQ(CUser::ScrambleText("0z"), "z0");
     // Outside the range, bytes above 127 included, nothing changes.
     EXPECT_EQ(CUser::ScrambleText("/ {\x7f\xe9\x80/"), "/ {\x7f\xe9\x80/");
     std::string every;
@@ -180,7 +179,9 @@ TEST_F(UserFolders, LoadingMovesNothing) {
 }
 
 TEST_F(UserFolders, BatchFolderDefaultsToBatchBelowTheBaseFolder) {
-    CUser* user = Load({UserChapter("anne").Current().Folder(0, 0, root.str() + "anne")});
+    EnvScope env("TV_USERS_SUFFIX", "ne");  // the paths take the expanded name
+    CUser* user =
+        Load({UserChapter("an%TV_USERS_SUFFIX%").Current().Folder(0, 0, root.str() + "anne")});
     EXPECT_EQ(user->GetFolder(17), "");
     EXPECT_FALSE(fs::exists(dir.path() / "anne"));
     CString batch = root + "anne\\BATCH\\";

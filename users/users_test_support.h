@@ -14,7 +14,7 @@
 #include "containers/cstring.h"
 #include "fsutil/file_system.h"
 #include "messages/catalogue.h"
-#include "platform/environment.h"
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 #include "users/liste_users.h"
 
@@ -114,17 +114,6 @@ inline CString FolderForm(const std::filesystem::path& path) {
 }
 
 // Sets an environment variable for the test's lifetime.
-class EnvScope {
-  public:
-    EnvScope(std::string name, const std::string& value) : m_name(std::move(name)) {
-        platform::SetEnv(m_name, value);
-    }
-    ~EnvScope() { platform::UnsetEnv(m_name); }
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-
-  private:
-    std::string m_name;
-};
+using EnvScope = testsupport::ScopedEnv;
 
 }  // namespace users_test
