@@ -64,7 +64,7 @@ class LogFile : public testing::Test {
     std::string path = dir.File("job.log");
 };
 
-TEST_F(LogFile, SavesTheDocumentedLinesAndLoadsThemBack) {
+TEST_F(LogFile, SavesTheDocumentedLinesLoadsThemBackAndAddsAnEvent) {
     FichierLogBatch written;
     FillSample(written);
     ASSERT_EQ(written.Save(path), 0);
@@ -81,6 +81,14 @@ TEST_F(LogFile, SavesTheDocumentedLinesAndLoadsThemBack) {
     ASSERT_EQ(read.Load(path), 0);
     EXPECT_EQ(Content(read), Content(written));
     EXPECT_FALSE(read.IsModified());
+
+    // Through a fresh object, as the batch run appends a launch failure.
+    FichierLogBatch().AddEvent(path, "Launch failed");
+    std::string expected = kSample;
+    expected.replace(expected.find("Event list taille = 2"), 21, "Event list taille = 3");
+    const std::string last = "replaced by tool 5\n";
+    expected.insert(expected.find(last) + last.size(), "Event list 2 = Launch failed\n");
+    EXPECT_EQ(ReadBytes(path), Crlf(expected));
 }
 
 TEST_F(LogFile, KeepsWhatTheFileLacksAndEmptiesItsLists) {
@@ -108,22 +116,6 @@ TEST_F(LogFile, AddEventCreatesAMissingLog) {
                            "Event list 0 = Cannot start<saut>the simulator\n\n\n"
                            "[ALERTS]\n\nAlerts list taille = 0\n\n\n"
                            "[ERRORS]\n\nMachine list taille = 0\n"));
-}
-
-TEST_F(LogFile, AddEventAppendsToAnExistingLogAndKeepsTheRest) {
-    {
-        FichierLogBatch log;
-        FillSample(log);
-        ASSERT_EQ(log.Save(path), 0);
-    }
-    // Through a fresh object, as the batch run appends a launch failure.
-    FichierLogBatch().AddEvent(path, "Launch failed");
-
-    std::string expected = kSample;
-    expected.replace(expected.find("Event list taille = 2"), 21, "Event list taille = 3");
-    const std::string last = "replaced by tool 5\n";
-    expected.insert(expected.find(last) + last.size(), "Event list 2 = Launch failed\n");
-    EXPECT_EQ(ReadBytes(path), Crlf(expected));
 }
 
 // The log's layout with its events in a list of strings, exchanged by
@@ -168,16 +160,13 @@ class Wrapped : public KvFile {
 // every form, a zero byte, blanks and "=" at either end, "%", a long text,
 // and enough of them to fill several of the save's runs.
 std::vector<std::string> AwkwardEvents() {
-    std::vector<std::string> texts = {"",
-                                      "two\r\nlines",
-                                      "lone\nfeed and lone\rreturn",
-                                      std::string("cut\0here\nnot written", 20),
-                                      "\r\n",
-                                      " padded = x ",
-                                      "=lead",
-                                      "100% %s %d",
-                                      "<saut> already",
-                                      std::string(980, 'L')};
+    std::vector<std::string> texts = {
+        "",           "two\r\nlines",   "lone\nfeed and lone\rreturn",
+        "\r\n",       " padded = x ",   "=lead",
+        "100% %s %d", "<saut> already",
+    };
+    texts.push_back(std::string("cut\0here\nnot written", 20));
+    texts.push_back(std::string(980, 'L'));
     for (int i = 0; i < 30000; ++i) texts.push_back("Extra event " + std::to_string(i));
     return texts;
 }
