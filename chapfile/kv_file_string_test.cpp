@@ -52,43 +52,33 @@ TEST(KvFileStringClassify, TypeKeyAndValue) {
     EXPECT_EQ(line.GetValue(), "");
 }
 
+// Wrapping of out-of-range and negative numbers is checked by the chaptered
+// file's round trips; here, what the scan accepts and refuses.
 TEST(KvFileStringValue, NumbersScanLikeTheCRuntime) {
     KvFileString line;
     int i = 7;
     unsigned u = 7;
     float f = 7;
-
     line.SetValue("  -42xyz");
     EXPECT_TRUE(line.ValueAsInt(i));
+    EXPECT_TRUE(line.ValueAsUInt(u));
     EXPECT_EQ(i, -42);
-    EXPECT_TRUE(line.ValueAsUInt(u));
     EXPECT_EQ(u, 4294967254u);
-
-    line.SetValue("-1");
-    EXPECT_TRUE(line.ValueAsUInt(u));
-    EXPECT_EQ(u, 4294967295u);
-    line.SetValue("3000000000");
-    EXPECT_TRUE(line.ValueAsUInt(u));
-    EXPECT_EQ(u, 3000000000u);
+    line.SetValue("3000000000");  // a damaged file's huge count wraps, as the C runtime's does
     EXPECT_TRUE(line.ValueAsInt(i));
     EXPECT_EQ(i, static_cast<int>(3000000000u));
-
     line.SetValue("+2.5e1 rest");
     EXPECT_TRUE(line.ValueAsFloat(f));
     EXPECT_FLOAT_EQ(f, 25.0f);
-
-    i = 1;
-    u = 2;
-    f = 3;
     for (const char* bad : {"", "abc", "-", "+ 1", ". "}) {
         line.SetValue(bad);
         EXPECT_FALSE(line.ValueAsInt(i)) << bad;
         EXPECT_FALSE(line.ValueAsUInt(u)) << bad;
         EXPECT_FALSE(line.ValueAsFloat(f)) << bad;
     }
-    EXPECT_EQ(i, 1);
-    EXPECT_EQ(u, 2u);
-    EXPECT_EQ(f, 3.0f);
+    EXPECT_EQ(i, static_cast<int>(3000000000u));
+    EXPECT_EQ(u, 4294967254u);
+    EXPECT_EQ(f, 25.0f);
 }
 
 }  // namespace
