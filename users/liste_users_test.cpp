@@ -255,8 +255,6 @@ TEST_F(UsersList, MissingKeysTakeTheirDefaults) {
         .Line(FolderKey(3, true), "not a number")
         .Line(FolderKey(3, false), "C:\\three");
     ASSERT_EQ(Load(UsersFile({old, partial})), kLoaded);
-    EXPECT_EQ(At(0)->GetFolderMode(15), 2);
-    EXPECT_EQ(At(0)->GetFolderMode(18), 2);
     EXPECT_EQ(At(0)->GetFolderMode(19), 0);
     EXPECT_EQ(At(0)->GetFolder(19), "C:\\col14\\");
     EXPECT_EQ(At(0)->GetFolderMode(17), -1);
