@@ -1,18 +1,29 @@
 // Shared by the tests of batchlog/: text as the text-mode stream writes it on
-// either host, and what a log object holds as one comparable text.
+// either host, and what a log object holds as comparable texts.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "batchlog/fichier_log_batch.h"
 
 namespace batchlog_test {
 
-inline std::string Crlf(const std::string& text) {
-    std::string out;
-    for (char ch : text) out += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
-    return out;
+inline std::string Crlf(std::string text) {
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+        text.insert(at, 1, '\r');
+    return text;
+}
+
+inline std::vector<std::string> Texts(const KvListe<CString>& list) {
+    std::vector<std::string> texts;
+    list.ForEach([&](const CString& text) { texts.push_back(text.str()); });
+    return texts;
+}
+
+inline std::vector<std::string> Texts(const TextList& list) {
+    return std::vector<std::string>(list.begin(), list.end());
 }
 
 // "job|user|<complex><ok>|errors|alerts", then each list with its count and
@@ -22,14 +33,12 @@ inline std::string Content(const FichierLogBatch& log) {
                       std::to_string(log.m_isGammeMachineComplexe) + std::to_string(log.m_simuOK) +
                       "|" + std::to_string(log.m_nbErrors) + "|" + std::to_string(log.m_nbAlerts) +
                       "\nevents";
-    auto texts = [&out](const KvListe<CString>& list) {
+    auto texts = [&out](const auto& list) {
         out += "(" + std::to_string(list.GetCount()) + ")";
-        list.ForEach([&](const CString& text) { out += "[" + text.str() + "]"; });
+        for (const std::string& text : Texts(list)) out += "[" + text + "]";
         out += "\n";
     };
-    out += "(" + std::to_string(log.m_eventList.GetCount()) + ")";
-    for (std::string_view text : log.m_eventList) (out += "[") += std::string(text) + "]";
-    out += "\n";
+    texts(log.m_eventList);
     out += "alerts";
     texts(log.m_alertList);
     log.m_errorList.ForEach([&](const KvListeErreurMachine& machine) {

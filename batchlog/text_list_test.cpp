@@ -7,36 +7,28 @@
 #include <utility>
 #include <vector>
 
+#include "batchlog/log_test_support.h"
+
 namespace {
 
-std::vector<std::string> Texts(const TextList& list) {
-    return std::vector<std::string>(list.begin(), list.end());
-}
+using batchlog_test::Texts;
 
 // Texts come back in order and byte for byte, empty ones, zero bytes and texts
 // longer than a block included, and the views handed out earlier stay valid
 // while the blocks fill up behind them.
 TEST(TextListTest, KeepsEveryTextInOrderAcrossBlocks) {
-    TextList list;
-    std::vector<std::string> expected;
-    const std::string big(300 * 1024, 'x');
-    expected.push_back("first");
-    expected.push_back("");
-    expected.push_back(std::string("zero\0byte", 9));
+    std::vector<std::string> expected = {"first", "", std::string("zero\0byte", 9)};
     for (int i = 0; i < 50000; ++i) expected.push_back("Extra event " + std::to_string(i));
-    expected.push_back(big);
-    expected.push_back("after the big one");
-    expected.push_back(std::string(64 * 1024 + 1, 'y'));
-    expected.push_back("last");
-
+    for (const std::string& text : {std::string(300 * 1024, 'x'), std::string("after the big one"),
+                                    std::string(64 * 1024 + 1, 'y'), std::string("last")})
+        expected.push_back(text);
+    TextList list;
     list.Add(expected[0]);
     std::string_view first = list[0];
     for (std::size_t i = 1; i < expected.size(); ++i) list.Add(expected[i]);
-
     ASSERT_EQ(list.GetCount(), expected.size());
     EXPECT_EQ(Texts(list), expected);
     EXPECT_EQ(first, "first");
-    EXPECT_EQ(list[3], "Extra event 0");
     EXPECT_EQ(list[expected.size() - 1], "last");
 }
 
@@ -47,14 +39,10 @@ TEST(TextListTest, ResetEmptiesAndMovesCarryTheTexts) {
     list.Reserve(3);
     list.Add("one");
     list.Add(list[0]);
-    EXPECT_EQ(Texts(list), (std::vector<std::string>{"one", "one"}));
-
     TextList moved(std::move(list));
     EXPECT_EQ(Texts(moved), (std::vector<std::string>{"one", "one"}));
-
     moved.Reset();
     EXPECT_TRUE(moved.IsEmpty());
-    EXPECT_EQ(moved.GetCount(), 0u);
     moved.Add("two");
     EXPECT_EQ(Texts(moved), std::vector<std::string>{"two"});
 }

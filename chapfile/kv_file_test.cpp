@@ -19,13 +19,9 @@ using testsupport::WriteBytes;
 
 // Files are written with "\r\n" line ends on every host.
 std::string Crlf(std::string text) {
-    std::string result;
-    for (char ch : text) {
-        if (ch == '\n')
-            result += '\r';
-        result += ch;
-    }
-    return result;
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+        text.insert(at, 1, '\r');
+    return text;
 }
 
 // A value stored as one text: "x;y".
@@ -39,7 +35,7 @@ struct Point : KvObjetFile {
 // One value of every kind in one chapter, and a record of the version hooks.
 class Sample : public KvFile {
   public:
-    explicit Sample(const CString& version = "1.2") : KvFile("Sample file", version) {}
+    Sample() : KvFile("Sample file", "1.2") {}
 
     unsigned u = 0;
     float f = 0;
@@ -68,13 +64,11 @@ class Sample : public KvFile {
     void VersionChanged(const CString& versionRead) override { changed.push_back(versionRead); }
 };
 
-// Exchange code given as a function: the exact-text tests write through it,
-// the probes check each call's result while a file loads.
+// Exchange code given as a function, run on Save or Load.
 class Scripted : public KvFile {
   public:
     using Script = std::function<void(KvFile&)>;
-    explicit Scripted(Script script, const CString& title = "T", const CString& version = "1.0")
-        : KvFile(title, version), m_script(std::move(script)) {}
+    explicit Scripted(Script script) : KvFile("Sample file", "1.2"), m_script(std::move(script)) {}
     int Exchange(KvFile& file) override {
         m_script(file);
         return kExchanged;
@@ -84,120 +78,77 @@ class Scripted : public KvFile {
     Script m_script;
 };
 
-const char* const kEmptyFileText =
-    "[[T]]\n"
-    "\n\n\n\n"
-    "[Version]\n"
-    "\n\n"
-    "Version ft = 0.2\n"
-    "Version = 1.0\n"
-    "\n\n";
-
-std::string SampleHead(const char* version = "1.2") {
-    return std::string("[[Sample file]]\n[Version]\nVersion ft = 0.2\nVersion = ") + version + "\n";
+// The head and version chapter as Save writes them.
+std::string FileHead(const std::string& title, const std::string& version) {
+    return "[[" + title + "]]\n\n\n\n\n[Version]\n\n\nVersion ft = 0.2\nVersion = " + version +
+           "\n\n\n";
 }
 
-TEST(KvFileSave, FileWithoutContents) {
+std::string SampleHead(const std::string& version = "1.2") {
+    return "[[Sample file]]\n[Version]\nVersion ft = 0.2\nVersion = " + version + "\n";
+}
+
+class KvFileTest : public ::testing::Test {
+  protected:
+    // Writes `bytes` as in.txt and returns its path.
+    std::string In(const std::string& bytes) {
+        WriteBytes(dir.File("in.txt"), bytes);
+        return dir.File("in.txt");
+    }
     TempDir dir;
+};
+
+TEST_F(KvFileTest, SaveWritesTheHeadAndVersionChapterAndRefusesBadPaths) {
     KvFile file("T", "1.0");
     file.SetModified(true);
     EXPECT_EQ(file.Save(dir.File("empty.txt")), KvFile::kSaved);
-    EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(kEmptyFileText));
+    EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(FileHead("T", "1.0")));
     EXPECT_FALSE(file.IsModified());
-    EXPECT_EQ(file.GetPath(), dir.File("empty.txt"));
-    EXPECT_EQ(file.GetOpenMode(), KvFile::kWriting);
-
     // Save() writes to the path of the last Save.
     std::filesystem::remove(dir.File("empty.txt"));
     EXPECT_EQ(file.Save(), KvFile::kSaved);
-    EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(kEmptyFileText));
-}
+    EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(FileHead("T", "1.0")));
 
-TEST(KvFileSave, RefusedPaths) {
-    TempDir dir;
-    Sample file;
-    EXPECT_EQ(file.Save(""), KvFile::kNotWritten);
-    EXPECT_EQ(file.GetOpenMode(), KvFile::kNone);
-    EXPECT_EQ(file.Save(dir.File("no such folder/x.txt")), KvFile::kNotWritten);
-    EXPECT_EQ(file.Save(dir.path().string()), KvFile::kNotWritten);  // a folder
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    Sample refused;
+    TempDir empty;
+    for (const std::string& path :
+         {std::string(), empty.File("no such folder/x.txt"), empty.path().string()})
+        EXPECT_EQ(refused.Save(path), KvFile::kNotWritten) << path;
+    EXPECT_TRUE(std::filesystem::is_empty(empty.path()));
     // Exchange calls outside Save and Load do nothing.
-    EXPECT_EQ(file.Chapter("Values"), KvFile::kNotExchanged);
-    EXPECT_EQ(file.ExchangeValue("Signed", file.i), KvFile::kNotExchanged);
-    EXPECT_EQ(file.ExchangeHeader(), KvFile::kNotExchanged);
+    EXPECT_EQ(refused.Chapter("Values"), KvFile::kNotExchanged);
+    EXPECT_EQ(refused.ExchangeValue("Signed", refused.i), KvFile::kNotExchanged);
+    EXPECT_EQ(refused.ExchangeHeader(), KvFile::kNotExchanged);
 }
 
-TEST(KvFileSave, ChaptersSectionsElementsAndNumberFormats) {
-    TempDir dir;
-    Scripted file([](KvFile& f) {
-        unsigned big = 4294967295u;
-        unsigned above = 3000000000u;
-        int negative = -17;
-        bool yes = true;
-        float half = 1.5f, quarter = -0.25f, zero = 0.0f, large = 1e10f;
-        CString text = "a\r\nb\rc";
-        CString empty;
-        f.Chapter("JOB INFORMATIONS");
-        f.ExchangeValue("Max", big);
-        f.ExchangeValue("Above", above);
-        f.ExchangeValue("Negative", negative);
-        f.ExchangeValue("Flag", yes);
-        f.ExchangeValue("Half", half);
-        f.ExchangeValue("Quarter", quarter);
-        f.ExchangeValue("Zero", zero);
-        f.ExchangeValue("Large", large);
-        f.ExchangeValue("Texte", text);
-        f.ExchangeValue("Vide", empty);
-        f.BeginSection("A");
-        f.Chapter("B");
-        f.BeginSection("C");
-        EXPECT_EQ(f.GetSectionPath(), "A:C");
-        f.Chapter("D");
-        f.EndSection();
-        f.EndSection();
-        EXPECT_EQ(f.GetSectionPath(), "");
-        f.Chapter("E");
-        EXPECT_EQ(f.ElementChapter("utilisateur"), KvFile::kChapterFound);
-        f.WriteBlankLines(1);
-    });
-    ASSERT_EQ(file.Save(dir.File("f.txt")), KvFile::kSaved);
-    EXPECT_EQ(ReadBytes(dir.File("f.txt")),
-              Crlf(std::string(kEmptyFileText) + "\n\n[JOB INFORMATIONS]\n\n"
-                                                 "Max = -1\n"
-                                                 "Above = -1294967296\n"
-                                                 "Negative = -17\n"
-                                                 "Flag = 1\n"
-                                                 "Half = 1.500000\n"
-                                                 "Quarter = -0.250000\n"
-                                                 "Zero = 0.000000\n"
-                                                 "Large = 10000000000.000000\n"
-                                                 "Texte = a<saut>b\rc\n"
-                                                 "Vide = \n"
-                                                 "\n\n\n\n[A:nouvelle_section]\n\n"
-                                                 "\n\n[A:B]\n\n"
-                                                 "\n\n\n\n[A:C:nouvelle_section]\n\n"
-                                                 "\n\n[A:C:D]\n\n"
-                                                 "\n\n[E]\n\n"
-                                                 "\n\n\n\n[element utilisateur]\n\n"
-                                                 "\n"));
-}
-
-TEST(KvFileRoundTrip, EveryValueTypeComesBack) {
-    TempDir dir;
+// Every value type is written in its own format and read back as it was.
+TEST_F(KvFileTest, EveryValueTypeComesBack) {
     struct Case {
         unsigned u;
         float f;
         int i;
         bool b;
         const char* s;
+        const char* back;  // leading blanks are trimmed, a lone "\n" comes back as "\r\n"
+        const char* saved;
     };
     const Case cases[] = {
-        {0u, 0.0f, 0, false, ""},
-        {4294967295u, -0.25f, -2147483647 - 1, true, "line one\r\nline two\r\n"},
-        {2147483648u, 123456.5f, 2147483647, false, "  kept inside  = too"},
-        {3000000000u, -1e-3f, -1, true, "\r\n"},
+        {0u, 0.0f, 0, false, "", "", "0\nFloat = 0.000000\nSigned = 0\nBool = 0\nText = "},
+        {4294967295u, -0.25f, -2147483647 - 1, true, "line one\r\nline two\r\n",
+         "line one\r\nline two\r\n",
+         "-1\nFloat = -0.250000\nSigned = -2147483648\nBool = 1\nText = line one<saut>line "
+         "two<saut>"},
+        {2147483648u, 123456.5f, 2147483647, false, "  kept inside  = too", "kept inside  = too",
+         "-2147483648\nFloat = 123456.500000\nSigned = 2147483647\nBool = 0\n"
+         "Text =   kept inside  = too"},
+        {3000000000u, -1e-3f, -1, true, "\r\nb\rc", "\r\nb\rc",
+         "-1294967296\nFloat = -0.001000\nSigned = -1\nBool = 1\nText = <saut>b\rc"},
+        {5u, 1e10f, 5, true, "a\n[Values]\nSigned = 99", "a\r\n[Values]\r\nSigned = 99",
+         "5\nFloat = 10000000000.000000\nSigned = 5\nBool = 1\nText = a<saut>[Values]<saut>Signed "
+         "= 99"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.s);
         Sample out;
         out.u = c.u;
         out.f = c.f;
@@ -207,6 +158,9 @@ TEST(KvFileRoundTrip, EveryValueTypeComesBack) {
         out.p.x = -3;
         out.p.y = 40;
         ASSERT_EQ(out.Save(dir.File("rt.txt")), KvFile::kSaved);
+        EXPECT_EQ(ReadBytes(dir.File("rt.txt")),
+                  Crlf(FileHead("Sample file", "1.2") + "\n\n[Values]\n\nUnsigned = " + c.saved +
+                       "\nPoint = -3;40\n"));
 
         Sample in;
         in.b = !c.b;
@@ -217,216 +171,155 @@ TEST(KvFileRoundTrip, EveryValueTypeComesBack) {
         EXPECT_NEAR(in.f, c.f, 1e-6f + 1e-6f * std::abs(c.f));
         EXPECT_EQ(in.i, c.i);
         EXPECT_EQ(in.b, c.b);
-        // Leading blanks of a text do not survive (the reader trims values).
-        CString expected = c.s;
-        expected.TrimLeft(" ");
-        EXPECT_EQ(in.s, expected);
+        EXPECT_EQ(in.s, c.back);
         EXPECT_EQ(in.p.x, -3);
         EXPECT_EQ(in.p.y, 40);
-        EXPECT_TRUE(in.changed.empty());
-        EXPECT_FALSE(in.IsModified());
         EXPECT_EQ(in.GetChapterCount(), 0u);
     }
 }
 
-TEST(KvFileRoundTrip, LoneLineFeedCannotBreakTheFile) {
-    TempDir dir;
-    Sample out;
-    out.s = "a\n[Values]\nSigned = 99";
-    out.i = 5;
-    ASSERT_EQ(out.Save(dir.File("x.txt")), KvFile::kSaved);
-    Sample in;
-    ASSERT_EQ(in.Load(dir.File("x.txt")), KvFile::kLoaded);
-    EXPECT_EQ(in.s, "a\r\n[Values]\r\nSigned = 99");
-    EXPECT_EQ(in.i, 5);
-}
-
-TEST(KvFileLoad, RefusalCodes) {
-    TempDir dir;
-    auto load = [&](const std::string& bytes) {
-        WriteBytes(dir.File("in.txt"), bytes);
+TEST_F(KvFileTest, LoadRefusesForeignAndDamagedFilesReadingNothing) {
+    const std::string title = "[[Sample file]]\n[Version]\n";
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"", KvFile::kNotThisFile},
+        {"\n  \t\n", KvFile::kNotThisFile},
+        {"[Version]\nVersion ft = 0.2\nVersion = 1.2\n", KvFile::kNotThisFile},  // no header
+        {"stray\n" + SampleHead(), KvFile::kNotThisFile},
+        {"[[Sample File]]\n[Version]\nVersion ft = 0.2\nVersion = 1.2\n", KvFile::kNotThisFile},
+        {"[[Sample file]]\n[Values]\nSigned = 1\n", KvFile::kNoVersionChapter},
+        {title + "Version = 1.2\n[Values]\nSigned = 1\n", KvFile::kFormatVersionRefused},
+        {title + "Version ft = 0.3\n[Values]\nSigned = 1\n", KvFile::kFormatVersionRefused},
+        {title + "Version ft = 0.20\n", KvFile::kFormatVersionRefused},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        SCOPED_TRACE(bytes);
         Sample file;
         file.i = 11;
-        int result = file.Load(dir.File("in.txt"));
-        EXPECT_EQ(file.i, 11) << bytes;  // nothing read from a refused file
+        EXPECT_EQ(file.Load(In(bytes)), expected);
+        EXPECT_EQ(file.i, 11);
         EXPECT_TRUE(file.converted.empty());
-        return result;
-    };
-    {
-        Sample file;
-        EXPECT_EQ(file.Load(""), KvFile::kNotThisFile);
-        EXPECT_EQ(file.Load(dir.File("missing.txt")), KvFile::kNotThisFile);
-        EXPECT_EQ(file.GetPath(), dir.File("missing.txt"));
     }
-    EXPECT_EQ(load(""), KvFile::kNotThisFile);
-    EXPECT_EQ(load("\n  \t\n"), KvFile::kNotThisFile);
-    // No header: the first chapter is the version chapter.
-    EXPECT_EQ(load("[Version]\nVersion ft = 0.2\nVersion = 1.2\n"), KvFile::kNotThisFile);
-    // Text before the first chapter: nothing parsed.
-    EXPECT_EQ(load("stray\n" + SampleHead()), KvFile::kNotThisFile);
-    // The title counts case.
-    EXPECT_EQ(load("[[Sample File]]\n[Version]\nVersion ft = 0.2\nVersion = 1.2\n"),
-              KvFile::kNotThisFile);
-    EXPECT_EQ(load("[[Sample file]]\n[Values]\nSigned = 1\n"), KvFile::kNoVersionChapter);
-    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion = 1.2\n[Values]\nSigned = 1\n"),
-              KvFile::kFormatVersionRefused);
-    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion ft = 0.3\n[Values]\nSigned = 1\n"),
-              KvFile::kFormatVersionRefused);
-    EXPECT_EQ(load("[[Sample file]]\n[Version]\nVersion ft = 0.20\n"),
-              KvFile::kFormatVersionRefused);
-
-    // The header check only looks the key up in the first chapter.
     Sample file;
-    WriteBytes(dir.File("in.txt"),
-               "[Intro]\nEnTete = Sample file\n[Version]\nVersion ft = 0.2\nVersion = 1.2\n"
-               "[Values]\nSigned = 8\n");
-    EXPECT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
+    EXPECT_EQ(file.Load(""), KvFile::kNotThisFile);
+    EXPECT_EQ(file.Load(dir.File("missing.txt")), KvFile::kNotThisFile);
+    EXPECT_EQ(file.GetPath(), dir.File("missing.txt"));
+    // The header check only looks the key up in the first chapter.
+    EXPECT_EQ(file.Load(In("[Intro]\nEnTete = Sample file\n[Version]\nVersion ft = 0.2\n"
+                           "Version = 1.2\n[Values]\nSigned = 8\n")),
+              KvFile::kLoaded);
     EXPECT_EQ(file.i, 8);
 }
 
-TEST(KvFileLoad, LineEndsBlanksAndCase) {
-    TempDir dir;
+TEST_F(KvFileTest, LoadIgnoresLineEndsBlanksAndCaseAndKeepsDefaultsForBadValues) {
     const std::string lf =
         "  \n\t\n[[Sample file]]  \n\n[VERSION]\n  VERSION FT=0.2\nversion =   1.2  \n"
         "\n \t \n[VALUES ]]]\n   SIGNED    =   -12   \n  text = = Hello World  \n"
         "UNSIGNED=7\n\n";
     for (const std::string& bytes : {lf, Crlf(lf)}) {
-        WriteBytes(dir.File("in.txt"), bytes);
         Sample file;
-        ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
+        ASSERT_EQ(file.Load(In(bytes)), KvFile::kLoaded);
         EXPECT_EQ(file.i, -12);
         EXPECT_EQ(file.u, 7u);
         EXPECT_EQ(file.s, "Hello World");
         EXPECT_TRUE(file.changed.empty());
     }
-}
 
-TEST(KvFileLoad, MissingOrBadValuesKeepTheirDefaults) {
-    TempDir dir;
-    WriteBytes(dir.File("in.txt"), SampleHead() +
-                                       "[Values]\nSigned = not a number\nBool = yes\n"
-                                       "Float = x\nUnsigned\n");
+    // Values that do not convert, or have no "=", leave the variable alone.
     Sample file;
     file.i = 3;
-    file.b = true;
     file.f = 2.5f;
     file.u = 9;
-    file.s = "kept";
-    ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
+    ASSERT_EQ(
+        file.Load(In(SampleHead() + "[Values]\nSigned = not a number\nFloat = x\nUnsigned\n")),
+        KvFile::kLoaded);
     EXPECT_EQ(file.i, 3);
-    EXPECT_TRUE(file.b);
     EXPECT_EQ(file.f, 2.5f);
     EXPECT_EQ(file.u, 9u);
-    EXPECT_EQ(file.s, "kept");
-
     // A missing chapter: nothing is read until the next chapter is found.
-    WriteBytes(dir.File("in.txt"), SampleHead() + "[Other]\nSigned = 4\n");
-    ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
+    ASSERT_EQ(file.Load(In(SampleHead() + "[Other]\nSigned = 4\n")), KvFile::kLoaded);
     EXPECT_EQ(file.chapterResult, KvFile::kNotExchanged);
     EXPECT_EQ(file.i, 3);
 }
 
-TEST(KvFileLoad, ChapterAndValueResults) {
-    TempDir dir;
-    WriteBytes(dir.File("in.txt"), SampleHead() +
-                                       "[Societe]\nNom societe = Quarrow\nNom societe = second\n"
-                                       "[SOCIETE]\nNom societe = duplicate\n"
-                                       "[A:nouvelle_section]\nCount = 1\n[A:B:nouvelle_section]\n"
-                                       "Count = 2\n");
+TEST_F(KvFileTest, ChapterAndValueResultsWhileLoading) {
     bool ran = false;
-    Scripted file(
-        [&](KvFile& f) {
-            ran = true;
-            CString name;
-            int count = 0;
-            EXPECT_EQ(f.ExchangeValue("Nom societe", name),
-                      KvFile::kNotExchanged);  // still in [Version]
-            EXPECT_EQ(f.ExchangeValue("VERSION FT", name), KvFile::kExchanged);
-            EXPECT_EQ(name, "0.2");
-            EXPECT_EQ(f.Chapter("societe"), KvFile::kChapterFound);
-            KvFileChapitre* first = f.GetCurrentChapter();
-            ASSERT_NE(first, nullptr);
-            EXPECT_TRUE(first->IsUsed());
-            EXPECT_EQ(f.ExchangeValue("NOM SOCIETE", name), KvFile::kExchanged);
-            EXPECT_EQ(name, "Quarrow");
-            EXPECT_FALSE(f.GetChapter(3)->IsUsed());  // the second [SOCIETE]
+    Scripted file([&](KvFile& f) {
+        ran = true;
+        CString name;
+        int count = 0;
+        // Still in [Version].
+        EXPECT_EQ(f.ExchangeValue("Nom societe", name), KvFile::kNotExchanged);
+        EXPECT_EQ(f.ExchangeValue("VERSION FT", name), KvFile::kExchanged);
+        EXPECT_EQ(name, "0.2");
+        EXPECT_EQ(f.Chapter("societe"), KvFile::kChapterFound);
+        EXPECT_EQ(f.ExchangeValue("NOM SOCIETE", name), KvFile::kExchanged);
+        EXPECT_EQ(name, "Quarrow");
 
-            f.BeginSection("A");
-            EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
-            EXPECT_EQ(count, 1);
-            f.BeginSection("B");
-            EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
-            EXPECT_EQ(count, 2);
-            f.EndSection();
-            // The current chapter does not change with EndSection.
-            EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
-            EXPECT_EQ(count, 2);
-            f.EndSection();
-            EXPECT_EQ(f.Chapter("Missing"), KvFile::kNotExchanged);
-            EXPECT_EQ(f.GetCurrentChapter(), nullptr);
-            count = 77;
-            EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kNotExchanged);
-            EXPECT_EQ(count, 77);
-        },
-        "Sample file", "1.2");
-    ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
+        f.BeginSection("A");
+        EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
+        EXPECT_EQ(count, 1);
+        f.BeginSection("B");
+        EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
+        EXPECT_EQ(count, 2);
+        f.EndSection();
+        count = 0;  // the current chapter does not change with EndSection
+        EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kExchanged);
+        EXPECT_EQ(count, 2);
+        f.EndSection();
+        EXPECT_EQ(f.Chapter("Missing"), KvFile::kNotExchanged);
+        EXPECT_EQ(f.GetCurrentChapter(), nullptr);
+        EXPECT_EQ(f.ExchangeValue("count", count), KvFile::kNotExchanged);
+        EXPECT_EQ(count, 2);
+    });
+    ASSERT_EQ(file.Load(In(SampleHead() +
+                           "[Societe]\nNom societe = Quarrow\nNom societe = second\n"
+                           "[SOCIETE]\nNom societe = duplicate\n[A:nouvelle_section]\nCount = 1\n"
+                           "[A:B:nouvelle_section]\nCount = 2\n")),
+              KvFile::kLoaded);
     EXPECT_TRUE(ran);
-    EXPECT_EQ(file.GetOpenMode(), KvFile::kReading);
     EXPECT_EQ(file.GetCurrentChapter(), nullptr);
 }
 
-TEST(KvFileLoad, VersionChanges) {
-    TempDir dir;
-    const std::string body = "[Values]\nSigned = 6\n";
-
-    // Minor change: contents read, hook called, file marked modified.
-    WriteBytes(dir.File("in.txt"), SampleHead("1.7") + body);
-    Sample minor;
-    ASSERT_EQ(minor.Load(dir.File("in.txt")), KvFile::kLoaded);
-    EXPECT_EQ(minor.i, 6);
-    EXPECT_EQ(minor.changed, std::vector<CString>{"1.7"});
-    EXPECT_TRUE(minor.converted.empty());
-    EXPECT_TRUE(minor.IsModified());
-    EXPECT_EQ(minor.GetVersionRead(), "1.7");
-    EXPECT_FALSE(minor.MajorVersionDiffers());
-
-    // No "Version" key: read as the expected version, yet marked modified.
-    WriteBytes(dir.File("in.txt"), "[[Sample file]]\n[Version]\nVersion ft = 0.2\n" + body);
-    Sample missing;
-    ASSERT_EQ(missing.Load(dir.File("in.txt")), KvFile::kLoaded);
-    EXPECT_EQ(missing.i, 6);
-    EXPECT_EQ(missing.changed, std::vector<CString>{"1.2"});
-    EXPECT_TRUE(missing.IsModified());
-
-    // Major change: the converter runs instead of the contents.
-    for (const char* version : {"2.2", "11.2", "3"}) {
-        WriteBytes(dir.File("in.txt"), SampleHead(version) + body);
-        Sample major;
-        ASSERT_EQ(major.Load(dir.File("in.txt")), KvFile::kLoaded) << version;
-        EXPECT_EQ(major.i, 0) << version;
-        EXPECT_EQ(major.converted, std::vector<CString>{version});
-        EXPECT_TRUE(major.changed.empty());
-        EXPECT_FALSE(major.IsModified());
-        EXPECT_TRUE(major.MajorVersionDiffers());
+TEST_F(KvFileTest, VersionChangesCallTheirHooks) {
+    const std::string noVersion = "[[Sample file]]\n[Version]\nVersion ft = 0.2\n";
+    struct Case {
+        std::string head;
+        int i;                // what the contents give, 0 when they are not read
+        const char* changed;  // the minor-change hook's argument, "" when not called
+        const char* converted;
+        bool modified;
+        bool major;
+    };
+    const Case cases[] = {
+        {SampleHead("1.7"), 6, "1.7", "", true, false},
+        {noVersion, 6, "1.2", "", true, false},  // read as the expected version
+        {SampleHead("2.2"), 0, "", "2.2", false, true},
+        {SampleHead("11.2"), 0, "", "11.2", false, true},
+        {SampleHead("3"), 0, "", "3", false, true},
+        {SampleHead("1.2"), 6, "", "", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.head);
+        Sample file;
+        file.SetModified(true);
+        ASSERT_EQ(file.Load(In(c.head + "[Values]\nSigned = 6\n")), KvFile::kLoaded);
+        EXPECT_EQ(file.i, c.i);
+        EXPECT_EQ(file.changed,
+                  *c.changed ? std::vector<CString>{c.changed} : std::vector<CString>{});
+        EXPECT_EQ(file.converted,
+                  *c.converted ? std::vector<CString>{c.converted} : std::vector<CString>{});
+        EXPECT_EQ(file.IsModified(), c.modified);
+        EXPECT_EQ(file.MajorVersionDiffers(), c.major);
     }
-
-    // The same version again: no hook, not modified.
-    WriteBytes(dir.File("in.txt"), SampleHead() + body);
-    Sample same;
-    same.SetModified(true);
-    ASSERT_EQ(same.Load(dir.File("in.txt")), KvFile::kLoaded);
-    EXPECT_TRUE(same.changed.empty());
-    EXPECT_FALSE(same.IsModified());
 }
 
-TEST(KvFileParse, LongLinesAreReadInPiecesOf999) {
-    TempDir dir;
+TEST_F(KvFileTest, LongLinesAreParsedInPiecesOf999) {
     std::string longLine = "k = " + std::string(2496, 'v');  // 2500 characters
     std::string exact(999, 'e');
-    WriteBytes(dir.File("in.txt"), "[Chapter]\n" + longLine + "\n" + exact + "\r\n" +
-                                       std::string(998, 'f') + "\nlast = 1");
     KvFile file("T", "1");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kParsed);
+    ASSERT_EQ(file.ParseFile(In("[Chapter]\n" + longLine + "\n" + exact + "\r\n" +
+                                std::string(998, 'f') + "\nlast = 1")),
+              KvFile::kParsed);
     ASSERT_EQ(file.GetChapterCount(), 1u);
     KvFileChapitre* chapter = file.GetChapter(0);
     ASSERT_EQ(chapter->GetLineCount(), 6u);
@@ -437,39 +330,27 @@ TEST(KvFileParse, LongLinesAreReadInPiecesOf999) {
     EXPECT_EQ(chapter->GetLine(3).Text(), exact);
     EXPECT_EQ(chapter->GetLine(4).Text(), std::string(998, 'f'));
     EXPECT_EQ(chapter->FindLine("last")->GetValue(), "1");
-    EXPECT_EQ(file.GetOpenMode(), KvFile::kReading);
 }
 
-TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
-    TempDir dir;
-    const std::vector<std::string> lines = {"= orphan",
-                                            "=",
-                                            "==  x = y",
-                                            "Key",
-                                            "MiXeD Key = Value = More",
-                                            "lower = v \r x",
-                                            "[[Late header]] ]",
-                                            "[[",
-                                            "[[]]",
-                                            "a=",
-                                            "k\t=\t=\tv",
-                                            "\x80\xC9t\xE9 = \xE9t\xE9"};
-    std::string text = "[Chapter]\n";
-    for (const std::string& line : lines) text += line + "\n";
-    WriteBytes(dir.File("in.txt"), text);
+TEST_F(KvFileTest, ParsedLinesSplitAsClassifyDoes) {
+    const std::string lines =
+        "= orphan\n=\n==  x = y\nKey\nMiXeD Key = Value = More\nlower = v \r x\n"
+        "[[Late header]] ]\n[[\n[[]]\na=\nk\t=\t=\tv\n\x80\xC9t\xE9 = \xE9t\xE9\n";
     KvFile file("T", "1");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kParsed);
+    ASSERT_EQ(file.ParseFile(In("[Chapter]\n" + lines)), KvFile::kParsed);
     ASSERT_EQ(file.GetChapterCount(), 1u);
     const KvFileChapitre* chapter = file.GetChapter(0);
-    ASSERT_EQ(chapter->GetLineCount(), lines.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        KvFileString expected(lines[i].c_str());
+    ASSERT_EQ(chapter->GetLineCount(), 12u);
+    for (std::size_t i = 0, at = 0; i < 12; ++i, at = lines.find('\n', at) + 1) {
+        const std::string text = lines.substr(at, lines.find('\n', at) - at);
+        SCOPED_TRACE(text);
+        KvFileString expected(text.c_str());
         expected.Classify();
         const KvFileString& line = chapter->GetLine(i);
-        EXPECT_EQ(line.Text(), expected.Text()) << i;
-        EXPECT_EQ(line.GetType(), expected.GetType()) << i;
-        EXPECT_EQ(line.GetKey(), expected.GetKey()) << i;
-        EXPECT_EQ(line.GetValue(), expected.GetValue()) << i;
+        EXPECT_EQ(line.Text(), expected.Text());
+        EXPECT_EQ(line.GetType(), expected.GetType());
+        EXPECT_EQ(line.GetKey(), expected.GetKey());
+        EXPECT_EQ(line.GetValue(), expected.GetValue());
     }
     // The first line of an empty key wins; keys keep only ASCII lowercased.
     ASSERT_NE(chapter->FindLine(""), nullptr);
@@ -480,23 +361,19 @@ TEST(KvFileParse, ParsedLinesSplitAsClassifyDoes) {
     EXPECT_EQ(chapter->FindLine("\x80\xE9t\xE9"), nullptr);
 }
 
-// A long chapter is indexed in one go, in an order of its own: the first
-// line of each key must still win, whatever the case of the later ones, and
-// lines added afterwards (keeping their own key) must join the same index.
-TEST(KvFileParse, LongChaptersKeepTheFirstLineOfEachKey) {
-    TempDir dir;
+// A long chapter is indexed in one go: the first line of each key must still
+// win, and lines added afterwards and copies must use the same index.
+TEST_F(KvFileTest, LongChaptersKeepTheFirstLineOfEachKey) {
     const int count = 3000;
     std::string text = "[Many]\n";
     for (int i = 0; i < count; ++i) text += "Key " + std::to_string(i) + " = first\n";
     for (int i = count - 1; i >= 0; i -= 2) text += "KEY " + std::to_string(i) + " = second\n";
     for (int i = 0; i < count; i += 3) text += "key " + std::to_string(i) + "  =  third\n";
     text += "Only once = last\n";
-    WriteBytes(dir.File("in.txt"), text);
     KvFile file("T", "1");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kParsed);
+    ASSERT_EQ(file.ParseFile(In(text)), KvFile::kParsed);
     KvFileChapitre* chapter = file.GetChapter(0);
-    // Looked up out of file order, so that no lookup is answered by the line
-    // that follows the previous one.
+    // Out of file order, so that no lookup is answered by the line after the last.
     for (int i = count - 1; i >= 0; --i) {
         const KvFileString* line = chapter->FindLine(("kEy " + std::to_string(i)).c_str());
         ASSERT_NE(line, nullptr) << i;
@@ -511,22 +388,17 @@ TEST(KvFileParse, LongChaptersKeepTheFirstLineOfEachKey) {
     EXPECT_EQ(chapter->FindLine("KEY 3000")->GetValue(), "added");
     EXPECT_EQ(chapter->FindLine("key 2999")->GetValue(), "first");
 
-    // A copy holds parsed and added lines alike and answers the same lookups.
     KvFileChapitre copy(*chapter);
     ASSERT_EQ(copy.GetLineCount(), chapter->GetLineCount());
     EXPECT_EQ(copy.FindLine("KEY 7")->GetValue(), "first");
     EXPECT_EQ(copy.FindLine("key 3000")->GetValue(), "added");
-    EXPECT_EQ(copy.GetLine(0).Text(), "Key 0 = first");
 }
 
-TEST(KvFileParse, StructureAndResults) {
-    TempDir dir;
+TEST_F(KvFileTest, ParseGivesChaptersInFileOrderOrItsRefusal) {
     KvFile file("T", "1");
     EXPECT_EQ(file.ParseFile(dir.File("missing.txt")), KvFile::kCannotOpen);
-    EXPECT_EQ(file.GetOpenMode(), KvFile::kNone);
 
-    WriteBytes(dir.File("in.txt"), "\n[[T]]\na = 1\n[[Other]]\n[Two]\nb\n[two]\n");
-    ASSERT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kParsed);
+    ASSERT_EQ(file.ParseFile(In("\n[[T]]\na = 1\n[[Other]]\n[Two]\nb\n[two]\n")), KvFile::kParsed);
     ASSERT_EQ(file.GetChapterCount(), 3u);
     // A header before any chapter opens "EnTete"; a later one is a line.
     EXPECT_EQ(file.GetChapter(0)->GetName(), "EnTete");
@@ -534,45 +406,11 @@ TEST(KvFileParse, StructureAndResults) {
     EXPECT_EQ(file.GetChapter(0)->GetLine(0).GetType(), KvFileString::kHeader);
     EXPECT_EQ(file.GetChapter(0)->GetLine(2).GetValue(), "Other");
     EXPECT_EQ(file.GetChapter(1)->GetName(), "two");
-    EXPECT_EQ(file.GetChapter(1)->GetHead().Text(), "");
     EXPECT_EQ(file.GetChapter(1)->FindLine("b")->GetValue(), "");
     EXPECT_EQ(file.GetChapter(2)->GetLineCount(), 0u);
 
-    WriteBytes(dir.File("in.txt"), "a = 1\n[[T]]\n");
-    EXPECT_EQ(file.ParseFile(dir.File("in.txt")), KvFile::kTextBeforeHead);
+    EXPECT_EQ(file.ParseFile(In("a = 1\n[[T]]\n")), KvFile::kTextBeforeHead);
     EXPECT_EQ(file.GetChapterCount(), 0u);
-}
-
-TEST(KvFileParse, RenamedChaptersAreFoundUnderTheirNewName) {
-    TempDir dir;
-    WriteBytes(dir.File("in.txt"), SampleHead() + "[Values]\nSigned = 1\n[Other]\nSigned = 2\n");
-    Scripted file(
-        [](KvFile& f) {
-            int value = 0;
-            EXPECT_EQ(f.Chapter("Values"), KvFile::kChapterFound);
-            f.GetChapter(3)->SetName("Values");
-            f.GetChapter(2)->SetName("Gone");
-            EXPECT_EQ(f.Chapter("Values"), KvFile::kChapterFound);
-            EXPECT_EQ(f.ExchangeValue("signed", value), KvFile::kExchanged);
-            EXPECT_EQ(value, 2);
-            EXPECT_EQ(f.Chapter("gone"), KvFile::kChapterFound);
-            // Renaming a copy changes nothing in the file; a chapter assigned
-            // over one of the file's (no SetName on the file's chapter) is found
-            // under its own name, and the old name is gone.
-            KvFileChapitre copy = *f.GetChapter(3);
-            copy.SetName("Copied");
-            KvFileChapitre other;
-            other.SetName("Assigned");
-            EXPECT_EQ(f.Chapter("copied"), KvFile::kNotExchanged);
-            EXPECT_EQ(f.Chapter("values"), KvFile::kChapterFound);
-            EXPECT_EQ(f.GetCurrentChapter(), f.GetChapter(3));
-            *f.GetChapter(2) = other;
-            EXPECT_EQ(f.Chapter("gone"), KvFile::kNotExchanged);
-            EXPECT_EQ(f.Chapter("assigned"), KvFile::kChapterFound);
-            EXPECT_EQ(f.GetCurrentChapter(), f.GetChapter(2));
-        },
-        "Sample file", "1.2");
-    ASSERT_EQ(file.Load(dir.File("in.txt")), KvFile::kLoaded);
 }
 
 }  // namespace

@@ -2,29 +2,24 @@
 
 #include <gtest/gtest.h>
 
+// The edges: every other test exercises the ordinary use of these members.
+
 TEST(CString, PartsAreClampedToTheText) {
     CString s("Torvane8.exe");
-    EXPECT_EQ(s.Left(7), "Torvane");
     EXPECT_EQ(s.Left(99), "Torvane8.exe");
     EXPECT_EQ(s.Left(-1), "");
-    EXPECT_EQ(s.Mid(8, 2), ".e");
     EXPECT_EQ(s.Mid(50), "");
     EXPECT_EQ(s.Mid(-3, 3), "Tor");
-    EXPECT_EQ(s.Right(3), "exe");
     EXPECT_EQ(s.Right(40), "Torvane8.exe");
-    EXPECT_EQ(s.GetAt(0), 'T');
     EXPECT_EQ(s.GetAt(12), '\0');
     EXPECT_EQ(s.GetAt(-1), '\0');
 }
 
 TEST(CString, SearchesGivePositionOrMinusOne) {
     CString s("C:\\a\\b.c\\d.txt");
-    EXPECT_EQ(s.Find('\\'), 2);
     EXPECT_EQ(s.Find("b.c"), 5);
-    EXPECT_EQ(s.Find("zz"), CString::npos);
     EXPECT_EQ(s.Find('x', 100), CString::npos);
     EXPECT_EQ(s.ReverseFind('\\'), 8);
-    EXPECT_EQ(s.ReverseFind('#'), CString::npos);
     EXPECT_EQ(s.FindOneOf(":/"), 1);
 }
 
@@ -34,38 +29,22 @@ TEST(CString, CaseRulesTouchAsciiOnly) {
     EXPECT_EQ(s, "SOCIéTé \xC9T\xE9");
     EXPECT_EQ(CString("abc").CompareNoCase("ABC"), 0);
     EXPECT_NE(CString("\xE9").CompareNoCase("\xC9"), 0);
-    EXPECT_LT(CString("abc").CompareNoCase("ABD"), 0);
     EXPECT_GT(CString("abcd").CompareNoCase("ABC"), 0);
     // Bytes above 0x7F sort after ASCII, as unsigned bytes.
     EXPECT_GT(CString("\xE9").Compare("z"), 0);
     EXPECT_TRUE(StartsWithNoCase("TORVANE8.EXE", "Torvane8"));
-    EXPECT_FALSE(StartsWithNoCase("Torv", "Torvane8"));
 }
 
-TEST(CString, ReplaceDoesNotRescanTheReplacement) {
+TEST(CString, ReplaceTrimAndFormat) {
     CString s("aaa");
-    EXPECT_EQ(s.Replace("a", "aa"), 3);
+    EXPECT_EQ(s.Replace("a", "aa"), 3);  // the replacement is not scanned again
     EXPECT_EQ(s, "aaaaaa");
-    CString path("C:/x/y");
-    EXPECT_EQ(path.Replace('/', '\\'), 2);
-    EXPECT_EQ(path, "C:\\x\\y");
-    CString unchanged("abc");
-    EXPECT_EQ(unchanged.Replace("", "x"), 0);
-    EXPECT_EQ(unchanged, "abc");
-}
-
-TEST(CString, TrimRemovesOnlyTheGivenSet) {
-    CString s(" \t value \r\n");
-    EXPECT_EQ(CString(s).TrimRight(), " \t value");
-    EXPECT_EQ(CString(s).Trim(), "value");
+    EXPECT_EQ(s.Replace("", "x"), 0);
+    EXPECT_EQ(s, "aaaaaa");
+    CString t(" \t value \r\n");
+    EXPECT_EQ(CString(t).TrimRight(), " \t value");
+    EXPECT_EQ(CString(t).Trim(), "value");
     EXPECT_EQ(CString("\\\\a\\\\").TrimRight("\\"), "\\\\a");
-    EXPECT_EQ(CString("   ").Trim(), "");
-}
-
-TEST(CString, FormatHasNoLengthLimit) {
-    CString s;
-    s.Format("%s v%d.%d.%d - %s", "torvane-batch", 1, 1, 6, "Release");
-    EXPECT_EQ(s, "torvane-batch v1.1.6 - Release");
     std::string longText(5000, 'x');
     EXPECT_EQ(CString::Formatted("[%s]", longText.c_str()).GetLength(), 5002);
     EXPECT_EQ(CString::Formatted("%u %.3f", 4000000000u, 1.5), "4000000000 1.500");
@@ -77,6 +56,5 @@ TEST(CString, ConcatenationAndNullSafety) {
     EXPECT_EQ(s, "abc");
     EXPECT_EQ("x" + s, "xabc");
     EXPECT_TRUE(CString(static_cast<const char*>(nullptr)).IsEmpty());
-    CString embedded(std::string("a\0b", 3));
-    EXPECT_EQ(embedded.GetLength(), 3);
+    EXPECT_EQ(CString(std::string("a\0b", 3)).GetLength(), 3);
 }

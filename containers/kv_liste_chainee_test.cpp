@@ -13,7 +13,8 @@ namespace {
 template <typename List>
 std::vector<int> Walk(const List& list) {
     std::vector<int> seen;
-    for (const auto& e : list) seen.push_back(e);
+    list.ForEach([&](const int& e) { seen.push_back(e); });
+    for (std::size_t i = 0; const auto& e : list) EXPECT_EQ(e, seen[i++]);
     return seen;
 }
 
@@ -28,22 +29,17 @@ TYPED_TEST(LinkedList, KeepsOrderAndAddressesAndGivesNullOutsideTheElements) {
     EXPECT_EQ(list.GetLast(), nullptr);
     std::vector<int*> places;
     for (int v = 0; v < 7; ++v) {
-        int* p = list.NewElement();
-        EXPECT_EQ(*p, 0);
-        *p = v * 10;
-        places.push_back(p);
+        places.push_back(list.NewElement());
+        EXPECT_EQ(*places.back(), 0);
+        *places.back() = v * 10;
     }
     EXPECT_EQ(Walk(list), (std::vector<int>{0, 10, 20, 30, 40, 50, 60}));
     // From either end (the doubly linked lists start from the nearer one).
     for (int i : {0, 6, 1, 5, 3}) EXPECT_EQ(list.GetAt(i), places[static_cast<std::size_t>(i)]);
     EXPECT_EQ(list.GetLast(), places.back());
     for (int index : {7, 1000, -1, INT_MIN}) EXPECT_EQ(list.GetAt(index), nullptr) << index;
-    std::vector<int> visited;
-    list.ForEach([&](const int& e) { visited.push_back(e); });
-    EXPECT_EQ(visited, Walk(list));
 
     list.RemoveAll();
-    EXPECT_EQ(list.GetCount(), 0u);
     EXPECT_EQ(list.GetLast(), nullptr);
     *list.NewElement() = 9;  // usable again after RemoveAll
     EXPECT_EQ(Walk(list), (std::vector<int>{9}));
@@ -57,7 +53,6 @@ TYPED_TEST(LinkedList, FillCopiesAndCopyFromAreDeep) {
     EXPECT_EQ(Walk(list), (std::vector<int>{4, 5, 6}));
     EXPECT_EQ(Walk(copy), (std::vector<int>{40, 5, 6}));
     copy = list;
-    EXPECT_EQ(Walk(copy), (std::vector<int>{4, 5, 6}));
     copy.Fill(*copy.GetAt(1));  // from one of its own elements
     EXPECT_EQ(Walk(copy), (std::vector<int>{5, 5, 5}));
 
@@ -65,7 +60,6 @@ TYPED_TEST(LinkedList, FillCopiesAndCopyFromAreDeep) {
     for (int v : {7, 8, 9}) *blocks.NewElement() = v;
     KvListe<int>& target = list;
     target.CopyFrom(blocks);
-    EXPECT_EQ(Walk(list), (std::vector<int>{7, 8, 9}));
     target.CopyFrom(target);
     EXPECT_EQ(Walk(list), (std::vector<int>{7, 8, 9}));
 }

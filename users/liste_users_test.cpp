@@ -20,23 +20,23 @@ class UsersList : public ::testing::Test {
   protected:
     void SetUp() override { LoadSystemCatalogue(dir); }
 
-    // Writes `text` as users.txt and loads it into `list`.
-    int Load(const std::string& text, const std::string& name = "users.txt") {
-        WriteBytes(dir.path() / name, text);
-        return list.Load(dir.File(name));
+    int Load(const std::string& text) {
+        WriteBytes(dir.path() / "users.txt", text);
+        return list.Load(dir.File("users.txt"));
     }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         for (const CUser& user : list.Users()) names.push_back(user.GetName().str());
         return names;
     }
+    CUser* At(unsigned index) { return list.Users().GetAt(index); }
 
     TempDir dir;
+    CString root = FolderForm(dir.path());
     ListeUsers list;
 };
 
 TEST_F(UsersList, SavedListLoadsBackWithTheSameUsersAndFolders) {
-    CString root = FolderForm(dir.path());
     EnvScope env("TV_USERS_ROOT", root.str());
     UserChapter alice("alice");
     alice.Current()
@@ -53,61 +53,56 @@ TEST_F(UsersList, SavedListLoadsBackWithTheSameUsersAndFolders) {
     bob.Folder(0, 0, root.str() + "bob").Folder(3, 0, root.str() + "bob3").Line("Web", "a<saut>b");
     ASSERT_EQ(Load(UsersFile({alice, bob})), kLoaded);
     ASSERT_EQ(list.Users().GetCount(), 2u);
-    EXPECT_EQ(list.m_companyName, "Quarrow Labs");
-    EXPECT_EQ(list.m_companyTown, "Lyon");
-
     ASSERT_EQ(list.Save(dir.File("saved.txt")), kSaved);
     std::string saved = ReadBytes(dir.path() / "saved.txt");
     std::erase(saved, '\r');
 
-    // The company chapter follows the version lines, every value in field order.
-    std::string company =
-        "Version = 0.2\n\n\n\n\n[Societe]\n\nNom societe = Quarrow Labs\nAdresse societe = \n"
-        "Code Postal societe = \nVille societe = Lyon\nTel societe = \nFax societe = \n"
-        "EMail societe = \n\n\n\n\n[element utilisateur]\n\n";
-    EXPECT_NE(saved.find(company), std::string::npos) << saved;
-    // A user chapter is 43 value lines: name, flags, code, web, then the
-    // folders (mode line before path line), kind 16 never.
+    // One blank line after the version head, the company chapter after the
+    // version lines, every value in field order, then the users' chapters.
+    EXPECT_NE(saved.find("[Version]\n\nVersion ft = 0.2\nVersion = 0.2\n\n\n\n\n[Societe]\n\n"
+                         "Nom societe = Quarrow Labs\nAdresse societe = \nCode Postal societe = \n"
+                         "Ville societe = Lyon\nTel societe = \nFax societe = \n"
+                         "EMail societe = \n\n\n\n\n[element utilisateur]\n\n"),
+              std::string::npos)
+        << saved;
+    // A user chapter: name, flags, code, web, then the folders (mode line
+    // before path line), kind 16 never.
     std::size_t start = saved.find("[element utilisateur]\n\n") + 23;
-    std::size_t end = saved.find("\n\n", start);
-    std::string first = saved.substr(start, end - start + 1);
     std::vector<std::string> keys;
-    for (std::size_t at = 0; at < first.size();) {
-        std::size_t eol = first.find('\n', at);
-        keys.push_back(first.substr(at, first.find(" = ", at) - at));
-        at = eol + 1;
-    }
-    std::vector<std::string> expected = {
-        CatalogueText(1), CatalogueText(2), CatalogueText(41), CatalogueText(42), "Web",
-        ModeKey(0),       PathKey(0)};
-    for (int kind : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 13, 15, 17, 18, 19}) {
-        expected.push_back(ModeKey(kind));
-        expected.push_back(PathKey(kind));
+    for (std::size_t at = start; saved[at] != '\n'; at = saved.find('\n', at) + 1)
+        keys.push_back(saved.substr(at, saved.find(" = ", at) - at));
+    std::vector<std::string> expected = {CatalogueText(1), CatalogueText(2), CatalogueText(41),
+                                         CatalogueText(42), "Web"};
+    for (int kind : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 13, 15, 17, 18, 19}) {
+        expected.push_back(FolderKey(kind, true));
+        expected.push_back(FolderKey(kind, false));
     }
     EXPECT_EQ(keys, expected);
     // The code is written scrambled again, the line break as "<saut>".
-    EXPECT_NE(first.find(CatalogueText(42) + " = WEG8E6 vx\n"), std::string::npos);
+    EXPECT_NE(saved.find(CatalogueText(42) + " = WEG8E6 vx\n"), std::string::npos);
     EXPECT_NE(saved.find("Web = a<saut>b\n"), std::string::npos);
 
     ListeUsers again;
     ASSERT_EQ(again.Load(dir.File("saved.txt")), kLoaded);
     ASSERT_EQ(again.Users().GetCount(), 2u);
-    // Saving the reloaded list writes the same file.
     ASSERT_EQ(again.Save(dir.File("saved2.txt")), kSaved);
     EXPECT_EQ(ReadBytes(dir.path() / "saved2.txt"), ReadBytes(dir.path() / "saved.txt"));
-    // The same bytes hold every stored field; the reloaded values follow.
     EXPECT_EQ(again.Users().GetAt(0)->GetScrambledText(), "Secret 42");
     EXPECT_EQ(again.Users().GetAt(0)->GetFolder(2), root + "work\\");
 }
 
-TEST_F(UsersList, RefusedAndForeignFilesLeaveTheListEmpty) {
-    ASSERT_EQ(Load(UsersFile({UserChapter("a"), UserChapter("b")})), kLoaded);
+TEST_F(UsersList, EachLoadReplacesTheUsersAndRefusedFilesLeaveNone) {
+    // Chapters of other classes and a missing company are accepted.
+    ASSERT_EQ(Load(UsersFile({UserChapter("a"), UserChapter("b")}, "0.2", false,
+                             "[element machine]\nNom utilisateur = not a user\n\n"
+                             "[Notes]\nanything = at all\n\n")),
+              kLoaded);
     EXPECT_EQ(Names(), (std::vector<std::string>{"a", "b"}));
-    // Loading again replaces the users instead of adding to them.
+    EXPECT_TRUE(list.m_companyName.IsEmpty());
     ASSERT_EQ(Load(UsersFile({UserChapter("c")})), kLoaded);
     EXPECT_EQ(Names(), std::vector<std::string>{"c"});
+    EXPECT_EQ(list.m_companyTown, "Lyon");
 
-    // A refused file leaves no user of the previous one behind.
     EXPECT_EQ(Load("[[Batch informations]]\n[Version]\nVersion ft = 0.2\nVersion = 0.2\n"),
               kNotThisFile);
     EXPECT_TRUE(Names().empty());
@@ -118,48 +113,35 @@ TEST_F(UsersList, RefusedAndForeignFilesLeaveTheListEmpty) {
     EXPECT_EQ(Load(UsersFile({UserChapter("y")}, "0.7")), kLoaded);
     EXPECT_EQ(Names(), std::vector<std::string>{"y"});
     EXPECT_TRUE(list.IsModified());
-}
 
-TEST_F(UsersList, ChaptersOfOtherClassesAndMissingCompanyAreAccepted) {
-    std::string extra =
-        "[element machine]\nNom utilisateur = not a user\n\n"
-        "[Notes]\nanything = at all\n\n";
-    ASSERT_EQ(Load(UsersFile({UserChapter("a"), UserChapter("b")}, "0.2", false, extra)), kLoaded);
-    EXPECT_EQ(Names(), (std::vector<std::string>{"a", "b"}));
-    EXPECT_TRUE(list.m_companyName.IsEmpty());
-    EXPECT_TRUE(list.m_companyTown.IsEmpty());
     // A second "Societe" chapter is offered as an element and ignored.
-    extra = "[Societe]\nNom societe = Second\n\n";
-    ASSERT_EQ(Load(UsersFile({UserChapter("a")}, "0.2", true, extra)), kLoaded);
+    ASSERT_EQ(Load(UsersFile({UserChapter("a")}, "0.2", true, "[Societe]\nNom societe = 2nd\n\n")),
+              kLoaded);
     EXPECT_EQ(list.m_companyName, "Quarrow Labs");
     EXPECT_EQ(Names(), std::vector<std::string>{"a"});
 }
 
 TEST_F(UsersList, CurrentUserIsTheLastFlaggedElseEveryPublicUser) {
-    std::string twoPublic =
-        UsersFile({UserChapter("public"), UserChapter("x"), UserChapter("public")});
     // The shared XML and texture folders (their keys are missing) look the
     // current user up during the load, which flags both public users.
-    ASSERT_EQ(Load(twoPublic), kLoaded);
-    CUser* first = list.Users().GetAt(0);
-    CUser* second = list.Users().GetAt(2);
-    EXPECT_TRUE(first->IsCurrent());
-    EXPECT_EQ(list.GetCurrentUser(), second);
+    ASSERT_EQ(Load(UsersFile({UserChapter("public"), UserChapter("x"), UserChapter("public")})),
+              kLoaded);
+    EXPECT_TRUE(At(0)->IsCurrent());
+    EXPECT_EQ(list.GetCurrentUser(), At(2));
     // Unflagged again, the look-up alone flags them.
-    first->SetCurrent(false);
-    second->SetCurrent(false);
-    EXPECT_EQ(list.GetCurrentUser(), second);
-    EXPECT_TRUE(first->IsCurrent());
-    EXPECT_TRUE(second->IsCurrent());
-    EXPECT_FALSE(list.Users().GetAt(1)->IsCurrent());
-    // Later calls find them flagged and still answer the last.
-    EXPECT_EQ(list.GetCurrentUser(), second);
+    At(0)->SetCurrent(false);
+    At(2)->SetCurrent(false);
+    EXPECT_EQ(list.GetCurrentUser(), At(2));
+    EXPECT_TRUE(At(0)->IsCurrent());
+    EXPECT_TRUE(At(2)->IsCurrent());
+    EXPECT_FALSE(At(1)->IsCurrent());
+    EXPECT_EQ(list.GetCurrentUser(), At(2));
 
     ASSERT_EQ(Load(UsersFile({UserChapter("public"), UserChapter("chief").Current(),
                               UserChapter("deputy").Current(), UserChapter("Public")})),
               kLoaded);
-    EXPECT_EQ(list.GetCurrentUser(), list.Users().GetAt(2));
-    EXPECT_FALSE(list.Users().GetAt(0)->IsCurrent());
+    EXPECT_EQ(list.GetCurrentUser(), At(2));
+    EXPECT_FALSE(At(0)->IsCurrent());
 
     // "Public" is not "public": no current user.
     ASSERT_EQ(Load(UsersFile({UserChapter("Public"), UserChapter("x")})), kLoaded);
@@ -173,38 +155,37 @@ TEST_F(UsersList, UsersAreFoundByTheirExpandedNameExactly) {
     ASSERT_EQ(Load(UsersFile({UserChapter("anne"), UserChapter("%TV_USERS_NAME%"),
                               UserChapter("%TV_USERS_UNSET%x"), UserChapter("anne")})),
               kLoaded);
-    CUser* marie = list.FindUser("marie");
-    ASSERT_NE(marie, nullptr);
-    EXPECT_EQ(marie, list.Users().GetAt(1));
-    EXPECT_EQ(marie->GetStoredName(), "%TV_USERS_NAME%");
+    EXPECT_EQ(list.FindUser("marie"), At(1));
+    EXPECT_EQ(At(1)->GetStoredName(), "%TV_USERS_NAME%");
     EXPECT_EQ(list.FindUser("%TV_USERS_NAME%"), nullptr);
     EXPECT_EQ(list.FindUser("Marie"), nullptr);
-    EXPECT_EQ(list.FindUser("anne"), list.Users().GetAt(0));
+    EXPECT_EQ(list.FindUser("anne"), At(0));
     // An unset variable stays in the name as written.
-    EXPECT_EQ(list.FindUser("%TV_USERS_UNSET%x"), list.Users().GetAt(2));
+    EXPECT_EQ(list.FindUser("%TV_USERS_UNSET%x"), At(2));
     EXPECT_EQ(list.FindUser(""), nullptr);
 }
 
 TEST_F(UsersList, OldFormatHoldsTheCodeInPlainText) {
-    UserChapter plain("u");
-    plain.Line(CatalogueText(42), "Secret 42");
-    ASSERT_EQ(Load(UsersFile({UserChapter("u").Line(CatalogueText(42), "WEG8E6 vx")}, "0.2")),
-              kLoaded);
-    EXPECT_EQ(list.Users().GetAt(0)->GetScrambledText(), "Secret 42");
-    ASSERT_EQ(Load(UsersFile({plain}, "0.1")), kLoaded);
-    EXPECT_EQ(list.Users().GetAt(0)->GetScrambledText(), "Secret 42");
-    // The same line read in the new format is unscrambled.
-    ASSERT_EQ(Load(UsersFile({plain}, "0.2")), kLoaded);
-    EXPECT_EQ(list.Users().GetAt(0)->GetScrambledText(), "WEG8E6 vx");
-    // Without the key the code is empty in both formats.
-    ASSERT_EQ(Load(UsersFile({UserChapter("u")}, "0.1")), kLoaded);
-    EXPECT_TRUE(list.Users().GetAt(0)->GetScrambledText().IsEmpty());
+    const std::vector<std::vector<std::string>> cases = {
+        // version, the code line's value ("-" for no line), the code read
+        {"0.2", "WEG8E6 vx", "Secret 42"},
+        {"0.1", "Secret 42", "Secret 42"},
+        {"0.2", "Secret 42", "WEG8E6 vx"},
+        {"0.1", "-", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0] + " " + c[1]);
+        UserChapter user("u");
+        if (c[1] != "-")
+            user.Line(CatalogueText(42), c[1]);
+        ASSERT_EQ(Load(UsersFile({user}, c[0])), kLoaded);
+        EXPECT_EQ(At(0)->GetScrambledText(), c[2]);
+    }
 }
 
 // Folder modes 0 to 3 after a load, with the current user listed after the
 // user whose folders are shared with it.
 TEST_F(UsersList, FolderModesResolveThroughTheCurrentUser) {
-    CString root = FolderForm(dir.path());
     CString rootNoSlash = root.Left(root.GetLength() - 1);
     EnvScope env("TV_USERS_ROOT", rootNoSlash.str());
     UserChapter x("x");
@@ -226,32 +207,25 @@ TEST_F(UsersList, FolderModesResolveThroughTheCurrentUser) {
     ASSERT_EQ(Load(UsersFile({x, chief})), kLoaded);
     CUser* user = list.FindUser("x");
     ASSERT_NE(user, nullptr);
-
-    EXPECT_EQ(user->GetFolder(0), root + "x\\");
-    EXPECT_EQ(user->GetFolderMode(1), 0);
-    EXPECT_EQ(user->GetFolder(1), root + "x1\\");
-    EXPECT_EQ(user->GetFolderRaw(1), root + "x1\\");
-    EXPECT_EQ(user->GetFolder(2), root + "shared2\\");
-    EXPECT_EQ(user->GetFolder(3), root + "shared3\\");
-    EXPECT_EQ(user->GetFolderMode(3), 2);
-    EXPECT_EQ(user->GetFolder(4), root + "x\\" + CString(SubFolder(4)));
-    EXPECT_EQ(user->GetFolder(5), root + "x5\\deep\\");
-    EXPECT_EQ(user->GetFolder(17), root + "x\\Batch\\");
-    // Kinds 15 and 18 lack their mode keys: shared with the chief's, whose
-    // XML folder is below its base folder and whose texture folder is shared
-    // with itself and so has no path.
-    EXPECT_EQ(user->GetFolderMode(15), 2);
-    EXPECT_EQ(user->GetFolder(15), root + "chief\\XML\\");
-    EXPECT_EQ(user->GetFolderMode(18), 2);
-    EXPECT_EQ(user->GetFolder(18), "");
-    // Kind 19 copies kind 14, which the file does not give.
-    EXPECT_EQ(user->GetFolderMode(19), -1);
-    EXPECT_EQ(user->GetFolder(19), "");
-
-    CUser* current = list.GetCurrentUser();
-    ASSERT_NE(current, nullptr);
-    EXPECT_EQ(current->GetName(), "chief");
-    EXPECT_EQ(current->GetFolder(17), root + "queue\\");
+    // Kinds 15 and 18 lack their mode keys: shared with the chief's, whose XML
+    // folder is below its base folder and whose texture folder is shared with
+    // itself and so has no path. Kind 19 copies kind 14, which the file lacks.
+    struct Folder {
+        int kind, mode;
+        const char* below;  // the path below the test's folder, null for none
+    };
+    const Folder folders[] = {
+        {0, 0, "x\\"},        {1, 0, "x1\\"},       {2, 2, "shared2\\"},   {3, 2, "shared3\\"},
+        {4, 1, "x\\Sous4\\"}, {5, 3, "x5\\deep\\"}, {17, 1, "x\\Batch\\"}, {15, 2, "chief\\XML\\"},
+        {18, 2, nullptr},     {19, -1, nullptr},
+    };
+    for (const Folder& f : folders) {
+        SCOPED_TRACE(f.kind);
+        EXPECT_EQ(user->GetFolderMode(f.kind), f.mode);
+        EXPECT_EQ(user->GetFolder(f.kind), f.below ? root + f.below : CString());
+    }
+    ASSERT_NE(list.GetCurrentUser(), nullptr);
+    EXPECT_EQ(list.GetCurrentUser()->GetFolder(17), root + "queue\\");
     // Nothing was created on disk by the load.
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "x1"));
 
@@ -261,13 +235,12 @@ TEST_F(UsersList, FolderModesResolveThroughTheCurrentUser) {
     EXPECT_EQ(outside.GetFolder(2), "");
     EXPECT_EQ(outside.GetFolder(1), root + "x1\\");
 
-    // A second list loaded meanwhile, whose current user shares another
-    // folder: each list's users resolve through their own current user.
+    // Each list's users resolve through their own current user.
     UserChapter otherChief("chief");
     otherChief.Current().Folder(0, 0, root.str() + "other").Folder(2, 0, root.str() + "other2");
     ListeUsers other;
     WriteBytes(dir.path() / "other.txt", UsersFile({x, otherChief}));
-    ASSERT_EQ(other.Load(dir.File("other.txt")), 0);
+    ASSERT_EQ(other.Load(dir.File("other.txt")), kLoaded);
     ASSERT_NE(other.FindUser("x"), nullptr);
     EXPECT_EQ(other.FindUser("x")->GetFolder(2), root + "other2\\");
     EXPECT_EQ(user->GetFolder(2), root + "shared2\\");
@@ -279,29 +252,22 @@ TEST_F(UsersList, MissingKeysTakeTheirDefaults) {
     UserChapter partial("partial");
     partial.Line("RN XML", "C:\\never read")
         .Line("RN REP BATCH", "C:\\batch")
-        .Line(ModeKey(3), "not a number")
-        .Line(PathKey(3), "C:\\three");
+        .Line(FolderKey(3, true), "not a number")
+        .Line(FolderKey(3, false), "C:\\three");
     ASSERT_EQ(Load(UsersFile({old, partial})), kLoaded);
-    CUser* user = list.FindUser("old");
-    ASSERT_NE(user, nullptr);
-    EXPECT_EQ(user->GetFolderMode(15), 2);
-    EXPECT_EQ(user->GetFolderMode(18), 2);
-    EXPECT_EQ(user->GetFolderMode(19), 0);
-    EXPECT_EQ(user->GetFolder(19), "C:\\col14\\");
-    EXPECT_EQ(user->GetFolderMode(17), -1);
-    EXPECT_EQ(user->GetFolder(17), "");
-    EXPECT_FALSE(user->IsCurrent());
-    EXPECT_TRUE(user->GetScrambledText().IsEmpty());
-
-    user = list.FindUser("partial");
-    ASSERT_NE(user, nullptr);
-    // The batch path is read without its mode key; the XML path is not.
-    EXPECT_EQ(user->GetFolderMode(17), -1);
-    EXPECT_EQ(user->GetFolder(17), "C:\\batch\\");
-    EXPECT_EQ(user->GetFolderEntry(15)->assigned, "");
-    // A mode that does not convert stays unset.
-    EXPECT_EQ(user->GetFolderMode(3), -1);
-    EXPECT_EQ(user->GetFolder(3), "C:\\three\\");
+    EXPECT_EQ(At(0)->GetFolderMode(19), 0);
+    EXPECT_EQ(At(0)->GetFolder(19), "C:\\col14\\");
+    EXPECT_EQ(At(0)->GetFolderMode(17), -1);
+    EXPECT_EQ(At(0)->GetFolder(17), "");
+    EXPECT_FALSE(At(0)->IsCurrent());
+    // The batch path is read without its mode key, the XML path is not; a
+    // mode that does not convert stays unset.
+    EXPECT_EQ(At(1)->GetFolderMode(17), -1);
+    EXPECT_EQ(At(1)->GetFolder(17), "C:\\batch\\");
+    EXPECT_EQ(At(1)->GetFolderMode(3), -1);
+    EXPECT_EQ(At(1)->GetFolder(3), "C:\\three\\");
+    EXPECT_TRUE(At(0)->GetScrambledText().IsEmpty());
+    EXPECT_EQ(At(1)->GetFolderEntry(15)->assigned, "");
 }
 
 }  // namespace

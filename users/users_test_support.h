@@ -14,7 +14,7 @@
 #include "containers/cstring.h"
 #include "fsutil/file_system.h"
 #include "messages/catalogue.h"
-#include "platform/environment.h"
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 #include "users/liste_users.h"
 
@@ -23,18 +23,13 @@ namespace users_test {
 // Catalogue keys (1, n) of a folder kind: mode key, path key, sub-folder name.
 struct KindKeys {
     int kind;
-    std::uint32_t mode;
-    std::uint32_t path;
-    std::uint32_t sub;
+    std::uint32_t mode, path, sub;
 };
-inline const std::vector<KindKeys>& CatalogueKinds() {
-    static const std::vector<KindKeys> kinds = {
-        {1, 25, 26, 24},  {2, 4, 5, 3},     {3, 7, 8, 6},     {4, 10, 11, 9},   {5, 13, 14, 12},
-        {6, 16, 17, 15},  {7, 19, 20, 18},  {8, 22, 23, 21},  {9, 28, 29, 27},  {10, 44, 45, 43},
-        {11, 31, 32, 30}, {12, 34, 35, 33}, {14, 37, 38, 36}, {13, 47, 48, 46},
-    };
-    return kinds;
-}
+inline constexpr KindKeys kCatalogueKinds[] = {
+    {1, 25, 26, 24},  {2, 4, 5, 3},     {3, 7, 8, 6},     {4, 10, 11, 9},   {5, 13, 14, 12},
+    {6, 16, 17, 15},  {7, 19, 20, 18},  {8, 22, 23, 21},  {9, 28, 29, 27},  {10, 44, 45, 43},
+    {11, 31, 32, 30}, {12, 34, 35, 33}, {14, 37, 38, 36}, {13, 47, 48, 46},
+};
 
 // The catalogue texts: names that say what they are, so that a file read in
 // a test can be checked by eye.
@@ -44,13 +39,12 @@ inline std::string CatalogueText(std::uint32_t n) {
         {40, "Chemin base"},    {41, "Utilisateur courant"}, {42, "Code acces"}};
     if (auto at = fixed.find(n); at != fixed.end())
         return at->second;
-    for (const KindKeys& k : CatalogueKinds()) {
-        if (n == k.mode)
-            return "Mode dossier " + std::to_string(k.kind);
-        if (n == k.path)
-            return "Chemin dossier " + std::to_string(k.kind);
+    for (const KindKeys& k : kCatalogueKinds) {
+        const std::string kind = std::to_string(k.kind);
+        if (n == k.mode || n == k.path)
+            return (n == k.mode ? "Mode dossier " : "Chemin dossier ") + kind;
         if (n == k.sub)
-            return "Sous" + std::to_string(k.kind) + "\\";
+            return "Sous" + kind + "\\";
     }
     return "";
 }
@@ -58,11 +52,9 @@ inline std::string CatalogueText(std::uint32_t n) {
 // Writes the catalogue into `dir` and loads it as the system catalogue.
 inline void LoadSystemCatalogue(const testsupport::TempDir& dir) {
     std::string text;
-    for (std::uint32_t n = 1; n <= 48; ++n) {
-        std::string value = CatalogueText(n);
-        if (!value.empty())
-            text += "[1," + std::to_string(n) + "] " + value + "\n";
-    }
+    for (std::uint32_t n = 1; n <= 48; ++n)
+        if (!CatalogueText(n).empty())
+            text += "[1," + std::to_string(n) + "] " + CatalogueText(n) + "\n";
     testsupport::WriteBytes(dir.path() / "msgsys.txt", text);
     ASSERT_TRUE(g_systemMessages.LoadSystemCatalogue(dir.File("msgsys.txt")));
 }
@@ -76,21 +68,9 @@ inline std::string FolderKey(int kind, bool mode) {
         return CatalogueText(mode ? 39 : 40);
     if (auto at = fixed.find(kind); at != fixed.end())
         return (mode ? "RT " : "RN ") + at->second;
-    for (const KindKeys& k : CatalogueKinds())
+    for (const KindKeys& k : kCatalogueKinds)
         if (k.kind == kind)
             return CatalogueText(mode ? k.mode : k.path);
-    return "";
-}
-inline std::string ModeKey(int kind) {
-    return FolderKey(kind, true);
-}
-inline std::string PathKey(int kind) {
-    return FolderKey(kind, false);
-}
-inline std::string SubFolder(int kind) {
-    for (const KindKeys& k : CatalogueKinds())
-        if (k.kind == kind)
-            return CatalogueText(k.sub);
     return "";
 }
 
@@ -104,8 +84,8 @@ class UserChapter {
     }
     UserChapter& Current() { return Line(CatalogueText(41), "1"); }
     UserChapter& Folder(int kind, int mode, const std::string& path) {
-        Line(ModeKey(kind), std::to_string(mode));
-        return Line(PathKey(kind), path);
+        Line(FolderKey(kind, true), std::to_string(mode));
+        return Line(FolderKey(kind, false), path);
     }
     const std::string& Body() const { return m_body; }
 
@@ -134,17 +114,6 @@ inline CString FolderForm(const std::filesystem::path& path) {
 }
 
 // Sets an environment variable for the test's lifetime.
-class EnvScope {
-  public:
-    EnvScope(std::string name, const std::string& value) : m_name(std::move(name)) {
-        platform::SetEnv(m_name, value);
-    }
-    ~EnvScope() { platform::UnsetEnv(m_name); }
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-
-  private:
-    std::string m_name;
-};
+using EnvScope = testsupport::ScopedEnv;
 
 }  // namespace users_test
