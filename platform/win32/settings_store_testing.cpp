@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 
+#include "platform/process.h"
 #include "platform/settings_store_testing.h"
 #include "platform/win32/registry_root.h"
 
@@ -126,31 +129,17 @@ bool ImportSettingsFile(const std::string& bytes) {
                               "$1HKEY_CURRENT_USER\\" + g_base + "\\$2");
     const std::string content = utf16 ? Utf16File(text) : text;
 
-    char folder[MAX_PATH + 1] = {};
-    char file[MAX_PATH + 1] = {};
-    if (GetTempPathA(MAX_PATH, folder) == 0 || GetTempFileNameA(folder, "tvr", 0, file) == 0)
-        return false;
-    HANDLE handle =
-        CreateFileA(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(handle);
-
-    std::string command = "regedit.exe /s \"" + std::string(file) + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    bool ok = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process) != 0;
-    if (ok) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    DeleteFileA(file);
-    return ok && written == content.size();
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("tvr-" + std::to_string(GetCurrentProcessId()) + ".reg");
+    std::ofstream out(file, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    const bool imported =
+        out &&
+        LaunchCommandLine("regedit.exe /s \"" + file.string() + "\"", {.show = false}).created;
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    return imported;
 }
 
 }  // namespace platform
