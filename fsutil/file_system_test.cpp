@@ -158,37 +158,27 @@ TEST_F(FileSystemDisk, RemovalOfFilesAndFolders) {
 }
 
 // A tree with nested folders, an empty folder and a hidden file.
-class TreeTest : public FileSystemDisk {
-  protected:
-    void SetUp() override {
-        Put("src\\a.txt", "A");
-        Put("src\\sub\\b.txt", "B");
-        Put("src\\sub\\deeper\\c.txt", "C");
-        ASSERT_TRUE(files.CreateFolderPath(root + "src\\empty"));
-        Put("src\\sub\\.secret", "hidden");
-    }
-};
+TEST_F(FileSystemDisk, CopyOrMoveOntoItselfChangesNothingAndAMoveCarriesHiddenFiles) {
+    Put("src\\a.txt", "A");
+    Put("src\\sub\\deeper\\c.txt", "C");
+    Put("src\\sub\\.secret", "hidden");
+    ASSERT_TRUE(files.CreateFolderPath(root + "src\\empty"));
+    CString same = root + "SRC//";
+    same.Replace('\\', '/');
+    EXPECT_TRUE(files.MoveFolder(root + "src", same));
+    EXPECT_TRUE(files.CopyFolder(root + "src\\\\", root + "src"));
+    EXPECT_EQ(Read(root + "src\\sub\\.secret"), "hidden");
+    EXPECT_EQ(files.ListFiles(root + "src\\*.*", -1, true).size(), 6u);
+    // Into its own subtree: refused, the source stays whole.
+    EXPECT_FALSE(files.MoveFolder(root + "src", root + "src\\sub\\inside"));
+    EXPECT_EQ(Read(root + "src\\sub\\deeper\\c.txt"), "C");
 
-TEST_F(TreeTest, MoveCarriesHiddenFilesAlong) {
     EXPECT_TRUE(files.MoveFolder(root + "src", root + "moved"));
     EXPECT_FALSE(files.Exists(root + "src"));
     EXPECT_EQ(Read(root + "moved\\a.txt"), "A");
     EXPECT_EQ(Read(root + "moved\\sub\\deeper\\c.txt"), "C");
     EXPECT_EQ(Read(root + "moved\\sub\\.secret"), "hidden");
     EXPECT_TRUE(files.IsFolder(root + "moved\\empty"));
-}
-
-TEST_F(TreeTest, CopyOrMoveOntoItselfChangesNothing) {
-    CString same = root + "SRC//";
-    same.Replace('\\', '/');
-    EXPECT_TRUE(files.MoveFolder(root + "src", same));
-    EXPECT_TRUE(files.CopyFolder(root + "src\\\\", root + "src"));
-    EXPECT_EQ(Read(root + "src\\a.txt"), "A");
-    EXPECT_EQ(Read(root + "src\\sub\\.secret"), "hidden");
-    EXPECT_EQ(files.ListFiles(root + "src\\*.*", -1, true).size(), 7u);
-    // Into its own subtree: refused, the source stays whole.
-    EXPECT_FALSE(files.MoveFolder(root + "src", root + "src\\sub\\inside"));
-    EXPECT_EQ(Read(root + "src\\sub\\deeper\\c.txt"), "C");
 }
 
 TEST_F(FileSystemDisk, SafeCopyNeverOverwrites) {
