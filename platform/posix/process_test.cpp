@@ -77,7 +77,8 @@ TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
 }
 
 TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
-    for (const auto& [mode, exitCode] : {std::pair{"polite", 42}, std::pair{"ignore", 128 + SIGKILL}}) {
+    for (const auto& [mode, exitCode] :
+         {std::pair{"polite", 42}, std::pair{"ignore", 128 + SIGKILL}}) {
         for (bool polling : {false, true}) {
             SCOPED_TRACE(std::string(mode) + (polling ? ", polling" : ", pidfd"));
             const auto noPidfd = testsupport::PollProcessesIf(polling);
