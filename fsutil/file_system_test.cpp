@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "messages/catalogue.h"
@@ -14,11 +15,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::ReadBytes;
-using testsupport::WriteBytes;
+using Names = std::set<std::string>;
 
-// --- Path text ---
-
+// The normal forms, which the file system makes in place.
 CString Folder(CString path) {
     return KvFileSystem::NormalizeFolder(path);
 }
@@ -26,23 +25,23 @@ CString File(CString path) {
     return KvFileSystem::NormalizePath(path);
 }
 
-TEST(FileSystemText, NormalForms) {
-    EXPECT_EQ(Folder("C:/a//b"), "C:\\a\\b\\");
-    EXPECT_EQ(Folder("\\\\server\\share"), "\\\\server\\share\\");
-    EXPECT_EQ(Folder("\\x"), "\\\\x\\");
-    EXPECT_EQ(Folder("C:\\a\\"), "C:\\a\\");
-    EXPECT_EQ(Folder(""), "");
-    // One pass: three backslashes leave two.
-    EXPECT_EQ(Folder("a\\\\\\b"), "a\\\\b\\");
+TEST(FileSystemText, NormalFormsAndParts) {
+    const std::pair<const char*, const char*> folders[] = {
+        {"C:/a//b", "C:\\a\\b\\"},
+        {"\\\\server\\share", "\\\\server\\share\\"},
+        {"\\x", "\\\\x\\"},
+        {"C:\\a\\", "C:\\a\\"},
+        {"", ""},
+        {"a\\\\\\b", "a\\\\b\\"},  // one pass: three leave two
+    };
+    for (const auto& [path, expected] : folders) EXPECT_EQ(Folder(path), expected) << path;
+    const std::pair<const char*, const char*> files[] = {{"C:\\a\\\\b\\", "C:\\a\\b"},
+                                                         {"C:/a/b/", "C:/a/b/"},
+                                                         {"\\x\\", "\\\\x"},
+                                                         {"\\\\server\\f.txt", "\\\\server\\f.txt"},
+                                                         {"", ""}};
+    for (const auto& [path, expected] : files) EXPECT_EQ(File(path), expected) << path;
 
-    EXPECT_EQ(File("C:\\a\\\\b\\"), "C:\\a\\b");
-    EXPECT_EQ(File("C:/a/b/"), "C:/a/b/");
-    EXPECT_EQ(File("\\x\\"), "\\\\x");
-    EXPECT_EQ(File("\\\\server\\f.txt"), "\\\\server\\f.txt");
-    EXPECT_EQ(File(""), "");
-}
-
-TEST(FileSystemText, Parts) {
     EXPECT_EQ(KvFileSystem::NamePart("C:\\a/b\\c.txt"), "c.txt");
     EXPECT_EQ(KvFileSystem::NamePart("plain"), "plain");
     EXPECT_EQ(KvFileSystem::FolderPart("C:\\a/b.txt"), "C:\\a/");
@@ -54,53 +53,53 @@ TEST(FileSystemText, Parts) {
         EXPECT_TRUE(KvFileSystem::IsAbsolute(absolute)) << absolute;
     for (const char* relative : {"\\\\", "\\a\\b", "ab:c", ""})
         EXPECT_FALSE(KvFileSystem::IsAbsolute(relative)) << relative;
-}
-
-TEST(FileSystemText, CopyNamesChangeOnlyTheName) {
-    // A folder named like the file, or like a copy, is left alone (the
-    // numbered forms on the disk: SafeCopyNeverOverwrites).
+    // A folder named like the file, or like a copy, is left alone.
     EXPECT_EQ(KvFileSystem::CopyName("C:\\Copy of x\\x", "Copy", "of", 2),
               "C:\\Copy of x\\Copy (2) of x");
     EXPECT_EQ(KvFileSystem::CopyName("x", "A", "B", 0), "A B x");
 }
 
-// --- On the disk: every test works under a fresh folder in folder form ---
-
+// Every test works under a fresh folder in folder form.
 class FileSystemDisk : public ::testing::Test {
   protected:
     FileSystemDisk() : root(Folder(CString(dir.path().string()))) {}
+    // MoveFolder changes the current folder; give it back before the folder goes.
     ~FileSystemDisk() override {
-        // MoveFolder changes the current folder; give it back before the
-        // temporary folder goes.
         std::error_code ignored;
         fs::current_path(startFolder, ignored);
     }
 
-    // A file inside the root, written with the given bytes.
+    // A file inside the root with the given bytes, hidden when they are "hidden".
     CString Put(const std::string& relative, const std::string& bytes = "x") {
         std::string generic = relative;
         std::replace(generic.begin(), generic.end(), '\\', '/');
         fs::path path = dir.path() / fs::path(generic).make_preferred();
         fs::create_directories(path.parent_path());
-        WriteBytes(path, bytes);
+        testsupport::WriteBytes(path, bytes);
+        if (bytes == "hidden") {
+            EXPECT_TRUE(platform::MakeHidden(root + CString(relative)));
+        }
         return root + CString(relative);
     }
-    CString Hidden(const std::string& relative) {
-        CString path = Put(relative, "hidden");
-        EXPECT_TRUE(platform::MakeHidden(path));
-        return path;
+    std::string Read(const CString& path) {
+        return testsupport::ReadBytes(platform::ToHostPath(path));
     }
-    std::string Read(const CString& path) { return ReadBytes(platform::ToHostPath(path)); }
+    // The entries of a listing, the root taken off; one outside it whole, after "!".
+    Names Listed(const CStringList& list) {
+        const std::string prefix = root.c_str();
+        Names names;
+        for (const CString& entry : list) {
+            const std::string text = entry.c_str();
+            names.insert(text.starts_with(prefix) ? text.substr(prefix.size()) : "!" + text);
+        }
+        return names;
+    }
 
     fs::path startFolder = fs::current_path();
     testsupport::TempDir dir;
     CString root;
     KvFileSystem files;
 };
-
-bool Contains(const CStringList& list, const CString& path) {
-    return std::find(list.begin(), list.end(), path) != list.end();
-}
 
 TEST_F(FileSystemDisk, ExistenceAndFolderCreationWithBothSeparators) {
     CString file = Put("a.txt");
@@ -115,41 +114,26 @@ TEST_F(FileSystemDisk, ExistenceAndFolderCreationWithBothSeparators) {
     // The result is that of the last folder: it exists already.
     EXPECT_FALSE(files.CreateFolderPath(root + "a\\b\\c"));
     EXPECT_FALSE(files.CreateFolderPath(""));
-    // A file in the way stops the path.
     Put("blocker");
-    EXPECT_FALSE(files.CreateFolderPath(root + "blocker\\x"));
+    EXPECT_FALSE(files.CreateFolderPath(root + "blocker\\x")) << "a file in the way";
 }
 
 TEST_F(FileSystemDisk, ListingsFollowTheMasks) {
-    CString plain = Put("plain.txt");
-    CString hidden = Hidden(".hid");
-    CString sub = root + "sub";
+    Put("plain.txt");
+    Put(".hid", "hidden");
     Put("sub\\inner.txt");
-    CString hiddenSub = root + ".hsub";
-    ASSERT_TRUE(files.CreateFolderPath(hiddenSub));
-    ASSERT_TRUE(platform::MakeHidden(hiddenSub));
+    ASSERT_TRUE(files.CreateFolderPath(root + ".hsub"));
+    ASSERT_TRUE(platform::MakeHidden(root + ".hsub"));
     const CString all = root + "*.*";
 
-    for (int mask : {0, KvFileSystem::kPlainFiles}) {
-        CStringList list = files.ListFolder(all, mask);
-        ASSERT_EQ(list.size(), 1u) << mask;
-        EXPECT_EQ(list[0], plain);
-    }
-    CStringList folders = files.ListFolder(all, KvFileSystem::kFolders);
-    EXPECT_EQ(folders.size(), 2u);
-    EXPECT_TRUE(Contains(folders, sub) && Contains(folders, hiddenSub));
-    CStringList every = files.ListFolder(all, KvFileSystem::kEverything);
-    EXPECT_EQ(every.size(), 4u);
-    EXPECT_FALSE(Contains(every, root + ".") || Contains(every, root + ".."));
-    CStringList hiddenOnly = files.ListFolder(all, 0x2);
-    EXPECT_EQ(hiddenOnly.size(), 2u);
-    EXPECT_TRUE(Contains(hiddenOnly, hidden) && Contains(hiddenOnly, hiddenSub));
-
-    CStringList names = files.ListSubfolders(root, false);
-    EXPECT_EQ(names.size(), 2u);
-    EXPECT_TRUE(Contains(names, "sub") && Contains(names, ".hsub"));
-    EXPECT_TRUE(Contains(files.ListSubfolders(root, true), sub));
-
+    EXPECT_EQ(Listed(files.ListFolder(all, 0)), Names{"plain.txt"});
+    EXPECT_EQ(Listed(files.ListFolder(all, KvFileSystem::kPlainFiles)), Names{"plain.txt"});
+    EXPECT_EQ(Listed(files.ListFolder(all, KvFileSystem::kFolders)), (Names{"sub", ".hsub"}));
+    EXPECT_EQ(Listed(files.ListFolder(all, KvFileSystem::kEverything)),
+              (Names{"plain.txt", ".hid", "sub", ".hsub"}));
+    EXPECT_EQ(Listed(files.ListFolder(all, 0x2)), (Names{".hid", ".hsub"}));
+    EXPECT_EQ(Listed(files.ListSubfolders(root, false)), (Names{"!sub", "!.hsub"}));
+    EXPECT_EQ(Listed(files.ListSubfolders(root, true)), (Names{"sub", ".hsub"}));
     EXPECT_TRUE(files.ListFolder(root + "missing\\*.*", -1).empty());
     EXPECT_TRUE(files.ListFolder(root + "*.none", -1).empty());
 }
@@ -157,7 +141,7 @@ TEST_F(FileSystemDisk, ListingsFollowTheMasks) {
 TEST_F(FileSystemDisk, RemovalOfFilesAndFolders) {
     CString a = Put("t\\a.txt");
     Put("t\\b.log");
-    Hidden("t\\.h");
+    Put("t\\.h", "hidden");
     Put("t\\sub\\deeper\\c.txt");
     EXPECT_TRUE(files.RemoveFile(a));
     EXPECT_FALSE(files.RemoveFile(a));
@@ -166,8 +150,7 @@ TEST_F(FileSystemDisk, RemovalOfFilesAndFolders) {
     EXPECT_TRUE(files.Exists(root + "t\\.h"));
 
     EXPECT_FALSE(files.RemoveFile(root + "t\\sub"));  // a folder is no file
-    // Not recursive: only an empty folder goes.
-    EXPECT_FALSE(files.RemoveFolder(root + "t", false));
+    EXPECT_FALSE(files.RemoveFolder(root + "t", false)) << "not recursive: only an empty folder";
     EXPECT_TRUE(files.IsFolder(root + "t\\sub\\deeper"));
     EXPECT_TRUE(files.RemoveFolder(root + "t", true));
     EXPECT_FALSE(files.Exists(root + "t"));
@@ -175,63 +158,45 @@ TEST_F(FileSystemDisk, RemovalOfFilesAndFolders) {
 }
 
 // A tree with nested folders, an empty folder and a hidden file.
-class TreeTest : public FileSystemDisk {
-  protected:
-    void SetUp() override {
-        Put("src\\a.txt", "A");
-        Put("src\\sub\\b.txt", "B");
-        Put("src\\sub\\deeper\\c.txt", "C");
-        ASSERT_TRUE(files.CreateFolderPath(root + "src\\empty"));
-        Hidden("src\\sub\\.secret");
-    }
-};
-
-TEST_F(TreeTest, MoveCarriesHiddenFilesAlong) {
-    EXPECT_TRUE(files.MoveFolder(root + "src", root + "moved"));
-    EXPECT_FALSE(files.Exists(root + "src"));
-    CString moved = root + "moved\\";
-    EXPECT_EQ(Read(moved + "a.txt"), "A");
-    EXPECT_EQ(Read(moved + "sub\\deeper\\c.txt"), "C");
-    EXPECT_EQ(Read(moved + "sub\\.secret"), "hidden");
-    EXPECT_TRUE(files.IsFolder(moved + "empty"));
-}
-
-TEST_F(TreeTest, CopyOrMoveOntoItselfChangesNothing) {
+TEST_F(FileSystemDisk, CopyOrMoveOntoItselfChangesNothingAndAMoveCarriesHiddenFiles) {
+    Put("src\\a.txt", "A");
+    Put("src\\sub\\deeper\\c.txt", "C");
+    Put("src\\sub\\.secret", "hidden");
+    ASSERT_TRUE(files.CreateFolderPath(root + "src\\empty"));
     CString same = root + "SRC//";
     same.Replace('\\', '/');
     EXPECT_TRUE(files.MoveFolder(root + "src", same));
     EXPECT_TRUE(files.CopyFolder(root + "src\\\\", root + "src"));
-    EXPECT_EQ(Read(root + "src\\a.txt"), "A");
     EXPECT_EQ(Read(root + "src\\sub\\.secret"), "hidden");
-    EXPECT_EQ(files.ListFiles(root + "src\\*.*", -1, true).size(), 7u);
-
+    EXPECT_EQ(files.ListFiles(root + "src\\*.*", -1, true).size(), 6u);
     // Into its own subtree: refused, the source stays whole.
     EXPECT_FALSE(files.MoveFolder(root + "src", root + "src\\sub\\inside"));
     EXPECT_EQ(Read(root + "src\\sub\\deeper\\c.txt"), "C");
+
+    EXPECT_TRUE(files.MoveFolder(root + "src", root + "moved"));
+    EXPECT_FALSE(files.Exists(root + "src"));
+    EXPECT_EQ(Read(root + "moved\\a.txt"), "A");
+    EXPECT_EQ(Read(root + "moved\\sub\\deeper\\c.txt"), "C");
+    EXPECT_EQ(Read(root + "moved\\sub\\.secret"), "hidden");
+    EXPECT_TRUE(files.IsFolder(root + "moved\\empty"));
 }
 
 TEST_F(FileSystemDisk, SafeCopyNeverOverwrites) {
     CString source = Put("in/source.txt", "new");
     CString report = Put("out/report.txt", "old");
-    const CString out = root + "out\\";
     // The copy names come from the user catalogue.
     Put("lang/languages.txt", "English=en.txt\nFrancais=fr.txt\n");
     Put("lang/fr.txt", "[6,7,1,0] Copie\n[6,7,1,1] de\n");
     ASSERT_TRUE(g_userMessages.LoadLanguageList(root + "lang\\languages.txt"));
     ASSERT_TRUE(g_userMessages.SelectLanguage("Francais"));
-    const CString first = "Copie";
-    const CString second = "de";
-    // Three copies onto the same name: three numbered names, nothing replaced.
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(files.SafeCopyFile(source, report)) << i;
     EXPECT_EQ(Read(report), "old");
-    EXPECT_EQ(Read(out + first + " " + second + " report.txt"), "new");
-    EXPECT_EQ(Read(out + first + " (1) " + second + " report.txt"), "new");
-    EXPECT_EQ(Read(out + first + " (2) " + second + " report.txt"), "new");
-    EXPECT_EQ(files.ListFolder(out + "*.*", KvFileSystem::kEverything).size(), 4u);
+    for (const char* copy : {"Copie de", "Copie (1) de", "Copie (2) de"})
+        EXPECT_EQ(Read(root + "out\\" + copy + " report.txt"), "new") << copy;
+    EXPECT_EQ(files.ListFolder(root + "out\\*.*", KvFileSystem::kEverything).size(), 4u);
 
     // Forward slashes count; a missing absolute folder is made on the way.
-    CString slashed = root + "made/on/the/way.txt";
-    EXPECT_TRUE(files.SafeCopyFile(source, slashed));
+    EXPECT_TRUE(files.SafeCopyFile(source, root + "made/on/the/way.txt"));
     EXPECT_EQ(Read(root + "made\\on\\the\\way.txt"), "new");
     // A missing folder on a relative path is not made; a missing source fails.
     EXPECT_FALSE(files.SafeCopyFile(source, "no-such-folder-here\\x.txt"));
@@ -241,6 +206,7 @@ TEST_F(FileSystemDisk, SafeCopyNeverOverwrites) {
 }
 
 #ifndef _WIN32
+// Recursive removal removes a linked folder itself, never its target.
 TEST_F(FileSystemDisk, RemovalLeavesTheTargetOfALinkedFolder) {
     Put("outside/keep.txt", "k");
     Put("tree/own.txt");

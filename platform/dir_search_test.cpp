@@ -14,69 +14,54 @@ namespace {
 using platform::DirSearch;
 using platform::FindEntry;
 
-// Every entry of a search, by name, with "." and ".." left out.
-std::map<std::string, unsigned> Search(const std::string& pattern) {
-    std::map<std::string, unsigned> found;
-    DirSearch search;
-    FindEntry entry;
-    for (bool more = search.First(pattern, entry); more; more = search.Next(entry)) {
-        if (entry.name != "." && entry.name != "..")
-            found[entry.name] = entry.attributes;
-    }
-    return found;
-}
-
 class DirSearchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::WriteBytes(dir.path() / "report.txt", "r");
-        testsupport::WriteBytes(dir.path() / "report2.txt", "r2");
-        testsupport::WriteBytes(dir.path() / "job.log", "j");
-        testsupport::WriteBytes(dir.path() / "README", "x");
+        for (const char* name : {"report.txt", "report2.txt", "job.log", "README"})
+            testsupport::WriteBytes(dir.path() / name, "x");
         std::filesystem::create_directory(dir.path() / "sub");
         testsupport::WriteBytes(dir.path() / "sub" / "inner.txt", "i");
     }
-    std::string In(const std::string& name) const { return dir.File(name); }
+    // Every entry found for `pattern` inside the folder, by name, without "." and "..".
+    std::map<std::string, unsigned> Search(const std::string& pattern) {
+        std::map<std::string, unsigned> found;
+        DirSearch each;
+        for (bool more = each.First(dir.File(pattern), entry); more; more = each.Next(entry))
+            if (entry.name != "." && entry.name != "..")
+                found[entry.name] = entry.attributes;
+        return found;
+    }
     testsupport::TempDir dir;
+    DirSearch search;
+    FindEntry entry;
 };
 
 TEST_F(DirSearchTest, PatternsInTheLastComponentAndTheAttributesFound) {
-    auto all = Search(In("*.*"));
+    auto all = Search("*.*");
     EXPECT_EQ(all.size(), 5u);
-    EXPECT_EQ(Search(In("*")).size(), 5u);
+    EXPECT_EQ(Search("*").size(), 5u);
     EXPECT_TRUE(all.count("README"));
     EXPECT_NE(all["sub"] & platform::kAttrFolder, 0u);
     EXPECT_EQ(all["report.txt"] & (platform::kAttrFolder | platform::kAttrHidden |
                                    platform::kAttrSystem | platform::kAttrDevice),
               0u);
-    // The name rules themselves are the wildcard matcher's; on Linux the
-    // search must still find a name spelt in another case.
-    EXPECT_EQ(Search(In("report?.txt")).size(), 1u);
-    EXPECT_EQ(Search(In("JOB.LOG")).size(), 1u);
-    EXPECT_EQ(Search(In("job.log")).begin()->first, "job.log");
+    // The name rules are the wildcard matcher's; on Linux the search must
+    // still find a name spelt in another case, under either separator.
+    EXPECT_EQ(Search("report?.txt").size(), 1u);
+    EXPECT_EQ(Search("JOB.LOG"), (std::map<std::string, unsigned>{{"job.log", all["job.log"]}}));
+    EXPECT_EQ(Search("sub/*.txt").count("inner.txt"), 1u);
+    EXPECT_EQ(Search("sub\\*.*").count("inner.txt"), 1u);
 }
 
-TEST_F(DirSearchTest, NothingFoundLeavesNoSearchOpen) {
-    DirSearch search;
-    FindEntry entry;
-    EXPECT_FALSE(search.First(In("*.none"), entry));
-    EXPECT_FALSE(search.IsOpen());
-    EXPECT_FALSE(search.First(In("missing\\*.*"), entry));
-    EXPECT_FALSE(search.First(In("sub") + "\\", entry));
-    EXPECT_FALSE(search.IsOpen());
+TEST_F(DirSearchTest, NothingFoundLeavesNoSearchOpenAndARestartReplacesTheSearch) {
+    for (const char* pattern : {"*.none", "missing\\*.*", "sub\\"}) {
+        EXPECT_FALSE(search.First(dir.File(pattern), entry)) << pattern;
+        EXPECT_FALSE(search.IsOpen()) << pattern;
+    }
     EXPECT_FALSE(search.Next(entry));
-}
 
-TEST_F(DirSearchTest, BothSeparatorsAndARestartedSearch) {
-    auto inner = Search(In("sub") + "/*.txt");
-    ASSERT_EQ(inner.size(), 1u);
-    EXPECT_TRUE(inner.count("inner.txt"));
-    EXPECT_EQ(Search(In("sub") + "\\*.*").count("inner.txt"), 1u);
-
-    DirSearch search;
-    FindEntry entry;
-    ASSERT_TRUE(search.First(In("*.log"), entry));
-    ASSERT_TRUE(search.First(In("sub") + "\\inner.txt", entry));
+    ASSERT_TRUE(search.First(dir.File("*.log"), entry));
+    ASSERT_TRUE(search.First(dir.File("sub\\inner.txt"), entry));
     EXPECT_EQ(entry.name, "inner.txt");
     EXPECT_FALSE(search.Next(entry));
     search.Close();

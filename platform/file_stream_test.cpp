@@ -9,52 +9,47 @@
 namespace {
 
 using testsupport::ReadBytes;
-using testsupport::TempDir;
-using testsupport::WriteBytes;
 
-std::string ReadAllText(const std::string& path, const char* mode = "r") {
-    std::FILE* f = platform::OpenStream(path, mode);
-    if (f == nullptr)
-        return "<not opened>";
-    std::string text;
-    for (int ch; (ch = std::fgetc(f)) != EOF;) text += static_cast<char>(ch);
-    std::fclose(f);
-    return text;
+class FileStream : public ::testing::Test {
+  protected:
+    // The whole file as read through OpenStream in `mode`.
+    std::string ReadAll(const std::string& name, const char* mode = "r") {
+        std::FILE* f = platform::OpenStream(dir.File(name), mode);
+        if (f == nullptr)
+            return "<not opened>";
+        std::string text;
+        for (int ch; (ch = std::fgetc(f)) != EOF;) text += static_cast<char>(ch);
+        std::fclose(f);
+        return text;
+    }
+    // Writes `text` through OpenStream in `mode`.
+    void Write(const std::string& name, const char* mode, const std::string& text) {
+        std::FILE* f = platform::OpenStream(dir.File(name), mode);
+        ASSERT_NE(f, nullptr) << mode;
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+    testsupport::TempDir dir;
+};
+
+TEST_F(FileStream, TextModeWritesWindowsLineEndsAndBinaryModeKeepsBytes) {
+    Write("out.txt", "w", "Nombre = 2\na\n");
+    Write("out.txt", "a+", "c\n");
+    EXPECT_EQ(ReadBytes(dir.path() / "out.txt"), "Nombre = 2\r\na\r\nc\r\n");
+    const std::string binary("a\nb\r\n\xff", 6);
+    Write("out.txt", "wb", binary);
+    EXPECT_EQ(ReadBytes(dir.path() / "out.txt"), binary);
+    EXPECT_EQ(ReadAll("out.txt", "rb"), binary);
 }
 
-TEST(FileStream, TextModeWritesWindowsLineEndsAndBinaryModeKeepsBytes) {
-    TempDir dir;
-    std::string path = dir.File("out.txt");
-    std::FILE* f = platform::OpenStream(path, "w");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "Nombre = %d\n", 2);
-    std::fputs("a\nb\n", f);
-    std::fclose(f);
-    EXPECT_EQ(ReadBytes(path), "Nombre = 2\r\na\r\nb\r\n");
-
-    f = platform::OpenStream(path, "a+");
-    ASSERT_NE(f, nullptr);
-    std::fputs("c\n", f);
-    std::fclose(f);
-    EXPECT_EQ(ReadBytes(path), "Nombre = 2\r\na\r\nb\r\nc\r\n");
-
-    f = platform::OpenStream(path, "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite("a\nb\r\n\xff", 1, 6, f);
-    std::fclose(f);
-    EXPECT_EQ(ReadBytes(path), std::string("a\nb\r\n\xff", 6));
-    EXPECT_EQ(ReadAllText(path, "rb"), std::string("a\nb\r\n\xff", 6));
-}
-
-TEST(FileStream, CrlfAndLfFilesReadTheSame) {
-    TempDir dir;
-    WriteBytes(dir.path() / "crlf.txt", "one\r\ntwo\r\n\r\nlast");
-    WriteBytes(dir.path() / "lf.txt", "one\ntwo\n\nlast");
-    EXPECT_EQ(ReadAllText(dir.File("crlf.txt")), "one\ntwo\n\nlast");
-    EXPECT_EQ(ReadAllText(dir.File("lf.txt")), "one\ntwo\n\nlast");
+TEST_F(FileStream, CrlfAndLfFilesReadTheSame) {
+    testsupport::WriteBytes(dir.path() / "crlf.txt", "one\r\ntwo\r\n\r\nlast");
+    testsupport::WriteBytes(dir.path() / "lf.txt", "one\ntwo\n\nlast");
+    EXPECT_EQ(ReadAll("crlf.txt"), "one\ntwo\n\nlast");
+    EXPECT_EQ(ReadAll("lf.txt"), "one\ntwo\n\nlast");
     // A lone carriage return is kept, as the Windows runtime keeps it.
-    WriteBytes(dir.path() / "cr.txt", "a\rb\r");
-    EXPECT_EQ(ReadAllText(dir.File("cr.txt")), "a\rb\r");
+    testsupport::WriteBytes(dir.path() / "cr.txt", "a\rb\r");
+    EXPECT_EQ(ReadAll("cr.txt"), "a\rb\r");
 
     // A line end split across read buffers is still one line end.
     std::string bytes;
@@ -64,14 +59,13 @@ TEST(FileStream, CrlfAndLfFilesReadTheSame) {
         bytes += line + "\r\n";
         expected += line + "\n";
     }
-    WriteBytes(dir.path() / "big.txt", bytes);
-    EXPECT_EQ(ReadAllText(dir.File("big.txt")), expected);
+    testsupport::WriteBytes(dir.path() / "big.txt", bytes);
+    EXPECT_EQ(ReadAll("big.txt"), expected);
 }
 
-TEST(FileStream, RewriteAfterRewindOverwritesInPlace) {
-    TempDir dir;
-    WriteBytes(dir.path() / "queue.txt", "Nombre = 1\r\nEtat = 0\r\ntrailing old text\r\n");
-    std::string path = dir.File("queue.txt");
+TEST_F(FileStream, RewriteAfterRewindOverwritesInPlaceAndFlushReachesTheDisk) {
+    const std::string path = dir.File("queue.txt");
+    testsupport::WriteBytes(path, "Nombre = 1\r\nEtat = 0\r\ntrailing old text\r\n");
     std::FILE* f = platform::OpenStream(path, "r+");
     ASSERT_NE(f, nullptr);
     char line[64];
@@ -79,31 +73,19 @@ TEST(FileStream, RewriteAfterRewindOverwritesInPlace) {
     EXPECT_STREQ(line, "Nombre = 1\n");
     std::rewind(f);
     std::fputs("Nombre = 1\nEtat = 2\n", f);
-    std::fclose(f);
+    // Still open: the text must be in the file already, with its line ends.
+    EXPECT_TRUE(platform::FlushToDisk(f, path));
     EXPECT_EQ(ReadBytes(path), "Nombre = 1\r\nEtat = 2\r\ntrailing old text\r\n");
-}
-
-TEST(FileStream, FlushToDiskWritesWhatIsBuffered) {
-    testsupport::TempDir dir;
-    std::string path = dir.File("q.txt");
-    std::FILE* stream = platform::OpenStream(path, "w");
-    ASSERT_NE(stream, nullptr);
-    std::fputs("nb = 0\n", stream);
-    // Still open: the text must be in the file already, with its line end.
-    EXPECT_TRUE(platform::FlushToDisk(stream, path));
-    EXPECT_EQ(testsupport::ReadBytes(dir.path() / "q.txt"), "nb = 0\r\n");
-    std::fclose(stream);
+    std::fclose(f);
     EXPECT_FALSE(platform::FlushToDisk(nullptr, path));
 }
 
-TEST(FileStream, WhatCannotBeOpenedGivesNull) {
-    TempDir dir;
+TEST_F(FileStream, WhatCannotBeOpenedGivesNull) {
     EXPECT_EQ(platform::OpenStream(dir.File("missing.txt"), "r"), nullptr);
     EXPECT_EQ(platform::OpenStream(dir.File("no/such/folder/x.txt"), "w"), nullptr);
     EXPECT_EQ(platform::OpenStream(dir.path().string(), "r"), nullptr);
-    for (const char* mode : {"q", "rx", ""})
-        EXPECT_EQ(platform::OpenStream(dir.File("x.txt"), mode), nullptr) << mode;
-    EXPECT_EQ(platform::OpenStream(dir.File("x.txt"), nullptr), nullptr);
+    for (const char* mode : {"q", "rx", "", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(platform::OpenStream(dir.File("x.txt"), mode), nullptr) << (mode ? mode : "null");
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ TEST(RegFile, EncodingsGiveTheSameAnsiText) {
     const std::string body =
         "[HKEY_CURRENT_USER\\Software\\T]\r\n\"Name\"=\"caf\xE9\"\r\n"
         "\"Exp\"=hex(2):25,00,41,00,25,00,e9,00,00,00\r\n";
-    // Version 5 text in UTF-8, with and without a byte-order mark.
+    // Version 5 in UTF-16 and in UTF-8 with and without a byte-order mark.
     std::string utf8Body = body;
     utf8Body.replace(utf8Body.find('\xE9'), 1, "\xC3\xA9");
     const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n";
@@ -75,14 +75,11 @@ TEST(RegFile, DeletionsAndLaterFilesWin) {
 }
 
 TEST(RegFile, DamagedContentKeepsWhatCameBefore) {
-    // No header: not a registry file, nothing applied.
     RegistryTree tree;
-    EXPECT_FALSE(tree.ApplyRegFile("[HKEY_LOCAL_MACHINE\\S]\n\"x\"=\"1\"\n"));
-    EXPECT_FALSE(
-        tree.ApplyRegFile(std::string("\x7F"
-                                      "ELF\x02\x01\x01\0\0\0",
-                                      10)));
-    EXPECT_FALSE(tree.ApplyRegFile(""));
+    for (const std::string& notRegistry :
+         {std::string("[HKEY_LOCAL_MACHINE\\S]\n\"x\"=\"1\"\n"),
+          std::string("\x7F\x45LF\x02\x01\x01\0\0\0", 10), std::string()})
+        EXPECT_FALSE(tree.ApplyRegFile(notRegistry)) << "no header: nothing applied";
     EXPECT_EQ(tree.KeyCount(), 0u);
 
     tree = Parse(

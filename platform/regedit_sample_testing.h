@@ -5,20 +5,9 @@
 
 #include <string>
 
-#include "platform/codepage.h"
+#include "platform/settings_store_testing.h"
 
 namespace platform {
-
-// ANSI text as a "Windows Registry Editor Version 5.00" file: UTF-16LE with
-// a byte-order mark.
-inline std::string Utf16File(const std::string& ansiText) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t unit : AnsiToWide(ansiText)) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
-}
 
 // Byte for byte what Wine's regedit /e wrote for a key made with reg add:
 // UTF-16LE, CRLF, string, dword, default and hex(2) values, a hex(2) value

@@ -1,24 +1,22 @@
 // Test-only helpers for the settings store: a private, empty store for the
 // life of a test, and writes into it, so that one test body checks the
-// settings reader against both hosts.
+// settings reader against both hosts. Not for production code.
 //   Win32: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER are redirected for this
 //          process (RegOverridePredefKey) to fresh keys under
-//          HKEY_CURRENT_USER\Software\TorvaneTests\<pid>-<n>, removed when
-//          the scope ends or the process exits (a death-test child ends
-//          through exit()). Reads go through the real registry calls.
-//          Import runs the host's regedit on the content, its roots moved to
-//          the private keys.
-//   Linux: TORVANE_PREFIX names a fresh temporary folder (the previous value
-//          comes back at the end); writes append sections to machine.reg
-//          (HKEY_LOCAL_MACHINE) or user.reg (other roots), in the encoding
-//          the file already has, or for a new file the scope's encoding.
-//          Import writes the content as machine.reg, which must not exist.
-// Not for production code: nothing else may write settings.
+//          HKEY_CURRENT_USER\Software\TorvaneTests\<pid>-<n>, removed when the
+//          scope ends or the process exits. Import runs the host's regedit on
+//          the content, its roots moved to the private keys.
+//   Linux: TORVANE_PREFIX names a fresh temporary folder until the scope ends;
+//          writes append sections to machine.reg (HKEY_LOCAL_MACHINE) or
+//          user.reg (other roots), in the encoding the file has, or for a new
+//          file the scope's. Import writes machine.reg, which must not exist.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/child_process.h"
+#include "platform/codepage.h"
 #include "platform/settings_store.h"
 
 namespace platform {
@@ -40,9 +38,7 @@ class ScopedTestSettings {
 
   private:
     std::string m_folder;
-    // Linux only: the TORVANE_PREFIX to put back (Win32 writes the real registry).
-    std::string m_previous;
-    [[maybe_unused]] bool m_hadPrevious = false;
+    [[maybe_unused]] std::optional<std::string> m_previous;  // Linux: TORVANE_PREFIX to put back
 };
 
 // The store that the programs a test starts read (end-to-end tests), unlike
@@ -51,9 +47,8 @@ class ScopedTestSettings {
 //   Win32: the real registry (a test leg runs in a Wine prefix of its own);
 //          nothing is added to `environment`.
 //   Linux: machine.reg and user.reg in `folder` ("REGEDIT4" when new), which
-//          TORVANE_PREFIX names meanwhile in this process (the previous value
-//          comes back at the end) and, through `environment`, in the programs
-//          the test starts.
+//          TORVANE_PREFIX names meanwhile here and, through `environment`, in
+//          the programs the test starts.
 // Not for use inside a ScopedTestSettings.
 class ScopedChildSettings {
   public:
@@ -63,9 +58,7 @@ class ScopedChildSettings {
     ScopedChildSettings& operator=(const ScopedChildSettings&) = delete;
 
   private:
-    // Linux only: the TORVANE_PREFIX to put back.
-    [[maybe_unused]] std::string m_previous;
-    [[maybe_unused]] bool m_hadPrevious = false;
+    [[maybe_unused]] std::optional<std::string> m_previous;  // Linux: TORVANE_PREFIX to put back
 };
 
 // Each returns false when the write failed. Sub-keys may end with "\".
@@ -78,5 +71,16 @@ bool DeleteSettingsKey(SettingsRoot root, const std::string& subKey);
 bool CreateSettingsKey(SettingsRoot root, const std::string& subKey);
 // Loads the content of a .reg file (as regedit exports it) into the store.
 bool ImportSettingsFile(const std::string& bytes);
+
+// ANSI text as UTF-16LE bytes after a byte-order mark, as regedit writes a
+// "Windows Registry Editor Version 5.00" file.
+inline std::string Utf16File(const std::string& ansiText) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : AnsiToWide(ansiText)) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
 
 }  // namespace platform

@@ -1,5 +1,5 @@
-// Host calls made to fail from a test (platform/host_faults.h), for as long
-// as a scope lives.
+// Host calls made to fail from a test (platform/host_faults.h) for as long as
+// a scope lives.
 #pragma once
 
 #include <memory>
@@ -25,8 +25,7 @@ class ScopedFaultRule {
     platform::FaultRule m_previous;
 };
 
-// A rule that fails the next `times` calls of `call` (every call when
-// `times` is negative) with `fault`, and lets every other call through.
+// Fails the next `times` calls of `call` (every one when negative) with `fault`.
 inline platform::FaultRule FailCalls(platform::HostCall call, int times,
                                      platform::InjectedFault fault = {"injected failure", false}) {
     auto left = std::make_shared<int>(times);
@@ -34,18 +33,17 @@ inline platform::FaultRule FailCalls(platform::HostCall call, int times,
         [=](platform::HostCall made, std::string_view) -> std::optional<platform::InjectedFault> {
             if (made != call || *left == 0)
                 return std::nullopt;
-            if (*left > 0)
-                --*left;
+            *left -= *left > 0 ? 1 : 0;
             return fault;
         };
 }
 
-// With `polling`, process waits work as on a Linux kernel without pidfd_open
-// (they poll /proc) for as long as the result lives; nothing otherwise.
+// With `polling`, process waits poll /proc as on a Linux kernel without
+// pidfd_open, for as long as the result lives.
 inline std::unique_ptr<ScopedFaultRule> PollProcessesIf(bool polling) {
-    if (!polling)
-        return nullptr;
-    return std::make_unique<ScopedFaultRule>(FailCalls(platform::HostCall::kProcessDescriptor, -1));
+    return polling ? std::make_unique<ScopedFaultRule>(
+                         FailCalls(platform::HostCall::kProcessDescriptor, -1))
+                   : nullptr;
 }
 
 }  // namespace testsupport

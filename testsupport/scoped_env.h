@@ -1,5 +1,5 @@
-// An environment variable set or removed for one scope; the value it had
-// before (or its absence) comes back when the scope ends.
+// An environment variable set, or removed when `value` is nullopt, for one
+// scope; the value it had before (or its absence) comes back at the end.
 #pragma once
 
 #include <cstdlib>
@@ -12,25 +12,22 @@ namespace testsupport {
 
 class ScopedEnv {
   public:
-    // Removes the variable when `value` is nullopt.
     ScopedEnv(std::string name, const std::optional<std::string>& value) : m_name(std::move(name)) {
         if (const char* old = std::getenv(m_name.c_str()))
             m_previous = old;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(m_previous); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    void Set(const std::optional<std::string>& value) {
         if (value)
             platform::SetEnv(m_name, *value);
         else
             platform::UnsetEnv(m_name);
     }
-    ~ScopedEnv() {
-        if (m_previous)
-            platform::SetEnv(m_name, *m_previous);
-        else
-            platform::UnsetEnv(m_name);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
     std::string m_name;
     std::optional<std::string> m_previous;
 };

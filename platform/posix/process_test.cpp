@@ -1,7 +1,6 @@
 // What only the Linux launcher does: the shell for scripts without an
-// interpreter line or without execute permission (a script with one is what
-// the end-to-end tests of tools/ start), the end of a zombie, and the polite end of
-// a group (SIGTERM first, SIGKILL for what is left after the grace).
+// interpreter line or without execute permission, the end of a zombie, and
+// the polite end of a group (SIGTERM first, SIGKILL after the grace).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -10,6 +9,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "platform/child_process.h"
 #include "platform/process.h"
@@ -17,64 +18,50 @@
 #include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
-#include "testsupport/wait_for_file.h"
 
 namespace {
 
-using testsupport::ReadBytes;
-using testsupport::TempDir;
-using testsupport::WriteBytes;
 namespace fs = std::filesystem;
 
-// Ignores SIGTERM, then waits a minute for a file that never comes.
-TV_TEST_CHILD(ignore_term) {
-    ::signal(SIGTERM, SIG_IGN);
+// Sleeps a minute, ignoring SIGTERM or leaving at once with status 42 on it.
+TV_TEST_CHILD(on_term) {
+    if (argc > 1 && std::string(argv[1]) == "ignore")
+        ::signal(SIGTERM, SIG_IGN);
+    else
+        ::signal(SIGTERM, [](int) { ::_exit(42); });
     for (int i = 0; i < 600; ++i) platform::SleepMs(100);
     return 0;
-}
-
-// Leaves at once on SIGTERM with a status of its own.
-TV_TEST_CHILD(polite) {
-    ::signal(SIGTERM, [](int) { ::_exit(42); });
-    for (int i = 0; i < 600; ++i) platform::SleepMs(100);
-    return 0;
-}
-
-void MakeScript(const fs::path& path, const std::string& text, bool executable) {
-    WriteBytes(path, text);
-    fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
 }
 
 TEST(LaunchScript, WithoutAnInterpreterLineOrWithoutExecutePermissionTheShellRunsIt) {
-    TempDir dir;
-    // The shell ignores "#!/bin/false" as a comment: exit 7 shows that the
-    // shell ran the non-executable script rather than its interpreter line.
+    testsupport::TempDir dir;
+    // Exit 7 shows that the shell ran a script whose "#!/bin/false" is not
+    // executable rather than its interpreter.
     const std::string body = "printf '%s|' \"$@\" > \"$0.out\"\nexit 7\n";
-    struct Case {
-        const char* name;
-        std::string text;
-        bool executable;
-    } cases[] = {
-        {"no-interpreter.bat", body, true},
-        {"not-executable.bat", "#!/bin/false\n" + body, false},
-        {"neither.bat", body, false},
+    const std::tuple<const char*, std::string, fs::perms> cases[] = {
+        {"no-interpreter.bat", body, fs::perms(0755)},
+        {"not-executable.bat", "#!/bin/false\n" + body, fs::perms(0644)},
+        {"neither.bat", body, fs::perms(0644)},
     };
-    for (const Case& c : cases) {
-        fs::path script = dir.path() / c.name;
-        MakeScript(script, c.text, c.executable);
+    for (const auto& [name, text, permissions] : cases) {
+        SCOPED_TRACE(name);
+        const fs::path script = dir.path() / name;
+        testsupport::WriteBytes(script, text);
+        fs::permissions(script, permissions);
         // Named in the Windows form, as the installation's settings give it.
         std::string named = script.string();
         std::replace(named.begin(), named.end(), '/', '\\');
         platform::LaunchResult result =
             platform::LaunchCommandLine("\"" + named + "\" -u \"a b\" -j \"$(x) 'q'\"");
-        ASSERT_TRUE(result.created) << c.name << ": " << result.reason;
-        EXPECT_EQ(result.exitCode, 7) << c.name;
-        EXPECT_EQ(ReadBytes(script.string() + ".out"), "-u|a b|-j|$(x) 'q'|") << c.name;
+        ASSERT_TRUE(result.created) << result.reason;
+        EXPECT_EQ(result.exitCode, 7);
+        EXPECT_EQ(testsupport::ReadBytes(script.string() + ".out"), "-u|a b|-j|$(x) 'q'|");
     }
 }
 
 TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
     for (bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "polling" : "pidfd");
         const auto noPidfd = testsupport::PollProcessesIf(polling);
         platform::LaunchResult reaped = platform::LaunchCommandLine("sh -c \"exit 0\"");
         ASSERT_TRUE(reaped.created) << reaped.reason;
@@ -83,29 +70,26 @@ TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
         platform::LaunchResult zombie =
             platform::LaunchCommandLine("sh -c \"exit 2\"", {.wait = false});
         ASSERT_TRUE(zombie.created) << zombie.reason;
-        platform::SleepMs(200);  // long enough for sh to end; it stays a zombie until reaped
-        EXPECT_EQ(platform::WaitForProcessEnd(zombie.id), platform::WaitOutcome::kEnded) << polling;
+        platform::SleepMs(200);  // sh has ended; it stays a zombie until reaped
+        EXPECT_EQ(platform::WaitForProcessEnd(zombie.id), platform::WaitOutcome::kEnded);
         EXPECT_EQ(platform::WaitForLaunched(zombie.id), std::optional<int>(2));
     }
 }
 
 TEST(EndProcessGroup, AsksPolitelyFirstAndKillsWhatIsLeftAfterTheGrace) {
-    struct Case {
-        const char* child;
-        int exitCode;
-    };
-    for (const Case& c : {Case{"polite", 42}, Case{"ignore_term", 128 + SIGKILL}}) {
+    for (const auto& [mode, exitCode] :
+         {std::pair{"polite", 42}, std::pair{"ignore", 128 + SIGKILL}}) {
         for (bool polling : {false, true}) {
-            SCOPED_TRACE(std::string(c.child) + (polling ? ", kill" : ", pidfd"));
+            SCOPED_TRACE(std::string(mode) + (polling ? ", polling" : ", pidfd"));
             const auto noPidfd = testsupport::PollProcessesIf(polling);
             platform::LaunchResult leader =
                 platform::LaunchCommandLine("\"" + testsupport::TestExecutablePath() + "\" " +
-                                                testsupport::ChildArgument(c.child),
+                                                testsupport::ChildArgument("on_term") + " " + mode,
                                             {.wait = false, .ownGroup = true});
             ASSERT_TRUE(leader.created) << leader.reason;
             platform::SleepMs(200);  // time to set its handler up
             EXPECT_TRUE(platform::EndProcessGroup({leader.id, leader.startTime}, 300));
-            EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(c.exitCode));
+            EXPECT_EQ(platform::WaitForLaunched(leader.id), std::optional<int>(exitCode));
         }
     }
 }

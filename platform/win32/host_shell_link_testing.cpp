@@ -13,31 +13,32 @@
 namespace platform {
 namespace {
 
-// One apartment per call: tests call these rarely, and pairing CoInitialize
-// with CoUninitialize keeps the process as it was found.
-class ComScope {
+// A shell link and its file interface in an apartment of their own: tests
+// call these rarely, and pairing CoInitialize with CoUninitialize keeps the
+// process as it was found.
+class ShellLink {
   public:
-    ComScope() : m_ok(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~ComScope() {
-        if (m_ok)
+    ShellLink() : m_com(SUCCEEDED(CoInitialize(nullptr))) {
+        if (m_com && SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                                IID_IShellLinkA, reinterpret_cast<void**>(&link))))
+            link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    }
+    ~ShellLink() {
+        if (file != nullptr)
+            file->Release();
+        if (link != nullptr)
+            link->Release();
+        if (m_com)
             CoUninitialize();
     }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-    bool ok() const { return m_ok; }
+    ShellLink(const ShellLink&) = delete;
+    ShellLink& operator=(const ShellLink&) = delete;
+
+    IShellLinkA* link = nullptr;
+    IPersistFile* file = nullptr;  // null unless both interfaces were had
 
   private:
-    bool m_ok;
-};
-
-// Releases a COM interface at the end of its scope.
-template <typename T>
-struct Releaser {
-    T* p = nullptr;
-    ~Releaser() {
-        if (p)
-            p->Release();
-    }
+    bool m_com;
 };
 
 std::wstring Wide(std::string_view text) {
@@ -48,46 +49,22 @@ std::wstring Wide(std::string_view text) {
 }  // namespace
 
 bool HostShellLinkAvailable() {
-    ComScope com;
-    if (!com.ok())
-        return false;
-    Releaser<IShellLinkA> link;
-    return SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_IShellLinkA, reinterpret_cast<void**>(&link.p)));
+    return ShellLink().file != nullptr;
 }
 
 bool HostWriteShellLink(std::string_view linkPath, std::string_view targetPath) {
-    ComScope com;
-    if (!com.ok())
-        return false;
-    Releaser<IShellLinkA> link;
-    Releaser<IPersistFile> file;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&link.p))))
-        return false;
-    if (FAILED(link.p->SetPath(std::string(targetPath).c_str())))
-        return false;
-    if (FAILED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))))
-        return false;
-    return SUCCEEDED(file.p->Save(Wide(linkPath).c_str(), TRUE));
+    ShellLink shell;
+    return shell.file != nullptr &&
+           SUCCEEDED(shell.link->SetPath(std::string(targetPath).c_str())) &&
+           SUCCEEDED(shell.file->Save(Wide(linkPath).c_str(), TRUE));
 }
 
 std::optional<std::string> HostShellLinkPath(std::string_view linkPath) {
-    ComScope com;
-    if (!com.ok())
-        return std::nullopt;
-    Releaser<IShellLinkA> link;
-    Releaser<IPersistFile> file;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&link.p))))
-        return std::nullopt;
-    if (FAILED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))))
-        return std::nullopt;
-    if (FAILED(file.p->Load(Wide(linkPath).c_str(), STGM_READ)))
-        return std::nullopt;
+    ShellLink shell;
     char buffer[MAX_PATH] = {};
     WIN32_FIND_DATAA found{};
-    if (FAILED(link.p->GetPath(buffer, MAX_PATH, &found, SLGP_UNCPRIORITY)))
+    if (shell.file == nullptr || FAILED(shell.file->Load(Wide(linkPath).c_str(), STGM_READ)) ||
+        FAILED(shell.link->GetPath(buffer, MAX_PATH, &found, SLGP_UNCPRIORITY)))
         return std::nullopt;
     return std::string(buffer);
 }

@@ -1,8 +1,6 @@
-// What only the Windows launcher does: a batch file started by CreateProcessA
-// runs in the command interpreter, which receives the quoted arguments; a
-// group is a job object, which also holds what the interpreter starts, and
-// which a launcher running in a job of its own (a scheduled task) must leave
-// so that ending the task does not end the job.
+// What only the Windows launcher does: a batch file runs in the command
+// interpreter, which receives the quoted arguments; a group is a job object,
+// which must leave the job of a launcher run as a scheduled task.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -20,28 +18,23 @@
 
 namespace {
 
-using testsupport::EndsWithin;
-using testsupport::ReadBytes;
-using testsupport::ReadIdentityFile;
 using testsupport::TempDir;
-using testsupport::WriteBytes;
 
 TEST(LaunchBatchFile, QuotedArgumentsReachTheScriptAndItsExitCodeComesBack) {
     TempDir dir;
     std::string script = dir.File("TorvaneBatch.bat");
     std::string out = dir.File("out.txt");
-    WriteBytes(script, "@echo off\r\necho %~1^|%~3^|%~5> \"" + out + "\"\r\nexit /b 4\r\n");
+    testsupport::WriteBytes(script,
+                            "@echo off\r\necho %~1^|%~3^|%~5> \"" + out + "\"\r\nexit /b 4\r\n");
     platform::LaunchResult result =
         platform::LaunchCommandLine("\"" + script + "\" -b -u \"Jean Dupont\" -j \"job (1)\"");
     ASSERT_TRUE(result.created) << result.reason;
     EXPECT_EQ(result.exitCode, 4);
-    EXPECT_EQ(ReadBytes(out), "-b|Jean Dupont|job (1)\r\n");
+    EXPECT_EQ(testsupport::ReadBytes(out), "-b|Jean Dupont|job (1)\r\n");
 }
 
-// A launcher run by the task scheduler is in a job that the scheduler ends
-// with the task. A group it started breaks away from that job where the job
-// allows it; where it does not, the group is still made (its job object
-// nested in the task's), and then ends with the task, as Windows nests jobs.
+// The scheduler ends the task's job. A group breaks away from it where the job
+// allows; where not, the group is still made, nested, and ends with the task.
 TEST(EndProcessGroup, AGroupLeavesTheJobOfAScheduledLauncherWhereItMay) {
     for (bool breakawayAllowed : {true, false}) {
         SCOPED_TRACE(breakawayAllowed ? "breakaway allowed" : "breakaway refused");
@@ -69,9 +62,8 @@ TEST(EndProcessGroup, AGroupLeavesTheJobOfAScheduledLauncherWhereItMay) {
         ::ResumeThread(launcher.hThread);
         ::CloseHandle(launcher.hThread);
 
-        const platform::ProcessIdentity job = ReadIdentityFile(report);
+        const platform::ProcessIdentity job = testsupport::ReadIdentityFile(report);
         ASSERT_TRUE(platform::IsStillRunning(job)) << "no group was made";
-        // The scheduler ends the task.
         ::TerminateJobObject(task, 1);
         ::CloseHandle(task);
         EXPECT_EQ(::WaitForSingleObject(launcher.hProcess, 10000), WAIT_OBJECT_0);
@@ -81,7 +73,7 @@ TEST(EndProcessGroup, AGroupLeavesTheJobOfAScheduledLauncherWhereItMay) {
             EXPECT_TRUE(platform::IsStillRunning(job)) << "the job was ended with the task";
             EXPECT_TRUE(platform::EndProcessGroup(job, 1000));
         }
-        EXPECT_TRUE(EndsWithin(job));
+        EXPECT_TRUE(testsupport::EndsWithin(job));
     }
 }
 

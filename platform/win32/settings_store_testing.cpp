@@ -2,8 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
 
+#include "platform/process.h"
 #include "platform/settings_store_testing.h"
 #include "platform/win32/registry_root.h"
 
@@ -28,28 +32,15 @@ void RemovePrivateKeys() {
     g_base.clear();
 }
 
-// Replaces the root of every section header "[ROOT\" or "[-ROOT\" of
-// HKEY_LOCAL_MACHINE / HKEY_CURRENT_USER by the private keys.
-template <typename Text>
-Text MoveRoots(const Text& text, const Text& machine, const Text& user, const Text& hklm,
-               const Text& hkcu) {
-    Text out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        out += text[i];
-        if (text[i++] != '[')
-            continue;
-        if (i < text.size() && text[i] == '-')
-            out += text[i++];
-        if (text.compare(i, hklm.size(), hklm) == 0) {
-            out += machine;
-            i += hklm.size();
-        } else if (text.compare(i, hkcu.size(), hkcu) == 0) {
-            out += user;
-            i += hkcu.size();
-        }
-    }
-    return out;
+// Redirects `root` to the private key `name`.
+bool Redirect(HKEY root, const char* name) {
+    HKEY key = nullptr;
+    const bool ok = RegCreateKeyExA(HKEY_CURRENT_USER, (g_base + "\\" + name).c_str(), 0, nullptr,
+                                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS &&
+                    RegOverridePredefKey(root, key) == ERROR_SUCCESS;
+    if (key != nullptr)
+        RegCloseKey(key);
+    return ok;
 }
 
 }  // namespace
@@ -60,23 +51,15 @@ ScopedTestSettings::ScopedTestSettings(RegFileEncoding /*encoding*/) {
     RemovePrivateKeys();
     g_base = "Software\\TorvaneTests\\" + std::to_string(GetCurrentProcessId()) + "-" +
              std::to_string(counter++);
-    HKEY machine = nullptr;
-    HKEY user = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, (g_base + "\\machine").c_str(), 0, nullptr, 0,
-                    KEY_ALL_ACCESS, nullptr, &machine, nullptr);
-    RegCreateKeyExA(HKEY_CURRENT_USER, (g_base + "\\user").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &user, nullptr);
-    if (machine == nullptr || user == nullptr ||
-        RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine) != ERROR_SUCCESS ||
-        RegOverridePredefKey(HKEY_CURRENT_USER, user) != ERROR_SUCCESS) {
+    // HKEY_CURRENT_USER last: both keys are made under the real one.
+    if (!Redirect(HKEY_LOCAL_MACHINE, "LOCAL_MACHINE") ||
+        !Redirect(HKEY_CURRENT_USER, "CURRENT_USER")) {
         std::fprintf(stderr, "ScopedTestSettings: cannot redirect the registry roots\n");
         std::abort();
     }
-    RegCloseKey(machine);
-    RegCloseKey(user);
     if (!registered) {
         registered = true;
-        std::atexit(RemovePrivateKeys);
+        std::atexit(RemovePrivateKeys);  // a death-test child ends through exit()
     }
 }
 
@@ -132,52 +115,31 @@ bool CreateSettingsKey(SettingsRoot root, const std::string& subKey) {
 bool ImportSettingsFile(const std::string& bytes) {
     if (g_base.empty())
         return false;
-    std::string machine = "HKEY_CURRENT_USER\\" + g_base + "\\machine";
-    std::string user = "HKEY_CURRENT_USER\\" + g_base + "\\user";
-    std::string content;
-    if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) {
-        std::wstring text((bytes.size() - 2) / 2, L'\0');
-        for (std::size_t i = 0; i < text.size(); ++i)
-            text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
-                                           (static_cast<unsigned char>(bytes[3 + 2 * i]) << 8));
-        text = MoveRoots<std::wstring>(text, std::wstring(machine.begin(), machine.end()),
-                                       std::wstring(user.begin(), user.end()),
-                                       L"HKEY_LOCAL_MACHINE", L"HKEY_CURRENT_USER");
-        content = "\xFF\xFE";
-        for (wchar_t unit : text) {
-            content += static_cast<char>(unit & 0xFF);
-            content += static_cast<char>((unit >> 8) & 0xFF);
-        }
-    } else {
-        content =
-            MoveRoots<std::string>(bytes, machine, user, "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER");
+    // Moved as ANSI text: the files tests import hold Windows-1252 text only.
+    const bool utf16 = bytes.starts_with("\xFF\xFE");
+    std::string text = bytes;
+    if (utf16) {
+        std::u16string wide;
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        text = WideToAnsi(wide);
     }
+    text = std::regex_replace(text, std::regex(R"((\[-?)HKEY_(LOCAL_MACHINE|CURRENT_USER))"),
+                              "$1HKEY_CURRENT_USER\\" + g_base + "\\$2");
+    const std::string content = utf16 ? Utf16File(text) : text;
 
-    char folder[MAX_PATH + 1] = {};
-    char file[MAX_PATH + 1] = {};
-    if (GetTempPathA(MAX_PATH, folder) == 0 || GetTempFileNameA(folder, "tvr", 0, file) == 0)
-        return false;
-    HANDLE handle =
-        CreateFileA(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(handle);
-
-    std::string command = "regedit.exe /s \"" + std::string(file) + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    bool ok = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process) != 0;
-    if (ok) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    DeleteFileA(file);
-    return ok && written == content.size();
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("tvr-" + std::to_string(GetCurrentProcessId()) + ".reg");
+    std::ofstream out(file, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    const bool imported =
+        out &&
+        LaunchCommandLine("regedit.exe /s \"" + file.string() + "\"", {.show = false}).created;
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    return imported;
 }
 
 }  // namespace platform
