@@ -96,6 +96,26 @@ TEST(FileStream, FlushToDiskWritesWhatIsBuffered) {
     EXPECT_FALSE(platform::FlushToDisk(nullptr, path));
 }
 
+TEST(FileStream, UntranslatedBytesGoBetweenTranslatedTextInOrder) {
+    TempDir dir;
+    for (const char* mode : {"w", "a+", "wb"}) {
+        SCOPED_TRACE(mode);
+        const std::string path = dir.File(std::string("untranslated") + mode[0] + mode[1]);
+        WriteBytes(path, "old\r\n");
+        std::FILE* f = platform::OpenStream(path, mode);
+        ASSERT_NE(f, nullptr);
+        std::fputs("a\n", f);
+        EXPECT_TRUE(platform::WriteUntranslated(f, "b\r\nc\r\n"));
+        EXPECT_TRUE(platform::WriteUntranslated(f, ""));
+        std::fputs("d\n", f);
+        std::fclose(f);
+        const bool text = mode[1] != 'b';
+        const std::string kept = mode[0] == 'a' ? "old\r\n" : "";
+        EXPECT_EQ(ReadBytes(path),
+                  kept + (text ? "a\r\n" : "a\n") + "b\r\nc\r\n" + (text ? "d\r\n" : "d\n"));
+    }
+}
+
 TEST(FileStream, WhatCannotBeOpenedGivesNull) {
     TempDir dir;
     EXPECT_EQ(platform::OpenStream(dir.File("missing.txt"), "r"), nullptr);
