@@ -31,7 +31,8 @@ class TextList {
     // in it can be added with AddView: a log read whole keeps its events
     // where they stand in the file's bytes instead of copying each.
     void Adopt(std::unique_ptr<char[]> block) { m_blocks.push_back(std::move(block)); }
-    // Appends `text` itself, not a copy: it lies in an adopted block.
+    // Appends `text` itself, not a copy: it lies in an adopted block, and
+    // holds no line feed (a line of the file it was read from).
     void AddView(std::string_view text) { m_texts.push_back(text); }
     // Room in the index for `count` texts in all, so that a list whose length
     // is known is not copied while it grows.
@@ -41,6 +42,9 @@ class TextList {
 
     unsigned GetCount() const { return static_cast<unsigned>(m_texts.size()); }
     bool IsEmpty() const { return m_texts.empty(); }
+    // Whether a text added since the last Reset may hold a line feed: a
+    // writer that must treat those apart need not search the others.
+    bool MayHoldLineFeeds() const { return m_lineFeeds; }
     // `index` < GetCount().
     std::string_view operator[](std::size_t index) const { return m_texts[index]; }
 
@@ -56,4 +60,5 @@ class TextList {
     char* m_free = nullptr;
     std::size_t m_left = 0;
     std::vector<std::string_view> m_texts;
+    bool m_lineFeeds = false;
 };

@@ -59,4 +59,15 @@ TEST(TextListTest, ResetEmptiesAndMovesCarryTheTexts) {
     EXPECT_EQ(Texts(moved), std::vector<std::string>{"two"});
 }
 
+TEST(TextListTest, KnowsWhetherATextMayHoldALineFeed) {
+    TextList list;
+    list.Add("one line");
+    list.Add("");
+    EXPECT_FALSE(list.MayHoldLineFeeds());
+    list.Add("two\r\nlines");
+    EXPECT_TRUE(list.MayHoldLineFeeds());
+    list.Reset();
+    EXPECT_FALSE(list.MayHoldLineFeeds());
+}
+
 }  // namespace
