@@ -81,7 +81,7 @@ void KvBatchReportFile::WriteJobSummary(const FichierLogBatch& log) {
     constexpr std::size_t kBlockSize = 256 * 1024;
     std::string block;
     std::size_t used = 0;
-    const bool lineFeeds = log.m_eventList.MayHoldLineFeeds();
+    const bool lineFeeds = log.m_eventList.MayHoldControls();
     for (std::string_view event : log.m_eventList) {
         const std::size_t line = head.size() + event.size() + 2;
         if (used > 0 && used + line > kBlockSize) {

@@ -84,10 +84,11 @@ void FichierLogBatch::ExchangeEvents(KvFile& file) {
     // "Event list <i> = ", the index counted up in place.
     constexpr std::size_t kFirstDigit = 11;
     std::string key = "Event list 0 = ";
+    const bool controls = m_eventList.MayHoldControls();
     for (unsigned i = 0; i < count; ++i) {
         const std::string_view text = m_eventList[i];
-        if (text.find('\0') == std::string_view::npos &&
-            text.find('\n') == std::string_view::npos) {
+        if (!controls || (text.find('\0') == std::string_view::npos &&
+                          text.find('\n') == std::string_view::npos)) {
             // The common case, copied straight into place.
             const std::size_t at = run.size();
             run.resize(at + key.size() + text.size() + 2);

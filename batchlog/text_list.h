@@ -32,7 +32,8 @@ class TextList {
     // where they stand in the file's bytes instead of copying each.
     void Adopt(std::unique_ptr<char[]> block) { m_blocks.push_back(std::move(block)); }
     // Appends `text` itself, not a copy: it lies in an adopted block, and
-    // holds no line feed (a line of the file it was read from).
+    // holds neither a line feed nor a zero byte (a line of a file that has
+    // none).
     void AddView(std::string_view text) { m_texts.push_back(text); }
     // Room in the index for `count` texts in all, so that a list whose length
     // is known is not copied while it grows.
@@ -42,9 +43,10 @@ class TextList {
 
     unsigned GetCount() const { return static_cast<unsigned>(m_texts.size()); }
     bool IsEmpty() const { return m_texts.empty(); }
-    // Whether a text added since the last Reset may hold a line feed: a
-    // writer that must treat those apart need not search the others.
-    bool MayHoldLineFeeds() const { return m_lineFeeds; }
+    // Whether a text added since the last Reset may hold a line feed or a
+    // zero byte, which writers treat apart: when none may, they need not
+    // search every text.
+    bool MayHoldControls() const { return m_controls; }
     // `index` < GetCount().
     std::string_view operator[](std::size_t index) const { return m_texts[index]; }
 
@@ -60,5 +62,5 @@ class TextList {
     char* m_free = nullptr;
     std::size_t m_left = 0;
     std::vector<std::string_view> m_texts;
-    bool m_lineFeeds = false;
+    bool m_controls = false;
 };
