@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/file_ops.h"
+#include "platform/file_stream.h"
 #include "platform/shared_file.h"
 #include "platform/timestamp.h"
 
@@ -81,6 +82,12 @@ void KvBatchFile::WriteLine(const CString& text) {
     // the run goes on whatever happens to it.
     std::fwrite(text.c_str(), 1, text.str().size(), m_stream);
     std::fputc('\n', m_stream);
+}
+
+void KvBatchFile::WriteLines(std::string_view lines) {
+    if (m_stream == nullptr || !m_mode || m_mode->find("a+") == std::string::npos)
+        return;
+    platform::WriteUntranslated(m_stream, lines);
 }
 
 void KvBatchFile::WriteStamped(const CString& text) {

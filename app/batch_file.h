@@ -20,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "containers/cstring.h"
@@ -72,6 +73,10 @@ class KvBatchFile {
     // contains "a+": the queue file, opened "r+", "w" or "wt", never takes a
     // report line. The text is written as it is ("%" included).
     void WriteLine(const CString& text);
+    // The same for many lines at once, each already ending in "\r\n" as the
+    // file holds it: they are written as they are, without the text mode's
+    // translation of line ends.
+    void WriteLines(std::string_view lines);
     // Writes "<stamp> -> <text>" with WriteLine, when the file is open. The
     // stamp is the local time as "%m/%d/%y %H:%M:%S".
     void WriteStamped(const CString& text);

@@ -72,34 +72,45 @@ void KvBatchReportFile::WriteJobResult(bool succeeded) {
 
 void KvBatchReportFile::WriteJobSummary(const FichierLogBatch& log) {
     // A log may hold a million events: their lines go out in blocks of many
-    // lines, each block one write of the same bytes, copied straight from the
-    // log's texts into the block.
+    // lines, each block one write, copied straight from the log's texts with
+    // the line ends the file holds, so the stream translates none of them.
+    // A line break inside an event is written as the text stream would
+    // write it ("\n" as "\r\n").
     const CString eventMessage = ReportMessage(kReportEvent);
-    const std::string& eventText = eventMessage.str();
+    const std::string_view head = eventMessage.str();
     constexpr std::size_t kBlockSize = 256 * 1024;
-    CString block;
-    std::string& text = block.str();
+    std::string block;
     std::size_t used = 0;
-    auto flush = [&] {
-        // WriteLine ends the last line itself.
-        text.resize(used - 1);
-        WriteLine(block);
-        used = 0;
-    };
+    const bool lineFeeds = log.m_eventList.MayHoldControls();
     for (std::string_view event : log.m_eventList) {
-        const std::size_t line = eventText.size() + event.size() + 1;
-        if (used > 0 && used + line > kBlockSize)
-            flush();
-        if (text.size() < used + line)
-            text.resize(std::max(kBlockSize, used + line));
-        char* out = text.data() + used;
-        std::memcpy(out, eventText.data(), eventText.size());
-        std::memcpy(out + eventText.size(), event.data(), event.size());
+        const std::size_t line = head.size() + event.size() + 2;
+        if (used > 0 && used + line > kBlockSize) {
+            WriteLines(std::string_view(block.data(), used));
+            used = 0;
+        }
+        if (lineFeeds && event.find('\n') != std::string_view::npos) {
+            block.resize(used);
+            block += head;
+            for (char c : event) {
+                if (c == '\n')
+                    block += '\r';
+                block += c;
+            }
+            block += "\r\n";
+            used = block.size();
+            continue;
+        }
+        if (block.size() < used + line)
+            block.resize(std::max(kBlockSize, used + line));
+        char* out = block.data() + used;
+        std::memcpy(out, head.data(), head.size());
+        if (!event.empty())  // an empty view's data may be null
+            std::memcpy(out + head.size(), event.data(), event.size());
+        out[line - 2] = '\r';
         out[line - 1] = '\n';
         used += line;
     }
-    if (used > 0)
-        flush();
+    WriteLines(std::string_view(block.data(), used));
     WriteLine(ReportMessage(kReportAlerts) + CString::Formatted("%d", log.m_nbAlerts));
     WriteLine(ReportMessage(kReportErrors) + CString::Formatted("%d", log.m_nbErrors));
     WriteLine(CString());

@@ -31,6 +31,8 @@ TEST_F(ReportFile, EveryLineKindWithItsCatalogueText) {
     FichierLogBatch log;
     log.m_eventList.Add("Simulation started");
     log.m_eventList.Add("Tool T12 at 100% load");
+    log.m_eventList.Add("Two\r\nlines");  // written as the text stream would
+    log.m_eventList.Add("");
     log.m_nbAlerts = 2;
     log.m_nbErrors = 13;
 
@@ -50,7 +52,8 @@ TEST_F(ReportFile, EveryLineKindWithItsCatalogueText) {
 
     EXPECT_EQ(Text(), apptest::Started("Jean Dupont", job) + apptest::Ended("Jean Dupont", job) +
                           "Simulation succeeded: 1\r\nEvent: Simulation started\r\n"
-                          "Event: Tool T12 at 100% load\r\nAlerts: 2\r\nErrors: 13\r\n\r\n" +
+                          "Event: Tool T12 at 100% load\r\nEvent: Two\r\r\nlines\r\n"
+                          "Event: \r\nAlerts: 2\r\nErrors: 13\r\n\r\n" +
                           apptest::SkippedBlock("anne", "%s%d") + "Simulation succeeded: 0\r\n");
 }
 

@@ -75,30 +75,33 @@ void FichierLogBatch::ExchangeEvents(KvFile& file) {
         }
         return;
     }
-    // Saving: the same lines formatted here and handed over in large runs, as
-    // a million calls through the value exchange cost several times the
-    // writing itself.
+    // Saving: the same lines formatted here, with the line ends the file
+    // holds, and handed over in large runs, as a million calls through the
+    // value exchange and the stream's line-end translation cost several times
+    // the writing itself.
     constexpr std::size_t kRun = 256 * 1024;
     std::string run;
     // "Event list <i> = ", the index counted up in place.
     constexpr std::size_t kFirstDigit = 11;
     std::string key = "Event list 0 = ";
+    const bool controls = m_eventList.MayHoldControls();
     for (unsigned i = 0; i < count; ++i) {
         const std::string_view text = m_eventList[i];
-        if (text.find('\0') == std::string_view::npos &&
-            text.find('\n') == std::string_view::npos) {
+        if (!controls || (text.find('\0') == std::string_view::npos &&
+                          text.find('\n') == std::string_view::npos)) {
             // The common case, copied straight into place.
             const std::size_t at = run.size();
-            run.resize(at + key.size() + text.size() + 1);
+            run.resize(at + key.size() + text.size() + 2);
             char* out = run.data() + at;
             std::memcpy(out, key.data(), key.size());
             if (!text.empty())  // an empty view's data may be null
                 std::memcpy(out + key.size(), text.data(), text.size());
-            out[key.size() + text.size()] = '\n';
+            out[key.size() + text.size()] = '\r';
+            out[key.size() + text.size() + 1] = '\n';
         } else {
             run += key;
             AppendValue(run, text);
-            run += '\n';
+            run += "\r\n";
         }
         if (run.size() >= kRun) {
             WriteLines(run);

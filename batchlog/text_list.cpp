@@ -22,6 +22,9 @@ void TextList::Add(std::string_view text) {
         m_left -= text.size();
     }
     std::memcpy(place, text.data(), text.size());
+    if (!m_controls && (std::memchr(place, '\n', text.size()) != nullptr ||
+                        std::memchr(place, '\0', text.size()) != nullptr))
+        m_controls = true;
     m_texts.emplace_back(place, text.size());
 }
 
@@ -30,4 +33,5 @@ void TextList::Reset() {
     m_blocks = std::vector<std::unique_ptr<char[]>>();
     m_free = nullptr;
     m_left = 0;
+    m_controls = false;
 }

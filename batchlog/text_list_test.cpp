@@ -47,4 +47,18 @@ TEST(TextListTest, ResetEmptiesAndMovesCarryTheTexts) {
     EXPECT_EQ(Texts(moved), std::vector<std::string>{"two"});
 }
 
+TEST(TextListTest, KnowsWhetherATextMayHoldALineFeedOrAZeroByte) {
+    for (std::string_view control :
+         {std::string_view("two\r\nlines"), std::string_view("a\0b", 3)}) {
+        TextList list;
+        list.Add("one line");
+        list.Add("");
+        EXPECT_FALSE(list.MayHoldControls());
+        list.Add(control);
+        EXPECT_TRUE(list.MayHoldControls());
+        list.Reset();
+        EXPECT_FALSE(list.MayHoldControls());
+    }
+}
+
 }  // namespace

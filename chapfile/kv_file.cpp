@@ -7,6 +7,7 @@
 #include <string>
 
 #include "messages/paths.h"
+#include "platform/file_stream.h"
 
 namespace {
 
@@ -70,8 +71,8 @@ void KvFile::WriteValueLine(const CString& key, std::string_view value) {
 }
 
 void KvFile::WriteLines(std::string_view lines) {
-    if (m_openMode == kWriting)
-        Write(lines);
+    if (m_openMode == kWriting && m_stream)
+        platform::WriteUntranslated(m_stream.get(), lines);
 }
 
 void KvFile::WriteBlankLines(int count) {

@@ -190,9 +190,9 @@ class KvFile : public KvObjetFile {
     // the "[Version]" head. False when the file cannot be opened.
     bool BeginSave(const CString& path, int blankAfterVersionHead);
     void EndSave();
-    // Writing: `lines` as they are, "\n" ending each line as the stream
-    // writes it. For a derived class that formats a long run of value lines
-    // itself; otherwise nothing.
+    // Writing: `lines` as they are, each ending in "\r\n" as the file holds
+    // it (they skip the stream's line-end translation). For a derived class
+    // that formats a long run of value lines itself; otherwise nothing.
     void WriteLines(std::string_view lines);
     // Load's checks up to the version, on parsed chapters: kLoaded when the
     // contents can be exchanged, else Load's refusal; `versionDiffers` is set.

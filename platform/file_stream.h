@@ -36,6 +36,15 @@ std::FILE* OpenStreamWide(std::u16string_view windowsPath, std::u16string_view m
 //   Linux: fflush, then fsync on a descriptor opened read-only on the path.
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath);
 
+// Writes `bytes` exactly as they are, also to a text stream: for text whose
+// line ends are already "\r\n", which the text mode would turn into
+// "\r\r\n". What the stream holds buffered goes first, translated as ever.
+// For a stream being written (or appended to), not one halfway through a
+// read. False when a write fails. On a binary stream it is fwrite.
+//   Win32: the stream's descriptor is binary (_setmode) for the write.
+//   Linux: the bytes go straight to the text stream's descriptor.
+bool WriteUntranslated(std::FILE* stream, std::string_view bytes);
+
 // Parsed form of an fopen mode string, shared by the host implementations.
 struct StreamMode {
     bool valid = false;

@@ -80,6 +80,25 @@ TEST_F(FileStream, RewriteAfterRewindOverwritesInPlaceAndFlushReachesTheDisk) {
     EXPECT_FALSE(platform::FlushToDisk(nullptr, path));
 }
 
+TEST_F(FileStream, UntranslatedBytesGoBetweenTranslatedTextInOrder) {
+    for (const char* mode : {"w", "a+", "wb"}) {
+        SCOPED_TRACE(mode);
+        const std::string name = std::string("untranslated") + mode[0] + mode[1];
+        Write(name, "wb", "old\r\n");
+        std::FILE* f = platform::OpenStream(dir.File(name), mode);
+        ASSERT_NE(f, nullptr);
+        std::fputs("a\n", f);
+        EXPECT_TRUE(platform::WriteUntranslated(f, "b\r\nc\r\n"));
+        EXPECT_TRUE(platform::WriteUntranslated(f, ""));
+        std::fputs("d\n", f);
+        std::fclose(f);
+        const bool text = mode[1] != 'b';
+        const std::string kept = mode[0] == 'a' ? "old\r\n" : "";
+        EXPECT_EQ(ReadBytes(dir.File(name)),
+                  kept + (text ? "a\r\n" : "a\n") + "b\r\nc\r\n" + (text ? "d\r\n" : "d\n"));
+    }
+}
+
 TEST_F(FileStream, WhatCannotBeOpenedGivesNull) {
     EXPECT_EQ(platform::OpenStream(dir.File("missing.txt"), "r"), nullptr);
     EXPECT_EQ(platform::OpenStream(dir.File("no/such/folder/x.txt"), "w"), nullptr);

@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/host_faults.h"
 #include "platform/host_path.h"
@@ -34,6 +37,21 @@ struct TextCookie {
     std::size_t rawLen = 0;
     bool rawEof = false;
 };
+
+// The text streams open now and their cookies: a cookie stream has no
+// descriptor that fileno would give, and WriteUntranslated needs it. Like the
+// Windows runtime's own table of descriptor modes, this belongs to the
+// process.
+std::mutex g_textStreamsLock;
+std::vector<std::pair<std::FILE*, TextCookie*>> g_textStreams;
+
+TextCookie* FindTextCookie(std::FILE* stream) {
+    std::lock_guard<std::mutex> lock(g_textStreamsLock);
+    for (const auto& [open, cookie] : g_textStreams)
+        if (open == stream)
+            return cookie;
+    return nullptr;
+}
 
 // Refills the raw buffer, keeping `keep` unread bytes at its start.
 bool Refill(TextCookie& c) {
@@ -154,6 +172,10 @@ int TextSeek(void* cookie, off64_t* offset, int whence) {
 
 int TextClose(void* cookie) {
     auto* c = static_cast<TextCookie*>(cookie);
+    {
+        std::lock_guard<std::mutex> lock(g_textStreamsLock);
+        std::erase_if(g_textStreams, [c](const auto& entry) { return entry.second == c; });
+    }
     int result = ::close(c->fd);
     delete c;
     return result;
@@ -187,6 +209,8 @@ std::FILE* StreamFromDescriptor(int fd, const StreamMode& parsed) {
         return nullptr;
     }
     std::setvbuf(stream, cookie->stream, _IOFBF, sizeof cookie->stream);
+    std::lock_guard<std::mutex> lock(g_textStreamsLock);
+    g_textStreams.emplace_back(stream, cookie);
     return stream;
 }
 
@@ -232,6 +256,22 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(put);
     }
     return true;
+}
+
+bool WriteUntranslated(std::FILE* stream, std::string_view bytes) {
+    if (bytes.empty())
+        return true;
+    TextCookie* cookie = FindTextCookie(stream);
+    if (cookie == nullptr)
+        return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    if (std::fflush(stream) != 0)
+        return false;
+    // As TextWrite: bytes read ahead lie beyond where the stream stands.
+    if (cookie->rawPos != cookie->rawLen)
+        ::lseek(cookie->fd, -static_cast<off_t>(cookie->rawLen - cookie->rawPos), SEEK_CUR);
+    cookie->rawPos = cookie->rawLen = 0;
+    cookie->rawEof = false;
+    return WriteAll(cookie->fd, bytes.data(), bytes.size());
 }
 
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {

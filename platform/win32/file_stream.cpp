@@ -1,5 +1,6 @@
 #include "platform/file_stream.h"
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cerrno>
@@ -25,6 +26,21 @@ bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
     if (InjectedFaultFor(HostCall::kFlushToDisk, windowsPath))
         return false;
     return _commit(_fileno(stream)) == 0;
+}
+
+bool WriteUntranslated(std::FILE* stream, std::string_view bytes) {
+    if (bytes.empty())
+        return true;
+    if (std::fflush(stream) != 0)
+        return false;
+    const int fd = _fileno(stream);
+    const int previous = _setmode(fd, _O_BINARY);
+    if (previous == -1)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() &&
+                         std::fflush(stream) == 0;
+    _setmode(fd, previous);
+    return written;
 }
 
 }  // namespace platform
