@@ -73,7 +73,7 @@ TEST_F(SlurmNight, EightJobsShareTheTwoLicencesAndAppendWholeBlocks) {
     const std::string report = Report();
     std::size_t length = 0;
     for (const auto& [job, wait] : jobs) {
-        EXPECT_EQ(m_install->Runs()["alice/" + job], 1) << job;
+        EXPECT_EQ(Runs()["alice/" + job], 1) << job;
         const std::string block = e2e::Ran(job, true);
         EXPECT_NE(report.find(block), std::string::npos) << job << " in\n" << report;
         length += block.size();
