@@ -17,16 +17,11 @@ using apptest::Outcome;
 using apptest::QueueText;
 
 TEST(ProgressLine, ElapsedTimesInWholeSeconds) {
-    const std::pair<std::int64_t, const char*> cases[] = {{-5000, "0s"},
-                                                          {0, "0s"},
-                                                          {999, "0s"},
-                                                          {59'999, "59s"},
-                                                          {60'000, "1m00s"},
-                                                          {252'000, "4m12s"},
-                                                          {3'599'999, "59m59s"},
-                                                          {3'600'000, "1h00m00s"},
-                                                          {3'725'000, "1h02m05s"},
-                                                          {100LL * 3600 * 1000, "100h00m00s"}};
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {-5000, "0s"},           {999, "0s"},
+        {59'999, "59s"},         {60'000, "1m00s"},
+        {3'599'999, "59m59s"},   {3'600'000, "1h00m00s"},
+        {3'725'000, "1h02m05s"}, {100LL * 3600 * 1000, "100h00m00s"}};
     for (const auto& [ms, text] : cases) EXPECT_EQ(FormatElapsed(ms), text) << ms;
 }
 
