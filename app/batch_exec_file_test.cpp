@@ -58,9 +58,7 @@ class QueueFile : public apptest::BatchFixture {
 TEST_F(QueueFile, ReadingIsPositionalAndToleratesDamage) {
     const std::string hugeName(70000, 'h');
     const std::vector<std::pair<std::string, std::string>> rows = {
-        // Keys are not compared; values lose the blanks, tabs and "=" before
-        // them and the blanks after; numbers that do not parse leave the
-        // field; groups past the count are not read.
+        // Keys not compared, values trimmed, bad numbers and groups past the count ignored.
         {"count=  2  \r\nwho = anne \r\nwhat ==\t job = one\r\nx = 2\r\ny = not a number\r\n"
          "z =  1\r\nu = bob\nn = two\ns = -1\nt = 1\nw = 0\n"
          "this group lies past the count = 9\n",
@@ -68,13 +66,11 @@ TEST_F(QueueFile, ReadingIsPositionalAndToleratesDamage) {
         // A count that does not parse counts as 0.
         {"nb = many\r\nuser = anne\r\n", ""},
         {"", ""},
-        // A file shorter than its count: the cut group's missing lines read
-        // as empty, and no entry is made out of nothing.
+        // Shorter than its count: a cut group's missing lines are empty, no more entries.
         {"nb = 2000000000\r\nuser = anne\r\nname = a\r\nstate = 2\r\nstatus = 1\r\nwait = 0\r\n"
          "user = bob\r\nname = b\r\n",
          "anne|a|210;bob|b|000;"},
-        // Past 64 KiB the rest of a line is skipped, and the next line is
-        // still the next field.
+        // Past 64 KiB the rest of a line is skipped; the next line is the next field.
         {QueueText({{"anne", hugeName}, {"bob", "b", 2, 1, 1}}),
          "anne|" + hugeName.substr(0, 64 * 1024 - 7) + "|000;bob|b|211;"},
         // Zero bytes stay in the text, and a last line without a line end is read.
@@ -90,8 +86,7 @@ TEST_F(QueueFile, ReadingIsPositionalAndToleratesDamage) {
 }
 
 TEST_F(QueueFile, ALongQueueReadsRefreshesAndSavesEveryEntryWhereverItsLinesFall) {
-    // Names of every length from 1 to 97 put line ends (and the "\r" of a
-    // "\r\n") at every place of the blocks the file is read in.
+    // Names of 1 to 97 bytes put line ends at every place of the blocks read.
     std::vector<Entry> entries;
     for (int i = 0; i < 4000; ++i)
         entries.push_back({i % 2 ? "anne" : "bob", std::string(1 + i % 97, 'a' + i % 26) + "!",
@@ -119,8 +114,7 @@ TEST_F(QueueFile, ALongQueueReadsRefreshesAndSavesEveryEntryWhereverItsLinesFall
 }
 
 TEST_F(QueueFile, RereadingUnchangedBytesGivesWhatReadingThemGives) {
-    // The second group's state does not parse and its group is cut short:
-    // rereading leaves those fields as the entries have them.
+    // A state that does not parse and a cut group: rereading keeps those fields.
     WriteBatchFile("batchexec.txt",
                    "nb = 2\r\nuser = anne\r\nname = a\r\nstate = 2\r\nstatus = 1\r\nwait = 0\r\n"
                    "user = bob\r\nname = b\r\nstate = x\r\nstatus = 1\r\n");
@@ -142,8 +136,7 @@ TEST_F(QueueFile, RereadingUnchangedBytesGivesWhatReadingThemGives) {
     Job(0).m_name = "other";
     Job(1).m_status = 0;
     EXPECT_EQ(After(kRefresh), "anne|plain|210;bob|b|715;");
-    // Saved in place over a longer text: the end of that one stays behind
-    // the entries, so the reread above parsed the file.
+    // Saved over a longer text, whose end stays: the reread above parsed the file.
     EXPECT_EQ(ReadBatchFile("batchexec.txt"),
               QueueText({{"anne", "plain", 2, 1}, {"bob", "b", 7, 1, 5}}) + "it = 5\r\n");
 }
@@ -193,14 +186,12 @@ TEST_F(QueueFile, ARebuildThatCannotReachTheDiskLeavesNoQueueAndSaysWhy) {
 TEST(BatchProjectScan, PrefixesAreCutByLengthAndRecordsNeedBothLines) {
     testsupport::TempDir dir;
     const std::pair<std::string, std::string> rows[] = {
-        // Two blanks after "=" keep one; CRLF and LF files read the same; the
-        // wait text is read as leading digits.
+        // Two blanks after "=" keep one; CRLF and LF alike; the wait is leading digits.
         {"x [element gamme gamme de gamme] y\r\nnom = before the wait line is not taken\r\n"
          "m_waitForPrec = 1 (yes)\r\nnom =  spaced name\r\n"
          "[element gamme gamme de gamme]\nm_waitForPrec = no\nnom = plain\n",
          "[ spaced name|1][plain|0]"},
-        // A record cut off by the end of the file is dropped; a last line
-        // without a line end is not examined.
+        // A cut record is dropped; a last line without a line end is not examined.
         {"[element gamme gamme de gamme]\nm_waitForPrec = 0\nnom = kept\n"
          "[element gamme gamme de gamme]\nm_waitForPrec = 0\n",
          "[kept|0]"},
