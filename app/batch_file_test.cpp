@@ -1,8 +1,5 @@
-// The base of the queue and report files: which modes take report lines,
-// and opens that fail or wait. Rewinding before a rewrite is
-// exercised by the queue file's saves; removing the report of an earlier
-// batch and stamping lines with the local time on the real program
-// (tools/end_to_end_test.cpp).
+// The base of the queue and report files: which modes take report lines, and
+// opens that fail or wait. Rewinding is exercised by the queue file's saves.
 #include "app/batch_file.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +17,7 @@ namespace fs = std::filesystem;
 using testsupport::ReadBytes;
 using testsupport::WriteBytes;
 
-// The base class, whose Write puts a fixed text at the current position (or
-// opens a closed file "wt" first) as the queue file does.
+// The base class, whose Write puts a text at the current position as the queue's does.
 class TextFile : public KvBatchFile {
   public:
     explicit TextFile(const std::string& path, std::string text = "")
@@ -74,8 +70,7 @@ TEST_F(BatchFile, LinesAreWrittenOnlyInAModeThatAppendsWithReadingAndAsTheyAre) 
     file.Close();
     EXPECT_EQ(ReadBytes(path), "100% %s %d done\r\n\r\n12/05/26 18:27:30 -> job %s at 50%\r\n");
 
-    // A write to the closed file opens it "wt" (emptied) without taking that
-    // mode as the file's: no report line could reach it afterwards.
+    // A write to the closed file opens it "wt", a mode that takes no report line.
     TextFile queue(path, "nb = 0\n");
     queue.Write();
     EXPECT_TRUE(queue.IsOpen());
