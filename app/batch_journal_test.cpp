@@ -1,6 +1,4 @@
-// The batch journal as the next launcher and a status view read it: what is
-// saved comes back, a damaged or hostile file gives what can be read, and a
-// failed save keeps the file on disk.
+// The batch journal as the next launcher and a status view read it.
 #include "app/batch_journal.h"
 
 #include <gtest/gtest.h>
@@ -76,8 +74,7 @@ TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersionAndAFailedSaveKe
               std::string::npos)
         << text;
 
-    // A save that cannot be written (a folder takes the staging name) says
-    // why and keeps the file on disk.
+    // A folder takes the staging name: the save says why and keeps the file.
     fs::create_directory(dir.path() / BatchJournal::kStagingFileName);
     journal.Erase("bob", "b", 0);
     EXPECT_FALSE(journal.Save());
@@ -112,8 +109,7 @@ TEST_F(Journal, ADamagedFileGivesTheRecordsThatCanBeRead) {
     EXPECT_EQ(journal.Records()[1].process.startTime, 0u);
 }
 
-// Reading them from the product key is run on the real program
-// (tools/interrupted_night_test.cpp).
+// Reading them from the product key: tools/interrupted_night_test.cpp.
 TEST(MachineSettings, NumbersComeAsDecimalStringsOrDwords) {
     auto parse = [](const std::string& bytes, std::uint32_t type) {
         return ParseSettingNumber(bytes.data(), bytes.size(), type);
