@@ -1,6 +1,5 @@
-// The batch run's driver on a scripted host, through the queue, the report,
-// the job logs and the journal as other programs see them. The nights the
-// real launcher is killed in are in tools/.
+// The batch run's driver on a scripted host, through the files other programs
+// read. The nights the real launcher is killed in are in tools/.
 #include "app/batch_run.h"
 
 #include <gtest/gtest.h>
@@ -42,8 +41,7 @@ class Driver : public apptest::RunFixture {
     }
     std::string Report() const { return ReadBatchFile("batchreport.txt"); }
 
-    // A record an interrupted launcher left: anne's `job` at `position`,
-    // launched at `launchedAt` as `process`.
+    // A record an interrupted launcher left, launched at `launchedAt`.
     JournalRecord Left(const std::string& job, unsigned position,
                        platform::ProcessIdentity process) const {
         JournalRecord record = Record(job, position);
@@ -148,8 +146,7 @@ TEST_F(Driver, AnEntrySetRunningByAnotherProgramIsTakenUpOnceOnlyItsWaitersAreLe
 }
 
 TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsAndDropsRecordsOfFinishedOrVanishedEntries) {
-    // x finished after its record was written; y's record names an entry the
-    // queue no longer holds; z waits to run again after an interruption.
+    // Records of x (since finished), y (no such entry) and z (to run again).
     std::vector<apptest::Entry> entries = {{"anne", "x", 2, 1}, {"anne", "z"}, {"anne", "w", 1}};
     for (int i = 0; i < 60; ++i) entries.push_back({"bob", "job" + std::to_string(i)});
     WriteBatchFile("batchexec.txt", QueueText(entries));
@@ -208,8 +205,7 @@ TEST_F(Driver, OneJobRunsOnItsOwnWithTheSameRecordsAsInAWholeRun) {
     EXPECT_EQ(fake.launched.size(), 1u);
 }
 
-// Retiring the project files of a finished queue is run on the real program
-// (tools/crash_consistency_test.cpp), batch after batch.
+// Retiring the project files: tools/crash_consistency_test.cpp, batch after batch.
 TEST_F(Driver, FailuresSkipTheChainBehindThemAndUnknownUsersAreNotRun) {
     WriteBatchFile("batchexec.txt", QueueText({{"carol", "c"},
                                                {"ANNE", "case"},
@@ -230,9 +226,7 @@ TEST_F(Driver, FailuresSkipTheChainBehindThemAndUnknownUsersAreNotRun) {
 
     // Users are matched exactly: neither carol nor ANNE is launched or reported.
     EXPECT_EQ(fake.launched, (Names{"ok", "crashed", "unstartable.gam", "broken"}));
-    // Without a log, the summary repeats what the log object last held. A
-    // launcher that throws counts as failed, and the whole chain behind it is
-    // skipped; names and events are written as they are.
+    // Without a log, the summary repeats the last log read; a throw is a failure.
     const std::string cannotStart = "Cannot start the job: " + fake.commandLines.at(2);
     EXPECT_EQ(Report(), RanBlock("anne", "ok", true, {"ran ok"}) +
                             RanBlock("anne", "crashed", true, {"ran ok"}) +
