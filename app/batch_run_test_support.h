@@ -1,7 +1,5 @@
-// A scripted host for the batch run's tests: jobs that run on a clock of
-// their own, processes left running by an earlier launcher, and a record of
-// every launch, wait, pause and ending. A launched job ends when waited for
-// long enough and then writes its log (succeeded, failed, or none).
+// A scripted host for the batch run's tests: jobs on a clock of their own that
+// write their log once waited for long enough, and a record of what was asked.
 #pragma once
 
 #include <gtest/gtest.h>
