@@ -1,6 +1,5 @@
-// The status view: what it reads from a queue, a journal and the launcher's
-// lock file, its text and its JSON, and a queue held too long. That it
-// changes nothing is run on the real program (tools/status_view_test.cpp).
+// The status view of a queue, a journal and a lock file. That it changes
+// nothing is run on the real program (tools/status_view_test.cpp).
 #include "app/batch_status.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +34,7 @@ class BatchStatusView : public ::testing::Test {
     fs::path Queue() const { return m_dir.path() / "batchexec.txt"; }
     fs::path Lock() const { return m_dir.path() / kLauncherLockName; }
 
-    // A journal of launcher 4242 while "shaft" (entry 1) runs its second
-    // attempt, with a record of a job no longer at entry 0, which is not shown.
+    // Launcher 4242 runs "shaft" (entry 1) again; entry 0's record is another job's.
     void WriteJournal(const std::string& clusterJob) {
         WriteBytes(
             m_dir.path() / BatchJournal::kFileName,
@@ -68,8 +66,7 @@ TEST_F(BatchStatusView, ARunningBatchShowsItsLauncherEntriesRunningJobAndCounts)
     ASSERT_EQ(read.outcome, StatusOutcome::kRead) << read.failure.ToString();
     ASSERT_EQ(read.status.jobs.size(), 4u);
     EXPECT_EQ(read.status.jobs[0].attempt, 0) << "the record of another job at that position";
-    // The rest is compared with the queue of a running batch on the real
-    // program (tools/status_view_test.cpp).
+    // The rest is compared with a running batch's queue in tools/status_view_test.cpp.
     const json doc = json::parse(StatusJson(read.status));
     EXPECT_EQ(doc["jobs"][0]["job"], "caf\xC3\xA9") << "converted to UTF-8";
     EXPECT_EQ(doc["running_job"]["attempt"], 2);
