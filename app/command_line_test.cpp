@@ -1,6 +1,5 @@
-// The options that need no installation. The program answering them with no
-// installation is run on the packaged program (packaging/check-packages.sh),
-// and other arguments ending it with status 1 on the real program (tools/).
+// The options that need no installation; packaging/check-packages.sh runs them
+// on the packaged program, tools/ refuses other arguments on the real one.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
