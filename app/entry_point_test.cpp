@@ -112,8 +112,7 @@ TEST_F(EntryPoint, AStrangerOrAnEngineThatCannotBeUsedLeavesTheQueueAsItWas) {
         EXPECT_EQ(ReadBatchFile("batchexec.txt"), queue);
     }
 
-    // An engine that cannot be used: one line on standard error and status 2.
-    // Which settings name an engine that can be used is the engine choice's test.
+    // An engine that cannot be used (the choice is cluster/'s test): one line, status 2.
     SetValue("BATCHENGINE", "pbs");
     EXPECT_EQ(Main(), 2);
     EXPECT_EQ(output, "");
