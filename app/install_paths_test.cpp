@@ -16,8 +16,7 @@ CString InstallFolder() {
     return folder;
 }
 
-// A missing product key, fatal for the program, is run on the real program
-// (tools/end_to_end_test.cpp).
+// A missing product key, fatal, is run on the real program (tools/).
 TEST(InstallPaths, InstallFolderIsTheMachineValueExpanded) {
     platform::ScopedTestSettings settings;
     ASSERT_TRUE(platform::SetEnv("TV_INSTALL_ROOT", "C:\\Programs"));
