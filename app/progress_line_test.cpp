@@ -38,10 +38,10 @@ TEST(ProgressLine, NamesOutcomeAndPlaceInTheQueue) {
 class ProgressOfARun : public apptest::RunFixture {};
 
 TEST_F(ProgressOfARun, EachJobThatRanIsToldOnceAsItsOutcomeIsRecorded) {
-    WriteBatchFile("batchexec.txt", QueueText({{"anne", "shaft", 0, 0, 0},
-                                               {"bob", "broken", 0, 0, 0},
-                                               {"bob", "waits", 0, 0, 1},
-                                               {"anne", "last", 0, 0, 0}}));
+    WriteBatchFile(
+        "batchexec.txt",
+        QueueText(
+            {{"anne", "shaft"}, {"bob", "broken"}, {"bob", "waits", 0, 0, 1}, {"anne", "last"}}));
     fake.durations["shaft"] = 252'000;
     fake.durations["broken"] = 1'500;
     fake.outcomes["broken"] = Outcome::kFails;
@@ -57,11 +57,8 @@ TEST_F(ProgressOfARun, EachJobThatRanIsToldOnceAsItsOutcomeIsRecorded) {
             << queue;
         lines.push_back(FormatProgressLine(progress));
     };
-    BatchRunSettings settings;
-    settings.pauseAfterJobMs = 0;
     KvBatchExecFile queue(batch, &users);
-    BatchRun run(queue, host, settings);
-    ASSERT_TRUE(run.Run());
+    ASSERT_TRUE(BatchRun(queue, host, BatchRunSettings()).Run());
 
     // The waiter of the failed job is skipped, not run: no line.
     EXPECT_EQ(lines, (std::vector<std::string>{"[1/4] anne shaft succeeded in 4m12s",
