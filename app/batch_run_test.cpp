@@ -227,7 +227,8 @@ TEST_F(Driver, FailuresSkipTheChainBehindThemAndUnknownUsersAreNotRun) {
     // Users are matched exactly: neither carol nor ANNE is launched or reported.
     EXPECT_EQ(fake.launched, (Names{"ok", "crashed", "unstartable.gam", "broken"}));
     // Without a log, the summary repeats the last log read; a throw is a failure.
-    const std::string cannotStart = "Cannot start the job: " + fake.commandLines.at(2);
+    const std::string cannotStart = "Cannot start the job: \"" + install.str() +
+                                    "TorvaneBatch.bat\" -b -u \"anne\" -j \"unstartable.gam\"";
     EXPECT_EQ(Report(), RanBlock("anne", "ok", true, {"ran ok"}) +
                             RanBlock("anne", "crashed", true, {"ran ok"}) +
                             RanBlock("anne", "unstartable.gam", false, {cannotStart}) +

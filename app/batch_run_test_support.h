@@ -34,7 +34,6 @@ class FakeJobHost {
     std::map<std::string, Outcome> outcomes;
     std::map<std::string, std::int64_t> durations;
     std::vector<std::string> launched;
-    std::vector<std::string> commandLines;
     std::vector<std::uint32_t> pauses;
     std::vector<std::uint32_t> waitLimits;
     std::vector<std::string> endedGroups;
@@ -127,7 +126,6 @@ class FakeJobHost {
                              std::regex(R"re("[^"]*" -b -u "([^"]*)" -j "([^"]*)")re"));
         const std::string user = parsed ? quoted.str(1) : "";
         const std::string job = parsed ? quoted.str(2) : "";
-        commandLines.emplace_back(line);
         launched.push_back(job);
         if (duringJob)
             duringJob(job);
