@@ -88,10 +88,6 @@ TEST_F(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
     EXPECT_EQ(file.GetMode(), "");
     EXPECT_EQ(file.GetOpenFailure().context(), missing);
     EXPECT_FALSE(file.GetOpenFailure().message().empty());
-    const std::string line = CannotOpenLine(file.GetOpenFailure());
-    EXPECT_NE(line.find(missing), std::string::npos) << line;
-    EXPECT_NE(line.find(file.GetOpenFailure().message()), std::string::npos) << line;
-    EXPECT_EQ(line.find('\n'), std::string::npos);
     file.WriteLine("lost");
     file.WriteStamped("lost");
     EXPECT_FALSE(fs::exists(dir.path() / "no such folder"));
