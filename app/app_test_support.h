@@ -1,6 +1,5 @@
-// Shared by the tests of app/: a small user catalogue written by the test and
-// loaded into the program's user catalogue, and the texts of the queue and
-// the report that the tests expect.
+// Shared by the tests of app/ and tools/: a small user catalogue, and the
+// texts of the queue and the report that the tests expect.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,8 +14,7 @@
 
 namespace apptest {
 
-// The texts the batch run asks for, in a language "EN". Trailing blanks are
-// part of the texts.
+// The texts the batch run asks for, in a language "EN" (trailing blanks included).
 inline constexpr const char* kCatalogue =
     "[2,1,1,0] Torvane batch\n"
     "[3,12,1,1] Cannot start the job:\n"
@@ -30,8 +28,7 @@ inline constexpr const char* kCatalogue =
     "[20,0,0,8] Simulation succeeded: \n"
     "[20,0,0,9] Torvane Batch\n";
 
-// Writes the catalogue and its language list into `dir` and makes it the
-// program's user catalogue.
+// Writes the catalogue into `dir` and makes it the program's user catalogue.
 inline void LoadTestCatalogue(const testsupport::TempDir& dir) {
     testsupport::WriteBytes(dir.File("languages.txt"), "EN=en.txt\n");
     testsupport::WriteBytes(dir.File("en.txt"), kCatalogue);
@@ -39,8 +36,7 @@ inline void LoadTestCatalogue(const testsupport::TempDir& dir) {
     ASSERT_TRUE(g_userMessages.SelectLanguage("EN"));
 }
 
-// A child's standard error without carriage returns (a Windows host ends
-// its lines with "\r\n").
+// A child's output without the carriage returns of a Windows host.
 inline std::string WithoutCarriageReturns(std::string text) {
     std::erase(text, '\r');
     return text;
@@ -59,8 +55,7 @@ inline std::string SkippedBlock(const std::string& user, const std::string& job)
     return Started(user, job) + Ended(user, job) +
            "Skipped: the previous job did not succeed (100% sure)\r\n";
 }
-// The rest of a block whose started line may have come from an earlier
-// launcher.
+// A block without its started line, which an earlier launcher may have written.
 inline std::string EndedBlock(const std::string& user, const std::string& job, bool succeeded,
                               const std::vector<std::string>& events, int errors = 0) {
     std::string text =
@@ -73,8 +68,7 @@ inline std::string RanBlock(const std::string& user, const std::string& job, boo
     return Started(user, job) + EndedBlock(user, job, succeeded, events, errors);
 }
 
-// The queue file's text for entries given as user, name, state, status,
-// wait, with Windows line ends.
+// The queue file's text for `entries`, with Windows line ends.
 struct Entry {
     std::string user;
     std::string name;

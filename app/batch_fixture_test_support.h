@@ -1,6 +1,5 @@
-// Shared by the tests of the queue file and the batch run: a temporary
-// installation with both catalogues, the product's settings, and a users
-// list whose users all keep their batch files in one batch folder.
+// A temporary installation for the tests of the queue file and the batch run:
+// both catalogues, the product's settings, and users sharing one batch folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,8 +33,7 @@ class BatchFixture : public ::testing::Test {
                                                 install.str()));
     }
 
-    // A users list of `names` (the first is the current user), all with the
-    // batch folder.
+    // A users list of `names` (the first is the current user).
     void LoadUsers(const std::vector<std::string>& names) {
         std::vector<users_test::UserChapter> chapters;
         for (const std::string& name : names) {
@@ -57,20 +55,6 @@ class BatchFixture : public ::testing::Test {
     }
     void WriteBatchFile(const std::string& name, const std::string& bytes) const {
         testsupport::WriteBytes(BatchFile(name), bytes);
-    }
-
-    // A user's batch project file holding `jobs` (name, wait flag), in the
-    // layout the simulator writes.
-    void WriteProject(const std::string& user,
-                      const std::vector<std::pair<std::string, int>>& jobs) const {
-        std::string text = "[[Projet batch]]\n\n[Version]\nVersion = 1.0\n\n";
-        for (const auto& [name, wait] : jobs) {
-            text += "[element gamme gamme de gamme]\n";
-            text += "m_waitForPrec = " + std::to_string(wait) + "\n";
-            text += "machine = tour 3 axes\n";
-            text += "nom = " + name + "\n\n";
-        }
-        WriteBatchFile(user + "-BATCH.tvs", text);
     }
 
     testsupport::TempDir dir;

@@ -1,11 +1,5 @@
-// A scripted host for the batch run's tests: jobs that run in no time on a
-// clock of their own, a table of processes that survive the launcher that
-// started them, and a record of every launch, wait, pause and ending.
-//
-// A launched job is a fake process that ends when waited for long enough: it
-// then writes its log (succeeded, failed, or none) at the fake clock's time.
-// A process can also be put in the table as left running by an earlier
-// launcher. The launcher's own process is never touched.
+// A scripted host for the batch run's tests: jobs on a clock of their own that
+// write their log once waited for long enough, and a record of what was asked.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,12 +8,13 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "app/batch_run.h"
 #include "app/batch_fixture_test_support.h"
+#include "app/batch_run.h"
 #include "app/slurm_run.h"
 #include "batchlog/fichier_log_batch.h"
 #include "users/liste_users.h"
@@ -30,49 +25,28 @@ enum class Outcome { kSucceeds, kFails, kWritesNoLog, kCannotStart, kThrows };
 
 class FakeJobHost {
   public:
-    struct Process {
-        std::string user;
-        std::string job;
-        CString logPath;
-        Outcome outcome = Outcome::kSucceeds;
-        std::int64_t leftMs = 0;  // how long it still runs
-        bool running = true;
-        bool endedByGroup = false;
-    };
-
     explicit FakeJobHost(ListeUsers& users) : m_users(users) {}
 
     // The fake clock (ms since 1970), and the time stamp of report lines.
     std::int64_t now = 1'765'000'000'000;
-    std::string stamp = "12/05/26 18:27:30";
+    std::string stamp = kStamp;
     // How each job ends (default: succeeds) and how long it runs (default 0).
     std::map<std::string, Outcome> outcomes;
     std::map<std::string, std::int64_t> durations;
-    // The job names launched, their command lines, the pauses asked for.
     std::vector<std::string> launched;
-    std::vector<std::string> commandLines;
     std::vector<std::uint32_t> pauses;
-    // The waits asked for (the limit in ms) and the groups ended.
     std::vector<std::uint32_t> waitLimits;
     std::vector<std::string> endedGroups;
     // Called as a job is launched and at each pause.
     std::function<void(const std::string& job)> duringJob;
     std::function<void(std::uint32_t)> onPause;
-    // Modification times of files, on the fake clock.
-    std::map<std::string, std::int64_t> fileTimes;
-    std::map<platform::ProcessId, Process> processes;
 
-    // A process left running by an earlier launcher, for `user`'s `job`.
+    // A process left running by an earlier launcher.
     platform::ProcessIdentity LeaveRunning(const std::string& user, const std::string& job,
-                                           std::int64_t leftMs,
-                                           Outcome outcome = Outcome::kSucceeds) {
-        platform::ProcessId id = m_nextId++;
-        processes[id] = Process{user, job, LogPath(user, job), outcome, leftMs};
+                                           std::int64_t leftMs) {
+        const platform::ProcessId id = m_nextId++;
+        m_processes[id] = Process{job, LogPath(user, job), Outcome::kSucceeds, leftMs};
         return {id, StartOf(id)};
-    }
-    CString LogPath(const std::string& user, const std::string& job) {
-        CUser* found = m_users.FindUser(CString(user));
-        return found != nullptr ? found->GetJobLogPath(CString(job)) : CString();
     }
     // Writes a job's log now, on the fake clock.
     void WriteLog(const CString& path, bool succeeded, const std::string& event) {
@@ -80,7 +54,7 @@ class FakeJobHost {
         log.m_simuOK = succeeded;
         log.m_eventList.Add(event);
         log.Save(path);
-        fileTimes[path.str()] = now;
+        m_fileTimes[path.str()] = now;
     }
 
     BatchRunHost Host() {
@@ -95,8 +69,7 @@ class FakeJobHost {
             return Launch(line, options);
         };
         host.isStillRunning = [this](const platform::ProcessIdentity& p) {
-            const Process* process = Find(p);
-            return process != nullptr && process->running;
+            return Find(p) != nullptr;
         };
         host.wait = [this](const platform::ProcessIdentity& p, std::uint32_t limitMs) {
             return Wait(p, limitMs);
@@ -104,45 +77,42 @@ class FakeJobHost {
         host.collect = [](platform::ProcessId) {};
         host.endGroup = [this](const platform::ProcessIdentity& p, std::uint32_t) {
             Process* process = Find(p);
-            if (process == nullptr || !process->running)
+            if (process == nullptr)
                 return false;
             process->running = false;
-            process->endedByGroup = true;
             endedGroups.push_back(process->job);
             return true;
         };
         host.nowMs = [this] { return now; };
         host.fileTimeMs = [this](const CString& path) -> std::optional<std::int64_t> {
-            auto found = fileTimes.find(path.str());
-            if (found == fileTimes.end())
-                return std::nullopt;
-            return found->second;
+            auto found = m_fileTimes.find(path.str());
+            return found == m_fileTimes.end() ? std::nullopt : std::optional(found->second);
         };
         host.jobEvent = [this](const CString& path, const CString& message) {
-            FichierLogBatch log;
-            log.AddEvent(path, message);
-            fileTimes[path.str()] = now;
+            FichierLogBatch().AddEvent(path, message);
+            m_fileTimes[path.str()] = now;
         };
         return host;
     }
 
   private:
+    struct Process {
+        std::string job;
+        CString logPath;
+        Outcome outcome;
+        std::int64_t leftMs;  // how long it still runs
+        bool running = true;
+    };
+
     static std::uint64_t StartOf(platform::ProcessId id) { return 7000 + id; }
-
-    // The quoted arguments of a job command line: script, user, job.
-    static std::vector<std::string> Quoted(std::string_view line) {
-        std::vector<std::string> parts;
-        for (std::size_t begin = line.find('"'); begin != std::string_view::npos;) {
-            std::size_t end = line.find('"', begin + 1);
-            parts.emplace_back(line.substr(begin + 1, end - begin - 1));
-            begin = line.find('"', end + 1);
-        }
-        return parts;
+    CString LogPath(const std::string& user, const std::string& job) {
+        CUser* found = m_users.FindUser(CString(user));
+        return found != nullptr ? found->GetJobLogPath(CString(job)) : CString();
     }
-
+    // A running process of that identity, or null.
     Process* Find(const platform::ProcessIdentity& p) {
-        auto found = processes.find(p.id);
-        if (found == processes.end() || StartOf(p.id) != p.startTime)
+        auto found = m_processes.find(p.id);
+        if (found == m_processes.end() || StartOf(p.id) != p.startTime || !found->second.running)
             return nullptr;
         return &found->second;
     }
@@ -150,34 +120,34 @@ class FakeJobHost {
     platform::LaunchResult Launch(std::string_view line, const platform::LaunchOptions& options) {
         EXPECT_FALSE(options.wait) << "a job is waited for under its time limit";
         EXPECT_TRUE(options.ownGroup) << "a job runs in a group of its own";
-        std::vector<std::string> parts = Quoted(line);
-        const std::string user = parts.size() == 3 ? parts[1] : std::string();
-        const std::string job = parts.size() == 3 ? parts[2] : std::string();
-        commandLines.emplace_back(line);
+        std::match_results<std::string_view::const_iterator> quoted;
+        const bool parsed =
+            std::regex_match(line.begin(), line.end(), quoted,
+                             std::regex(R"re("[^"]*" -b -u "([^"]*)" -j "([^"]*)")re"));
+        const std::string user = parsed ? quoted.str(1) : "";
+        const std::string job = parsed ? quoted.str(2) : "";
         launched.push_back(job);
         if (duringJob)
             duringJob(job);
         platform::LaunchResult result;
-        Outcome outcome = outcomes.count(job) ? outcomes[job] : Outcome::kSucceeds;
+        const Outcome outcome = outcomes.count(job) ? outcomes[job] : Outcome::kSucceeds;
         if (outcome == Outcome::kCannotStart) {
             result.reason = "not found";
             return result;
         }
         if (outcome == Outcome::kThrows)
             throw std::runtime_error("launcher broke");
-        platform::ProcessId id = m_nextId++;
-        processes[id] = Process{user, job, LogPath(user, job), outcome,
-                                durations.count(job) ? durations[job] : 0};
+        result.id = m_nextId++;
+        m_processes[result.id] = Process{job, LogPath(user, job), outcome, durations[job]};
         result.created = true;
-        result.id = id;
-        result.startTime = StartOf(id);
+        result.startTime = StartOf(result.id);
         return result;
     }
 
     platform::WaitOutcome Wait(const platform::ProcessIdentity& p, std::uint32_t limitMs) {
         waitLimits.push_back(limitMs);
         Process* process = Find(p);
-        if (process == nullptr || !process->running)
+        if (process == nullptr)
             return platform::WaitOutcome::kCannotOpen;
         if (limitMs != platform::kNoTimeLimit && process->leftMs > limitMs) {
             now += limitMs;
@@ -185,7 +155,6 @@ class FakeJobHost {
             return platform::WaitOutcome::kTimedOut;
         }
         now += process->leftMs;
-        process->leftMs = 0;
         process->running = false;
         if (process->outcome != Outcome::kWritesNoLog)
             WriteLog(process->logPath, process->outcome == Outcome::kSucceeds,
@@ -195,6 +164,8 @@ class FakeJobHost {
 
     ListeUsers& m_users;
     platform::ProcessId m_nextId = 100;
+    std::map<platform::ProcessId, Process> m_processes;
+    std::map<std::string, std::int64_t> m_fileTimes;
 };
 
 // A batch folder shared by the users anne and bob, run on the scripted host.

@@ -1,18 +1,14 @@
-// The options that need no installation: which command lines they are, and
-// that the whole program answers them with an empty settings store. That
-// every other argument still ends it with status 1 is run on the real
-// program (tools/).
+// The options that need no installation; packaging/check-packages.sh runs them
+// on the packaged program, tools/ refuses other arguments on the real one.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "app/entry_point.h"
-#include "platform/settings_store_testing.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -47,55 +43,23 @@ TEST(CommandLine, OnlyTheOptionsAsDocumentedAreTakenEverythingElseIsRefused) {
         EXPECT_EQ(Read(refused), CommandLineRequest::kRefused) << ::testing::PrintToString(refused);
 }
 
-TEST(CommandLine, TheTextsNameTheProgramItsOptionsAndTheProjectVersion) {
-    EXPECT_TRUE(std::regex_match(ProgramVersion(), std::regex(R"(\d+\.\d+\.\d+)")))
-        << ProgramVersion();
-    EXPECT_EQ(VersionText(), std::string("torvane-batch ") + ProgramVersion() + "\n");
-
+// The version text is compared with the package's version by the packaging check.
+TEST(CommandLine, TheHelpNamesTheProgramAndItsOptionsAndFitsEightyColumns) {
     std::string help = HelpText();
     EXPECT_EQ(help.rfind("Usage: torvane-batch\n", 0), 0u) << help;
     for (const char* part :
          {"--help", "--version", "--status", "--json", "Exit status", "Quarrow Labs\\Torvane8"})
         EXPECT_NE(help.find(part), std::string::npos) << part;
-    // Fits a console of 80 columns.
     std::size_t start = 0;
     for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
         EXPECT_LE(end - start, 79u) << help.substr(start, end - start);
     EXPECT_EQ(start, help.size()) << "the text ends with a line end";
 }
 
-// The whole program, in-process, with nothing in the settings store: the
-// start-up sequence would end the process on the missing product key.
-class WithoutInstallation : public ::testing::Test {
-  protected:
-    int Main(const Arguments& arguments, std::string& output) {
-        std::vector<std::string> storage{"torvane-batch"};
-        storage.insert(storage.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& argument : storage) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        testing::internal::CaptureStdout();
-        int status = TorvaneBatchMain(static_cast<int>(storage.size()), argv.data());
-        output = testing::internal::GetCapturedStdout();
-        return status;
-    }
-    platform::ScopedTestSettings settings;
-};
-
-TEST_F(WithoutInstallation, HelpAndVersionPrintTheirTextAndEndWithZero) {
-    std::string output;
-    EXPECT_EQ(Main({"--version"}, output), 0);
-    EXPECT_EQ(output, VersionText());
-    EXPECT_EQ(Main({"--help"}, output), 0);
-    EXPECT_EQ(output, HelpText());
-}
-
 TEST(CommandLineOutput, AnOutputThatCannotBeWrittenGivesStatusOne) {
     testsupport::TempDir dir;
-    std::FILE* readOnly = std::fopen(dir.File("out.txt").c_str(), "w+");
-    ASSERT_NE(readOnly, nullptr);
-    std::fclose(readOnly);
-    readOnly = std::fopen(dir.File("out.txt").c_str(), "r");
+    testsupport::WriteBytes(dir.File("out.txt"), "");
+    std::FILE* readOnly = std::fopen(dir.File("out.txt").c_str(), "r");
     ASSERT_NE(readOnly, nullptr);
     const char* argv[] = {"torvane-batch", "--version", nullptr};
     EXPECT_EQ(AnswerInformationRequest(2, argv, readOnly), 1);

@@ -10,14 +10,13 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/batch_exec_file.h"
 #include "app/batch_fixture_test_support.h"
 #include "platform/command_line.h"
-#include "platform/environment.h"
 #include "platform/host_path.h"
 #include "platform/settings_store_testing.h"
-#include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
 
 namespace {
@@ -41,85 +40,66 @@ TV_TEST_CHILD(end_command) {
     return std::atoi(argv[2]);
 }
 
-class EndCommand : public ::testing::Test {
+class EndCommand : public apptest::BatchFixture {
   protected:
     CString Command(const std::string& ending) const {
         return CString(
             platform::JoinCommandLine(testsupport::TestExecutablePath(),
                                       {testsupport::ChildArgument("end_command"), record, ending}));
     }
-    EndCommandOutcome Run(const CString& command, std::uint32_t limitSeconds, std::string& errors) {
+    EndCommandOutcome Run(const CString& command, std::uint32_t limitSeconds = 0) {
         testing::internal::CaptureStderr();
         EndCommandOutcome outcome = RunEndCommand(command, report, BatchTotals{7, 2}, limitSeconds);
         errors = testing::internal::GetCapturedStderr();
         return outcome;
     }
+    std::string Line(const CString& command, const std::string& what) const {
+        return "torvane-batch: the end command \"" + command.str() + "\" " + what;
+    }
 
-    testsupport::TempDir dir;
     std::string record = dir.File("variables.txt");
     // A report whose folder has blanks and a letter outside ASCII.
     CString report = CString(dir.File("night caf\xE9 batch")) + "\\batchreport.txt";
+    std::string errors;
 };
 
-TEST_F(EndCommand, GetsTheReportAndTheTotalsInItsEnvironmentAndIsWaitedFor) {
-    std::string errors;
-    ASSERT_EQ(Run(Command("0"), 0, errors), EndCommandOutcome::kSucceeded);
+TEST_F(EndCommand, GetsTheReportAndTotalsInItsEnvironmentAndEachFailureIsOneLine) {
+    ASSERT_EQ(Run(Command("0")), EndCommandOutcome::kSucceeded);
     EXPECT_EQ(errors, "");
     EXPECT_EQ(ReadBytes(record), platform::ToHostPath(report.str()) + "\n7\n2\n");
-    // The launcher's own environment is as it was.
-    EXPECT_EQ(std::getenv("TORVANE_REPORT"), nullptr);
-}
+    EXPECT_EQ(std::getenv("TORVANE_REPORT"), nullptr) << "the launcher's own is as it was";
+    EXPECT_EQ(Run(CString()), EndCommandOutcome::kNotRun);
+    EXPECT_EQ(errors, "");
 
-TEST_F(EndCommand, EachFailureIsOneLineOnStandardError) {
-    std::string errors;
-    EXPECT_EQ(Run(Command("3"), 0, errors), EndCommandOutcome::kFailed);
-    EXPECT_EQ(errors, "torvane-batch: the end command \"" + Command("3").str() +
-                          "\" ended with status 3\n");
-
+    EXPECT_EQ(Run(Command("3")), EndCommandOutcome::kFailed);
+    EXPECT_EQ(errors, Line(Command("3"), "ended with status 3\n"));
     const CString missing(platform::JoinCommandLine(dir.File("no such program.exe"), {"x"}));
-    EXPECT_EQ(Run(missing, 0, errors), EndCommandOutcome::kCannotStart);
-    EXPECT_EQ(
-        errors.rfind(
-            "torvane-batch: the end command \"" + missing.str() + "\" could not be started", 0),
-        0u)
-        << errors;
+    EXPECT_EQ(Run(missing), EndCommandOutcome::kCannotStart);
+    EXPECT_EQ(errors.rfind(Line(missing, "could not be started"), 0), 0u) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-
     // A command that hangs is ended at the job time limit.
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Run(Command("hang"), 1, errors), EndCommandOutcome::kTimedOut);
+    EXPECT_EQ(Run(Command("hang"), 1), EndCommandOutcome::kTimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-    EXPECT_EQ(errors, "torvane-batch: the end command \"" + Command("hang").str() +
-                          "\" was ended at the time limit of 1 seconds\n");
-    EXPECT_EQ(ReadBytes(record), platform::ToHostPath(report.str()) + "\n7\n2\n");
-
-    EXPECT_EQ(Run(CString(), 0, errors), EndCommandOutcome::kNotRun);
-    EXPECT_EQ(errors, "");
+    EXPECT_EQ(errors, Line(Command("hang"), "was ended at the time limit of 1 seconds\n"));
 }
 
-class EndOfABatch : public apptest::BatchFixture {};
-
-TEST_F(EndOfABatch, RunsOnlyOnceEveryEntryHasFinishedWithTheQueuesTotals) {
+TEST_F(EndCommand, RunsAtTheEndOfABatchOnlyOnceEveryEntryHasFinishedWithTheQueuesTotals) {
     LoadUsers({"anne"});
-    const std::string record = dir.File("variables.txt");
-    ASSERT_TRUE(platform::SetSettingsString(
-        platform::SettingsRoot::LocalMachine, GetRegistryKeyPath().str(), "BATCHENDCOMMAND",
-        platform::JoinCommandLine(testsupport::TestExecutablePath(),
-                                  {testsupport::ChildArgument("end_command"), record, "0"})));
-    auto runAfter = [&](const std::string& queueText) {
-        WriteBatchFile("batchexec.txt", queueText);
+    ASSERT_TRUE(platform::SetSettingsString(platform::SettingsRoot::LocalMachine,
+                                            GetRegistryKeyPath().str(), "BATCHENDCOMMAND",
+                                            Command("0").str()));
+    auto runAfter = [&](const std::vector<apptest::Entry>& entries) {
+        WriteBatchFile("batchexec.txt", apptest::QueueText(entries));
         KvBatchExecFile queue(batch, &users);
         EXPECT_TRUE(queue.Open("r"));
         queue.Read();
         queue.Close();
         return RunBatchEndCommand(queue);
     };
-    EXPECT_EQ(runAfter(apptest::QueueText({{"anne", "a", 2, 1, 0}, {"anne", "b", 0, 0, 0}})),
-              EndCommandOutcome::kNotRun);
+    EXPECT_EQ(runAfter({{"anne", "a", 2, 1}, {"anne", "b"}}), EndCommandOutcome::kNotRun);
     EXPECT_FALSE(std::filesystem::exists(record));
-
-    EXPECT_EQ(runAfter(apptest::QueueText(
-                  {{"anne", "a", 2, 1, 0}, {"anne", "b", 2, 0, 1}, {"anne", "c", 2, 1, 0}})),
+    EXPECT_EQ(runAfter({{"anne", "a", 2, 1}, {"anne", "b", 2, 0, 1}, {"anne", "c", 2, 1}}),
               EndCommandOutcome::kSucceeded);
     EXPECT_EQ(ReadBytes(record),
               platform::ToHostPath((batch + "batchreport.txt").str()) + "\n2\n1\n");

@@ -1,18 +1,14 @@
-// The start-up sequence in-process: a whole run on an installation written by
-// the test, catalogue failures, and the single-launcher lock. The other ways
-// of failing at start-up are run on the real program by the end-to-end tests.
+// The start-up sequence in-process, on an installation written by the test.
+// The other ways of failing at start-up are run on the real program (tools/).
 #include "app/entry_point.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/batch_fixture_test_support.h"
-#include "platform/environment.h"
-#include "platform/host_features.h"
 #include "platform/shared_file.h"
 #include "testsupport/host_faults.h"
 
@@ -24,9 +20,7 @@ class EntryPoint : public apptest::BatchFixture {
   protected:
     void SetUp() override {
         BatchFixture::SetUp();
-        users_test::UserChapter anne("anne");
-        anne.Current().Folder(17, 0, batch.Left(batch.GetLength() - 1).str());
-        testsupport::WriteBytes(dir.path() / "users.txt", users_test::UsersFile({anne}));
+        LoadUsers({"anne"});
         SetValue("FILEMSGSYS", dir.File("msgsys.txt"));
         SetValue("FILEMSGU_TORVANE", dir.File("languages.txt"));
         SetValue("FILEUSERS", dir.File("users.txt"));
@@ -38,7 +32,6 @@ class EntryPoint : public apptest::BatchFixture {
                                                 GetRegistryKeyPath().str(), name, value));
     }
 
-    // Runs the program with `arguments`, keeping its standard output and error.
     int Main(std::vector<std::string> arguments = {}) {
         std::string program = "torvane-batch";
         std::vector<char*> argv{program.data()};
@@ -64,7 +57,6 @@ class EntryPoint : public apptest::BatchFixture {
 
 const char* const kBanner = "Torvane Batch v1.1.6 - Release\n";
 
-// The other catalogue failures are run on the real program (tools/).
 TEST_F(EntryPoint, AMissingCataloguesPathIsPrintedAsItStands) {
     SetValue("FILEMSGSYS", dir.File("missing 100%s %d.txt"));
     EXPECT_EQ(Main(), 1);
@@ -80,9 +72,7 @@ TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     std::fclose(held.stream);
     EXPECT_EQ(output, kBanner);
     EXPECT_NE(errors.find("another launcher is already running"), std::string::npos) << errors;
-    // The queue was not touched.
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), "nb = 0\r\n");
-
     // Once the first launcher is gone the lock is free again.
     EXPECT_EQ(Main(), 0);
     EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
@@ -101,19 +91,17 @@ TEST_F(EntryPoint, AReportThatCannotBeOpenedStopsTheRunWithStatusTwoAndOneLine) 
     EXPECT_EQ(Main(), kOpenFailureExitStatus);
     EXPECT_EQ(output, kBanner);
     EXPECT_EQ(errors, "torvane-batch: cannot open \"" + report + "\": No space left on device\n");
-    // The queue holds, whole, what was written before the failure: the job
-    // marked as started, for the next run to take up. The lock is released.
+    // The queue holds the job marked as started, for the next run; the lock is free.
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), apptest::QueueText({{"anne", "a", 1}}));
     EXPECT_TRUE(platform::TryOpenExclusive((batch + kLauncherLockName).str(), "r").status.ok());
 }
 
-TEST_F(EntryPoint, TheOnlyArgumentsAreThoseOfOneClusterJobAndAStrangerIsNotRun) {
+TEST_F(EntryPoint, AStrangerOrAnEngineThatCannotBeUsedLeavesTheQueueAsItWas) {
     const std::string queue = apptest::QueueText({{"anne", "part1"}});
     WriteBatchFile("batchexec.txt", queue);
     const std::string folder = batch.str();
     for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"/x"},
-          {"--run-job"},
+         {std::vector<std::string>{"--run-job"},
           {"--run-job", folder, "anne", "part1", "0"},
           {"--run-job", folder, "anne", "part1", "0", "token", "more"},
           {"--Run-Job", folder, "anne", "part1", "0", "token"},
@@ -123,34 +111,14 @@ TEST_F(EntryPoint, TheOnlyArgumentsAreThoseOfOneClusterJobAndAStrangerIsNotRun) 
         EXPECT_EQ(output, "");
         EXPECT_EQ(ReadBatchFile("batchexec.txt"), queue);
     }
-}
 
-TEST_F(EntryPoint, ABatchEngineThatCannotBeUsedIsOneLineOnStandardErrorAndStatus2) {
-    // One waiting entry: whatever fails, it stays in the queue as it was.
-    const std::string queue = apptest::QueueText({{"anne", "part1"}});
-    WriteBatchFile("batchexec.txt", queue);
-    // A host whose Slurm commands cannot be found.
-    const char* path = std::getenv("PATH");
-    const std::string oldPath = path != nullptr ? path : "";
-    ASSERT_TRUE(platform::SetEnv("PATH", dir.path().string()));
-    for (const char* engine : {"pbs", "slurm"}) {
-        SetValue("BATCHENGINE", engine);
-        EXPECT_EQ(Main(), 2) << engine;
-        EXPECT_EQ(errors.rfind("torvane-batch: ", 0), 0u) << errors;
-        EXPECT_EQ(errors.find('\n'), errors.size() - 1) << errors;
-        // A host with a Slurm client gets as far as sbatch.
-        const bool submitted = std::string(engine) == "slurm" && platform::HostHasSlurmClient();
-        EXPECT_EQ(output, submitted ? kBanner : "") << engine;
-        if (submitted) {
-            EXPECT_NE(errors.find("sbatch"), std::string::npos) << errors;
-        }
-        EXPECT_EQ(testsupport::ReadBytes(BatchFile("batchexec.txt")), queue) << engine;
-    }
-    platform::SetEnv("PATH", oldPath);
-    SetValue("BATCHENGINE", " Local ");
-    WriteBatchFile("batchexec.txt", "nb = 0\r\n");
-    EXPECT_EQ(Main(), 0);
-    EXPECT_EQ(output, kBanner);
+    // An engine that cannot be used (the choice is cluster/'s test): one line, status 2.
+    SetValue("BATCHENGINE", "pbs");
+    EXPECT_EQ(Main(), 2);
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(errors.rfind("torvane-batch: ", 0), 0u) << errors;
+    EXPECT_EQ(errors.find('\n'), errors.size() - 1) << errors;
+    EXPECT_EQ(ReadBatchFile("batchexec.txt"), queue);
 }
 
 }  // namespace

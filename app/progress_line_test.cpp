@@ -17,16 +17,11 @@ using apptest::Outcome;
 using apptest::QueueText;
 
 TEST(ProgressLine, ElapsedTimesInWholeSeconds) {
-    const std::pair<std::int64_t, const char*> cases[] = {{-5000, "0s"},
-                                                          {0, "0s"},
-                                                          {999, "0s"},
-                                                          {59'999, "59s"},
-                                                          {60'000, "1m00s"},
-                                                          {252'000, "4m12s"},
-                                                          {3'599'999, "59m59s"},
-                                                          {3'600'000, "1h00m00s"},
-                                                          {3'725'000, "1h02m05s"},
-                                                          {100LL * 3600 * 1000, "100h00m00s"}};
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {-5000, "0s"},           {999, "0s"},
+        {59'999, "59s"},         {60'000, "1m00s"},
+        {3'599'999, "59m59s"},   {3'600'000, "1h00m00s"},
+        {3'725'000, "1h02m05s"}, {100LL * 3600 * 1000, "100h00m00s"}};
     for (const auto& [ms, text] : cases) EXPECT_EQ(FormatElapsed(ms), text) << ms;
 }
 
@@ -43,10 +38,10 @@ TEST(ProgressLine, NamesOutcomeAndPlaceInTheQueue) {
 class ProgressOfARun : public apptest::RunFixture {};
 
 TEST_F(ProgressOfARun, EachJobThatRanIsToldOnceAsItsOutcomeIsRecorded) {
-    WriteBatchFile("batchexec.txt", QueueText({{"anne", "shaft", 0, 0, 0},
-                                               {"bob", "broken", 0, 0, 0},
-                                               {"bob", "waits", 0, 0, 1},
-                                               {"anne", "last", 0, 0, 0}}));
+    WriteBatchFile(
+        "batchexec.txt",
+        QueueText(
+            {{"anne", "shaft"}, {"bob", "broken"}, {"bob", "waits", 0, 0, 1}, {"anne", "last"}}));
     fake.durations["shaft"] = 252'000;
     fake.durations["broken"] = 1'500;
     fake.outcomes["broken"] = Outcome::kFails;
@@ -62,11 +57,8 @@ TEST_F(ProgressOfARun, EachJobThatRanIsToldOnceAsItsOutcomeIsRecorded) {
             << queue;
         lines.push_back(FormatProgressLine(progress));
     };
-    BatchRunSettings settings;
-    settings.pauseAfterJobMs = 0;
     KvBatchExecFile queue(batch, &users);
-    BatchRun run(queue, host, settings);
-    ASSERT_TRUE(run.Run());
+    ASSERT_TRUE(BatchRun(queue, host, BatchRunSettings()).Run());
 
     // The waiter of the failed job is skipped, not run: no line.
     EXPECT_EQ(lines, (std::vector<std::string>{"[1/4] anne shaft succeeded in 4m12s",
