@@ -106,14 +106,6 @@ TEST_P(CatalogueEncodings, OverlongLinesAreCutAndReadingGoesOn) {
     EXPECT_EQ(m_catalogue.GetMessage(1, 4), "tail");
 }
 
-// Single-byte 0x80 to 0x9F are control characters ("?"); UTF-16 can give the marks.
-TEST_F(Catalogue, SingleByteBytesAreTakenAsCharactersOfTheSameCode) {
-    ASSERT_TRUE(Load("[1,1] l\x92\xE9t\xE9\n"));
-    EXPECT_EQ(m_catalogue.GetMessage(1, 1), "l?\xE9t\xE9");
-    ASSERT_TRUE(Load(Encode(u"[1,1] l\u2019\u00E9t\u00E9\n", Encoding::kUtf16)));
-    EXPECT_EQ(m_catalogue.GetMessage(1, 1), "l\x92\xE9t\xE9");
-}
-
 TEST_F(Catalogue, QuotesAreStrippedFromTheStoredTextOnEachLookup) {
     ASSERT_TRUE(
         Load("[1,1] \"abc\"\n[1,2] \" padded \"\n[1,3] \"\"twice\"\"\n"
@@ -150,10 +142,6 @@ TEST_F(Catalogue, EmptyShortMissingAndUnnamedFiles) {
     EXPECT_EQ(m_catalogue.GetTexts(), nullptr);
     EXPECT_FALSE(m_catalogue.LoadSystemCatalogue(""));
     EXPECT_EQ(m_catalogue.GetMessage(0, 0), "");
-    // Indexes outside the language list load nothing and do not extend it.
-    EXPECT_FALSE(m_catalogue.LoadLanguage(1));
-    EXPECT_FALSE(m_catalogue.LoadLanguage(-1));
-    EXPECT_EQ(m_catalogue.GetLanguages()->GetCount(), 1u);
 }
 
 TEST_F(Catalogue, HostileHeadersAreIgnoredWithoutSizingHugeTables) {
