@@ -12,8 +12,7 @@ const std::pair<const char*, const char*> kVariables[] = {{"TV_ROOT", "C:\\Torva
                                                           {"TV_INNER", "D:\\data"},
                                                           {"TV_OUTER", "%TV_INNER%\\jobs"},
                                                           {"TV_SELF", "%TV_SELF%"},
-                                                          {"TV_GROW", "x%TV_GROW%"},
-                                                          {"TV_DOUBLE", "%TV_DOUBLE%%TV_DOUBLE%"}};
+                                                          {"TV_GROW", "x%TV_GROW%"}};
 
 // Sets the test variables for one test and removes them afterwards.
 class ExpandEnvironmentTest : public testing::Test {
@@ -46,7 +45,6 @@ TEST_F(ExpandEnvironmentTest, ReplacesReferencesAndEnds) {
     CString grown = ExpandEnvironment("%TV_GROW%");
     EXPECT_TRUE(grown.Find("x%TV_GROW%") != CString::npos) << grown.c_str();
     EXPECT_LT(grown.GetLength(), 100);
-    EXPECT_LT(ExpandEnvironment("%TV_DOUBLE%").GetLength(), 100000);
 }
 
 }  // namespace
