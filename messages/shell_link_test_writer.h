@@ -20,7 +20,6 @@ struct LinkLayout {
     std::u16string suffixW = {};
     bool unicodeStrings = true;  // IsUnicode: string data in UTF-16
     std::string name = {};       // string data; empty ones are left out
-    std::string relativePath = {};
     std::string workingDir = {};
     std::string environmentAnsi = {};  // an environment block when either is given
     std::u16string environmentWide = {};
@@ -86,9 +85,8 @@ inline std::string BuildLinkInfo(const LinkLayout& layout) {
 inline std::string BuildLink(const LinkLayout& layout) {
     const std::uint32_t flags =
         (layout.withIdList ? 0x1 : 0) | (layout.withLinkInfo ? 0x2 : 0) |
-        (layout.name.empty() ? 0 : 0x4) | (layout.relativePath.empty() ? 0 : 0x8) |
-        (layout.workingDir.empty() ? 0 : 0x10) | (layout.unicodeStrings ? 0x80 : 0) |
-        (layout.forceNoLinkInfo ? 0x100 : 0);
+        (layout.name.empty() ? 0 : 0x4) | (layout.workingDir.empty() ? 0 : 0x10) |
+        (layout.unicodeStrings ? 0x80 : 0) | (layout.forceNoLinkInfo ? 0x100 : 0);
 
     std::string out;
     Put(out, 0x4C);
@@ -103,7 +101,7 @@ inline std::string BuildLink(const LinkLayout& layout) {
         out += std::string("\x05\x00\x03\x00x\x00\x00", 7);
     if (layout.withLinkInfo)
         out += BuildLinkInfo(layout);
-    for (const std::string* text : {&layout.name, &layout.relativePath, &layout.workingDir}) {
+    for (const std::string* text : {&layout.name, &layout.workingDir}) {
         if (text->empty())
             continue;
         Put(out, static_cast<std::uint32_t>(text->size()), 2);
