@@ -54,9 +54,6 @@ TEST_P(ReadValue, UserSettingsFallBackToTheMachineAndLongValuesReadAsEmpty) {
     User("Other", "x");
     EXPECT_EQ(Get("FILEUSERS", Root::CurrentUser), "");
     EXPECT_EQ(Get("FILEUSERS", Root::LocalMachine), "");
-    // Other roots are read once, without fallback or fatal error.
-    EXPECT_EQ(Get("LANGUAGE", Root::Users), "");
-    EXPECT_EQ(Get("LANGUAGE", Root::ClassesRoot), "");
 
     // Values of 256 characters or more read as empty.
     Machine("Fits", std::string(255, 'a'));
@@ -80,7 +77,7 @@ TEST_P(ReadValue, ExpandsTheResultAndIgnoresTheFinalSeparator) {
     platform::UnsetEnv("TV_REGKEY_TEMP");
 }
 
-// Fatal: no machine key, or none for user and machine except for the workspaces.
+// Fatal: no machine key, or none for user and machine.
 TEST_P(ReadValue, MissingKeysAreFatal) {
     const std::string machineMissing = "fatal: Impossible to read the register key";
     // "clé": 0xE9 in the ANSI code page.
@@ -88,10 +85,6 @@ TEST_P(ReadValue, MissingKeysAreFatal) {
         "fatal: Impossible d'ouvrir la cl\xE9 " + std::string(kProductKey);
     EXPECT_EQ(Get("FILEMSGSYS", Root::LocalMachine), machineMissing + kProductKey);
     EXPECT_EQ(Get("LANGUAGE", Root::CurrentUser), userMissing);
-    for (const char* name : {"Workspace0", "Workspace1", "Workspace2", "Workspace3"})
-        EXPECT_EQ(Get(name, Root::CurrentUser), "") << name;
-    for (const char* name : {"workspace2", "Workspace4"})
-        EXPECT_EQ(Get(name, Root::CurrentUser), userMissing) << name;
 
     // A user value that is set needs no machine key; an empty one does.
     User("LANGUAGE", "Deutsch");
