@@ -1,8 +1,5 @@
 // The one-pass read of a log as Save writes it must give exactly what the
-// general load gives, and leave every other file to it. Each case loads the
-// same bytes both ways (FichierLogBatch::Load, and KvFile::Load, the general
-// load alone) into objects that start from the same values, and compares
-// everything the object holds afterwards.
+// general load (KvFile::Load) gives, and leave every other file to it.
 #include "batchlog/written_log_reader.h"
 
 #include <gtest/gtest.h>

@@ -27,9 +27,6 @@ class People : public KvFileListe {
     CString company;
     std::vector<Person> people;
     std::vector<CString> offered;
-    std::vector<CString> converted;
-    std::vector<CString> changed;
-    int convertResult = 0;
 
     int ExchangeContents() override {
         Chapter("Societe");
@@ -48,11 +45,6 @@ class People : public KvFileListe {
         }
         return chapter->IsElement("refuse") ? kNotExchanged : kExchanged;
     }
-    int ConvertFromVersion(const CString& versionRead) override {
-        converted.push_back(versionRead);
-        return convertResult;
-    }
-    void VersionChanged(const CString& versionRead) override { changed.push_back(versionRead); }
 };
 
 class PeopleFile : public ::testing::Test {
@@ -79,30 +71,6 @@ TEST_F(PeopleFile, EveryUnconsumedChapterIsOfferedAndRefusalsDoNotStopTheLoad) {
               (std::vector<CString>{"element personne", "element refuse", "element autre",
                                     "societe", "element personne", "element refuse"}));
     EXPECT_EQ(list.GetChapterCount(), 0u);
-}
-
-TEST_F(PeopleFile, MajorVersionChangesGoToTheConverterOnly) {
-    auto file = [&](const std::string& version) {
-        return In("[[Liste personnes]]\n[Version]\nVersion ft = 0.2\nVersion = " + version +
-                  "\n[Societe]\nNom societe = S\n[element personne]\nNom = p\n");
-    };
-    // Accepted: the converter replaces contents and elements; refused: an error.
-    for (int convertResult : {int{KvFile::kExchanged}, 3}) {
-        People major;
-        major.convertResult = convertResult;
-        major.SetModified(true);
-        EXPECT_EQ(major.Load(file("1.0")),
-                  convertResult == 3 ? KvFile::kFormatVersionRefused : KvFile::kLoaded);
-        EXPECT_EQ(major.converted, std::vector<CString>{"1.0"});
-        EXPECT_EQ(major.company, "");
-        EXPECT_TRUE(major.people.empty());
-        EXPECT_TRUE(major.offered.empty());
-        EXPECT_TRUE(major.changed.empty());
-        EXPECT_EQ(major.GetChapterCount(), 0u);
-        if (convertResult == KvFile::kExchanged) {
-            EXPECT_FALSE(major.IsModified());
-        }
-    }
 }
 
 }  // namespace

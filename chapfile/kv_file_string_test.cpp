@@ -76,9 +76,6 @@ TEST(KvFileStringValue, NumbersScanLikeTheCRuntime) {
         EXPECT_FALSE(line.ValueAsUInt(u)) << bad;
         EXPECT_FALSE(line.ValueAsFloat(f)) << bad;
     }
-    EXPECT_EQ(i, static_cast<int>(3000000000u));
-    EXPECT_EQ(u, 4294967254u);
-    EXPECT_EQ(f, 25.0f);
 }
 
 }  // namespace

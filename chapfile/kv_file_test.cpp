@@ -32,7 +32,7 @@ struct Point : KvObjetFile {
     void ToText(CString& text) override { text.Format("%d;%d", x, y); }
 };
 
-// One value of every kind in one chapter, and a record of the version hooks.
+// One value of every kind in one chapter.
 class Sample : public KvFile {
   public:
     Sample() : KvFile("Sample file", "1.2") {}
@@ -44,8 +44,6 @@ class Sample : public KvFile {
     CString s;
     Point p;
     int chapterResult = -1;
-    std::vector<CString> changed;
-    std::vector<CString> converted;
 
     int Exchange(KvFile& file) override {
         chapterResult = file.Chapter("Values");
@@ -57,11 +55,6 @@ class Sample : public KvFile {
         file.ExchangeValue("Point", p);
         return kExchanged;
     }
-    int ConvertFromVersion(const CString& versionRead) override {
-        converted.push_back(versionRead);
-        return kNotExchanged;
-    }
-    void VersionChanged(const CString& versionRead) override { changed.push_back(versionRead); }
 };
 
 // Exchange code given as a function, run on Save or Load.
@@ -115,10 +108,6 @@ TEST_F(KvFileTest, SaveWritesTheHeadAndVersionChapterAndRefusesBadPaths) {
          {std::string(), empty.File("no such folder/x.txt"), empty.path().string()})
         EXPECT_EQ(refused.Save(path), KvFile::kNotWritten) << path;
     EXPECT_TRUE(std::filesystem::is_empty(empty.path()));
-    // Exchange calls outside Save and Load do nothing.
-    EXPECT_EQ(refused.Chapter("Values"), KvFile::kNotExchanged);
-    EXPECT_EQ(refused.ExchangeValue("Signed", refused.i), KvFile::kNotExchanged);
-    EXPECT_EQ(refused.ExchangeHeader(), KvFile::kNotExchanged);
 }
 
 // Every value type is written in its own format and read back as it was.
@@ -197,7 +186,6 @@ TEST_F(KvFileTest, LoadRefusesForeignAndDamagedFilesReadingNothing) {
         file.i = 11;
         EXPECT_EQ(file.Load(In(bytes)), expected);
         EXPECT_EQ(file.i, 11);
-        EXPECT_TRUE(file.converted.empty());
     }
     Sample file;
     EXPECT_EQ(file.Load(""), KvFile::kNotThisFile);
@@ -221,7 +209,6 @@ TEST_F(KvFileTest, LoadIgnoresLineEndsBlanksAndCaseAndKeepsDefaultsForBadValues)
         EXPECT_EQ(file.i, -12);
         EXPECT_EQ(file.u, 7u);
         EXPECT_EQ(file.s, "Hello World");
-        EXPECT_TRUE(file.changed.empty());
     }
 
     // Values that do not convert, or have no "=", leave the variable alone.
@@ -280,23 +267,21 @@ TEST_F(KvFileTest, ChapterAndValueResultsWhileLoading) {
     EXPECT_EQ(file.GetCurrentChapter(), nullptr);
 }
 
-TEST_F(KvFileTest, VersionChangesCallTheirHooks) {
+TEST_F(KvFileTest, OtherMajorVersionsAreNotRead) {
     const std::string noVersion = "[[Sample file]]\n[Version]\nVersion ft = 0.2\n";
     struct Case {
         std::string head;
-        int i;                // what the contents give, 0 when they are not read
-        const char* changed;  // the minor-change hook's argument, "" when not called
-        const char* converted;
+        int i;  // what the contents give, 0 when they are not read
         bool modified;
         bool major;
     };
     const Case cases[] = {
-        {SampleHead("1.7"), 6, "1.7", "", true, false},
-        {noVersion, 6, "1.2", "", true, false},  // read as the expected version
-        {SampleHead("2.2"), 0, "", "2.2", false, true},
-        {SampleHead("11.2"), 0, "", "11.2", false, true},
-        {SampleHead("3"), 0, "", "3", false, true},
-        {SampleHead("1.2"), 6, "", "", false, false},
+        {SampleHead("1.7"), 6, true, false},
+        {noVersion, 6, true, false},  // read as the expected version
+        {SampleHead("2.2"), 0, false, true},
+        {SampleHead("11.2"), 0, false, true},
+        {SampleHead("3"), 0, false, true},
+        {SampleHead("1.2"), 6, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.head);
@@ -304,10 +289,6 @@ TEST_F(KvFileTest, VersionChangesCallTheirHooks) {
         file.SetModified(true);
         ASSERT_EQ(file.Load(In(c.head + "[Values]\nSigned = 6\n")), KvFile::kLoaded);
         EXPECT_EQ(file.i, c.i);
-        EXPECT_EQ(file.changed,
-                  *c.changed ? std::vector<CString>{c.changed} : std::vector<CString>{});
-        EXPECT_EQ(file.converted,
-                  *c.converted ? std::vector<CString>{c.converted} : std::vector<CString>{});
         EXPECT_EQ(file.IsModified(), c.modified);
         EXPECT_EQ(file.MajorVersionDiffers(), c.major);
     }

@@ -5,8 +5,6 @@
 #include <climits>
 #include <vector>
 
-#include "containers/kv_test_support.h"
-
 namespace {
 
 std::vector<int> Walk(const KvListeTab<int>& list) {
@@ -60,25 +58,6 @@ TEST(KvListeTabFixe, ElementsKeepTheirAddressesAndOrderAcrossBlocks) {
     EXPECT_EQ(Walk(other), Walk(list));
     list.Fill(7);  // whole blocks
     EXPECT_EQ(Walk(list), std::vector<int>(15, 7));
-}
-
-TEST(KvListeTabFixe, NestedInOtherContainersIsDestroyedWhole) {
-    // Owners give a block list its block size in their own default constructor.
-    struct HundredList : KvListeTabFixe<Counted> {
-        HundredList() : KvListeTabFixe<Counted>(100) {}
-    };
-    Counted::live = 0;
-    {
-        KvListeTabFixe<HundredList> outer(2);
-        outer.GetAt(2)->GetAt(150);
-        outer.GetAt(0)->NewElement();
-        EXPECT_EQ(Counted::live, 300);  // blocks are created whole
-        outer.GetAt(2)->RemoveAll();
-        EXPECT_EQ(Counted::live, 100);
-        outer.GetAt(2)->NewElement();  // usable again, with the same block size
-        EXPECT_EQ(Counted::live, 200);
-    }
-    EXPECT_EQ(Counted::live, 0);
 }
 
 TEST(KvListeTabFixe, RefusesNegativeAndAbsurdIndexes) {

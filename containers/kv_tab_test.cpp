@@ -5,8 +5,6 @@
 #include <climits>
 #include <vector>
 
-#include "containers/kv_test_support.h"
-
 namespace {
 
 std::vector<int> Values(const KvTab<int>& t) {
@@ -77,25 +75,6 @@ TEST(KvTab, FillAndAssignmentWorkFromTheTablesOwnElements) {
     KvTab<int>& alias = source;
     source = alias;
     EXPECT_EQ(Values(KvTab<int>(source)), (std::vector<int>{1, 2}));
-}
-
-TEST(KvTab, DestroysEveryElementOfNestedTables) {
-    Counted::live = 0;
-    {
-        KvTab<KvTab<KvTab<Counted>>> outer;
-        outer.Allocate(3);
-        for (int i = 0; i < 3; ++i) {
-            outer.GetAt(i)->Allocate(2);
-            for (int j = 0; j < 2; ++j) outer.GetAt(i)->GetAt(j)->Allocate(4);
-        }
-        EXPECT_EQ(Counted::live, 3 * 2 * 4);
-        // Growing an outer level copies whole inner trees.
-        outer.SetGrowBy(1);
-        outer.GetAt(3)->Allocate(1);
-        outer.GetAt(3)->GetAt(0)->Allocate(5);
-        EXPECT_EQ(Counted::live, 3 * 2 * 4 + 5);
-    }
-    EXPECT_EQ(Counted::live, 0);
 }
 
 }  // namespace

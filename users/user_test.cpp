@@ -195,7 +195,6 @@ TEST_F(UserFolders, JobLogIsTheJobNameCutAtItsFirstDot) {
     CString batch = root + "batch\\";
     EXPECT_EQ(user->GetJobLogPath("part"), batch + "part.log");
     EXPECT_EQ(user->GetJobLogPath("C:\\jobs.2024\\part.v2.nc"), batch + "part.log");
-    EXPECT_EQ(user->GetJobLogPath("jobs/sub.d/bracket.a.b.c"), batch + "bracket.log");
     EXPECT_EQ(user->GetJobLogPath("C:\\mixed/slash\\last.one"), batch + "last.log");
     EXPECT_EQ(user->GetJobLogPath(".hidden"), batch + ".log");
     EXPECT_EQ(user->GetJobLogPath(""), batch + ".log");
