@@ -1,6 +1,5 @@
-// The Slurm engine's submitter on a scripted cluster: a small scheduler that
-// keeps afterok dependencies and runs each job as a node does (RunClusterJob
-// on the scripted host). The real cluster: cluster/, tools/slurm_night_test.
+// The Slurm engine's submitter on a scripted scheduler that keeps afterok and runs each job
+// as a node does (RunClusterJob). The real cluster: cluster/, tools/slurm_night_test.
 #include "app/slurm_run.h"
 
 #include <gtest/gtest.h>
@@ -74,8 +73,7 @@ class FakeCluster : public ClusterClient {
         return {};
     }
 
-    // As Slurm's tick: a pending job whose dependency completed runs, one
-    // whose dependency failed is cancelled.
+    // Slurm's tick: a job runs once its dependency completed, is cancelled if it failed.
     void Schedule() {
         for (auto& [id, job] : jobs) {
             if (job.state != "PENDING")
@@ -198,17 +196,11 @@ TEST_F(ClusterSubmitter, ARestartedSubmitterTakesUpWhatWasLeftAndSubmitsNothingT
                                                {"anne", "new", 0, 0, 1},
                                                {"anne", "interrupted", 1, 0, 0},
                                                {"anne", "after-interrupted", 0, 0, 1}}));
-    // The submitter was killed between sbatch and writing the id ("reached",
-    // known to Slurm by its name), before sbatch ("lost") and after writing
-    // the id ("known"); a local launcher left "interrupted" running.
-    for (const auto& [id, job, position, token] :
-         {std::tuple{7, "reached", "0", "torvane-1-2-0-1"},
-          std::tuple{8, "known", "2", "torvane-1-2-2-3"}}) {
-        cluster.jobs[id] = {{}, "PENDING", "Licenses"};
-        cluster.jobs[id].submission.name = token;
-        cluster.jobs[id].submission.arguments = {"",  kRunJobArgument, batch.str(), "anne",
-                                                 job, position,        token};
-    }
+    // Killed after sbatch ("reached"), before it ("lost"), after writing the id ("known").
+    for (const auto& [id, job, position, token] : {std::tuple{7, "reached", "0", "torvane-1-2-0-1"},
+                                                   std::tuple{8, "known", "2", "torvane-1-2-2-3"}})
+        cluster.jobs[id] = {
+            {"", {"", kRunJobArgument, batch.str(), "anne", job, position, token}, {}, 0, token}};
     JournalRecord local = Record("interrupted", 4);
     local.firstLaunchMs = local.launchMs = fake.now - 5000;
     local.process = {999, 1};  // gone, and no log written since
@@ -238,8 +230,7 @@ TEST_F(ClusterSubmitter, ASlurmThatRefusesLeavesTheEntriesWaiting) {
     EXPECT_EQ(Submit(), EngineOutcome::kLeftQueued);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("Batch job submission failed"), std::string::npos) << errors[0];
-    // Nothing ran or changed; only the job that reached Slurm is journaled,
-    // for the next submitter to watch.
+    // Nothing ran or changed; only the job that reached Slurm is journaled, to be watched.
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), queue);
     BatchJournal journal(batch);
     ASSERT_TRUE(journal.Load());
@@ -254,10 +245,8 @@ TEST_F(ClusterSubmitter, WhatSlurmAndOtherProgramsChangeMeanwhileIsTakenIntoAcco
                                                {"anne", "dropped"},
                                                {"anne", "forgotten"},
                                                {"anne", "timed-out"}}));
-    // Before Slurm's first tick two jobs start on their nodes, another
-    // program finishes a waiting entry, appends a job, and sets an entry
-    // running (no launcher runs it) with its waiter. Then Slurm forgets one
-    // job and ends the other at its time limit.
+    // Before the first tick two jobs start, another program finishes an entry, appends one and
+    // sets one running with its waiter; then Slurm forgets one job and times out the other.
     const std::string changed = QueueText({{"anne", "first"},
                                            {"anne", "dropped", 2, 0, 0},
                                            {"anne", "forgotten", 1, 0, 0},
@@ -315,8 +304,7 @@ TEST_F(ClusterSubmitter, ANodeRunsOnlyTheEntryItWasSubmittedForAndAppendsItsBloc
     EXPECT_EQ(Node(folder, "anne", "part", "-0", "torvane-9-9-0-1"), 1);
     EXPECT_TRUE(fake.launched.empty());
 
-    // Another job's block lands in the report meanwhile: this block follows
-    // it whole, its started line stamped when it started.
+    // Another job's block lands in the report meanwhile: this one follows it whole.
     const std::string later = "12/05/26 19:00:00";
     fake.duringJob = [&](const std::string&) {
         WriteBatchFile("batchreport.txt", "another block\r\n");
@@ -327,7 +315,6 @@ TEST_F(ClusterSubmitter, ANodeRunsOnlyTheEntryItWasSubmittedForAndAppendsItsBloc
     block.replace(block.find(apptest::kStamp, 1), later.size(), later);
     EXPECT_EQ(Report(), "another block\r\n" + block);
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), QueueText({{"anne", "part", 2, 1, 0}}));
-    // The journal is the submitter's alone.
     EXPECT_EQ(ReadBatchFile(BatchJournal::kFileName), journalText);
     // Started again (a site may requeue): not run twice.
     EXPECT_EQ(Node(folder, "anne", "part", "0", "torvane-9-9-0-1"), 0);
