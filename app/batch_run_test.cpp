@@ -158,8 +158,9 @@ TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsAndDropsRecordsOfFinishedOrVanis
         for (const JournalRecord& record : records)
             EXPECT_TRUE(record.name == CString(job) || (job == "z" && record.name == "w"))
                 << job << ": " << record.name.str();
-        auto own = std::find_if(records.begin(), records.end(),
-                                [&](const JournalRecord& record) { return record.name == job; });
+        auto own =
+            std::find_if(records.begin(), records.end(),
+                         [name = job](const JournalRecord& record) { return record.name == name; });
         ASSERT_NE(own, records.end()) << job;
         EXPECT_EQ(own->attempt, job == "z" || job == "w" ? 2 : 1) << job;
         EXPECT_EQ(own->process.id, 0u) << "recorded before the launch";
