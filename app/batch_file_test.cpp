@@ -17,23 +17,13 @@ namespace fs = std::filesystem;
 using testsupport::ReadBytes;
 using testsupport::WriteBytes;
 
-// The base class, whose Write puts a text at the current position as the queue's does.
+// The base class, which pauses only where a test says so.
 class TextFile : public KvBatchFile {
   public:
-    explicit TextFile(const std::string& path, std::string text = "")
-        : KvBatchFile(CString(path)), m_text(std::move(text)) {
+    explicit TextFile(const std::string& path) : KvBatchFile(CString(path)) {
         SetSleeper(
             [](std::uint32_t ms) { ADD_FAILURE() << "unexpected pause of " << ms << " ms"; });
     }
-    void Write() override {
-        if (!IsOpen() && !OpenWithoutRecording("wt"))
-            return;
-        std::fputs(m_text.c_str(), Stream());
-    }
-    using KvBatchFile::Stream;
-
-  private:
-    std::string m_text;
 };
 
 class BatchFile : public ::testing::Test {
@@ -44,16 +34,7 @@ class BatchFile : public ::testing::Test {
 
 TEST_F(BatchFile, LinesAreWrittenOnlyInAModeThatAppendsWithReadingAndAsTheyAre) {
     TextFile file(path);
-    int clockCalls = 0;
-    file.SetClock([&] {
-        ++clockCalls;
-        return std::string("12/05/26 18:27:30");
-    });
-    file.WriteLine("closed");  // never opened: nothing happens, no time asked for
-    file.WriteStamped("closed");
-    EXPECT_FALSE(fs::exists(path));
-    EXPECT_EQ(clockCalls, 0);
-
+    file.SetClock([] { return std::string("12/05/26 18:27:30"); });
     WriteBytes(path, "nb = 0\r\n");
     for (const char* mode : {"r+", "r", "a", "w+"}) {
         SCOPED_TRACE(mode);
@@ -69,23 +50,13 @@ TEST_F(BatchFile, LinesAreWrittenOnlyInAModeThatAppendsWithReadingAndAsTheyAre) 
     file.WriteStamped("job %s at 50%");
     file.Close();
     EXPECT_EQ(ReadBytes(path), "100% %s %d done\r\n\r\n12/05/26 18:27:30 -> job %s at 50%\r\n");
-
-    // A write to the closed file opens it "wt", a mode that takes no report line.
-    TextFile queue(path, "nb = 0\n");
-    queue.Write();
-    EXPECT_TRUE(queue.IsOpen());
-    EXPECT_EQ(queue.GetMode(), "");
-    queue.WriteLine("report line");
-    queue.Close();
-    EXPECT_EQ(ReadBytes(path), "nb = 0\r\n");
 }
 
-TEST_F(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
+TEST_F(BatchFile, AnOpenWaitsOutOnlyABusyFileAndOtherwiseFailsAtOnceSayingWhy) {
     const std::string missing = dir.File("no such folder") + "\\batchreport.txt";
     TextFile file(missing);
     EXPECT_FALSE(file.Open("a+"));
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(file.GetMode(), "");
     EXPECT_EQ(file.GetOpenFailure().context(), missing);
     EXPECT_FALSE(file.GetOpenFailure().message().empty());
     file.WriteLine("lost");
@@ -99,26 +70,24 @@ TEST_F(BatchFile, AnOpenThatWaitingCannotCureFailsAtOnceAndSaysWhy) {
     fs::remove(dir.path() / "x.txt");
     EXPECT_FALSE(gone.Open("r"));
     EXPECT_FALSE(gone.IsOpen());
-}
 
-TEST_F(BatchFile, AnOpenWaitsOutABusyFileAndReportsTheHostsReasonForAnyOtherFailure) {
-    TextFile file(path);
+    TextFile busy(path);
     std::vector<std::uint32_t> pauses;
-    file.SetSleeper([&](std::uint32_t ms) { pauses.push_back(ms); });
+    busy.SetSleeper([&](std::uint32_t ms) { pauses.push_back(ms); });
     {
         testsupport::ScopedFaultRule held(testsupport::FailCalls(
             platform::HostCall::kExclusiveOpen, 2, platform::InjectedFault{"", true}));
-        ASSERT_TRUE(file.Open("a+"));
+        ASSERT_TRUE(busy.Open("a+"));
     }
     EXPECT_EQ(pauses, (std::vector<std::uint32_t>{500, 500}));
-    file.Close();
+    busy.Close();
 
     pauses.clear();
     testsupport::ScopedFaultRule full(testsupport::FailCalls(
         platform::HostCall::kExclusiveOpen, 1, platform::InjectedFault{"No space left on device"}));
-    EXPECT_FALSE(file.Open("r+"));
+    EXPECT_FALSE(busy.Open("r+"));
     EXPECT_TRUE(pauses.empty());
-    EXPECT_EQ(CannotOpenLine(file.GetOpenFailure()),
+    EXPECT_EQ(CannotOpenLine(busy.GetOpenFailure()),
               "torvane-batch: cannot open \"" + path + "\": No space left on device");
 }
 

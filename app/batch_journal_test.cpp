@@ -32,18 +32,17 @@ class Journal : public testing::Test {
 TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersionAndAFailedSaveKeepsIt) {
     BatchJournal journal = Fresh();
     journal.SetLauncher(31337);
-    JournalRecord record;
-    record.user = "Ren\xE9 = %s";
-    record.name =
-        "C:\\Gammes\\pi\xE8"
-        "ce\t1 = [job].gam";
-    record.position = 198;
-    record.attempt = 2;
-    record.firstLaunchMs = 1765000000000;
-    record.launchMs = 1765003600123;
-    record.process = {4000000000u, 18446744073709551615u};
-    record.clusterJob = "slurm:81723";
-    record.otherFields = {{"node", "n12"}, {"partition", "night = long"}};
+    JournalRecord record{.user = "Ren\xE9 = %s",
+                         .name =
+                             "C:\\Gammes\\pi\xE8"
+                             "ce\t1 = [job].gam",
+                         .position = 198,
+                         .attempt = 2,
+                         .firstLaunchMs = 1765000000000,
+                         .launchMs = 1765003600123,
+                         .process = {4000000000u, 18446744073709551615u},
+                         .clusterJob = "slurm:81723",
+                         .otherFields = {{"node", "n12"}, {"partition", "night = long"}}};
     journal.Put(record);
     JournalRecord other;
     other.user = "bob";
@@ -101,12 +100,11 @@ TEST_F(Journal, ADamagedFileGivesTheRecordsThatCanBeRead) {
     EXPECT_EQ(journal.Launcher(), 0u);
     ASSERT_EQ(journal.Records().size(), 2u);
     // A huge line is cut at 64 KiB ("name = " included), never read whole.
-    EXPECT_EQ(journal.Records()[0].name.GetLength(), 64 * 1024 - 7);
-    EXPECT_EQ(journal.Records()[0].position, 4u);
-    EXPECT_EQ(journal.Records()[0].attempt, -1);
-    EXPECT_EQ(journal.Records()[0].launchMs, 0);
-    EXPECT_EQ(journal.Records()[1].process.id, 12u);
-    EXPECT_EQ(journal.Records()[1].process.startTime, 0u);
+    const JournalRecord& cut = journal.Records()[0];
+    const JournalRecord& bob = journal.Records()[1];
+    EXPECT_EQ(std::tuple(cut.name.GetLength(), cut.position, cut.attempt, cut.launchMs,
+                         bob.process.id, bob.process.startTime),
+              std::tuple(64 * 1024 - 7, 4u, -1, 0, 12u, 0u));
 }
 
 // Reading them from the product key: tools/interrupted_night_test.cpp.

@@ -8,12 +8,10 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "app/batch_fixture_test_support.h"
 #include "app/batch_run_test_support.h"
-#include "app/job_run.h"
 #include "platform/current_process.h"
 
 namespace {
@@ -49,22 +47,10 @@ class Driver : public apptest::RunFixture {
         record.process = process;
         return record;
     }
-    // The journal's records at each launch, and the journal file's largest size.
-    void WatchJournal() {
-        fake.duringJob = [this](const std::string& job) {
-            BatchJournal journal(batch);
-            ASSERT_TRUE(journal.Load());
-            EXPECT_EQ(journal.Launcher(), platform::CurrentProcessId());
-            atLaunch[job] = journal.Records();
-            journalBytes = std::max(journalBytes, fs::file_size(BatchFile("batchjournal.txt")));
-        };
-    }
 
     std::int64_t launchedAt = fake.now - 5000;
     // A process that has ended since: not in the fake's table.
     const platform::ProcessIdentity gone{4242, 99};
-    std::map<std::string, std::vector<JournalRecord>> atLaunch;
-    std::uintmax_t journalBytes = 0;
 };
 
 TEST_F(Driver, ATakenOverJobKeepsTheTimeLimitCountedFromItsLaunch) {
@@ -154,7 +140,16 @@ TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsAndDropsRecordsOfFinishedOrVanis
     WriteBatchFile("batchexec.txt", QueueText(entries));
     LeaveJournal({Left("x", 0, gone), Left("y", 7, gone), Left("z", 1, gone)});
     fake.outcomes["w"] = Outcome::kWritesNoLog;
-    WatchJournal();
+    // The journal's records at each launch, and the journal file's largest size.
+    std::map<std::string, std::vector<JournalRecord>> atLaunch;
+    std::uintmax_t journalBytes = 0;
+    fake.duringJob = [&](const std::string& job) {
+        BatchJournal journal(batch);
+        ASSERT_TRUE(journal.Load());
+        EXPECT_EQ(journal.Launcher(), platform::CurrentProcessId());
+        atLaunch[job] = journal.Records();
+        journalBytes = std::max(journalBytes, fs::file_size(BatchFile("batchjournal.txt")));
+    };
     ASSERT_TRUE(Run());
 
     EXPECT_EQ(fake.launched.size(), 62u);
@@ -163,8 +158,9 @@ TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsAndDropsRecordsOfFinishedOrVanis
         for (const JournalRecord& record : records)
             EXPECT_TRUE(record.name == CString(job) || (job == "z" && record.name == "w"))
                 << job << ": " << record.name.str();
-        auto own = std::find_if(records.begin(), records.end(),
-                                [&](const JournalRecord& record) { return record.name == job; });
+        auto own =
+            std::find_if(records.begin(), records.end(),
+                         [name = job](const JournalRecord& record) { return record.name == name; });
         ASSERT_NE(own, records.end()) << job;
         EXPECT_EQ(own->attempt, job == "z" || job == "w" ? 2 : 1) << job;
         EXPECT_EQ(own->process.id, 0u) << "recorded before the launch";
@@ -174,37 +170,12 @@ TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsAndDropsRecordsOfFinishedOrVanis
     EXPECT_FALSE(fs::exists(BatchFile("batchjournal.new")));
 }
 
-// The queue and report a node's run of one job leaves are in app/slurm_run_test.cpp.
-TEST_F(Driver, OneJobRunsOnItsOwnWithTheSameRecordsAsInAWholeRun) {
-    WriteBatchFile("batchexec.txt", QueueText({{"anne", "a"}, {"bob", "b"}, {"carol", "c"}}));
-    BatchRunHost host = fake.Host();
-    KvBatchExecFile queue(batch, &users);
-    platform::Status failure;
-    auto runJob = [&](KvBatchExecFile& file, unsigned position) {
-        return RunQueuedJob(file, position, host, BatchRunSettings(), failure);
-    };
-    fake.outcomes["b"] = Outcome::kFails;
-    EXPECT_EQ(runJob(queue, 1), QueuedJobResult::kRecorded);
-    EXPECT_EQ(Report(), RanBlock("bob", "b", false, {"ran b"}));
-    // Finished already, out of range, or of an unknown user.
-    EXPECT_EQ(runJob(queue, 1), QueuedJobResult::kNotWaiting);
-    EXPECT_EQ(runJob(queue, 3), QueuedJobResult::kNotWaiting);
-    EXPECT_EQ(runJob(queue, 2), QueuedJobResult::kUnknownUser);
-    EXPECT_EQ(fake.launched, Names{"b"});
-    EXPECT_EQ(ReadBatchFile("batchexec.txt"),
-              QueueText({{"anne", "a"}, {"bob", "b", 2}, {"carol", "c", 2}}));
-    BatchJournal journal(batch);
-    ASSERT_TRUE(journal.Load());
-    EXPECT_TRUE(journal.Records().empty());
-
-    // A missing batch folder stops a single job and a whole run, naming the file.
+TEST_F(Driver, AMissingBatchFolderStopsTheRunNamingTheFile) {
     KvBatchExecFile missing(batch + "gone\\", &users);
-    EXPECT_EQ(runJob(missing, 0), QueuedJobResult::kFileFailure);
-    EXPECT_NE(failure.context().find("gone"), std::string::npos);
     EXPECT_FALSE(missing.RunBatch(fake.Host()));
     EXPECT_NE(missing.GetRunFailure().context().find("gone"), std::string::npos);
     EXPECT_FALSE(missing.GetRunFailure().message().empty());
-    EXPECT_EQ(fake.launched.size(), 1u);
+    EXPECT_TRUE(fake.launched.empty());
 }
 
 // Retiring the project files: tools/crash_consistency_test.cpp, batch after batch.

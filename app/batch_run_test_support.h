@@ -65,15 +65,11 @@ class FakeJobHost {
             if (onPause)
                 onPause(ms);
         };
-        host.launcher = [this](std::string_view line, const platform::LaunchOptions& options) {
-            return Launch(line, options);
-        };
+        host.launcher = std::bind_front(&FakeJobHost::Launch, this);
         host.isStillRunning = [this](const platform::ProcessIdentity& p) {
             return Find(p) != nullptr;
         };
-        host.wait = [this](const platform::ProcessIdentity& p, std::uint32_t limitMs) {
-            return Wait(p, limitMs);
-        };
+        host.wait = std::bind_front(&FakeJobHost::Wait, this);
         host.collect = [](platform::ProcessId) {};
         host.endGroup = [this](const platform::ProcessIdentity& p, std::uint32_t) {
             Process* process = Find(p);

