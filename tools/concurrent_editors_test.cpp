@@ -1,8 +1,6 @@
-// Another program edits the queue under the running launcher, as the
-// simulator's tools do: with the same exclusive open, at random moments, it
-// cancels waiting jobs or toggles their wait flags, holding the file up to a
-// second. Every edit is honoured and none overwritten, and every job not
-// cancelled has its turn. TV_EDITORS_JOBS (7) jobs, TV_EDITORS_SEED replays.
+// The simulator's tools cancel jobs or toggle wait flags under the running
+// launcher, holding the queue up to a second: every edit is honoured and every
+// job has its turn. TV_EDITORS_JOBS (7) jobs, TV_EDITORS_SEED replays.
 
 #include "platform/shared_file.h"
 #include "tools/end_to_end_test_support.h"
@@ -14,8 +12,7 @@ using e2e::Job;
 
 class ConcurrentEditors : public e2e::EndToEnd {
   protected:
-    // One visit of the editing program: cancels a waiting job or toggles its
-    // wait flag, in the file and in m_edited. Whether it edited.
+    // Cancels a waiting job or toggles its wait flag, in the file and in m_edited.
     bool EditOnce(std::mt19937& random, int maxCancels) {
         platform::ExclusiveOpen open = platform::OpenExclusive(QueuePath().string(), "r+");
         if (open.stream == nullptr)
@@ -62,13 +59,13 @@ class ConcurrentEditors : public e2e::EndToEnd {
 
 TEST_F(ConcurrentEditors, EveryEditMadeWhileTheLauncherRunsIsHonoured) {
     const std::size_t count = e2e::EnvNumber("TV_EDITORS_JOBS", 7);
-    const std::uint32_t seed = e2e::Seed("TV_EDITORS_SEED");
+    const auto seed =
+        static_cast<std::uint32_t>(e2e::EnvNumber("TV_EDITORS_SEED", std::random_device()()));
     std::printf("concurrent editors: %zu jobs, seed %u (TV_EDITORS_SEED)\n", count, seed);
     std::mt19937 random(seed);
 
     UseCountingInstallation("200");
-    // Every third job fails, so that wait flags matter; the last entry keeps
-    // the queue on disk for the edits to be read back.
+    // Failures make wait flags matter; the last entry keeps the queue on disk.
     for (std::size_t i = 0; i < count; ++i)
         m_edited.push_back({i % 2 ? "bob" : "alice",
                             "e" + std::to_string(i) + (i % 3 == 1 ? "-fail" : "-pass"), 0, 0,

@@ -1,7 +1,5 @@
 // Shared by the tests that run the real torvane-batch and torvane-sim: the
-// fixture EndToEnd (a temporary installation with users "alice" and "bob"),
-// the launcher started in the background, an installation script that counts
-// the jobs it starts, and loop sizes and seeds taken from the environment.
+// fixture EndToEnd (users "alice" and "bob") and the background launcher.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -31,6 +29,7 @@
 #include "platform/process.h"
 #include "platform/settings_store_testing.h"
 #include "platform/sleep.h"
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_main.h"
 #include "users/users_test_support.h"
@@ -71,9 +70,8 @@ inline std::string Ran(const std::string& job, bool ok) {
     return apptest::RanBlock("alice", job, ok, {"Simulation of " + job + " finished"}, ok ? 0 : 1);
 }
 
-// The queue as the launcher must always leave it: bytes that writing its
-// entries back gives exactly (states up to 3, which tests use to keep a queue
-// on disk). Empty `error` when the bytes are such a queue.
+// Entries of bytes the launcher could have written (states up to 3, which
+// tests use to keep a queue on disk); else a non-empty `error`.
 struct StrictQueue {
     std::vector<Job> jobs;
     std::string error;
@@ -98,7 +96,7 @@ inline StrictQueue ParseQueueStrictly(const std::string& bytes) {
     return queue;
 }
 
-// A whole number from the environment, or `fallback`.
+// A whole number from the environment (a loop size, a seed to replay), or `fallback`.
 inline std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
     const char* text = std::getenv(name);
     if (text == nullptr || *text == '\0')
@@ -107,38 +105,13 @@ inline std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
     const unsigned long long value = std::strtoull(text, &end, 10);
     return *end == '\0' ? value : fallback;
 }
-// The variable's value, else a fresh seed; tests print it for replays.
-inline std::uint32_t Seed(const char* name) {
-    return static_cast<std::uint32_t>(EnvNumber(name, std::random_device()()));
-}
 
 // Polls `done` until it holds or `ms` have passed; its last answer.
 template <typename Done>
-bool WaitUntil(std::uint32_t ms, Done done, std::uint32_t stepMs = 20) {
-    for (std::uint32_t waited = 0; waited < ms; waited += stepMs) {
-        if (done())
-            return true;
-        platform::SleepMs(stepMs);
-    }
+bool WaitUntil(std::uint32_t ms, Done done) {
+    for (std::uint32_t waited = 0; waited < ms && !done(); waited += 10) platform::SleepMs(10);
     return done();
 }
-
-// A variable of this process set for the object's life, for children.
-class ScopedVariable {
-  public:
-    ScopedVariable(std::string name, const std::string& value) : m_name(std::move(name)) {
-        if (const char* old = std::getenv(m_name.c_str()))
-            m_old = old;
-        EXPECT_TRUE(platform::SetEnv(m_name, value)) << m_name;
-    }
-    ~ScopedVariable() { m_old ? platform::SetEnv(m_name, *m_old) : platform::UnsetEnv(m_name); }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-  private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
 
 // One start of the launcher, reaped by a thread of ours so that the test can
 // ask at any moment whether it has ended. It inherits our environment.
@@ -148,10 +121,8 @@ class BackgroundLauncher {
     BackgroundLauncher(const BackgroundLauncher&) = delete;
     BackgroundLauncher& operator=(const BackgroundLauncher&) = delete;
     ~BackgroundLauncher() {
-        if (m_waiter.joinable()) {
-            platform::TerminateLaunched(m_id);
-            m_waiter.join();
-        }
+        if (m_waiter.joinable())
+            Kill();
     }
 
     bool Start() {
@@ -169,7 +140,7 @@ class BackgroundLauncher {
         return true;
     }
     bool EndsWithin(std::uint32_t ms) {
-        for (std::uint32_t waited = 0; !m_ended && waited < ms; waited += 10) platform::SleepMs(10);
+        WaitUntil(ms, [this] { return m_ended.load(); });
         if (m_ended && m_waiter.joinable())
             m_waiter.join();
         return m_ended;
@@ -210,10 +181,9 @@ class EndToEnd : public testing::Test {
     fs::path Root() const { return m_dir.path(); }
     // Base folder <root>/<folder> through the variable, batch folder "Batch".
     static UserChapter User(const std::string& name, const std::string& folder = "") {
+        const std::string base = (folder.empty() ? name : folder) + "\\";
         return UserChapter(name)
-            .Folder(
-                0, 0,
-                "%" + std::string(kRootVariable) + "%\\" + (folder.empty() ? name : folder) + "\\")
+            .Folder(0, 0, "%" + std::string(kRootVariable) + "%\\" + base)
             .Folder(17, 1, "");
     }
     void WriteUsers(const std::vector<UserChapter>& users) {
@@ -224,15 +194,12 @@ class EndToEnd : public testing::Test {
     fs::path ReportPath() const { return Batch("alice") / "batchreport.txt"; }
     // The report with the expected blocks' time stamp on every line.
     std::string Report() const {
-        std::string text = testsupport::ReadBytes(ReportPath());
-        for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
-            if (text.size() > at + 21 && text.compare(at + 17, 4, " -> ") == 0 &&
-                text[at + 2] == '/')
-                text.replace(at, 17, apptest::kStamp);
-            if (text.find('\n', at) == std::string::npos)
-                break;
-        }
-        return text;
+        std::string text = "\n" + testsupport::ReadBytes(ReportPath());
+        for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; ++at)
+            if (text.size() > at + 22 && text.compare(at + 18, 4, " -> ") == 0 &&
+                text[at + 3] == '/')
+                text.replace(at + 1, 17, apptest::kStamp);
+        return text.substr(1);
     }
 
     void SetMachine(const std::string& name, const std::string& value) { m_machine[name] = value; }
@@ -246,9 +213,15 @@ class EndToEnd : public testing::Test {
         testsupport::WriteBytes(Batch(user) / (user + "-BATCH.tvs"), text);
     }
 
-    // False when there is none. A narrow path: fs::path would read UTF-8.
-    bool LoadLog(const std::string& folder, const std::string& job, FichierLogBatch& log) const {
-        return log.Load(WithSeparator(Batch(folder)) + job + ".log") == KvFile::kLoaded;
+    // The first record of a launched job in alice's journal that `match` takes.
+    template <typename Match>
+    std::optional<JournalRecord> JournalJob(Match match) const {
+        BatchJournal journal(WithSeparator(Batch("alice")));
+        if (journal.Load())
+            for (const JournalRecord& record : journal.Records())
+                if (record.process.id != 0 && match(record))
+                    return record;
+        return std::nullopt;
     }
 
     // A background launcher killed while alice's `job` runs its `attempt`
@@ -259,12 +232,9 @@ class EndToEnd : public testing::Test {
         ASSERT_TRUE(launcher.Start());
         std::optional<JournalRecord> found;
         WaitUntil(30000, [&] {
-            BatchJournal journal(WithSeparator(Batch("alice")));
-            if (journal.Load())
-                for (const JournalRecord& record : journal.Records())
-                    if (record.process.id != 0 && record.name == CString(job) &&
-                        record.attempt == attempt)
-                        found = record;
+            found = JournalJob([&](const JournalRecord& record) {
+                return record.name == CString(job) && record.attempt == attempt;
+            });
             return found.has_value();
         });
         ASSERT_TRUE(found) << job << " was not launched";
@@ -274,46 +244,37 @@ class EndToEnd : public testing::Test {
         ASSERT_TRUE(platform::IsStillRunning(found->process)) << "the job died with its launcher";
         if (withTheJob) {
             ASSERT_TRUE(platform::EndProcessGroup(found->process, 0));
-            WaitUntil(
-                2000, [&] { return !platform::IsStillRunning(found->process); }, 10);
+            WaitUntil(2000, [&] { return !platform::IsStillRunning(found->process); });
         }
         if (killed != nullptr)
             *killed = *found;
     }
 
-    // The settings where the programs the test starts read them (on Windows
-    // the real registry: the leg has a Wine prefix of its own), replaced as a
-    // whole, or no product key at all; the children's environment.
+    // The children's environment and settings (under Wine the leg's own
+    // registry), replaced as a whole, or no product key at all.
     platform::EnvironmentEntries Environment(bool productKey = true) {
         platform::EnvironmentEntries environment = {{kRootVariable, Root().string()}};
         platform::ScopedChildSettings store(Root().string(), environment);
         std::string key = GetRegistryKeyPath().str();
         key.pop_back();  // the final backslash
-        const platform::SettingsRoot machine = platform::SettingsRoot::LocalMachine;
-        const platform::SettingsRoot user = platform::SettingsRoot::CurrentUser;
-        for (platform::SettingsRoot root : {machine, user}) platform::DeleteSettingsKey(root, key);
+        using enum platform::SettingsRoot;
+        for (auto root : {LocalMachine, CurrentUser}) platform::DeleteSettingsKey(root, key);
         if (productKey) {
-            bool written = platform::CreateSettingsKey(machine, key) &&
-                           platform::SetSettingsString(user, key, "LANGUAGE", "EN");
+            bool written = platform::CreateSettingsKey(LocalMachine, key) &&
+                           platform::SetSettingsString(CurrentUser, key, "LANGUAGE", "EN");
             for (const auto& [name, value] : m_machine)
-                written = written && platform::SetSettingsString(machine, key, name, value);
+                written = written && platform::SetSettingsString(LocalMachine, key, name, value);
             EXPECT_TRUE(written) << "settings not written";
-        } else {
-            platform::SettingsKey left = platform::OpenSettingsKey(machine, key.c_str());
-            platform::CloseSettingsKey(left);
-            EXPECT_EQ(left, nullptr) << "the product key is still there";
         }
         return environment;
     }
 
+    // Settings for background launchers are written once and inherited.
     platform::CapturedRun Run(const std::vector<std::string>& arguments = {},
                               bool productKey = true) {
-        return RunWith(Environment(productKey), arguments);
-    }
-    static platform::CapturedRun RunWith(const platform::EnvironmentEntries& environment,
-                                         const std::vector<std::string>& arguments) {
-        platform::CapturedRun run =
-            platform::RunAndCapture(Program("torvane-batch"), arguments, environment);
+        platform::CapturedRun run = platform::RunAndCapture(
+            Program("torvane-batch"), arguments,
+            m_variables.empty() ? Environment(productKey) : platform::EnvironmentEntries{});
         EXPECT_TRUE(run.started) << run.reason;
         run.out = WithoutCarriageReturns(run.out);
         return run;
@@ -326,10 +287,8 @@ class EndToEnd : public testing::Test {
         return launcher.ExitCode();
     }
 
-    // For background launchers: an installation whose script notes each
-    // start of a job, "<user>/<job>" in runs.txt (names must be plain for the
-    // interpreter), before it runs the stand-in, and the settings and the
-    // stand-in's job length in this process's environment.
+    // For background launchers: a script that notes "<user>/<job>" (plain
+    // names) in runs.txt and runs the stand-in; settings in our environment.
     void UseCountingInstallation(const std::string& simSleepMs) {
         const std::string sim = Program("torvane-sim");
         fs::create_directories(Root() / "install");
@@ -348,8 +307,7 @@ class EndToEnd : public testing::Test {
     // How often each "<user>/<job>" was started in the counting installation.
     std::map<std::string, int> Runs() const {
         std::map<std::string, int> runs;
-        std::istringstream in(WithoutCarriageReturns(
-            fs::exists(RunsPath()) ? testsupport::ReadBytes(RunsPath()) : ""));
+        std::istringstream in(WithoutCarriageReturns(testsupport::ReadBytes(RunsPath())));
         for (std::string line; std::getline(in, line);) ++runs[line];
         return runs;
     }
@@ -358,7 +316,7 @@ class EndToEnd : public testing::Test {
     testsupport::TempDir m_dir;
     std::map<std::string, std::string> m_machine;
     const std::string m_banner = "Torvane Batch v1.1.6 - Release\n";
-    std::deque<ScopedVariable> m_variables;
+    std::deque<testsupport::ScopedEnv> m_variables;  // for the children
 };
 
 }  // namespace e2e
