@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
-#include "platform/regedit_sample_testing.h"
+#include "platform/settings_store_testing.h"
 
 namespace platform {
 namespace {
