@@ -54,9 +54,8 @@ platform::LaunchResult Start(const std::string& child, const std::vector<std::st
 }
 
 // "start_and_report own|plain <out> <stay>|exit <child> <arguments>...": starts
-// <child> without waiting (in a group of its own with "own"), writes its
-// identity to <out> and "started" to standard output, then waits for the
-// file <stay> or, with "exit", ends at once.
+// <child> (in a group of its own with "own"), writes its identity to <out> and
+// "started" to standard output, then waits for the file <stay> or ends at once.
 TV_TEST_CHILD(start_and_report) {
     if (argc < 5)
         return 99;
@@ -69,22 +68,6 @@ TV_TEST_CHILD(start_and_report) {
     std::fflush(stdout);
     return std::string(argv[3]) == "exit" || testsupport::WaitForFile(argv[3]) ? 0 : 3;
 }
-
-// Writes the file `go` from another thread after 300 ms.
-class LateRelease {
-  public:
-    explicit LateRelease(const std::string& go)
-        : m_thread([this, go] {
-              platform::SleepMs(300);
-              released = true;
-              testsupport::WriteBytes(go, "go");
-          }) {}
-    ~LateRelease() { m_thread.join(); }
-    std::atomic<bool> released{false};
-
-  private:
-    std::thread m_thread;
-};
 
 TEST(LaunchCommandLine, AProgramThatCannotBeStartedIsACreationFailure) {
     TempDir dir;
@@ -169,9 +152,14 @@ TEST(WaitForProcess, TimesOutOnARunningProcessSeesItsEndAndIgnoresAStaleIdentity
         EXPECT_EQ(platform::WaitForProcess(stranger, 150), WaitOutcome::kTimedOut);
 
         {
-            LateRelease release(go);
+            std::atomic<bool> released{false};
+            std::jthread release([&] {
+                platform::SleepMs(300);
+                released = true;
+                testsupport::WriteBytes(go, "go");
+            });
             EXPECT_EQ(platform::WaitForProcess(ours, platform::kNoTimeLimit), WaitOutcome::kEnded);
-            EXPECT_TRUE(release.released) << "the wait returned before the process ended";
+            EXPECT_TRUE(released) << "the wait returned before the process ended";
             // Ended but not yet waited for by us: no longer running, still ours.
             EXPECT_FALSE(platform::IsStillRunning(ours));
             EXPECT_EQ(platform::WaitForProcess(ours, 0), WaitOutcome::kEnded);
@@ -211,12 +199,6 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
         }
         EXPECT_FALSE(platform::EndProcessGroup(group, 0)) << "nothing is left to end";
     }
-
-    // A process started without a group of its own is ended alone.
-    platform::LaunchResult alone = Start("wait_for_go", {never});
-    ASSERT_TRUE(alone.created) << alone.reason;
-    EXPECT_TRUE(platform::EndProcessGroup({alone.id, alone.startTime}, 1000));
-    EXPECT_NE(platform::WaitForLaunched(alone.id).value_or(0), 0);
 }
 
 TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
