@@ -81,9 +81,7 @@ TEST(LaunchCommandLine, AProgramThatCannotBeStartedIsACreationFailure) {
     }
 }
 
-// The stand-in for a running simulator is a copy of this program under a name
-// of its own, so that the search cannot find a test running beside it. The
-// launcher's wait for the simulator is proven end to end.
+// A copy of this program under a name of its own, not a test running beside it.
 TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCase) {
     TempDir dir;
     const std::string exe = testsupport::TestExecutablePath();
@@ -113,9 +111,7 @@ TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCase) {
     EXPECT_EQ(platform::WaitForProcessEnd(kNoSuchProcess), WaitOutcome::kCannotOpen);
 }
 
-// A process is known by its number and start time. Our own child is left to
-// WaitForLaunched; a stranger (started by a child that has ended since) is
-// waited for all the same.
+// Known by number and start time; a stranger (child of an ended child) is waited for too.
 TEST(WaitForProcess, TimesOutOnARunningProcessSeesItsEndAndIgnoresAStaleIdentity) {
     TempDir dir;
     for (bool polling : {false, true}) {
@@ -222,9 +218,7 @@ TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
     }
 }
 
-// At the limit the program and what it started are ended and the output kept.
-// "exit": Linux hands a started process our standard output, so a process
-// left behind keeps the capture's pipe open after the program ends.
+// "exit": on Linux a grandchild left behind keeps the capture's pipe open.
 TEST(RunAndCaptureTimeLimit, EndsTheProgramAndWhatItStartedAndKeepsTheOutput) {
     TempDir dir;
     std::vector<std::string> modes{"hang"};
