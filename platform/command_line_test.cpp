@@ -46,12 +46,4 @@ TEST(SplitCommandLine, ProgramThenArgumentsByTheWindowsRules) {
     for (const Case& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.expected) << c.line;
 }
 
-TEST(JoinCommandLine, EveryArgumentComesBackFromTheSplitter) {
-    Args tricky{"",          "plain", "two words", "tab\there", "quote\"inside", "end\\",
-                "two\\\\\"", "\\\"",  "\"\"",      "a & b ^c",  "J\xE9r\xF4me",  "new\nline"};
-    Args all{"C:\\Program Files\\x.exe"};
-    all.insert(all.end(), tricky.begin(), tricky.end());
-    EXPECT_EQ(SplitCommandLine(platform::JoinCommandLine(all[0], tricky)), all);
-}
-
 }  // namespace

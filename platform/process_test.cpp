@@ -28,10 +28,6 @@ using testsupport::TempDir;
 
 constexpr platform::ProcessId kNoSuchProcess = 0x7FFFFFF0;  // on neither host
 
-TV_TEST_CHILD(exit_with) {
-    return argc < 2 ? 99 : std::atoi(argv[1]);
-}
-
 // Runs until the file named by its argument exists.
 TV_TEST_CHILD(wait_for_go) {
     return argc < 2 || !testsupport::WaitForFile(argv[1]) ? 3 : 0;
@@ -58,9 +54,8 @@ platform::LaunchResult Start(const std::string& child, const std::vector<std::st
 }
 
 // "start_and_report own|plain <out> <stay>|exit <child> <arguments>...": starts
-// <child> without waiting (in a group of its own with "own"), writes its
-// identity to <out> and "started" to standard output, then waits for the
-// file <stay> or, with "exit", ends at once.
+// <child> (in a group of its own with "own"), writes its identity to <out> and
+// "started" to standard output, then waits for the file <stay> or ends at once.
 TV_TEST_CHILD(start_and_report) {
     if (argc < 5)
         return 99;
@@ -74,22 +69,6 @@ TV_TEST_CHILD(start_and_report) {
     return std::string(argv[3]) == "exit" || testsupport::WaitForFile(argv[3]) ? 0 : 3;
 }
 
-// Writes the file `go` from another thread after 300 ms.
-class LateRelease {
-  public:
-    explicit LateRelease(const std::string& go)
-        : m_thread([this, go] {
-              platform::SleepMs(300);
-              released = true;
-              testsupport::WriteBytes(go, "go");
-          }) {}
-    ~LateRelease() { m_thread.join(); }
-    std::atomic<bool> released{false};
-
-  private:
-    std::thread m_thread;
-};
-
 TEST(LaunchCommandLine, AProgramThatCannotBeStartedIsACreationFailure) {
     TempDir dir;
     for (std::string line :
@@ -102,9 +81,7 @@ TEST(LaunchCommandLine, AProgramThatCannotBeStartedIsACreationFailure) {
     }
 }
 
-// The stand-in for a running simulator is a copy of this program under a name
-// of its own, so that the search cannot find a test running beside it. The
-// launcher's wait for the simulator is proven end to end.
+// A copy of this program under a name of its own, not a test running beside it.
 TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCase) {
     TempDir dir;
     const std::string exe = testsupport::TestExecutablePath();
@@ -134,33 +111,7 @@ TEST(ProcessSnapshot, FindsAChildByItsNamePrefixInAnyCase) {
     EXPECT_EQ(platform::WaitForProcessEnd(kNoSuchProcess), WaitOutcome::kCannotOpen);
 }
 
-TEST(TerminateLaunched, EndsARunningChildAtOnceAndLeavesAnEndedOneItsOwnCode) {
-    TempDir dir;
-    platform::LaunchResult running = Start("wait_for_go", {dir.File("never-written")});
-    ASSERT_TRUE(running.created) << running.reason;
-    platform::LaunchResult ended = Start("exit_with", {"5"});
-    ASSERT_TRUE(ended.created) << ended.reason;
-    ASSERT_EQ(platform::WaitForProcessEnd(ended.id), WaitOutcome::kEnded);
-
-    // Ended while another thread already waits for it; only the termination
-    // ends it this soon, with the code of a killed process.
-    std::optional<int> runningCode;
-    std::thread waiter([&] { runningCode = platform::WaitForLaunched(running.id); });
-    platform::SleepMs(100);
-    EXPECT_TRUE(platform::TerminateLaunched(running.id));
-    waiter.join();
-    EXPECT_EQ(runningCode, std::optional<int>(platform::kTerminatedExitCode));
-    EXPECT_TRUE(platform::TerminateLaunched(ended.id));
-    EXPECT_EQ(platform::WaitForLaunched(ended.id), std::optional<int>(5));
-
-    // Waited for already, or never started by us: nothing to end.
-    for (platform::ProcessId id : {running.id, platform::ProcessId{0}, kNoSuchProcess})
-        EXPECT_FALSE(platform::TerminateLaunched(id)) << id;
-}
-
-// A process is known by its number and start time. Our own child is left to
-// WaitForLaunched; a stranger (started by a child that has ended since) is
-// waited for all the same.
+// Known by number and start time; a stranger (child of an ended child) is waited for too.
 TEST(WaitForProcess, TimesOutOnARunningProcessSeesItsEndAndIgnoresAStaleIdentity) {
     TempDir dir;
     for (bool polling : {false, true}) {
@@ -171,9 +122,6 @@ TEST(WaitForProcess, TimesOutOnARunningProcessSeesItsEndAndIgnoresAStaleIdentity
         ASSERT_TRUE(child.created) << child.reason;
         ASSERT_NE(child.startTime, 0u);
         const platform::ProcessIdentity ours{child.id, child.startTime};
-        std::optional<platform::ProcessIdentity> now = platform::IdentifyProcess(child.id);
-        ASSERT_TRUE(now.has_value());
-        EXPECT_EQ(now->startTime, child.startTime);
 
         // The same number with another start time (Linux keeps the boot in
         // the top bits) is neither waited for nor ended.
@@ -200,11 +148,15 @@ TEST(WaitForProcess, TimesOutOnARunningProcessSeesItsEndAndIgnoresAStaleIdentity
         EXPECT_EQ(platform::WaitForProcess(stranger, 150), WaitOutcome::kTimedOut);
 
         {
-            LateRelease release(go);
+            std::atomic<bool> released{false};
+            std::jthread release([&] {
+                platform::SleepMs(300);
+                released = true;
+                testsupport::WriteBytes(go, "go");
+            });
             EXPECT_EQ(platform::WaitForProcess(ours, platform::kNoTimeLimit), WaitOutcome::kEnded);
-            EXPECT_TRUE(release.released) << "the wait returned before the process ended";
+            EXPECT_TRUE(released) << "the wait returned before the process ended";
             // Ended but not yet waited for by us: no longer running, still ours.
-            EXPECT_FALSE(platform::IdentifyProcess(child.id).has_value());
             EXPECT_FALSE(platform::IsStillRunning(ours));
             EXPECT_EQ(platform::WaitForProcess(ours, 0), WaitOutcome::kEnded);
             // Once ended, a stranger may already be gone altogether.
@@ -215,8 +167,6 @@ TEST(WaitForProcess, TimesOutOnARunningProcessSeesItsEndAndIgnoresAStaleIdentity
         // Gone, or ended and still held by the host: never a process to wait for.
         EXPECT_NE(platform::WaitForProcess(ours, 100), WaitOutcome::kTimedOut);
     }
-    EXPECT_FALSE(platform::IdentifyProcess(kNoSuchProcess).has_value());
-    EXPECT_FALSE(platform::IdentifyProcess(0).has_value());
 }
 
 TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
@@ -245,12 +195,6 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
         }
         EXPECT_FALSE(platform::EndProcessGroup(group, 0)) << "nothing is left to end";
     }
-
-    // A process started without a group of its own is ended alone.
-    platform::LaunchResult alone = Start("wait_for_go", {never});
-    ASSERT_TRUE(alone.created) << alone.reason;
-    EXPECT_TRUE(platform::EndProcessGroup({alone.id, alone.startTime}, 1000));
-    EXPECT_NE(platform::WaitForLaunched(alone.id).value_or(0), 0);
 }
 
 TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
@@ -274,9 +218,7 @@ TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
     }
 }
 
-// At the limit the program and what it started are ended and the output kept.
-// "exit": Linux hands a started process our standard output, so a process
-// left behind keeps the capture's pipe open after the program ends.
+// "exit": on Linux a grandchild left behind keeps the capture's pipe open.
 TEST(RunAndCaptureTimeLimit, EndsTheProgramAndWhatItStartedAndKeepsTheOutput) {
     TempDir dir;
     std::vector<std::string> modes{"hang"};

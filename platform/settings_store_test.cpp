@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/reg_file.h"
-#include "platform/regedit_sample_testing.h"
 #include "platform/settings_store_testing.h"
 #include "testsupport/scoped_env.h"
 
@@ -44,13 +43,6 @@ TEST_P(SettingsStore, ValueNamesInAnyCaseTheDefaultValueAndAnExactBuffer) {
     EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Test", "Path", 5), "<missing>");
     ASSERT_TRUE(DeleteSettingsValue(Root::LocalMachine, "SOFTWARE\\Tv Test", "Path"));
     EXPECT_EQ(Query(Root::LocalMachine, "SOFTWARE\\Tv Test", "Path"), "<missing>");
-}
-
-TEST_P(SettingsStore, ARegeditExportReadsBackTheSameStrings) {
-    ASSERT_TRUE(ImportSettingsFile(RegeditSampleFile()));
-    ExpectRegeditSampleValues([](const std::string& key, const std::string& name) {
-        return Query(Root::LocalMachine, key.c_str(), name.c_str());
-    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, SettingsStore,

@@ -4,12 +4,11 @@
 //   Win32: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER are redirected for this
 //          process (RegOverridePredefKey) to fresh keys under
 //          HKEY_CURRENT_USER\Software\TorvaneTests\<pid>-<n>, removed when the
-//          scope ends or the process exits. Import runs the host's regedit on
-//          the content, its roots moved to the private keys.
+//          scope ends or the process exits.
 //   Linux: TORVANE_PREFIX names a fresh temporary folder until the scope ends;
 //          writes append sections to machine.reg (HKEY_LOCAL_MACHINE) or
 //          user.reg (other roots), in the encoding the file has, or for a new
-//          file the scope's. Import writes machine.reg, which must not exist.
+//          file the scope's.
 #pragma once
 
 #include <optional>
@@ -32,9 +31,6 @@ class ScopedTestSettings {
     ~ScopedTestSettings();
     ScopedTestSettings(const ScopedTestSettings&) = delete;
     ScopedTestSettings& operator=(const ScopedTestSettings&) = delete;
-
-    // Linux: the folder TORVANE_PREFIX names; Win32: empty.
-    const std::string& folder() const { return m_folder; }
 
   private:
     std::string m_folder;
@@ -69,8 +65,6 @@ bool DeleteSettingsValue(SettingsRoot root, const std::string& subKey, const std
 bool DeleteSettingsKey(SettingsRoot root, const std::string& subKey);
 // Creates the key, with its parents, when it is missing.
 bool CreateSettingsKey(SettingsRoot root, const std::string& subKey);
-// Loads the content of a .reg file (as regedit exports it) into the store.
-bool ImportSettingsFile(const std::string& bytes);
 
 // ANSI text as UTF-16LE bytes after a byte-order mark, as regedit writes a
 // "Windows Registry Editor Version 5.00" file.

@@ -113,15 +113,4 @@ bool CreateSettingsKey(SettingsRoot root, const std::string& subKey) {
     return Append(root, Section(root, subKey));
 }
 
-bool ImportSettingsFile(const std::string& bytes) {
-    const char* prefix = std::getenv("TORVANE_PREFIX");
-    std::error_code error;
-    if (prefix == nullptr || *prefix == '\0' ||
-        std::filesystem::exists(std::filesystem::path(prefix) / "machine.reg", error))
-        return false;
-    std::ofstream out(std::filesystem::path(prefix) / "machine.reg", std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
-
 }  // namespace platform

@@ -1,6 +1,5 @@
-// What only the Windows launcher does: a batch file runs in the command
-// interpreter, which receives the quoted arguments; a group is a job object,
-// which must leave the job of a launcher run as a scheduled task.
+// What only the Windows launcher does: a group is a job object, which must
+// leave the job of a launcher run as a scheduled task.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,19 +18,6 @@
 namespace {
 
 using testsupport::TempDir;
-
-TEST(LaunchBatchFile, QuotedArgumentsReachTheScriptAndItsExitCodeComesBack) {
-    TempDir dir;
-    std::string script = dir.File("TorvaneBatch.bat");
-    std::string out = dir.File("out.txt");
-    testsupport::WriteBytes(script,
-                            "@echo off\r\necho %~1^|%~3^|%~5> \"" + out + "\"\r\nexit /b 4\r\n");
-    platform::LaunchResult result =
-        platform::LaunchCommandLine("\"" + script + "\" -b -u \"Jean Dupont\" -j \"job (1)\"");
-    ASSERT_TRUE(result.created) << result.reason;
-    EXPECT_EQ(result.exitCode, 4);
-    EXPECT_EQ(testsupport::ReadBytes(out), "-b|Jean Dupont|job (1)\r\n");
-}
 
 // The scheduler ends the task's job. A group breaks away from it where the job
 // allows; where not, the group is still made, nested, and ends with the task.

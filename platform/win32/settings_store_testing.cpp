@@ -2,12 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <regex>
 #include <string>
 
-#include "platform/process.h"
 #include "platform/settings_store_testing.h"
 #include "platform/win32/registry_root.h"
 
@@ -110,36 +106,6 @@ bool CreateSettingsKey(SettingsRoot root, const std::string& subKey) {
         return false;
     RegCloseKey(key);
     return true;
-}
-
-bool ImportSettingsFile(const std::string& bytes) {
-    if (g_base.empty())
-        return false;
-    // Moved as ANSI text: the files tests import hold Windows-1252 text only.
-    const bool utf16 = bytes.starts_with("\xFF\xFE");
-    std::string text = bytes;
-    if (utf16) {
-        std::u16string wide;
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        text = WideToAnsi(wide);
-    }
-    text = std::regex_replace(text, std::regex(R"((\[-?)HKEY_(LOCAL_MACHINE|CURRENT_USER))"),
-                              "$1HKEY_CURRENT_USER\\" + g_base + "\\$2");
-    const std::string content = utf16 ? Utf16File(text) : text;
-
-    const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                       ("tvr-" + std::to_string(GetCurrentProcessId()) + ".reg");
-    std::ofstream out(file, std::ios::binary);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    const bool imported =
-        out &&
-        LaunchCommandLine("regedit.exe /s \"" + file.string() + "\"", {.show = false}).created;
-    std::error_code ignored;
-    std::filesystem::remove(file, ignored);
-    return imported;
 }
 
 }  // namespace platform
