@@ -277,14 +277,24 @@ class Body {
     // text list adopts; one with "<saut>", read as a line break, is copied.
     bool ReadEvents() {
         TextList& events = m_log.m_eventList;
+        const char* const fileEnd = m_file.data.get() + m_file.size;
         events.Adopt(std::move(m_file.data));
+        // The first "<" at or after the last place searched (fileEnd: none):
+        // one search runs over many events at once, where most hold none.
+        const char* mark = nullptr;
         std::string decoded;
         return ReadTexts(
             "Event list", FichierLogBatch::kMaxListTexts, true,
             [&](std::string_view value) {
                 if (events.IsEmpty())
                     events.Reserve(m_eventCount);
-                if (value.find("<saut>") == std::string_view::npos) {
+                if (mark == nullptr || mark < value.data()) {
+                    const void* found = std::memchr(
+                        value.data(), '<', static_cast<std::size_t>(fileEnd - value.data()));
+                    mark = found != nullptr ? static_cast<const char*>(found) : fileEnd;
+                }
+                if (mark >= value.data() + value.size() ||
+                    value.find("<saut>") == std::string_view::npos) {
                     events.AddView(value);
                     return true;
                 }

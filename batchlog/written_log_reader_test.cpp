@@ -37,7 +37,7 @@ void FillEarlier(FichierLogBatch& log) {
     *log.m_alertList.NewElement() = "earlier alert";
 }
 
-// The saved form of a log with line breaks, "%", empty texts, a machine
+// The saved form of a log with line breaks, "<", "%", empty texts, a machine
 // without channels and a channel without messages.
 std::string SavedSample(const TempDir& dir) {
     FichierLogBatch log;
@@ -46,7 +46,8 @@ std::string SavedSample(const TempDir& dir) {
     log.m_isGammeMachineComplexe = true;
     log.m_nbErrors = 3;
     log.m_nbAlerts = -1;
-    for (const char* text : {"Started", "", "two\r\nlines", "lone\nfeed", " padded = x ", "=lead"})
+    for (const char* text :
+         {"Started < 1", "", "two\r\nlines", "lone\nfeed", " padded = x ", "=lead"})
         log.m_eventList.Add(text);
     *log.m_alertList.NewElement() = "Coolant low";
     log.m_errorList.NewElement();
