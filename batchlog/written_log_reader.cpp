@@ -286,8 +286,10 @@ class Body {
         return ReadTexts(
             "Event list", FichierLogBatch::kMaxListTexts, true,
             [&](std::string_view value) {
+                // One place more: a failed launch appends its event to the log
+                // it has just read, and a full index would double to take it.
                 if (events.IsEmpty())
-                    events.Reserve(m_eventCount);
+                    events.Reserve(std::size_t{m_eventCount} + 1);
                 if (mark == nullptr || mark < value.data()) {
                     const void* found = std::memchr(
                         value.data(), '<', static_cast<std::size_t>(fileEnd - value.data()));
