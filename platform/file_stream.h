@@ -28,12 +28,12 @@ std::FILE* OpenStreamWide(std::u16string_view windowsPath, std::u16string_view m
 
 // Pushes what `stream` has buffered to the file and asks the host to put the
 // file's data on the disk, so that a crash of the machine just after does not
-// lose it. `windowsPath` names the same file: a Linux text stream has no
-// descriptor of its own to sync, and syncing any descriptor of the file
-// writes the file's pages. Blocks until the disk has the data; false when
-// either step fails.
+// lose it. `windowsPath` names the same file (the fault-injection point
+// decides by it). Blocks until the disk has the data; false when either step
+// fails.
 //   Win32: fflush + _commit on the stream's descriptor.
-//   Linux: fflush, then fsync on a descriptor opened read-only on the path.
+//   Linux: fflush + fsync on the stream's descriptor (a text stream's is the
+//   one under its cookie).
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath);
 
 // Writes `bytes` exactly as they are, also to a text stream: for text whose

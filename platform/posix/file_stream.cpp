@@ -279,13 +279,9 @@ bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
         return false;
     if (InjectedFaultFor(HostCall::kFlushToDisk, windowsPath))
         return false;
-    std::string hostPath = ToHostPath(windowsPath);
-    int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
+    const TextCookie* cookie = FindTextCookie(stream);
+    const int fd = cookie != nullptr ? cookie->fd : ::fileno(stream);
+    return fd >= 0 && ::fsync(fd) == 0;
 }
 
 }  // namespace platform
