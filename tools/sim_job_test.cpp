@@ -151,7 +151,11 @@ TEST_F(SimRun, ALingeringChildOutlivesTheStandInAndLeavesItsMarker) {
     EXPECT_TRUE(fs::exists(Batch() / "job.log"));
     // The stand-in has not waited for its child.
     EXPECT_FALSE(fs::exists(Batch() / "job.log.child"));
-    ASSERT_TRUE(e2e::WaitUntil(30000, [&] { return fs::exists(Batch() / "job.log.child"); }));
+    // The marker is made, then written: wait for its text.
+    ASSERT_TRUE(e2e::WaitUntil(30000, [&] {
+        std::error_code error;
+        return fs::file_size(Batch() / "job.log.child", error) > 0 && !error;
+    }));
     EXPECT_EQ(testsupport::ReadBytes(Batch() / "job.log.child"), "lingered 1500 ms\n");
 }
 
