@@ -290,6 +290,11 @@ class Body {
                 // it has just read, and a full index would double to take it.
                 if (events.IsEmpty())
                     events.Reserve(std::size_t{m_eventCount} + 1);
+                // An empty value may have no place in the file at all.
+                if (value.empty()) {
+                    events.AddView(value);
+                    return true;
+                }
                 if (mark == nullptr || mark < value.data()) {
                     const void* found = std::memchr(
                         value.data(), '<', static_cast<std::size_t>(fileEnd - value.data()));

@@ -92,6 +92,8 @@ TEST_F(WrittenLogReaderTest, SavedLogsAreReadInOnePassWithTheGeneralValues) {
     EXPECT_TRUE(LoadsAlike(saved.substr(0, saved.size() - 2)));
     // Blank lines and blanks around lines are skipped by both.
     EXPECT_TRUE(LoadsAlike(Replace(saved, "[EVENTS]", "\t [EVENTS]  \r\n \r\n")));
+    // An empty first event.
+    EXPECT_TRUE(LoadsAlike(Replace(saved, "Event list 0 = Started < 1", "Event list 0 =")));
     // The job's values in any order and case, the first line of a key winning.
     EXPECT_TRUE(LoadsAlike(Replace(saved, "SimuOK = 0", "simuok = 1\r\nSimuOK = 0")));
 
