@@ -3,6 +3,13 @@
 #include <cstring>
 
 void TextList::Add(std::string_view text) {
+    if (!m_controls &&
+        (text.find('\n') != std::string_view::npos || text.find('\0') != std::string_view::npos))
+        m_controls = true;
+    AddLine(text);
+}
+
+void TextList::AddLine(std::string_view text) {
     if (text.empty()) {
         m_texts.emplace_back();
         return;
@@ -22,9 +29,6 @@ void TextList::Add(std::string_view text) {
         m_left -= text.size();
     }
     std::memcpy(place, text.data(), text.size());
-    if (!m_controls && (std::memchr(place, '\n', text.size()) != nullptr ||
-                        std::memchr(place, '\0', text.size()) != nullptr))
-        m_controls = true;
     m_texts.emplace_back(place, text.size());
 }
 

@@ -4,15 +4,13 @@
 // A job's log may hold a million events, which the launcher reads after the
 // job only to copy them into the report. As a list of strings they cost an
 // allocation and a free each; here they cost a copy into the current block and
-// one view in the index (or only the view, for a text that lies in a block the
-// list has adopted). A text keeps its address until Reset or the list's
+// one view in the index. A text keeps its address until Reset or the list's
 // end, so the views handed out stay valid while texts are added.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 class TextList {
@@ -27,14 +25,9 @@ class TextList {
 
     // Appends a copy of `text`.
     void Add(std::string_view text);
-    // Takes `block` into the list's keeping until Reset, so that texts lying
-    // in it can be added with AddView: a log read whole keeps its events
-    // where they stand in the file's bytes instead of copying each.
-    void Adopt(std::unique_ptr<char[]> block) { m_blocks.push_back(std::move(block)); }
-    // Appends `text` itself, not a copy: it lies in an adopted block, and
-    // holds neither a line feed nor a zero byte (a line of a file that has
-    // none).
-    void AddView(std::string_view text) { m_texts.push_back(text); }
+    // The same for a text that is known to hold neither a line feed nor a
+    // zero byte (a line of a file that has none), which is not searched.
+    void AddLine(std::string_view text);
     // Room in the index for `count` texts in all, so that a list whose length
     // is known is not copied while it grows.
     void Reserve(std::size_t count) { m_texts.reserve(count); }

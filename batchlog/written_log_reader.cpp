@@ -19,40 +19,11 @@ namespace {
 // The general reader reads lines through a 1000-byte buffer: a longer line
 // would be cut into several, which this reader does not do.
 constexpr std::size_t kLongestLine = 999;
+constexpr std::size_t kBufferSize = 1024 * 1024;
 
 struct StreamCloser {
     void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
-
-// The whole of a file's bytes, read at once: the events are kept where they
-// stand in them (TextList::Adopt), so the buffer lives on with the log.
-struct WholeFile {
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-};
-
-bool ReadWhole(std::FILE* stream, WholeFile& file) {
-    // The size is only a first guess: the file may grow while it is read.
-    std::size_t capacity = 64 * 1024;
-    if (std::fseek(stream, 0, SEEK_END) == 0) {
-        const long end = std::ftell(stream);
-        if (end > 0)
-            capacity = static_cast<std::size_t>(end) + 1;
-    }
-    if (std::fseek(stream, 0, SEEK_SET) != 0)
-        return false;
-    file.data = std::make_unique_for_overwrite<char[]>(capacity);
-    file.size = 0;
-    for (;;) {
-        file.size += std::fread(file.data.get() + file.size, 1, capacity - file.size, stream);
-        if (file.size < capacity)
-            return !std::ferror(stream);
-        capacity *= 2;
-        auto larger = std::make_unique_for_overwrite<char[]>(capacity);
-        std::memcpy(larger.get(), file.data.get(), file.size);
-        file.data = std::move(larger);
-    }
-}
 
 // The non-blank lines of a file read in binary, trimmed of blanks, tabs and
 // line ends as the general reader trims them. The general reader reads in
@@ -62,35 +33,43 @@ bool ReadWhole(std::FILE* stream, WholeFile& file) {
 // more than kLongestLine bytes, is left to the general reader.
 class Lines {
   public:
-    Lines(const char* data, std::size_t size) : m_data(data), m_end(size) {
-        m_unusable =
-            std::memchr(data, '\0', size) != nullptr || std::memchr(data, '\x1a', size) != nullptr;
-    }
+    explicit Lines(std::FILE* stream)
+        : m_stream(stream), m_buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
     // The next non-blank line; false at the end of the file and when the file
     // holds what this reader leaves to the general one (Unusable()).
     bool Next(std::string_view& line) {
-        while (!m_unusable && m_pos < m_end) {
-            const char* start = m_data + m_pos;
-            const void* found = std::memchr(start, '\n', m_end - m_pos);
-            const std::size_t length =
-                found != nullptr ? static_cast<const char*>(found) - start : m_end - m_pos;
-            m_pos += length + (found != nullptr ? 1 : 0);
-            if (length > kLongestLine) {
+        for (;;) {
+            const char* start = m_buffer.get() + m_pos;
+            const void* end = std::memchr(start, '\n', m_end - m_pos);
+            std::string_view raw;
+            if (end != nullptr) {
+                raw = std::string_view(start, static_cast<const char*>(end) - start);
+                m_pos += raw.size() + 1;
+            } else if (!m_eof) {
+                if (!Refill())
+                    return false;
+                continue;
+            } else if (m_pos < m_end) {
+                raw = std::string_view(start, m_end - m_pos);
+                m_pos = m_end;
+            } else {
+                return false;
+            }
+            if (raw.size() > kLongestLine) {
                 m_unusable = true;
                 return false;
             }
             // By hand: find_first_not_of calls memchr for every byte.
             std::size_t first = 0;
-            std::size_t last = length;
-            while (first < last && IsTrimmed(start[first])) ++first;
-            while (last > first && IsTrimmed(start[last - 1])) --last;
+            std::size_t last = raw.size();
+            while (first < last && IsTrimmed(raw[first])) ++first;
+            while (last > first && IsTrimmed(raw[last - 1])) --last;
             if (first == last)
                 continue;
-            line = std::string_view(start + first, last - first);
+            line = raw.substr(first, last - first);
             return true;
         }
-        return false;
     }
 
     bool Unusable() const { return m_unusable; }
@@ -98,9 +77,38 @@ class Lines {
   private:
     static bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-    const char* m_data;
+    bool Refill() {
+        std::size_t kept = m_end - m_pos;
+        if (kept > kLongestLine) {
+            m_unusable = true;
+            return false;
+        }
+        std::memmove(m_buffer.get(), m_buffer.get() + m_pos, kept);
+        m_pos = 0;
+        m_end = kept;
+        std::size_t got = std::fread(m_buffer.get() + m_end, 1, kBufferSize - m_end, m_stream);
+        if (got < kBufferSize - m_end) {
+            m_eof = true;
+            if (std::ferror(m_stream)) {
+                m_unusable = true;
+                return false;
+            }
+        }
+        const char* fresh = m_buffer.get() + m_end;
+        if (std::memchr(fresh, '\0', got) != nullptr ||
+            std::memchr(fresh, '\x1a', got) != nullptr) {
+            m_unusable = true;
+            return false;
+        }
+        m_end += got;
+        return true;
+    }
+
+    std::FILE* m_stream;
+    std::unique_ptr<char[]> m_buffer;
     std::size_t m_pos = 0;
-    std::size_t m_end;
+    std::size_t m_end = 0;
+    bool m_eof = false;
     bool m_unusable = false;
 };
 
@@ -126,8 +134,7 @@ CString TextValue(std::string_view value) {
 // its first line (m_line) and leaves m_line on the line after what it read.
 class Body {
   public:
-    Body(Lines& lines, WholeFile& file, FichierLogBatch& log)
-        : m_lines(lines), m_file(file), m_log(log) {}
+    Body(Lines& lines, FichierLogBatch& log) : m_lines(lines), m_log(log) {}
 
     bool Read() {
         if (!Advance() || m_line != "[JOB INFORMATIONS]")
@@ -273,15 +280,10 @@ class Body {
         });
     }
 
-    // The events stay where they are in the file's bytes, which the log's
-    // text list adopts; one with "<saut>", read as a line break, is copied.
+    // The events go end to end into the log's text list, "<saut>" read as
+    // a line break.
     bool ReadEvents() {
         TextList& events = m_log.m_eventList;
-        const char* const fileEnd = m_file.data.get() + m_file.size;
-        events.Adopt(std::move(m_file.data));
-        // The first "<" at or after the last place searched (fileEnd: none):
-        // one search runs over many events at once, where most hold none.
-        const char* mark = nullptr;
         std::string decoded;
         return ReadTexts(
             "Event list", FichierLogBatch::kMaxListTexts, true,
@@ -290,19 +292,8 @@ class Body {
                 // it has just read, and a full index would double to take it.
                 if (events.IsEmpty())
                     events.Reserve(std::size_t{m_eventCount} + 1);
-                // An empty value may have no place in the file at all.
-                if (value.empty()) {
-                    events.AddView(value);
-                    return true;
-                }
-                if (mark == nullptr || mark < value.data()) {
-                    const void* found = std::memchr(
-                        value.data(), '<', static_cast<std::size_t>(fileEnd - value.data()));
-                    mark = found != nullptr ? static_cast<const char*>(found) : fileEnd;
-                }
-                if (mark >= value.data() + value.size() ||
-                    value.find("<saut>") == std::string_view::npos) {
-                    events.AddView(value);
+                if (value.find("<saut>") == std::string_view::npos) {
+                    events.AddLine(value);
                     return true;
                 }
                 decoded.assign(value);
@@ -355,7 +346,6 @@ class Body {
     }
 
     Lines& m_lines;
-    WholeFile& m_file;
     FichierLogBatch& m_log;
     std::string_view m_line;
     bool m_atEnd = false;
@@ -370,11 +360,7 @@ WrittenLogRead ReadWrittenLog(const CString& path, FichierLogBatch& log) {
     std::unique_ptr<std::FILE, StreamCloser> stream(OpenFileLinked(path, "rb"));
     if (!stream)
         return WrittenLogRead::kNotAsWritten;
-    WholeFile file;
-    if (!ReadWhole(stream.get(), file))
-        return WrittenLogRead::kNotAsWritten;
-    stream.reset();
-    Lines lines(file.data.get(), file.size);
+    Lines lines(stream.get());
     std::string_view line;
     // The header and the version chapter, as Save writes them; a file of
     // another version goes through the general load and its conversion.
@@ -384,7 +370,7 @@ WrittenLogRead ReadWrittenLog(const CString& path, FichierLogBatch& log) {
     for (const std::string& want : expected)
         if (!lines.Next(line) || line != want)
             return WrittenLogRead::kNotAsWritten;
-    Body body(lines, file, log);
+    Body body(lines, log);
     return body.Read() ? WrittenLogRead::kLoaded : WrittenLogRead::kNotAsWritten;
 }
 
