@@ -81,14 +81,14 @@ void KvBatchReportFile::WriteJobSummary(const FichierLogBatch& log) {
     constexpr std::size_t kBlockSize = 256 * 1024;
     std::string block;
     std::size_t used = 0;
-    const bool lineFeeds = log.m_eventList.MayHoldControls();
+    const bool controls = log.m_eventList.MayHoldControls();
     for (std::string_view event : log.m_eventList) {
         const std::size_t line = head.size() + event.size() + 2;
         if (used > 0 && used + line > kBlockSize) {
             WriteLines(std::string_view(block.data(), used));
             used = 0;
         }
-        if (lineFeeds && event.find('\n') != std::string_view::npos) {
+        if (controls && event.find('\n') != std::string_view::npos) {
             block.resize(used);
             block += head;
             for (char c : event) {

@@ -24,15 +24,6 @@ CString Win(const std::filesystem::path& path) {
     return CString(text);
 }
 
-std::string ReadText(std::FILE* stream) {
-    if (stream == nullptr)
-        return "<not opened>";
-    std::string text;
-    for (int ch; (ch = std::fgetc(stream)) != EOF;) text += static_cast<char>(ch);
-    std::fclose(stream);
-    return text;
-}
-
 // "/" is an ordinary character; a path beyond the buffers gives empty parts.
 TEST(FolderAndNameParts, BackslashAndColonSeparate) {
     const std::string longest = "C:\\" + std::string(kMaxPathPart - 3 - 4, 'a') + "\\f.x";
@@ -164,7 +155,7 @@ TEST_F(LinkedPaths, OpenFileLinkedThroughAFolderShortcutDeepInThePath) {
     Put("real/sub/f.txt", "through\r\nthe link\r\n");
     Link("users/jean/batch.lnk", m_root + "\\real");
     CString viaLink = m_root + "\\users\\jean\\batch\\sub\\f.txt";
-    EXPECT_EQ(ReadText(OpenFileLinked(viaLink, "rt")), "through\nthe link\n");
+    EXPECT_EQ(testsupport::ReadAndClose(OpenFileLinked(viaLink, "rt")), "through\nthe link\n");
     EXPECT_EQ(OpenFileLinked(m_root + "\\users\\paul\\f.txt", "r"), nullptr);
 }
 
@@ -173,14 +164,14 @@ TEST_F(LinkedPaths, OpenFileWidePrefersAShortcutBesideTheFile) {
     const CString file = m_root + "\\f.txt";
     Put("f.txt", "plain");
     Put("other.txt", "linked");
-    EXPECT_EQ(ReadText(OpenFileWide(file, "rb")), "plain");
+    EXPECT_EQ(testsupport::ReadAndClose(OpenFileWide(file, "rb")), "plain");
 
     Link("f.txt.lnk", m_root + "\\other.txt");
-    EXPECT_EQ(ReadText(OpenFileLinked(file, "r")), "plain");
-    EXPECT_EQ(ReadText(OpenFileWide(file, "rb")), "linked");
-    EXPECT_EQ(ReadText(OpenFileWide(file + ".lnk", "rb")), "linked");
+    EXPECT_EQ(testsupport::ReadAndClose(OpenFileLinked(file, "r")), "plain");
+    EXPECT_EQ(testsupport::ReadAndClose(OpenFileWide(file, "rb")), "linked");
+    EXPECT_EQ(testsupport::ReadAndClose(OpenFileWide(file + ".lnk", "rb")), "linked");
     std::filesystem::remove(m_dir.path() / "f.txt");
-    EXPECT_EQ(ReadText(OpenFileLinked(file, "r")), "linked");
+    EXPECT_EQ(testsupport::ReadAndClose(OpenFileLinked(file, "r")), "linked");
 
     Put("f.txt.lnk", "damaged");
     Put("f.txt", "plain");
@@ -197,8 +188,8 @@ TEST_F(LinkedPaths, OpenFileWidePrefersAShortcutBesideTheFile) {
     Put("menu.txt.lnk", testlink::BuildLink({.localBasePath = "C:\\WRONG.TXT",
                                              .localBasePathW = platform::AnsiToWide(target)}));
     EXPECT_EQ(ResolveShortcut(m_root + "\\menu.txt.lnk"), target);
-    EXPECT_EQ(ReadText(OpenFileWide(m_root + "\\menu.txt", "rb")), "caf\xe9");
-    EXPECT_EQ(ReadText(OpenFileLinked(m_root + "\\menu.txt", "rb")), "caf\xe9");
+    EXPECT_EQ(testsupport::ReadAndClose(OpenFileWide(m_root + "\\menu.txt", "rb")), "caf\xe9");
+    EXPECT_EQ(testsupport::ReadAndClose(OpenFileLinked(m_root + "\\menu.txt", "rb")), "caf\xe9");
 }
 
 }  // namespace

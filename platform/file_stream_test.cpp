@@ -14,13 +14,7 @@ class FileStream : public ::testing::Test {
   protected:
     // The whole file as read through OpenStream in `mode`.
     std::string ReadAll(const std::string& name, const char* mode = "r") {
-        std::FILE* f = platform::OpenStream(dir.File(name), mode);
-        if (f == nullptr)
-            return "<not opened>";
-        std::string text;
-        for (int ch; (ch = std::fgetc(f)) != EOF;) text += static_cast<char>(ch);
-        std::fclose(f);
-        return text;
+        return testsupport::ReadAndClose(platform::OpenStream(dir.File(name), mode));
     }
     // Writes `text` through OpenStream in `mode`.
     void Write(const std::string& name, const char* mode, const std::string& text) {

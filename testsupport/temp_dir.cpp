@@ -39,4 +39,13 @@ std::string ReadBytes(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string ReadAndClose(std::FILE* stream) {
+    if (stream == nullptr)
+        return "<not opened>";
+    std::string text;
+    for (int ch; (ch = std::fgetc(stream)) != EOF;) text += static_cast<char>(ch);
+    std::fclose(stream);
+    return text;
+}
+
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 // object goes out of scope. Paths are host paths (std::filesystem form).
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -25,5 +26,8 @@ class TempDir {
 // Whole-file helpers for tests: binary, no line-end translation.
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadBytes(const std::filesystem::path& path);
+// Everything left to read from `stream` as the stream gives it, which is then
+// closed; "<not opened>" for a null stream (an open that failed).
+std::string ReadAndClose(std::FILE* stream);
 
 }  // namespace testsupport
