@@ -32,4 +32,38 @@ mkdir -p "$WINEPREFIX"
   fi
 ) 9>"$WINEPREFIX.lock"
 [ -n "$exe" ] || exit 0
-exec wine "$exe" "$@"
+if [ -t 1 ]; then
+  exec wine "$exe" "$@"
+fi
+# Under ctest the program's output goes to a file first. The processes a test
+# starts inherit that output; were it ctest's pipe, one of them outliving the
+# test would keep ctest waiting to its time-out although the test had ended.
+# Whatever still holds the file once the program has ended is named in
+# <build>/left-running.txt (scripts/test shows it) and ended: only processes
+# holding this run's own output file, so nothing else is touched.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+trap 'rm -f "$out"' EXIT
+status=0
+wine "$exe" "$@" >"$out" 2>&1 </dev/null || status=$?
+cat "$out"
+holders() {
+  { find /proc/[0-9]*/fd -maxdepth 1 -lname "$out" 2>/dev/null || true; } | cut -d/ -f3 | sort -u
+}
+left=$(holders)
+# A job a test left to end by itself gets a moment to do so.
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  [ -n "$left" ] || break
+  sleep 1
+  left=$(holders)
+done
+if [ -n "$left" ]; then
+  {
+    echo "$(date -u '+%F %T') after $(basename "$exe") $*:"
+    for pid in $left; do
+      echo "  $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+    done
+  } >>"$build_dir/left-running.txt"
+  # shellcheck disable=SC2086
+  kill $left 2>/dev/null || true
+fi
+exit "$status"
