@@ -100,8 +100,10 @@ void KvBatchReportFile::WriteJobSummary(const FichierLogBatch& log) {
             used = block.size();
             continue;
         }
+        // Grown as the lines need it: a job of three events must not clear
+        // a whole block.
         if (block.size() < used + line)
-            block.resize(std::max(kBlockSize, used + line));
+            block.resize(std::max(used + line, std::min(kBlockSize, 2 * block.size())));
         char* out = block.data() + used;
         std::memcpy(out, head.data(), head.size());
         if (!event.empty())  // an empty view's data may be null

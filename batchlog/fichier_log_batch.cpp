@@ -85,8 +85,7 @@ void FichierLogBatch::ExchangeEvents(KvFile& file) {
     constexpr std::size_t kFirstDigit = 11;
     std::string key = "Event list 0 = ";
     const bool controls = m_eventList.MayHoldControls();
-    for (unsigned i = 0; i < count; ++i) {
-        const std::string_view text = m_eventList[i];
+    for (const std::string_view text : m_eventList) {
         if (!controls || (text.find('\0') == std::string_view::npos &&
                           text.find('\n') == std::string_view::npos)) {
             // The common case, copied straight into place.

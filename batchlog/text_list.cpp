@@ -1,5 +1,6 @@
 #include "batchlog/text_list.h"
 
+#include <algorithm>
 #include <cstring>
 
 void TextList::Add(std::string_view text) {
@@ -10,32 +11,34 @@ void TextList::Add(std::string_view text) {
 }
 
 void TextList::AddLine(std::string_view text) {
-    if (text.empty()) {
-        m_texts.emplace_back();
-        return;
+    text = text.substr(0, UINT32_MAX);
+    if (m_blocks.empty() || text.size() > m_size - m_used) {
+        // The rest of the current block stays unused: a text never spans two.
+        // A first text that is empty gets a block without bytes.
+        const std::size_t size = text.empty() ? 0 : std::max(kBlockSize, text.size());
+        m_blocks.push_back(
+            {size == 0 ? nullptr : std::make_unique_for_overwrite<char[]>(size), m_ends.size()});
+        m_used = 0;
+        m_size = size;
     }
-    char* place;
-    if (text.size() > kBlockSize / 4) {
-        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(text.size()));
-        place = m_blocks.back().get();
-    } else {
-        if (text.size() > m_left) {
-            m_blocks.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
-            m_free = m_blocks.back().get();
-            m_left = kBlockSize;
-        }
-        place = m_free;
-        m_free += text.size();
-        m_left -= text.size();
-    }
-    std::memcpy(place, text.data(), text.size());
-    m_texts.emplace_back(place, text.size());
+    if (!text.empty())  // an empty view's data may be null
+        std::memcpy(m_blocks.back().bytes.get() + m_used, text.data(), text.size());
+    m_used += text.size();
+    m_ends.push_back(static_cast<std::uint32_t>(m_used));
+}
+
+std::string_view TextList::operator[](std::size_t index) const {
+    // The last block whose first text is not after `index`.
+    const auto after = std::upper_bound(
+        m_blocks.begin(), m_blocks.end(), index,
+        [](std::size_t wanted, const Block& block) { return wanted < block.first; });
+    return View(index, static_cast<std::size_t>(after - m_blocks.begin()) - 1);
 }
 
 void TextList::Reset() {
-    m_texts = std::vector<std::string_view>();
-    m_blocks = std::vector<std::unique_ptr<char[]>>();
-    m_free = nullptr;
-    m_left = 0;
+    m_ends = std::vector<std::uint32_t>();
+    m_blocks = std::vector<Block>();
+    m_used = 0;
+    m_size = 0;
     m_controls = false;
 }

@@ -4,18 +4,60 @@
 // A job's log may hold a million events, which the launcher reads after the
 // job only to copy them into the report. As a list of strings they cost an
 // allocation and a free each; here they cost a copy into the current block and
-// one view in the index. A text keeps its address until Reset or the list's
-// end, so the views handed out stay valid while texts are added.
+// four bytes of index: where the text ends in its block. Fresh memory is what
+// such a log costs most (every page the launcher touches for the first time
+// costs about as much as reading 50 KB of the file), so the index is kept that
+// small. A text keeps its address until Reset or the list's end, so the views
+// handed out stay valid while texts are added.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 class TextList {
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        std::size_t first = 0;  // the index of the first text it holds
+    };
+
   public:
-    using const_iterator = std::vector<std::string_view>::const_iterator;
+    // Walks the texts in order, a view of each.
+    class const_iterator {
+      public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::string_view;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = std::string_view;
+
+        const_iterator() = default;
+        std::string_view operator*() const { return m_list->View(m_index, m_block); }
+        const_iterator& operator++() {
+            ++m_index;
+            if (m_block + 1 < m_list->m_blocks.size() &&
+                m_list->m_blocks[m_block + 1].first == m_index)
+                ++m_block;
+            return *this;
+        }
+        const_iterator operator++(int) {
+            const_iterator before = *this;
+            ++*this;
+            return before;
+        }
+        bool operator==(const const_iterator& other) const { return m_index == other.m_index; }
+
+      private:
+        friend class TextList;
+        const_iterator(const TextList* list, std::size_t index)
+            : m_list(list), m_index(index) {}
+        const TextList* m_list = nullptr;
+        std::size_t m_index = 0;
+        std::size_t m_block = 0;
+    };
 
     TextList() = default;
     TextList(const TextList&) = delete;
@@ -23,37 +65,44 @@ class TextList {
     TextList(TextList&&) noexcept = default;
     TextList& operator=(TextList&&) noexcept = default;
 
-    // Appends a copy of `text`.
+    // Appends a copy of `text`. Texts come from log lines of at most a
+    // thousand bytes and from messages; one beyond 4 GiB - 1 bytes would be
+    // kept only up to that length.
     void Add(std::string_view text);
     // The same for a text that is known to hold neither a line feed nor a
     // zero byte (a line of a file that has none), which is not searched.
     void AddLine(std::string_view text);
     // Room in the index for `count` texts in all, so that a list whose length
     // is known is not copied while it grows.
-    void Reserve(std::size_t count) { m_texts.reserve(count); }
+    void Reserve(std::size_t count) { m_ends.reserve(count); }
     // Forgets every text and releases the blocks.
     void Reset();
 
-    unsigned GetCount() const { return static_cast<unsigned>(m_texts.size()); }
-    bool IsEmpty() const { return m_texts.empty(); }
+    unsigned GetCount() const { return static_cast<unsigned>(m_ends.size()); }
+    bool IsEmpty() const { return m_ends.empty(); }
     // Whether a text added since the last Reset may hold a line feed or a
     // zero byte, which writers treat apart: when none may, they need not
     // search every text.
     bool MayHoldControls() const { return m_controls; }
-    // `index` < GetCount().
-    std::string_view operator[](std::size_t index) const { return m_texts[index]; }
+    // `index` < GetCount(); walking the list with its iterator is faster.
+    std::string_view operator[](std::size_t index) const;
 
-    const_iterator begin() const { return m_texts.begin(); }
-    const_iterator end() const { return m_texts.end(); }
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, m_ends.size()); }
 
   private:
-    // Bytes per block; a text longer than a quarter of it gets a block of its
-    // own, so that a long text does not waste the rest of the current one.
+    // Bytes per block; a longer text gets a block of its own size.
     static constexpr std::size_t kBlockSize = 256 * 1024;
 
-    std::vector<std::unique_ptr<char[]>> m_blocks;
-    char* m_free = nullptr;
-    std::size_t m_left = 0;
-    std::vector<std::string_view> m_texts;
+    std::string_view View(std::size_t index, std::size_t block) const {
+        const Block& b = m_blocks[block];
+        const std::uint32_t start = index == b.first ? 0 : m_ends[index - 1];
+        return std::string_view(b.bytes.get() + start, m_ends[index] - start);
+    }
+
+    std::vector<Block> m_blocks;
+    std::size_t m_used = 0;  // bytes used in the last block
+    std::size_t m_size = 0;  // its size
+    std::vector<std::uint32_t> m_ends;
     bool m_controls = false;
 };

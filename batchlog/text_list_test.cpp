@@ -13,21 +13,28 @@ namespace {
 
 using batchlog_test::Texts;
 
-// Texts come back in order and byte for byte, empty ones and zero bytes
-// included, and the views handed out earlier stay valid while the blocks fill
-// up behind them.
+// Texts come back in order and byte for byte, walked or by index: empty ones
+// (also first), zero bytes, and texts longer than a block between short ones.
+// The views handed out earlier stay valid while the blocks fill up behind them.
 TEST(TextListTest, KeepsEveryTextInOrderAcrossBlocks) {
-    std::vector<std::string> expected = {"first", "", std::string("zero\0byte", 9)};
-    for (int i = 0; i < 50000; ++i) expected.push_back("Extra event " + std::to_string(i));
+    std::vector<std::string> expected = {"", "first", "", std::string("zero\0byte", 9)};
+    for (int i = 0; i < 50000; ++i) {
+        expected.push_back("Extra event " + std::to_string(i));
+        if (i % 20000 == 7)
+            expected.push_back(std::string(300 * 1024 + i, 'L'));
+    }
     expected.push_back("last");
     TextList list;
     list.Add(expected[0]);
-    std::string_view first = list[0];
-    for (std::size_t i = 1; i < expected.size(); ++i) list.Add(expected[i]);
+    list.Add(expected[1]);
+    std::string_view first = list[1];
+    for (std::size_t i = 2; i < expected.size(); ++i) list.Add(expected[i]);
     ASSERT_EQ(list.GetCount(), expected.size());
     EXPECT_EQ(Texts(list), expected);
+    std::size_t mismatches = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) mismatches += list[i] != expected[i];
+    EXPECT_EQ(mismatches, 0u);
     EXPECT_EQ(first, "first");
-    EXPECT_EQ(list[expected.size() - 1], "last");
 }
 
 // A text given from a view of the list itself is copied before its place
