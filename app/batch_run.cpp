@@ -44,6 +44,7 @@ BatchRunHost::BatchRunHost()
       wait([](const platform::ProcessIdentity& p, std::uint32_t limitMs) {
           return platform::WaitForProcess(p, limitMs);
       }),
+      release([](platform::ProcessId id) { return platform::ReleaseLaunched(id); }),
       collect([](platform::ProcessId id) { platform::WaitForLaunched(id); }),
       endGroup([](const platform::ProcessIdentity& p, std::uint32_t graceMs) {
           return platform::EndProcessGroup(p, graceMs);

@@ -59,6 +59,8 @@ struct BatchRunHost {
     // The job processes, as platform/process.h describes them.
     std::function<bool(const platform::ProcessIdentity&)> isStillRunning;
     std::function<platform::WaitOutcome(const platform::ProcessIdentity&, std::uint32_t)> wait;
+    // Lets a job launched held run (platform::ReleaseLaunched).
+    std::function<platform::Status(platform::ProcessId)> release;
     // Collects a process this launcher started once it has ended
     // (platform::WaitForLaunched).
     std::function<void(platform::ProcessId)> collect;

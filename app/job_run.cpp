@@ -125,6 +125,8 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
     platform::LaunchOptions options;
     options.wait = false;
     options.ownGroup = true;
+    // Held until the journal names it (below).
+    options.held = true;
     const std::optional<platform::LaunchResult> launched =
         TryLaunch(host.launcher, commandLine, options, JobLogErrorSink(host, m_logPath));
     bool succeeded = false;
@@ -136,14 +138,25 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
         log.Load(m_logPath);
         succeeded = log.m_simuOK;
     } else {
-        // At once and without waiting for the disk: a launcher killed
-        // before this lands leaves a record without its process, and the
-        // next launcher could not tell the job still runs. A power cut
-        // ends the process anyway.
+        // At once and without waiting for the disk (a power cut ends the
+        // process anyway).
         record.process = {launched->id, launched->startTime};
         if (m_context.keepJournal) {
             m_context.journal.Put(record);
             m_context.journal.Save(false);
+        }
+        // Only now does the job run: a launcher killed before this point
+        // leaves a record naming a process that never ran its script, and
+        // the next launcher runs the job again instead of a second copy
+        // running beside the first.
+        const platform::Status released =
+            host.release ? host.release(launched->id) : platform::Status::Ok();
+        if (!released.ok()) {
+            host.endGroup(record.process, 0);
+            host.collect(launched->id);
+            host.jobEvent(m_logPath, CannotStart(CString(released.message())));
+            log.Load(m_logPath);
+            return Record(false);
         }
         const Ending ending = Wait(record.process, record.launchMs);
         host.collect(launched->id);

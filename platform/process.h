@@ -47,6 +47,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace platform {
 
 using ProcessId = std::uint32_t;
@@ -118,6 +120,19 @@ struct LaunchOptions {
     //          ending the task does not end the job; otherwise the job's own
     //          job object is nested in it (Windows 8 and later).
     bool ownGroup = false;
+    // With ownGroup: the process exists, and its identity is known, but its
+    // program does not run until ReleaseLaunched. A caller that records the
+    // identity first (a launcher's journal) thus never leaves a job running
+    // that its record does not name: should the caller end before the
+    // release, the program never runs.
+    //   Win32: held suspended in its job object, which kills it when closed
+    //          (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) until the release clears
+    //          that; the caller's handle is then the job's only one.
+    //   Linux: the program starts at once (posix_spawn has no held start);
+    //          ReleaseLaunched has nothing to do. The record is written within
+    //          microseconds of the start, where Wine's took long enough for
+    //          a kill test to fall between.
+    bool held = false;
 };
 
 struct LaunchResult {
@@ -129,6 +144,11 @@ struct LaunchResult {
 };
 
 LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions& options = {});
+
+// Lets the program of a process launched `held` run; nothing to do (ok) for
+// one launched otherwise. An error leaves it held: the caller then ends its
+// group.
+Status ReleaseLaunched(ProcessId id);
 
 // Waits for a process that LaunchCommandLine started without waiting and
 // gives its exit code; nullopt when `id` is not such a process (or was

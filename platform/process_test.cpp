@@ -46,21 +46,32 @@ std::string ChildLine(const std::string& child, std::vector<std::string> argumen
     return platform::JoinCommandLine(testsupport::TestExecutablePath(), arguments);
 }
 
-// Starts the child body <child> of this program without waiting for it.
-platform::LaunchResult Start(const std::string& child, const std::vector<std::string>& arguments,
-                             bool ownGroup = false) {
-    return platform::LaunchCommandLine(ChildLine(child, arguments),
-                                       {.wait = false, .show = false, .ownGroup = ownGroup});
+// Writes the file named by its argument.
+TV_TEST_CHILD(touch) {
+    if (argc < 2)
+        return 3;
+    testsupport::WriteBytes(argv[1], "ran");
+    return 0;
 }
 
-// "start_and_report own|plain <out> <stay>|exit <child> <arguments>...": starts
-// <child> (in a group of its own with "own"), writes its identity to <out> and
-// "started" to standard output, then waits for the file <stay> or ends at once.
+// Starts the child body <child> of this program without waiting for it.
+platform::LaunchResult Start(const std::string& child, const std::vector<std::string>& arguments,
+                             bool ownGroup = false, bool held = false) {
+    return platform::LaunchCommandLine(
+        ChildLine(child, arguments),
+        {.wait = false, .show = false, .ownGroup = ownGroup, .held = held});
+}
+
+// "start_and_report own|plain|held <out> <stay>|exit <child> <arguments>...":
+// starts <child> (in a group of its own with "own", held there with "held" and
+// never released), writes its identity to <out> and "started" to standard
+// output, then waits for the file <stay> or ends at once.
 TV_TEST_CHILD(start_and_report) {
     if (argc < 5)
         return 99;
+    const std::string group = argv[1];
     platform::LaunchResult started =
-        Start(argv[4], {argv + 5, argv + argc}, std::string(argv[1]) == "own");
+        Start(argv[4], {argv + 5, argv + argc}, group != "plain", group == "held");
     if (!started.created)
         return 98;
     testsupport::WriteIdentityFile(argv[2], {started.id, started.startTime});
@@ -196,6 +207,30 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
         EXPECT_FALSE(platform::EndProcessGroup(group, 0)) << "nothing is left to end";
     }
 }
+
+#ifdef _WIN32
+// Linux starts a held launch at once (process.h).
+TEST(LaunchHeld, RunsOnlyOnceReleasedAndNeverWhenItsLauncherEndsFirst) {
+    TempDir dir;
+    const std::string released = dir.File("released");
+    platform::LaunchResult held = Start("touch", {released}, true, true);
+    ASSERT_TRUE(held.created) << held.reason;
+    platform::SleepMs(300);
+    EXPECT_FALSE(std::filesystem::exists(released)) << "ran before its release";
+    EXPECT_TRUE(platform::ReleaseLaunched(held.id).ok());
+    EXPECT_EQ(platform::WaitForLaunched(held.id), std::optional<int>(0));
+    EXPECT_TRUE(std::filesystem::exists(released));
+
+    const std::string report = dir.File("identity");
+    const std::string orphaned = dir.File("orphaned");
+    platform::LaunchResult launcher =
+        Start("start_and_report", {"held", report, "exit", "touch", orphaned});
+    ASSERT_TRUE(launcher.created) << launcher.reason;
+    EXPECT_EQ(platform::WaitForLaunched(launcher.id), std::optional<int>(0));
+    EXPECT_TRUE(EndsWithin(ReadIdentityFile(report))) << "outlived its launcher, held";
+    EXPECT_FALSE(std::filesystem::exists(orphaned)) << "ran without its release";
+}
+#endif
 
 TEST(RunAndCapture, CapturesBothOutputsTheExitCodeAndTakesExtraEnvironment) {
     TempDir dir;

@@ -449,6 +449,10 @@ std::optional<int> WaitForLaunched(ProcessId id) {
     return DecodeStatus(status);
 }
 
+Status ReleaseLaunched(ProcessId) {
+    return Status::Ok();  // nothing is held here
+}
+
 bool TerminateLaunched(ProcessId id) {
     if (id == 0 || id > 0x7FFFFFFF)
         return false;

@@ -22,6 +22,7 @@ namespace {
 struct Launched {
     HANDLE process = nullptr;
     bool waitedFor = false;
+    HANDLE heldThread = nullptr;  // launched held: its thread, still suspended
 };
 std::mutex g_launchedMutex;
 std::map<ProcessId, Launched> g_launched;
@@ -64,12 +65,30 @@ bool HasEnded(HANDLE process) {
     return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
 
+// Whether closing the job's last handle kills what it holds.
+bool SetKillOnClose(HANDLE job, bool kill) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = kill ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+    return ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                     sizeof limits) != 0;
+}
+
+// Gives the leader its inheritable handle to its job.
+void GiveJobToLeader(HANDLE job, HANDLE process) {
+    HANDLE inLeader = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), job, process, &inLeader, 0, TRUE,
+                      DUPLICATE_SAME_ACCESS);
+}
+
 // Puts a process created suspended into a job object of its own. The job
 // lives while a process holds a handle to it, and its name only while a
 // handle is open: the leader gets one (inheritable, so that what it starts
 // with handles inherited, as the command interpreter does, carries it on),
-// and this launcher keeps its own until it ends the group.
-bool PutInOwnJob(HANDLE process, const ProcessIdentity& identity, std::string& reason) {
+// and this launcher keeps its own until it ends the group. A held process
+// gets its handle at its release: until then this launcher's handle is the
+// only one, and the job kills the process when that closes.
+bool PutInOwnJob(HANDLE process, const ProcessIdentity& identity, bool held,
+                 std::string& reason) {
     HANDLE job = ::CreateJobObjectA(nullptr, JobName(identity).c_str());
     if (job == nullptr) {
         reason = SystemMessage(::GetLastError());
@@ -77,14 +96,13 @@ bool PutInOwnJob(HANDLE process, const ProcessIdentity& identity, std::string& r
     }
     // A launcher inside a job of its own (a scheduled task) that refused the
     // breakaway gets a nested job: Windows 8 and later allow them.
-    if (!::AssignProcessToJobObject(job, process)) {
+    if ((held && !SetKillOnClose(job, true)) || !::AssignProcessToJobObject(job, process)) {
         reason = SystemMessage(::GetLastError());
         ::CloseHandle(job);
         return false;
     }
-    HANDLE inLeader = nullptr;
-    ::DuplicateHandle(::GetCurrentProcess(), job, process, &inLeader, 0, TRUE,
-                      DUPLICATE_SAME_ACCESS);
+    if (!held)
+        GiveJobToLeader(job, process);
     std::lock_guard<std::mutex> lock(g_launchedMutex);
     HANDLE& kept = g_groupJobs[identity.id];
     if (kept != nullptr)
@@ -147,8 +165,9 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
     }
     result.id = static_cast<ProcessId>(info.dwProcessId);
     result.startTime = CreationTime(info.hProcess);
+    const bool held = options.ownGroup && options.held && !options.wait;
     if (options.ownGroup) {
-        if (!PutInOwnJob(info.hProcess, {result.id, result.startTime}, result.reason)) {
+        if (!PutInOwnJob(info.hProcess, {result.id, result.startTime}, held, result.reason)) {
             ::TerminateProcess(info.hProcess, static_cast<UINT>(kTerminatedExitCode));
             ::CloseHandle(info.hThread);
             ::CloseHandle(info.hProcess);
@@ -156,13 +175,15 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
             result.startTime = 0;
             return result;
         }
-        ::ResumeThread(info.hThread);
+        if (!held)
+            ::ResumeThread(info.hThread);
     }
-    ::CloseHandle(info.hThread);
+    if (!held)
+        ::CloseHandle(info.hThread);
     result.created = true;
     if (!options.wait) {
         std::lock_guard<std::mutex> lock(g_launchedMutex);
-        g_launched[result.id] = Launched{info.hProcess, false};
+        g_launched[result.id] = Launched{info.hProcess, false, held ? info.hThread : nullptr};
         return result;
     }
     HWND window = static_cast<HWND>(options.window);
@@ -176,6 +197,25 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
     result.exitCode = ::GetExitCodeProcess(info.hProcess, &code) ? static_cast<int>(code) : -1;
     ::CloseHandle(info.hProcess);
     return result;
+}
+
+Status ReleaseLaunched(ProcessId id) {
+    std::lock_guard<std::mutex> lock(g_launchedMutex);
+    auto found = g_launched.find(id);
+    if (found == g_launched.end() || found->second.heldThread == nullptr)
+        return Status::Ok();
+    auto job = g_groupJobs.find(id);
+    if (job == g_groupJobs.end())
+        return Status::IoError("the job object of the process is gone");
+    if (!SetKillOnClose(job->second, false))
+        return WindowsError(::GetLastError());
+    // Once the job no longer kills on closing, the leader may hold it too.
+    GiveJobToLeader(job->second, found->second.process);
+    if (::ResumeThread(found->second.heldThread) == static_cast<DWORD>(-1))
+        return WindowsError(::GetLastError());
+    ::CloseHandle(found->second.heldThread);
+    found->second.heldThread = nullptr;
+    return Status::Ok();
 }
 
 std::optional<int> WaitForLaunched(ProcessId id) {
@@ -195,6 +235,9 @@ std::optional<int> WaitForLaunched(ProcessId id) {
         result = static_cast<int>(code);
     {
         std::lock_guard<std::mutex> lock(g_launchedMutex);
+        auto found = g_launched.find(id);
+        if (found != g_launched.end() && found->second.heldThread != nullptr)
+            ::CloseHandle(found->second.heldThread);
         g_launched.erase(id);
     }
     ::CloseHandle(process);
