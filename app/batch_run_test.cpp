@@ -150,6 +150,15 @@ TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsAndDropsRecordsOfFinishedOrVanis
         atLaunch[job] = journal.Records();
         journalBytes = std::max(journalBytes, fs::file_size(BatchFile("batchjournal.txt")));
     };
+    // By the time a job is let run, the journal names its process.
+    std::map<std::string, platform::ProcessId> atRelease;
+    fake.onRelease = [&](const std::string& job) {
+        BatchJournal journal(batch);
+        ASSERT_TRUE(journal.Load());
+        for (const JournalRecord& record : journal.Records())
+            if (record.name == CString(job))
+                atRelease[job] = record.process.id;
+    };
     ASSERT_TRUE(Run());
 
     EXPECT_EQ(fake.launched.size(), 62u);
@@ -164,6 +173,7 @@ TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsAndDropsRecordsOfFinishedOrVanis
         ASSERT_NE(own, records.end()) << job;
         EXPECT_EQ(own->attempt, job == "z" || job == "w" ? 2 : 1) << job;
         EXPECT_EQ(own->process.id, 0u) << "recorded before the launch";
+        EXPECT_NE(atRelease[job], 0u) << job << " let run before its record named it";
     }
     EXPECT_LT(journalBytes, 512u);
     EXPECT_FALSE(fs::exists(BatchFile("batchjournal.txt")));
@@ -187,8 +197,10 @@ TEST_F(Driver, FailuresSkipTheChainBehindThemAndUnknownUsersAreNotRun) {
                                                {"anne", "unstartable.gam"},
                                                {"bob", "broken"},
                                                {"bob", "waits", 0, 0, 1},
-                                               {"anne", "waits 100% %s too", 0, 0, 1}}));
+                                               {"anne", "waits 100% %s too", 0, 0, 1},
+                                               {"anne", "held"}}));
     fake.outcomes["crashed"] = Outcome::kWritesNoLog;
+    fake.outcomes["held"] = Outcome::kNotReleased;
     fake.outcomes["unstartable.gam"] = Outcome::kCannotStart;
     fake.outcomes["broken"] = Outcome::kThrows;
     // Nobody watches: no message box (on this host, a line on standard error).
@@ -198,16 +210,18 @@ TEST_F(Driver, FailuresSkipTheChainBehindThemAndUnknownUsersAreNotRun) {
     ASSERT_TRUE(ran);
 
     // Users are matched exactly: neither carol nor ANNE is launched or reported.
-    EXPECT_EQ(fake.launched, (Names{"ok", "crashed", "unstartable.gam", "broken"}));
+    EXPECT_EQ(fake.launched, (Names{"ok", "crashed", "unstartable.gam", "broken", "held"}));
+    EXPECT_EQ(fake.endedGroups, Names{"held"}) << "a job left held";
     // Without a log, the summary repeats the last log read; a throw is a failure.
     const std::string cannotStart = "Cannot start the job: \"" + install.str() +
                                     "TorvaneBatch.bat\" -b -u \"anne\" -j \"unstartable.gam\"";
-    EXPECT_EQ(Report(), RanBlock("anne", "ok", true, {"ran ok"}) +
-                            RanBlock("anne", "crashed", true, {"ran ok"}) +
-                            RanBlock("anne", "unstartable.gam", false, {cannotStart}) +
-                            RanBlock("bob", "broken", false, {cannotStart}) +
-                            SkippedBlock("bob", "waits") +
-                            SkippedBlock("anne", "waits 100% %s too"));
+    EXPECT_EQ(Report(),
+              RanBlock("anne", "ok", true, {"ran ok"}) +
+                  RanBlock("anne", "crashed", true, {"ran ok"}) +
+                  RanBlock("anne", "unstartable.gam", false, {cannotStart}) +
+                  RanBlock("bob", "broken", false, {cannotStart}) + SkippedBlock("bob", "waits") +
+                  SkippedBlock("anne", "waits 100% %s too") +
+                  RanBlock("anne", "held", false, {"Cannot start the job: refused by the host"}));
 }
 
 }  // namespace

@@ -21,7 +21,8 @@
 
 namespace apptest {
 
-enum class Outcome { kSucceeds, kFails, kWritesNoLog, kCannotStart, kThrows };
+// kNotReleased: created held, and the host refuses to let it run.
+enum class Outcome { kSucceeds, kFails, kWritesNoLog, kCannotStart, kThrows, kNotReleased };
 
 class FakeJobHost {
   public:
@@ -37,8 +38,9 @@ class FakeJobHost {
     std::vector<std::uint32_t> pauses;
     std::vector<std::uint32_t> waitLimits;
     std::vector<std::string> endedGroups;
-    // Called as a job is launched and at each pause.
+    // Called as a job is launched, as it is let run, and at each pause.
     std::function<void(const std::string& job)> duringJob;
+    std::function<void(const std::string& job)> onRelease;
     std::function<void(std::uint32_t)> onPause;
 
     // A process left running by an earlier launcher.
@@ -70,6 +72,15 @@ class FakeJobHost {
             return Find(p) != nullptr;
         };
         host.wait = std::bind_front(&FakeJobHost::Wait, this);
+        host.release = [this](platform::ProcessId id) {
+            Process& process = m_processes.at(id);
+            if (onRelease)
+                onRelease(process.job);
+            if (process.outcome == Outcome::kNotReleased)
+                return platform::Status::IoError("refused by the host");
+            process.held = false;
+            return platform::Status::Ok();
+        };
         host.collect = [](platform::ProcessId) {};
         host.endGroup = [this](const platform::ProcessIdentity& p, std::uint32_t) {
             Process* process = Find(p);
@@ -98,6 +109,7 @@ class FakeJobHost {
         Outcome outcome;
         std::int64_t leftMs;  // how long it still runs
         bool running = true;
+        bool held = false;
     };
 
     static std::uint64_t StartOf(platform::ProcessId id) { return 7000 + id; }
@@ -115,7 +127,8 @@ class FakeJobHost {
 
     platform::LaunchResult Launch(std::string_view line, const platform::LaunchOptions& options) {
         EXPECT_FALSE(options.wait) << "a job is waited for under its time limit";
-        EXPECT_TRUE(options.ownGroup) << "a job runs in a group of its own";
+        EXPECT_TRUE(options.ownGroup && options.held) << "a job runs in a group of its own, "
+                                                         "held until the journal names it";
         std::match_results<std::string_view::const_iterator> quoted;
         const bool parsed =
             std::regex_match(line.begin(), line.end(), quoted,
@@ -134,7 +147,8 @@ class FakeJobHost {
         if (outcome == Outcome::kThrows)
             throw std::runtime_error("launcher broke");
         result.id = m_nextId++;
-        m_processes[result.id] = Process{job, LogPath(user, job), outcome, durations[job]};
+        m_processes[result.id] =
+            Process{job, LogPath(user, job), outcome, durations[job], true, true};
         result.created = true;
         result.startTime = StartOf(result.id);
         return result;
@@ -145,6 +159,7 @@ class FakeJobHost {
         Process* process = Find(p);
         if (process == nullptr)
             return platform::WaitOutcome::kCannotOpen;
+        EXPECT_FALSE(process->held) << process->job << " waited for while held";
         if (limitMs != platform::kNoTimeLimit && process->leftMs > limitMs) {
             now += limitMs;
             process->leftMs -= limitMs;

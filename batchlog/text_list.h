@@ -52,8 +52,7 @@ class TextList {
 
       private:
         friend class TextList;
-        const_iterator(const TextList* list, std::size_t index)
-            : m_list(list), m_index(index) {}
+        const_iterator(const TextList* list, std::size_t index) : m_list(list), m_index(index) {}
         const TextList* m_list = nullptr;
         std::size_t m_index = 0;
         std::size_t m_block = 0;

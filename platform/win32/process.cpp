@@ -87,8 +87,7 @@ void GiveJobToLeader(HANDLE job, HANDLE process) {
 // and this launcher keeps its own until it ends the group. A held process
 // gets its handle at its release: until then this launcher's handle is the
 // only one, and the job kills the process when that closes.
-bool PutInOwnJob(HANDLE process, const ProcessIdentity& identity, bool held,
-                 std::string& reason) {
+bool PutInOwnJob(HANDLE process, const ProcessIdentity& identity, bool held, std::string& reason) {
     HANDLE job = ::CreateJobObjectA(nullptr, JobName(identity).c_str());
     if (job == nullptr) {
         reason = SystemMessage(::GetLastError());
