@@ -64,13 +64,48 @@ int ScanHeader(std::basic_string_view<Char> header, bool commas, int wanted,
     return wanted;
 }
 
+// A header made only of numbers and the commas between them, the form the
+// installation's catalogues use, read in one pass: how many numbers it holds
+// (the first four in `numbers`), or -1 for any other header, which the scan
+// forms then read. The numbers saturate as the scan's do. It answers as the
+// forms do: no blank or sign can make a blank form take more numbers.
+template <typename Char>
+int ScanPlainHeader(std::basic_string_view<Char> header, std::int64_t* numbers) {
+    int count = 0;
+    std::int64_t value = 0;
+    bool digits = false;
+    for (std::size_t pos = 1; pos < header.size(); ++pos) {  // past "["
+        const Char c = header[pos];
+        if (c >= '0' && c <= '9') {
+            if (value <= CMessage::kMaxKeyNumber)
+                value = value * 10 + (c - '0');
+            digits = true;
+        } else if (c == ',' && digits) {
+            if (count < 4)
+                numbers[count] = value;
+            ++count;
+            value = 0;
+            digits = false;
+        } else {
+            return -1;
+        }
+    }
+    if (!digits)
+        return -1;
+    if (count < 4)
+        numbers[count] = value;
+    return count + 1;
+}
+
+}  // namespace
+
 // The sizes of every table level, kept while lines are read so that the
 // table can be built without searching the messages, and so that a line
 // that would take the table past kMaxPlaces can be refused as it comes.
 // Every level-1 place costs at least four places (itself, one level-2
 // place, one level-3 place, one string), every further level-2 place three,
 // and so on.
-class TableExtent {
+class CMessage::TableExtent {
   public:
     bool Admit(const CMessage::TYPE_MsgIndexe& m) {
         const std::uint64_t key1 = m.k1;
@@ -124,6 +159,8 @@ class TableExtent {
     std::uint64_t m_places = 0;
 };
 
+namespace {
+
 // Answers whether a catalogue file is UTF-16: its first byte is 0xFF. The
 // file is opened plainly, without looking for shortcuts; a file that does not
 // open or is empty is not Unicode.
@@ -136,21 +173,72 @@ bool IsUnicodeFile(const CString& path) {
     return first == 0xFF;
 }
 
-// A single-byte catalogue line as ReadCatalogueLine reads it, its bytes kept
-// as they are.
-bool ReadByteLine(std::FILE* stream, std::string& line) {
-    char buffer[CMessage::kLineBufferSize];
-    if (std::fgets(buffer, sizeof buffer, stream) == nullptr)
-        return false;
-    std::size_t length = std::strlen(buffer);
-    const bool zeroFound = length < static_cast<std::size_t>(CMessage::kLineKept);
-    if (!zeroFound)
-        length = CMessage::kLineKept;
-    else if (length > 0 && buffer[length - 1] == '\n')
-        --length;
-    line.assign(buffer, length);
-    return true;
-}
+// The single-byte catalogue lines as ReadCatalogueLine reads them, their
+// bytes kept as they are, read from the text stream a block at a time: the
+// pieces that fgets with a buffer of kLineBufferSize bytes would give (at most
+// kLineBufferSize - 1 bytes, through a line feed), each up to its first zero
+// byte, of which the first kLineKept bytes are kept, without the final line
+// feed of a piece kept whole.
+class ByteLines {
+  public:
+    explicit ByteLines(std::FILE* stream)
+        : m_stream(stream), m_buffer(std::make_unique_for_overwrite<char[]>(kSize)) {}
+
+    bool Next(std::string_view& line) {
+        std::string_view piece;
+        if (!NextPiece(piece))
+            return false;
+        const void* zero = std::memchr(piece.data(), '\0', piece.size());
+        std::size_t length =
+            zero != nullptr
+                ? static_cast<std::size_t>(static_cast<const char*>(zero) - piece.data())
+                : piece.size();
+        if (length >= static_cast<std::size_t>(CMessage::kLineKept))
+            length = CMessage::kLineKept;
+        else if (length > 0 && piece[length - 1] == '\n')
+            --length;
+        line = piece.substr(0, length);
+        return true;
+    }
+
+  private:
+    static constexpr std::size_t kSize = 64 * 1024;
+    static constexpr std::size_t kLongest = CMessage::kLineBufferSize - 1;
+
+    bool NextPiece(std::string_view& piece) {
+        for (;;) {
+            const char* start = m_buffer.get() + m_pos;
+            const std::size_t available = m_end - m_pos;
+            const std::size_t window = std::min(available, kLongest);
+            if (const void* feed = std::memchr(start, '\n', window)) {
+                piece = std::string_view(start, static_cast<const char*>(feed) - start + 1);
+                m_pos += piece.size();
+                return true;
+            }
+            if (available >= kLongest || (m_eof && available > 0)) {
+                piece = std::string_view(start, window);
+                m_pos += window;
+                return true;
+            }
+            if (m_eof)
+                return false;
+            const std::size_t kept = m_end - m_pos;
+            std::memmove(m_buffer.get(), start, kept);
+            m_pos = 0;
+            m_end = kept;
+            const std::size_t wanted = kSize - m_end;
+            const std::size_t got = std::fread(m_buffer.get() + m_end, 1, wanted, m_stream);
+            m_end += got;
+            m_eof = got < wanted;  // the end of the file, or an error
+        }
+    }
+
+    std::FILE* m_stream;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_pos = 0;
+    std::size_t m_end = 0;
+    bool m_eof = false;
+};
 
 void StripLineEnd(std::string& line) {
     if (!line.empty() && line.back() == '\n')
@@ -174,15 +262,13 @@ bool CMessage::LoadSystemCatalogue(const CString& path) {
     language->id = 0;
     language->name = "Systeme";
     language->file = path;
-    m_texts.reset();
-    LoadLanguage(0);
-    return m_texts != nullptr;
+    return LoadLanguage(0);
 }
 
 bool CMessage::LoadLanguageList(const CString& listPath) {
     m_fallback = "Unknown message";
     m_languages = std::make_unique<KvListeTabFixe<TYPE_Langue>>(kLanguageBlockSize);
-    m_texts.reset();
+    Forget();
 
     std::FILE* stream = OpenFileLinked(listPath, "r");
     if (stream == nullptr)
@@ -234,11 +320,18 @@ bool CMessage::SelectLanguage(const CString& name) {
     return false;
 }
 
+void CMessage::Forget() {
+    m_texts.reset();
+    m_loaded = false;
+    m_extent.reset();
+    m_rawTexts = std::string();
+    m_rawIndex = std::vector<RawText>();
+    m_looked.clear();
+}
+
 bool CMessage::LoadLanguage(int index) {
     m_currentLanguage = index;
-    m_texts.reset();
-    m_rawTexts.clear();
-    m_rawIndex.clear();
+    Forget();
     // The list grows when it is indexed past its end; an index outside it
     // (a negative one would be a huge unsigned index) loads nothing instead.
     if (m_languages == nullptr || index < 0 ||
@@ -253,36 +346,45 @@ bool CMessage::LoadLanguage(int index) {
     if (stream == nullptr)
         return false;
 
-    m_pending = std::make_unique<KvListeTabFixe<TYPE_MsgIndexe>>(kPendingBlockSize);
-    TableExtent extent;
-    std::uint32_t count = 0;
-    std::u16string line;
-    std::string bytes;
-    std::string_view raw;
-    TYPE_MsgIndexe message;
-    bool first = true;
-    // Single-byte lines are parsed as bytes: the same messages as their
-    // widened form gives, without widening every line and narrowing it back.
-    // Their texts are kept raw until they are looked up.
-    auto next = [&]() {
-        if (unicode) {
-            bool read = ReadCatalogueLine(stream, true, first, line);
-            first = false;
-            return read && ParseMessageLine(line, message) ? 1 : read ? 0 : -1;
-        }
-        if (!ReadByteLine(stream, bytes))
-            return -1;
-        return ParseHeader(std::string_view(bytes), message, raw) ? 1 : 0;
-    };
-    for (int got; (got = next()) >= 0;) {
-        if (got == 0 || !extent.Admit(message))
-            continue;
-        if (!unicode) {
+    m_extent = std::make_unique<TableExtent>();
+    if (!unicode) {
+        // Parsed as bytes: the same messages as their widened form gives,
+        // without widening every line and narrowing it back. The texts are
+        // kept raw until they are looked up.
+        ByteLines lines(stream);
+        std::string_view line;
+        std::string_view raw;
+        TYPE_MsgIndexe message;
+        while (lines.Next(line)) {
+            if (!ParseHeader(line, message, raw) || !m_extent->Admit(message))
+                continue;
             m_rawIndex.push_back({PackedKey(message.k1, message.k2, message.k3, message.k4),
                                   m_rawTexts.size(), raw.size(), false});
             m_rawTexts.append(raw);
-            continue;
         }
+        std::fclose(stream);
+        // By key, the last line of a key winning as it would in file order.
+        const auto byKey = [](const RawText& a, const RawText& b) { return a.key < b.key; };
+        if (!std::is_sorted(m_rawIndex.begin(), m_rawIndex.end(), byKey))
+            std::stable_sort(m_rawIndex.begin(), m_rawIndex.end(), byKey);
+        std::size_t kept = 0;
+        for (std::size_t n = 0; n < m_rawIndex.size(); ++n) {
+            if (kept > 0 && m_rawIndex[kept - 1].key == m_rawIndex[n].key)
+                --kept;
+            m_rawIndex[kept++] = m_rawIndex[n];
+        }
+        m_rawIndex.resize(kept);
+        m_loaded = true;
+        return true;
+    }
+
+    m_pending = std::make_unique<KvListeTabFixe<TYPE_MsgIndexe>>(kPendingBlockSize);
+    std::uint32_t count = 0;
+    std::u16string line;
+    TYPE_MsgIndexe message;
+    for (bool first = true; ReadCatalogueLine(stream, true, first, line); first = false) {
+        if (!ParseMessageLine(line, message) || !m_extent->Admit(message))
+            continue;
         // The list refuses places beyond its own limit (16 Mi lines).
         TYPE_MsgIndexe* stored = m_pending->GetAt(static_cast<int>(count));
         if (stored == nullptr)
@@ -295,9 +397,23 @@ bool CMessage::LoadLanguage(int index) {
         stored->text.str().swap(message.text.str());
     }
     std::fclose(stream);
+    BuildTable();
+    // In file order, so that the last line of a key wins.
+    for (std::uint32_t n = 0; n < count; ++n) {
+        TYPE_MsgIndexe* m = m_pending->GetAt(static_cast<int>(n));
+        CString* place = GetTextPlace(*m_texts, static_cast<int>(m->k1), static_cast<int>(m->k2),
+                                      static_cast<int>(m->k3), static_cast<int>(m->k4));
+        place->str().swap(m->text.str());
+    }
+    m_pending.reset();
+    m_loaded = true;
+    return true;
+}
 
+void CMessage::BuildTable() {
     // Every table is exactly as long as the largest number used under its
     // prefix plus one, and never grows afterwards.
+    const TableExtent& extent = *m_extent;
     auto texts = std::make_unique<TextTable>();
     const std::uint32_t n1 = extent.Size1();
     texts->Allocate(n1);
@@ -313,51 +429,70 @@ bool CMessage::LoadLanguage(int index) {
                 level3->GetAt(k)->Allocate(extent.Size4(i, j, k));
         }
     }
-    // In file order, so that the last line of a key wins.
-    for (std::uint32_t n = 0; n < count; ++n) {
-        TYPE_MsgIndexe* m = m_pending->GetAt(static_cast<int>(n));
-        CString* place = GetTextPlace(*texts, static_cast<int>(m->k1), static_cast<int>(m->k2),
-                                      static_cast<int>(m->k3), static_cast<int>(m->k4));
-        place->str().swap(m->text.str());
-    }
     m_texts = std::move(texts);
-    m_pending.reset();
-    // By key, the last line of a key winning as it would in file order.
-    const auto byKey = [](const RawText& a, const RawText& b) { return a.key < b.key; };
-    if (!std::is_sorted(m_rawIndex.begin(), m_rawIndex.end(), byKey))
-        std::stable_sort(m_rawIndex.begin(), m_rawIndex.end(), byKey);
-    std::size_t kept = 0;
-    for (std::size_t n = 0; n < m_rawIndex.size(); ++n) {
-        if (kept > 0 && m_rawIndex[kept - 1].key == m_rawIndex[n].key)
-            --kept;
-        m_rawIndex[kept++] = m_rawIndex[n];
+    m_extent.reset();
+    // The texts looked up so far go into their places as they stand now.
+    for (auto& [key, text] : m_looked) {
+        CString* place = GetTextPlace(
+            *m_texts, static_cast<int>(key >> 48), static_cast<int>((key >> 32) & 0xFFFF),
+            static_cast<int>((key >> 16) & 0xFFFF), static_cast<int>(key & 0xFFFF));
+        place->str().swap(text.str());
     }
-    m_rawIndex.resize(kept);
-    return true;
+    m_looked.clear();
 }
 
-void CMessage::TakeRawText(std::uint64_t key, CString& place) {
+const CMessage::TextTable* CMessage::GetTexts() {
+    if (m_loaded && m_texts == nullptr)
+        BuildTable();
+    return m_texts.get();
+}
+
+const CMessage::RawText* CMessage::FindRawText(std::uint64_t key) const {
     const auto found = std::lower_bound(
         m_rawIndex.begin(), m_rawIndex.end(), key,
         [](const RawText& entry, std::uint64_t wanted) { return entry.key < wanted; });
-    if (found == m_rawIndex.end() || found->key != key || found->taken)
+    return found == m_rawIndex.end() || found->key != key ? nullptr : &*found;
+}
+
+void CMessage::TakeRawText(std::uint64_t key, CString& place) {
+    auto* found = const_cast<RawText*>(FindRawText(key));
+    if (found == nullptr || found->taken)
         return;
     MessageText(std::string_view(m_rawTexts).substr(found->offset, found->length), place);
     found->taken = true;
 }
 
+CString* CMessage::LookedUp(std::uint64_t key) {
+    for (auto& [looked, text] : m_looked)
+        if (looked == key)
+            return &text;
+    // A key the file does not hold has an empty place, or none: no text.
+    if (FindRawText(key) == nullptr)
+        return nullptr;
+    CString& text = m_looked.emplace_back(key, CString()).second;
+    TakeRawText(key, text);
+    return &text;
+}
+
 CString CMessage::GetMessage(std::uint32_t k1, std::uint32_t k2, std::uint32_t k3,
                              std::uint32_t k4) {
-    if (m_texts == nullptr || k1 > kMaxKeyNumber || k2 > kMaxKeyNumber || k3 > kMaxKeyNumber ||
+    if (!m_loaded || k1 > kMaxKeyNumber || k2 > kMaxKeyNumber || k3 > kMaxKeyNumber ||
         k4 > kMaxKeyNumber)
         return m_fallback;
-    // The tables never grow (increment 0), so a key beyond them has no place.
-    CString* text = GetTextPlace(*m_texts, static_cast<int>(k1), static_cast<int>(k2),
-                                 static_cast<int>(k3), static_cast<int>(k4));
+    const std::uint64_t key = PackedKey(k1, k2, k3, k4);
+    CString* text = nullptr;
+    if (m_texts == nullptr) {
+        text = LookedUp(key);
+    } else {
+        // The tables never grow (increment 0), so a key beyond them has no
+        // place.
+        text = GetTextPlace(*m_texts, static_cast<int>(k1), static_cast<int>(k2),
+                            static_cast<int>(k3), static_cast<int>(k4));
+        if (text != nullptr && !m_rawIndex.empty())
+            TakeRawText(key, *text);
+    }
     if (text == nullptr)
         return m_fallback;
-    if (!m_rawIndex.empty())
-        TakeRawText(PackedKey(k1, k2, k3, k4), *text);
     // The quotes go from the stored text itself, which is how a text keeps
     // the blanks inside its quotes and why a doubly quoted text loses one
     // pair per lookup.
@@ -478,23 +613,35 @@ bool ParseHeader(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& me
         return false;
     const std::basic_string_view<Char> header = line.substr(0, close);
 
-    // The forms are tried blanks first, four numbers before two. A form with
-    // commas and one with blanks never both take two numbers (the first
-    // number is followed either by a comma or not), so one scan of each
-    // answers all four forms.
-    std::int64_t commas[4] = {0, 0, 0, 0};
-    std::int64_t blanks[4] = {0, 0, 0, 0};
-    const int byCommas = ScanHeader(header, true, 4, commas);
-    const int byBlanks = byCommas == 4 ? 0 : ScanHeader(header, false, 4, blanks);
-    const std::int64_t* found = byCommas == 4 ? commas : blanks;
-    if (byCommas != 4 && byBlanks != 4) {
-        if (byBlanks < 2 && byCommas < 2)
+    std::int64_t numbers[4] = {0, 0, 0, 0};
+    const int plain = ScanPlainHeader(header, numbers);
+    if (plain >= 0) {
+        // Two or three numbers make a two-number key.
+        if (plain < 2)
             return false;
-        found = byBlanks >= 2 ? blanks : commas;
+        if (plain < 4)
+            numbers[2] = numbers[3] = 0;
+    } else {
+        // The forms are tried blanks first, four numbers before two. A form
+        // with commas and one with blanks never both take two numbers (the
+        // first number is followed either by a comma or not), so one scan of
+        // each answers all four forms.
+        std::int64_t commas[4] = {0, 0, 0, 0};
+        std::int64_t blanks[4] = {0, 0, 0, 0};
+        const int byCommas = ScanHeader(header, true, 4, commas);
+        const int byBlanks = byCommas == 4 ? 0 : ScanHeader(header, false, 4, blanks);
+        const std::int64_t* found = byCommas == 4 ? commas : blanks;
+        if (byCommas != 4 && byBlanks != 4) {
+            if (byBlanks < 2 && byCommas < 2)
+                return false;
+            found = byBlanks >= 2 ? blanks : commas;
+        }
+        const bool four = byCommas == 4 || byBlanks == 4;
+        numbers[0] = found[0];
+        numbers[1] = found[1];
+        numbers[2] = four ? found[2] : 0;
+        numbers[3] = four ? found[3] : 0;
     }
-    const std::int64_t numbers[4] = {found[0], found[1],
-                                     byCommas == 4 || byBlanks == 4 ? found[2] : 0,
-                                     byCommas == 4 || byBlanks == 4 ? found[3] : 0};
     for (const std::int64_t number : numbers) {
         if (number < 0 || number > CMessage::kMaxKeyNumber)
             return false;

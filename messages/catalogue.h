@@ -10,6 +10,12 @@
 // catalogue (a language list naming one file per language, four-number keys,
 // fallback "Unknown message").
 //
+// Start-up loads two catalogues of many thousand messages and shows a handful
+// of them, so a single-byte catalogue is kept as its texts stand in the file
+// with an index by key: a text becomes a message when it is looked up, and the
+// table is built only when GetTexts asks for it. Lookups answer the same
+// either way.
+//
 // Texts are returned as they are: callers concatenate them or pass them as
 // arguments of their own formats, never as formats, so "%" in a text is safe.
 //
@@ -22,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "containers/cstring.h"
@@ -100,10 +107,11 @@ class CMessage {
     int GetCurrentLanguage() const { return m_currentLanguage; }
     // The language list (null before any load); read-only view for callers.
     const KvListeTabFixe<TYPE_Langue>* GetLanguages() const { return m_languages.get(); }
-    // The loaded table (null when no catalogue file is loaded). Every key of
-    // the file has its place; the text of a single-byte catalogue is put in
-    // its place when GetMessage first asks for it.
-    const TextTable* GetTexts() const { return m_texts.get(); }
+    // The loaded table (null when no catalogue file is loaded), built on the
+    // first call for a single-byte catalogue. Every key of the file has its
+    // place; the text of a single-byte catalogue is put in its place when
+    // GetMessage first asks for it.
+    const TextTable* GetTexts();
 
     // Reads one line of a catalogue stream into `line`; false at the end of
     // the file. `unicode`: UTF-16LE units, a line ending at U+000A or U+000D
@@ -122,6 +130,8 @@ class CMessage {
     static bool ParseMessageBytes(std::string_view line, TYPE_MsgIndexe& message);
 
   private:
+    class TableExtent;
+
     CString m_fallback;
     std::int32_t m_currentLanguage = 0;
     std::unique_ptr<KvListeTabFixe<TYPE_Langue>> m_languages;
@@ -129,18 +139,32 @@ class CMessage {
     // Exists only while a catalogue file is being loaded.
     std::unique_ptr<KvListeTabFixe<TYPE_MsgIndexe>> m_pending;
 
+    // A catalogue file was loaded (its table may not be built yet).
+    bool m_loaded = false;
+    // The sizes of the table's levels, kept for its building.
+    std::unique_ptr<TableExtent> m_extent;
+
     // The texts of a single-byte catalogue as they stand in the file, turned
-    // into message texts only when looked up: start-up loads two catalogues
-    // of many thousand messages and shows a handful of them.
+    // into message texts only when looked up.
     struct RawText {
         std::uint64_t key = 0;  // k1..k4, 16 bits each
         std::size_t offset = 0;
         std::size_t length = 0;
-        bool taken = false;  // its message text is in its place
+        bool taken = false;  // its message text is in its place or in m_looked
     };
+    const RawText* FindRawText(std::uint64_t key) const;
     void TakeRawText(std::uint64_t key, CString& place);
+    // The place of a message of a single-byte catalogue before its table is
+    // built; null when there is none.
+    CString* LookedUp(std::uint64_t key);
+    void BuildTable();
+    // No catalogue loaded any more.
+    void Forget();
     std::string m_rawTexts;
     std::vector<RawText> m_rawIndex;  // by key, the last line of each key
+    // Texts looked up before the table was built, by key; they move into
+    // their places when it is.
+    std::vector<std::pair<std::uint64_t, CString>> m_looked;
 };
 
 // The two catalogues of the program, alive from static initialisation to exit.
