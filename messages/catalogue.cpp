@@ -480,6 +480,9 @@ CString CMessage::GetMessage(std::uint32_t k1, std::uint32_t k2, std::uint32_t k
         k4 > kMaxKeyNumber)
         return m_fallback;
     const std::uint64_t key = PackedKey(k1, k2, k3, k4);
+    // A catalogue asked for many messages is better served by its table.
+    if (m_texts == nullptr && m_looked.size() >= kLookedUpBeforeTable)
+        BuildTable();
     CString* text = nullptr;
     if (m_texts == nullptr) {
         text = LookedUp(key);

@@ -163,7 +163,8 @@ class CMessage {
     std::string m_rawTexts;
     std::vector<RawText> m_rawIndex;  // by key, the last line of each key
     // Texts looked up before the table was built, by key; they move into
-    // their places when it is.
+    // their places when it is, at the latest once this many are.
+    static constexpr std::size_t kLookedUpBeforeTable = 64;
     std::vector<std::pair<std::uint64_t, CString>> m_looked;
 };
 

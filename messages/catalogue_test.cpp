@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "testsupport/temp_dir.h"
@@ -96,6 +97,21 @@ TEST_P(CatalogueEncodings, HeaderFormsTextRulesAndDuplicatesGiveTheSameMessages)
         EXPECT_EQ(m_catalogue.GetMessage(key[0], key[1], key[2], key[3]), message)
             << std::string(line.begin(), line.end());
     EXPECT_EQ(m_catalogue.GetTexts()->PlaceAt(1)->GetSize(), 7u);  // refused lines take none
+}
+
+// Each lookup peels one pair of quotes from the stored text, also across the
+// moment a single-byte catalogue asked for many keys builds its table.
+TEST_P(CatalogueEncodings, AStoredTextKeepsItsPeeledQuotesWhateverServesTheLookup) {
+    std::u16string text;
+    for (int i = 0; i < 100; ++i)
+        text += u"[1," + std::u16string(1, u'0' + i / 10) + std::u16string(1, u'0' + i % 10) +
+                u"] \"\"q\"\"\n";
+    ASSERT_TRUE(Load(text));
+    std::vector<std::string> first, second;
+    for (std::uint32_t i = 0; i < 100; ++i) first.push_back(m_catalogue.GetMessage(1, i).str());
+    for (std::uint32_t i = 0; i < 100; ++i) second.push_back(m_catalogue.GetMessage(1, i).str());
+    EXPECT_EQ(first, std::vector<std::string>(100, "\"q\""));
+    EXPECT_EQ(second, std::vector<std::string>(100, "q"));
 }
 
 TEST_P(CatalogueEncodings, OverlongLinesAreCutAndReadingGoesOn) {
