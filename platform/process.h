@@ -120,18 +120,18 @@ struct LaunchOptions {
     //          ending the task does not end the job; otherwise the job's own
     //          job object is nested in it (Windows 8 and later).
     bool ownGroup = false;
-    // With ownGroup: the process exists, and its identity is known, but its
-    // program does not run until ReleaseLaunched. A caller that records the
-    // identity first (a launcher's journal) thus never leaves a job running
-    // that its record does not name: should the caller end before the
-    // release, the program never runs.
+    // With ownGroup and without wait: the process exists, its identity
+    // known, but its program does not run until ReleaseLaunched. A caller
+    // that records the identity first (a launcher's journal) thus never
+    // leaves a job running that its record does not name: should the caller
+    // end before the release, the program never runs.
     //   Win32: held suspended in its job object, which kills it when closed
     //          (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) until the release clears
     //          that; the caller's handle is then the job's only one.
     //   Linux: the program starts at once (posix_spawn has no held start);
-    //          ReleaseLaunched has nothing to do. The record is written within
-    //          microseconds of the start, where Wine's took long enough for
-    //          a kill test to fall between.
+    //          ReleaseLaunched has nothing to do. A caller's record follows
+    //          within microseconds; under Wine it took long enough for a
+    //          launcher killed at a random moment to die in between.
     bool held = false;
 };
 
