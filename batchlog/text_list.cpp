@@ -10,7 +10,7 @@ void TextList::Add(std::string_view text) {
     AddLine(text);
 }
 
-void TextList::AddLine(std::string_view text) {
+void TextList::AddInNewBlock(std::string_view text) {
     text = text.substr(0, UINT32_MAX);
     if (m_blocks.empty() || text.size() > m_size - m_used) {
         // The rest of the current block stays unused: a text never spans two.
