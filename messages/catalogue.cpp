@@ -447,7 +447,7 @@ const CMessage::TextTable* CMessage::GetTexts() {
     return m_texts.get();
 }
 
-const CMessage::RawText* CMessage::FindRawText(std::uint64_t key) const {
+CMessage::RawText* CMessage::FindRawText(std::uint64_t key) {
     const auto found = std::lower_bound(
         m_rawIndex.begin(), m_rawIndex.end(), key,
         [](const RawText& entry, std::uint64_t wanted) { return entry.key < wanted; });
@@ -455,7 +455,7 @@ const CMessage::RawText* CMessage::FindRawText(std::uint64_t key) const {
 }
 
 void CMessage::TakeRawText(std::uint64_t key, CString& place) {
-    auto* found = const_cast<RawText*>(FindRawText(key));
+    RawText* found = FindRawText(key);
     if (found == nullptr || found->taken)
         return;
     MessageText(std::string_view(m_rawTexts).substr(found->offset, found->length), place);

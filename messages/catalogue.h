@@ -152,7 +152,7 @@ class CMessage {
         std::size_t length = 0;
         bool taken = false;  // its message text is in its place or in m_looked
     };
-    const RawText* FindRawText(std::uint64_t key) const;
+    RawText* FindRawText(std::uint64_t key);
     void TakeRawText(std::uint64_t key, CString& place);
     // The place of a message of a single-byte catalogue before its table is
     // built; null when there is none.
