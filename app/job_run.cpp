@@ -149,8 +149,7 @@ bool JobRun::Run(int attempt, const JournalRecord* previous) {
         // leaves a record naming a process that never ran its script, and
         // the next launcher runs the job again instead of a second copy
         // running beside the first.
-        const platform::Status released =
-            host.release ? host.release(launched->id) : platform::Status::Ok();
+        const platform::Status released = host.release(launched->id);
         if (!released.ok()) {
             host.endGroup(record.process, 0);
             host.collect(launched->id);

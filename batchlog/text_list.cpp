@@ -10,21 +10,14 @@ void TextList::Add(std::string_view text) {
     AddLine(text);
 }
 
-void TextList::AddInNewBlock(std::string_view text) {
-    text = text.substr(0, UINT32_MAX);
-    if (m_blocks.empty() || text.size() > m_size - m_used) {
-        // The rest of the current block stays unused: a text never spans two.
-        // A first text that is empty gets a block without bytes.
-        const std::size_t size = text.empty() ? 0 : std::max(kBlockSize, text.size());
-        m_blocks.push_back(
-            {size == 0 ? nullptr : std::make_unique_for_overwrite<char[]>(size), m_ends.size()});
-        m_used = 0;
-        m_size = size;
-    }
-    if (!text.empty())  // an empty view's data may be null
-        std::memcpy(m_blocks.back().bytes.get() + m_used, text.data(), text.size());
-    m_used += text.size();
-    m_ends.push_back(static_cast<std::uint32_t>(m_used));
+void TextList::OpenBlock(std::size_t size) {
+    // A first text that is empty gets a block without bytes.
+    if (size != 0)
+        size = std::max(kBlockSize, size);
+    m_blocks.push_back(
+        {size == 0 ? nullptr : std::make_unique_for_overwrite<char[]>(size), m_ends.size()});
+    m_used = 0;
+    m_size = size;
 }
 
 std::string_view TextList::operator[](std::size_t index) const {

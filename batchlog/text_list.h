@@ -89,14 +89,13 @@ class TextList {
     // The same for a text that is known to hold neither a line feed nor a
     // zero byte (a line of a file that has none), which is not searched.
     void AddLine(std::string_view text) {
-        if (!m_blocks.empty() && text.size() <= m_size - m_used) {
-            if (!text.empty())  // an empty view's data may be null
-                std::memcpy(m_blocks.back().bytes.get() + m_used, text.data(), text.size());
-            m_used += text.size();
-            m_ends.push_back(static_cast<std::uint32_t>(m_used));
-            return;
-        }
-        AddInNewBlock(text);
+        text = text.substr(0, UINT32_MAX);
+        if (m_blocks.empty() || text.size() > m_size - m_used)
+            OpenBlock(text.size());
+        if (!text.empty())  // an empty view's data may be null
+            std::memcpy(m_blocks.back().bytes.get() + m_used, text.data(), text.size());
+        m_used += text.size();
+        m_ends.push_back(static_cast<std::uint32_t>(m_used));
     }
     // Room in the index for `count` texts in all, so that a list whose length
     // is known is not copied while it grows.
@@ -120,7 +119,9 @@ class TextList {
     // Bytes per block; a longer text gets a block of its own size.
     static constexpr std::size_t kBlockSize = 256 * 1024;
 
-    void AddInNewBlock(std::string_view text);
+    // Starts a block for a text of `size` bytes; the rest of the current one
+    // stays unused, as a text never spans two.
+    void OpenBlock(std::size_t size);
     std::string_view View(std::size_t index, std::size_t block) const {
         const Block& b = m_blocks[block];
         const std::uint32_t start = index == b.first ? 0 : m_ends[index - 1];
