@@ -10,16 +10,13 @@
 // Run: build/bin/bench_batchlog
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "batchlog/fichier_log_batch.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -31,10 +28,6 @@ constexpr unsigned kMessages = 1000;
 class LogFile {
   public:
     LogFile() {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("batchlog-bench-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(m_dir);
-        m_path = (m_dir / "job.log").string();
         FichierLogBatch log;
         log.m_jobName = "Bench job";
         log.m_userName = "bench";
@@ -52,23 +45,29 @@ class LogFile {
                         CString::Formatted("Collision of the tool holder at block N%u", k * 10);
             }
         }
-        if (log.Save(m_path) != 0)
-            std::abort();
-    }
-    ~LogFile() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
+        m_written = log.Save(m_path) == 0;
     }
     const std::string& path() const { return m_path; }
+    bool written() const { return m_written; }
 
   private:
-    std::filesystem::path m_dir;
-    std::string m_path;
+    testsupport::TempDir m_dir;
+    std::string m_path = m_dir.File("job.log");
+    bool m_written = false;
 };
 
 LogFile& File() {
     static LogFile file;
     return file;
+}
+
+// The log's path, or an empty one (and the benchmark skipped) when it could
+// not be written.
+std::string PathOrSkip(benchmark::State& state) {
+    if (File().written())
+        return File().path();
+    state.SkipWithError("the benchmark's log could not be written");
+    return {};
 }
 
 // Processor seconds per iteration of the plain read, once it has run.
@@ -85,7 +84,7 @@ void ReportAgainstPlainRead(benchmark::State& state, std::clock_t start) {
 }
 
 void BM_PlainRead(benchmark::State& state) {
-    const std::string& path = File().path();
+    const std::string path = PathOrSkip(state);
     std::clock_t start = std::clock();
     for (auto _ : state) {
         std::ifstream in(path);
@@ -97,7 +96,7 @@ void BM_PlainRead(benchmark::State& state) {
 }
 
 void BM_Load(benchmark::State& state) {
-    const std::string& path = File().path();
+    const std::string path = PathOrSkip(state);
     std::clock_t start = std::clock();
     for (auto _ : state) {
         FichierLogBatch log;
@@ -110,7 +109,7 @@ void BM_Load(benchmark::State& state) {
 }
 
 void BM_Parse(benchmark::State& state) {
-    const std::string& path = File().path();
+    const std::string path = PathOrSkip(state);
     for (auto _ : state) {
         FichierLogBatch log;
         log.ParseFile(path);
@@ -120,13 +119,15 @@ void BM_Parse(benchmark::State& state) {
 
 void BM_Save(benchmark::State& state) {
     FichierLogBatch log;
-    log.Load(File().path());
-    std::string out = File().path() + ".saved";
+    const std::string path = PathOrSkip(state);
+    if (!path.empty() && log.Load(path) != 0)
+        state.SkipWithError("load failed");
+    std::string out = path + ".saved";
     for (auto _ : state) log.Save(out);
 }
 
 void BM_AddEvent(benchmark::State& state) {
-    const std::string& path = File().path();
+    const std::string path = PathOrSkip(state);
     std::clock_t start = std::clock();
     for (auto _ : state) {
         FichierLogBatch log;

@@ -5,11 +5,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "messages/catalogue.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -29,10 +28,9 @@ std::string CatalogueText() {
     return text;
 }
 
-std::filesystem::path WriteCatalogue(bool unicode) {
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        (unicode ? "tv_catalogue_bench_u16.txt" : "tv_catalogue_bench_sb.txt");
+// Writes the catalogue into `folder` and returns its path.
+std::string WriteCatalogue(const testsupport::TempDir& folder, bool unicode) {
+    const std::string path = folder.File(unicode ? "msgsys-u16.txt" : "msgsys.txt");
     std::string bytes;
     const std::string text = CatalogueText();
     if (unicode) {
@@ -44,36 +42,35 @@ std::filesystem::path WriteCatalogue(bool unicode) {
     } else {
         bytes = text;
     }
-    std::ofstream(path, std::ios::binary) << bytes;
+    testsupport::WriteBytes(path, bytes);
     return path;
 }
 
 void BM_LoadCatalogue(benchmark::State& state) {
     const bool unicode = state.range(0) != 0;
-    const std::filesystem::path path = WriteCatalogue(unicode);
+    const testsupport::TempDir folder;
+    const std::string path = WriteCatalogue(folder, unicode);
     for (auto _ : state) {
         CMessage catalogue;
-        if (!catalogue.LoadSystemCatalogue(path.string()) ||
-            catalogue.GetMessage(19, 9, 9, 9).IsEmpty()) {
+        if (!catalogue.LoadSystemCatalogue(path) || catalogue.GetMessage(19, 9, 9, 9).IsEmpty()) {
             state.SkipWithError("catalogue did not load");
             break;
         }
     }
-    std::filesystem::remove(path);
     state.SetLabel(unicode ? "UTF-16, 20000 messages" : "single-byte, 20000 messages");
 }
 BENCHMARK(BM_LoadCatalogue)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_LookUp(benchmark::State& state) {
-    const std::filesystem::path path = WriteCatalogue(false);
+    const testsupport::TempDir folder;
     CMessage catalogue;
-    catalogue.LoadSystemCatalogue(path.string());
+    if (!catalogue.LoadSystemCatalogue(WriteCatalogue(folder, false)))
+        state.SkipWithError("catalogue did not load");
     std::uint32_t n = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(catalogue.GetMessage(n % 20, n % 10, n % 7, n % 10));
         ++n;
     }
-    std::filesystem::remove(path);
 }
 BENCHMARK(BM_LookUp);
 

@@ -21,7 +21,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -29,6 +28,7 @@
 
 #include "chapfile/kv_file.h"
 #include "platform/file_stream.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -96,21 +96,13 @@ class ManyValues : public KvFile {
 
 class Files {
   public:
-    ~Files() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-    // The file for `count` value lines, written on first use.
-    const std::string& For(std::size_t count) {
+    // The file for `count` value lines, written on first use; empty when it
+    // could not be written.
+    std::string For(std::size_t count) {
         auto found = m_paths.find(count);
         if (found != m_paths.end())
             return found->second;
-        if (m_dir.empty()) {
-            m_dir = std::filesystem::temp_directory_path() /
-                    ("chapfile-bench-" + std::to_string(::getpid()));
-            std::filesystem::create_directories(m_dir);
-        }
-        std::string path = (m_dir / ("many-" + std::to_string(count) + ".txt")).string();
+        std::string path = m_dir.File("many-" + std::to_string(count) + ".txt");
         ManyValues file(count);
         file.values.resize(count / 2);
         file.texts.resize(count - count / 2);
@@ -120,16 +112,25 @@ class Files {
             file.texts[i] = CString::Formatted("Event %zu: tool change on channel 1", i);
         // Save resizes to the same sizes, so the values above are written.
         if (file.Save(path) != 0)
-            std::abort();
+            path.clear();
         return m_paths.emplace(count, path).first->second;
     }
 
   private:
-    std::filesystem::path m_dir;
+    testsupport::TempDir m_dir;
     std::map<std::size_t, std::string> m_paths;
 };
 
 Files g_files;
+
+// The file for the benchmark's size, or an empty path with the benchmark
+// skipped.
+std::string FileOrSkip(benchmark::State& state) {
+    std::string path = g_files.For(static_cast<std::size_t>(state.range(0)));
+    if (path.empty())
+        state.SkipWithError("the benchmark's file could not be written");
+    return path;
+}
 
 // Runs `readOnce` (true when it read the file) once untimed, so that the
 // heap has grown to its steady size, then once per iteration.
@@ -148,7 +149,7 @@ void MeasureRead(benchmark::State& state, const ReadOnce& readOnce) {
 }
 
 void BM_PlainRead(benchmark::State& state) {
-    const std::string& path = g_files.For(static_cast<std::size_t>(state.range(0)));
+    const std::string path = FileOrSkip(state);
     MeasureRead(state, [&] {
         std::ifstream in(path);
         std::vector<std::string> lines;
@@ -161,7 +162,7 @@ void BM_PlainRead(benchmark::State& state) {
 // The same plain read through the host's text-mode stream, which translates
 // line ends as the Windows runtime does (the stream the chaptered file uses).
 void BM_PlainReadTextStream(benchmark::State& state) {
-    const std::string& path = g_files.For(static_cast<std::size_t>(state.range(0)));
+    const std::string path = FileOrSkip(state);
     MeasureRead(state, [&] {
         std::FILE* in = platform::OpenStream(path, "rt");
         if (in == nullptr)
@@ -177,7 +178,7 @@ void BM_PlainReadTextStream(benchmark::State& state) {
 
 void BM_Load(benchmark::State& state) {
     std::size_t count = static_cast<std::size_t>(state.range(0));
-    const std::string& path = g_files.For(count);
+    const std::string path = FileOrSkip(state);
     MeasureRead(state, [&] {
         ManyValues file(count);
         bool loaded = file.Load(path) == 0 && !file.texts.back().IsEmpty();
@@ -190,8 +191,7 @@ void BM_Load(benchmark::State& state) {
 // parsed untimed, then the first key lookup (which indexes every line) is
 // timed.
 void BM_IndexBuild(benchmark::State& state) {
-    std::size_t count = static_cast<std::size_t>(state.range(0));
-    const std::string& path = g_files.For(count);
+    const std::string path = FileOrSkip(state);
     KvFile file("Bench file", "0.1");
     FaultCounter faults(state);
     for (auto _ : state) {
@@ -207,7 +207,7 @@ void BM_IndexBuild(benchmark::State& state) {
 
 void BM_Save(benchmark::State& state) {
     std::size_t count = static_cast<std::size_t>(state.range(0));
-    const std::string& path = g_files.For(count);
+    const std::string path = FileOrSkip(state);
     ManyValues file(count);
     if (file.Load(path) != 0)
         state.SkipWithError("load failed");
@@ -217,7 +217,7 @@ void BM_Save(benchmark::State& state) {
         if (file.Save(out) != 0)
             state.SkipWithError("save failed");
     }
-    std::filesystem::remove(out);
+    std::remove(out.c_str());
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
