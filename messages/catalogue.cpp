@@ -65,17 +65,20 @@ int ScanHeader(std::basic_string_view<Char> header, bool commas, int wanted,
 }
 
 // A header made only of numbers and the commas between them, the form the
-// installation's catalogues use, read in one pass: how many numbers it holds
-// (the first four in `numbers`), or -1 for any other header, which the scan
-// forms then read. The numbers saturate as the scan's do. It answers as the
-// forms do: no blank or sign can make a blank form take more numbers.
+// installation's catalogues use, read in one pass from just past the "[" to
+// the first "]" (its place in `close`): how many numbers it holds (the first
+// four in `numbers`), or -1 for any other header, which the scan forms then
+// read. The numbers saturate as the scan's do. It answers as the forms do: no
+// blank or sign can make a blank form take more numbers.
 template <typename Char>
-int ScanPlainHeader(std::basic_string_view<Char> header, std::int64_t* numbers) {
+int ScanPlainHeader(std::basic_string_view<Char> line, std::int64_t* numbers, std::size_t& close) {
     int count = 0;
     std::int64_t value = 0;
     bool digits = false;
-    for (std::size_t pos = 1; pos < header.size(); ++pos) {  // past "["
-        const Char c = header[pos];
+    for (std::size_t pos = 1;; ++pos) {  // past "["
+        if (pos >= line.size())
+            return -1;
+        const Char c = line[pos];
         if (c >= '0' && c <= '9') {
             if (value <= CMessage::kMaxKeyNumber)
                 value = value * 10 + (c - '0');
@@ -86,6 +89,9 @@ int ScanPlainHeader(std::basic_string_view<Char> header, std::int64_t* numbers) 
             ++count;
             value = 0;
             digits = false;
+        } else if (c == ']') {
+            close = pos;
+            break;
         } else {
             return -1;
         }
@@ -188,7 +194,7 @@ class ByteLines {
         std::string_view piece;
         if (!NextPiece(piece))
             return false;
-        const void* zero = std::memchr(piece.data(), '\0', piece.size());
+        const void* zero = m_zeros ? std::memchr(piece.data(), '\0', piece.size()) : nullptr;
         std::size_t length =
             zero != nullptr
                 ? static_cast<std::size_t>(static_cast<const char*>(zero) - piece.data())
@@ -230,6 +236,7 @@ class ByteLines {
             const std::size_t got = std::fread(m_buffer.get() + m_end, 1, wanted, m_stream);
             m_end += got;
             m_eof = got < wanted;  // the end of the file, or an error
+            m_zeros = std::memchr(m_buffer.get(), '\0', m_end) != nullptr;
         }
     }
 
@@ -238,6 +245,7 @@ class ByteLines {
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
     bool m_eof = false;
+    bool m_zeros = false;  // the buffer holds a zero byte
 };
 
 void StripLineEnd(std::string& line) {
@@ -346,38 +354,30 @@ bool CMessage::LoadLanguage(int index) {
     if (stream == nullptr)
         return false;
 
-    m_extent = std::make_unique<TableExtent>();
     if (!unicode) {
         // Parsed as bytes: the same messages as their widened form gives,
         // without widening every line and narrowing it back. The texts are
-        // kept raw until they are looked up.
-        ByteLines lines(stream);
-        std::string_view line;
-        std::string_view raw;
-        TYPE_MsgIndexe message;
-        while (lines.Next(line)) {
-            if (!ParseHeader(line, message, raw) || !m_extent->Admit(message))
-                continue;
-            m_rawIndex.push_back({PackedKey(message.k1, message.k2, message.k3, message.k4),
-                                  m_rawTexts.size(), raw.size(), false});
-            m_rawTexts.append(raw);
+        // kept raw until they are looked up. The table's budget is checked
+        // once for all keys: the places only grow line by line, so when all
+        // keys fit, no line was over the budget when it came. A file that
+        // does not fit is read again, line by line against the budget.
+        LoadBytes(stream, false);
+        if (m_rawIndex.empty() || PlacesOf(m_rawIndex) <= kMaxPlaces) {
+            m_loaded = true;
+            return true;
         }
-        std::fclose(stream);
-        // By key, the last line of a key winning as it would in file order.
-        const auto byKey = [](const RawText& a, const RawText& b) { return a.key < b.key; };
-        if (!std::is_sorted(m_rawIndex.begin(), m_rawIndex.end(), byKey))
-            std::stable_sort(m_rawIndex.begin(), m_rawIndex.end(), byKey);
-        std::size_t kept = 0;
-        for (std::size_t n = 0; n < m_rawIndex.size(); ++n) {
-            if (kept > 0 && m_rawIndex[kept - 1].key == m_rawIndex[n].key)
-                --kept;
-            m_rawIndex[kept++] = m_rawIndex[n];
-        }
-        m_rawIndex.resize(kept);
+        m_rawIndex.clear();
+        m_rawTexts.clear();
+        stream = OpenFileWide(file, "r");
+        if (stream == nullptr)
+            return false;
+        m_extent = std::make_unique<TableExtent>();
+        LoadBytes(stream, true);
         m_loaded = true;
         return true;
     }
 
+    m_extent = std::make_unique<TableExtent>();
     m_pending = std::make_unique<KvListeTabFixe<TYPE_MsgIndexe>>(kPendingBlockSize);
     std::uint32_t count = 0;
     std::u16string line;
@@ -410,9 +410,67 @@ bool CMessage::LoadLanguage(int index) {
     return true;
 }
 
+void CMessage::LoadBytes(std::FILE* stream, bool admitEach) {
+    ByteLines lines(stream);
+    std::string_view line;
+    std::string_view raw;
+    TYPE_MsgIndexe message;
+    while (lines.Next(line)) {
+        if (!ParseHeader(line, message, raw) || (admitEach && !m_extent->Admit(message)))
+            continue;
+        m_rawIndex.push_back({PackedKey(message.k1, message.k2, message.k3, message.k4),
+                              m_rawTexts.size(), raw.size(), false});
+        m_rawTexts.append(raw);
+    }
+    std::fclose(stream);
+    // By key, the last line of a key winning as it would in file order.
+    const auto byKey = [](const RawText& a, const RawText& b) { return a.key < b.key; };
+    if (!std::is_sorted(m_rawIndex.begin(), m_rawIndex.end(), byKey))
+        std::stable_sort(m_rawIndex.begin(), m_rawIndex.end(), byKey);
+    std::size_t kept = 0;
+    for (std::size_t n = 0; n < m_rawIndex.size(); ++n) {
+        if (kept > 0 && m_rawIndex[kept - 1].key == m_rawIndex[n].key)
+            --kept;
+        m_rawIndex[kept++] = m_rawIndex[n];
+    }
+    m_rawIndex.resize(kept);
+}
+
+// The places the table of these keys (sorted, each once) takes, counted as
+// TableExtent counts them: four for each level-1 place, and for each prefix
+// three, two or one for every place of its level-2, -3 or -4 table past the
+// first. In key order, the last key of a prefix holds the largest number of
+// the level below it.
+std::uint64_t CMessage::PlacesOf(const std::vector<RawText>& index) {
+    std::uint64_t places = ((index.back().key >> 48) + 1) * 4;
+    for (std::size_t n = 0; n < index.size(); ++n) {
+        const std::uint64_t key = index[n].key;
+        const std::uint64_t next = n + 1 < index.size() ? index[n + 1].key : ~key;
+        if ((key >> 16) != (next >> 16))
+            places += key & 0xFFFF;
+        if ((key >> 32) != (next >> 32))
+            places += ((key >> 16) & 0xFFFF) * 2;
+        if ((key >> 48) != (next >> 48))
+            places += ((key >> 32) & 0xFFFF) * 3;
+    }
+    return places;
+}
+
 void CMessage::BuildTable() {
     // Every table is exactly as long as the largest number used under its
-    // prefix plus one, and never grows afterwards.
+    // prefix plus one, and never grows afterwards. A single-byte catalogue
+    // that fitted its budget has its extent counted only now.
+    if (m_extent == nullptr) {
+        m_extent = std::make_unique<TableExtent>();
+        for (const RawText& entry : m_rawIndex) {
+            TYPE_MsgIndexe message;
+            message.k1 = static_cast<std::uint32_t>(entry.key >> 48);
+            message.k2 = static_cast<std::uint32_t>((entry.key >> 32) & 0xFFFF);
+            message.k3 = static_cast<std::uint32_t>((entry.key >> 16) & 0xFFFF);
+            message.k4 = static_cast<std::uint32_t>(entry.key & 0xFFFF);
+            m_extent->Admit(message);
+        }
+    }
     const TableExtent& extent = *m_extent;
     auto texts = std::make_unique<TextTable>();
     const std::uint32_t n1 = extent.Size1();
@@ -606,18 +664,11 @@ void MessageText(std::string_view raw, CString& out) {
 template <typename Char>
 bool ParseHeader(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& message,
                  std::basic_string_view<Char>& text) {
-    // The line is a zero-terminated buffer in the reader, so a U+0000 ends it.
-    line = line.substr(0, line.find(Char(0)));
     if (line.empty() || line.front() != '[')
         return false;
-    // A "[" without any "]" has no text; it is not a message.
-    const std::size_t close = line.find(Char(']'));
-    if (close == std::basic_string_view<Char>::npos)
-        return false;
-    const std::basic_string_view<Char> header = line.substr(0, close);
-
     std::int64_t numbers[4] = {0, 0, 0, 0};
-    const int plain = ScanPlainHeader(header, numbers);
+    std::size_t close = 0;
+    const int plain = ScanPlainHeader(line, numbers, close);
     if (plain >= 0) {
         // Two or three numbers make a two-number key.
         if (plain < 2)
@@ -625,6 +676,11 @@ bool ParseHeader(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& me
         if (plain < 4)
             numbers[2] = numbers[3] = 0;
     } else {
+        // A "[" without any "]" has no text; it is not a message.
+        close = line.find(Char(']'));
+        if (close == std::basic_string_view<Char>::npos)
+            return false;
+        const std::basic_string_view<Char> header = line.substr(0, close);
         // The forms are tried blanks first, four numbers before two. A form
         // with commas and one with blanks never both take two numbers (the
         // first number is followed either by a comma or not), so one scan of
@@ -665,8 +721,11 @@ bool ParseHeader(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& me
     return true;
 }
 
+// `line` as the readers give it: a zero ends it, as it ends their buffer
+// (ByteLines cuts its lines there itself).
 template <typename Char>
 bool ParseMessage(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& message) {
+    line = line.substr(0, line.find(Char(0)));
     std::basic_string_view<Char> raw;
     if (!ParseHeader(line, message, raw))
         return false;

@@ -141,7 +141,8 @@ class CMessage {
 
     // A catalogue file was loaded (its table may not be built yet).
     bool m_loaded = false;
-    // The sizes of the table's levels, kept for its building.
+    // The sizes of the table's levels, kept for its building (for a
+    // single-byte catalogue, counted when the table is built).
     std::unique_ptr<TableExtent> m_extent;
 
     // The texts of a single-byte catalogue as they stand in the file, turned
@@ -157,6 +158,11 @@ class CMessage {
     // The place of a message of a single-byte catalogue before its table is
     // built; null when there is none.
     CString* LookedUp(std::uint64_t key);
+    // Reads the lines of a single-byte catalogue into the raw index, each
+    // line checked against the table's budget when `admitEach`; closes the
+    // stream.
+    void LoadBytes(std::FILE* stream, bool admitEach);
+    static std::uint64_t PlacesOf(const std::vector<RawText>& index);
     void BuildTable();
     // No catalogue loaded any more.
     void Forget();

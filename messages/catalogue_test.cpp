@@ -177,6 +177,20 @@ TEST_F(Catalogue, HostileHeadersAreIgnoredWithoutSizingHugeTables) {
     EXPECT_EQ(m_catalogue.GetTexts()->GetSize(), 2u);
 }
 
+// Five wide level-2 places take 983,041 of the 1,048,576 places; a last line
+// [1,0,0,n] adds 4 + n. Both encodings draw the line at the same place.
+TEST_F(Catalogue, TheBudgetEndsAtItsLastPlace) {
+    std::u16string wide;
+    for (int j = 0; j < 5; ++j) wide += u"[0," + std::u16string(1, u'0' + j) + u",65535,65535]w\n";
+    for (const Encoding encoding : {Encoding::kSingleByte, Encoding::kUtf16}) {
+        ASSERT_TRUE(Load(Encode(wide + u"[1,0,0,65531]last", encoding)));
+        EXPECT_EQ(m_catalogue.GetMessage(1, 0, 0, 65531), "last");
+        ASSERT_TRUE(Load(Encode(wide + u"[1,0,0,65532]last", encoding)));
+        EXPECT_EQ(m_catalogue.GetMessage(1, 0, 0, 65532), "");
+        EXPECT_EQ(m_catalogue.GetMessage(0, 4, 65535, 65535), "w");
+    }
+}
+
 // Each line a language: name up to "=", file beside the list up to a control byte.
 TEST_F(Catalogue, LanguageListsAndSelection) {
     testsupport::WriteBytes(m_dir.File("lang.txt"),
