@@ -23,12 +23,33 @@ constexpr int kMoveAttempts = 20;
 constexpr const char* kHeading =
     "# torvane-batch journal: the jobs launched from this queue that have not finished";
 constexpr const char* kRecordStart = "[job]";
+constexpr std::string_view kStateEnd = "# state end ";
 
-bool ReadLine(std::FILE* stream, std::string& line) {
+// FNV-1a, 64 bits: enough to tell a state torn by a crash from a whole one.
+constexpr std::uint64_t kHashStart = 14695981039346656037ull;
+void Hash(std::uint64_t& hash, unsigned char c) {
+    hash = (hash ^ c) * 1099511628211ull;
+}
+std::uint64_t HashOf(std::string_view text, std::uint64_t hash = kHashStart) {
+    for (const char c : text) Hash(hash, static_cast<unsigned char>(c));
+    return hash;
+}
+
+std::string StateEnd(std::uint64_t hash) {
+    char line[40];
+    std::snprintf(line, sizeof line, "%.*s%016llx\n", static_cast<int>(kStateEnd.size()),
+                  kStateEnd.data(), static_cast<unsigned long long>(hash));
+    return line;
+}
+
+// Reads one line, its line feed folded into `hash` with every character
+// read, also those past kMaxLineLength that are not kept.
+bool ReadLine(std::FILE* stream, std::string& line, std::uint64_t& hash) {
     line.clear();
     bool any = false;
     for (int c; (c = std::fgetc(stream)) != EOF;) {
         any = true;
+        Hash(hash, static_cast<unsigned char>(c));
         if (c == '\n')
             return true;
         if (line.size() < kMaxLineLength)
@@ -67,13 +88,32 @@ bool BatchJournal::Load() {
         m_lastError = platform::ErrnoError(errno).WithContext(GetPath().str());
         return false;
     }
+    // The state being read, and the last one whose checksum held.
+    std::vector<JournalRecord> records;
+    platform::ProcessId launcher = 0;
+    bool closed = false;  // a closing line was seen
     std::string line;
-    JournalRecord* record = nullptr;
-    while (ReadLine(stream, line)) {
+    std::uint64_t hash = kHashStart;
+    for (std::uint64_t before = hash; ReadLine(stream, line, hash); before = hash) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        if (line.starts_with(kStateEnd)) {
+            closed = true;
+            const std::string_view sum = std::string_view(line).substr(kStateEnd.size());
+            std::uint64_t expected = 0;
+            const auto [end, error] =
+                std::from_chars(sum.data(), sum.data() + sum.size(), expected, 16);
+            if (error == std::errc() && end == sum.data() + sum.size() && expected == before) {
+                m_records = std::move(records);
+                m_launcher = launcher;
+            }
+            records.clear();
+            launcher = 0;
+            hash = kHashStart;
+            continue;
+        }
         if (line == kRecordStart) {
-            record = &m_records.emplace_back();
+            records.emplace_back();
             continue;
         }
         std::size_t equals = line.find('=');
@@ -85,11 +125,12 @@ bool BatchJournal::Load() {
         value.remove_prefix(equals + 1);
         if (!value.empty() && value.front() == ' ')
             value.remove_prefix(1);
-        if (record == nullptr) {
+        if (records.empty()) {
             if (key == "launcher")
-                m_launcher = ParseNumber<platform::ProcessId>(value);
+                launcher = ParseNumber<platform::ProcessId>(value);
             continue;
         }
+        JournalRecord* record = &records.back();
         if (key == "user")
             record->user = CString(value);
         else if (key == "name")
@@ -112,26 +153,27 @@ bool BatchJournal::Load() {
             record->otherFields.emplace_back(std::string(key), std::string(value));
     }
     std::fclose(stream);
+    // A file of an earlier version has no closing line: it is one state. In
+    // a file with closing lines, text after the last whole state is a torn
+    // append; when no state is whole, nothing is known of the jobs.
+    if (!closed) {
+        m_records = std::move(records);
+        m_launcher = launcher;
+    }
     // A record that names no job cannot be matched with an entry.
     std::erase_if(m_records,
                   [](const JournalRecord& r) { return r.user.IsEmpty() && r.name.IsEmpty(); });
     return true;
 }
 
-bool BatchJournal::Save(bool flushToDisk) {
-    m_lastError = platform::Status::Ok();
-    const CString staging = m_folder + kStagingFileName;
-    SharedFileOpen opened = OpenSharedFile(staging, "w", m_sleeper);
-    if (opened.stream == nullptr) {
-        m_lastError = opened.status.WithContext(staging.str());
-        return false;
-    }
-    std::FILE* out = opened.stream;
-    std::fprintf(out, "%s\nlauncher = %lu\n", kHeading, static_cast<unsigned long>(m_launcher));
+std::string BatchJournal::StateText() const {
+    std::string text = "launcher = " + Number(m_launcher) + "\n";
     for (const JournalRecord& r : m_records) {
-        std::fprintf(out, "\n%s\n", kRecordStart);
-        auto field = [&](const char* key, const std::string& value) {
-            std::fprintf(out, "%s = %s\n", key, value.c_str());
+        text += "\n";
+        text += kRecordStart;
+        text += "\n";
+        auto field = [&](std::string_view key, const std::string& value) {
+            text.append(key).append(" = ").append(value).append("\n");
         };
         field("user", r.user.str());
         field("name", r.name.str());
@@ -142,9 +184,49 @@ bool BatchJournal::Save(bool flushToDisk) {
         field("process", Number(r.process.id));
         field("process start", std::to_string(r.process.startTime));
         field("cluster job", r.clusterJob);
-        for (const auto& [key, value] : r.otherFields) field(key.c_str(), value);
+        for (const auto& [key, value] : r.otherFields) field(key, value);
     }
-    bool written = std::fflush(out) == 0 && std::ferror(out) == 0 &&
+    return text;
+}
+
+bool BatchJournal::Save(bool flushToDisk) {
+    m_lastError = platform::Status::Ok();
+    const std::string state = StateText();
+    if (m_appendable && m_appended + state.size() <= kCompactAt && Append(state, flushToDisk))
+        return true;
+    // Rewriting also mends a torn append.
+    return Rewrite(state, flushToDisk);
+}
+
+bool BatchJournal::Append(const std::string& state, bool flushToDisk) {
+    const std::string path = GetPath().str();
+    std::FILE* out = platform::OpenStream(path, "a");
+    const std::string text = "\n" + state + StateEnd(HashOf("\n" + state));
+    bool written = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
+                   std::fflush(out) == 0 && (!flushToDisk || platform::FlushToDisk(out, path));
+    if (out != nullptr)
+        written = std::fclose(out) == 0 && written;
+    if (!written) {
+        m_appendable = false;
+        return false;
+    }
+    m_appended += text.size();
+    return true;
+}
+
+bool BatchJournal::Rewrite(const std::string& state, bool flushToDisk) {
+    m_appendable = false;
+    const CString staging = m_folder + kStagingFileName;
+    SharedFileOpen opened = OpenSharedFile(staging, "w", m_sleeper);
+    if (opened.stream == nullptr) {
+        m_lastError = opened.status.WithContext(staging.str());
+        return false;
+    }
+    std::FILE* out = opened.stream;
+    const std::string body = std::string(kHeading) + "\n" + state;
+    const std::string text = body + StateEnd(HashOf(body));
+    bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
+                   std::fflush(out) == 0 && std::ferror(out) == 0 &&
                    (!flushToDisk || platform::FlushToDisk(out, staging.str()));
     written = std::fclose(out) == 0 && written;
     if (!written) {
@@ -160,11 +242,14 @@ bool BatchJournal::Save(bool flushToDisk) {
         }
         m_sleeper(platform::kSharedRetryMs);
     }
+    m_appendable = true;
+    m_appended = 0;
     return true;
 }
 
 void BatchJournal::Remove() {
     m_records.clear();
+    m_appendable = false;
     platform::DeleteOneFile(GetPath().str());
 }
 

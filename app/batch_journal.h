@@ -11,20 +11,31 @@
 // the queue, so the file holds a handful of records whatever the length of
 // the queue. The launcher also records its own process id for a status view.
 //
-// The file is rewritten whole for every change: written under another name
-// in the same folder, flushed to the disk and moved into place, so that a
-// crash at any moment leaves the previous journal or the new one, never a
-// torn one. Reading never blocks the launcher: a status view may call Load
-// at any time. A damaged file gives the records that can be read; lines that
-// do not parse are ignored.
+// Every change is one state of the journal appended to the file with a line
+// that closes it and carries a checksum of its text, then flushed to the
+// disk; a reader takes the last state whose checksum holds, so that a crash
+// or a kill in the middle of an append leaves the previous state. Appending
+// creates no file and renames none: on file systems where each new file and
+// each replaced one is dear (ext4 without a journal, a scanned Windows
+// folder) that was most of the launcher's own time per job. A process's
+// first save, one after a failed append, and one that would take the file
+// past kCompactAt rewrite it whole instead: written under another name in
+// the same folder, flushed to the disk and moved into place, so the file
+// stays small whatever the length of the queue. Reading never blocks the
+// launcher: a status view may call Load at any time. A damaged file gives
+// the records that can be read; lines that do not parse are ignored. A file
+// without any closing line (written by an earlier version) is one state.
 //
-// The text, readable by people: a comment line, "launcher = <id>", then one
-// block per record, "[job]" followed by "key = value" lines. Keys this
+// The text, readable by people: a comment line, then states: each is
+// "launcher = <id>", one block per record, "[job]" followed by "key = value"
+// lines, and the closing comment "# state end <checksum>" (FNV-1a, 64 bits,
+// in hex, of the text since the previous closing line or the file's start). Keys this
 // version does not know are kept with their record and written back, so that
 // fields added later (the cluster job id is the first) survive an older
 // launcher.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,12 +68,15 @@ class BatchJournal {
 
     static constexpr const char* kFileName = "batchjournal.txt";
     static constexpr const char* kStagingFileName = "batchjournal.new";
+    // Past this many bytes the next save rewrites the file whole.
+    static constexpr std::size_t kCompactAt = 32 * 1024;
 
     // Reads the file; a missing file is an empty journal. False only when a
     // file exists and cannot be read (the records are then empty).
     bool Load();
     // Writes the journal as described above. False when it cannot be written
-    // (the reason is in LastError); the file on disk is then the previous one.
+    // (the reason is in LastError); a reader then finds a whole state, the
+    // previous one or this one (written but not known to be on the disk).
     // `flushToDisk` false skips the wait for the disk, for a change that a
     // crash of the machine makes moot anyway (the process a record names does
     // not outlive the machine): the file is still replaced whole.
@@ -93,7 +107,16 @@ class BatchJournal {
     void SetSleeper(platform::Sleeper sleeper) { m_sleeper = std::move(sleeper); }
 
   private:
+    // The current state as it is written: launcher line and records.
+    std::string StateText() const;
+    bool Append(const std::string& state, bool flushToDisk);
+    bool Rewrite(const std::string& state, bool flushToDisk);
+
     CString m_folder;
+    // The file on disk was written whole by this object, and appended to
+    // since by this many bytes; appending is not tried before that.
+    bool m_appendable = false;
+    std::size_t m_appended = 0;
     platform::ProcessId m_launcher = 0;
     std::vector<JournalRecord> m_records;
     platform::Status m_lastError;

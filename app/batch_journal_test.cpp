@@ -9,12 +9,14 @@
 
 #include "app/batch_run.h"
 #include "platform/settings_store.h"
+#include "testsupport/host_faults.h"
 #include "testsupport/temp_dir.h"
 #include "users/users_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using testsupport::ReadBytes;
 using testsupport::WriteBytes;
 
@@ -29,7 +31,7 @@ class Journal : public testing::Test {
     testsupport::TempDir dir;
 };
 
-TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersionAndAFailedSaveKeepsIt) {
+TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersionAndTornStatesAreSkipped) {
     BatchJournal journal = Fresh();
     journal.SetLauncher(31337);
     JournalRecord record{.user = "Ren\xE9 = %s",
@@ -73,14 +75,38 @@ TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersionAndAFailedSaveKe
               std::string::npos)
         << text;
 
-    // A folder takes the staging name: the save says why and keeps the file.
-    fs::create_directory(dir.path() / BatchJournal::kStagingFileName);
+    // Later saves append a state each; the last whole one is read.
     journal.Erase("bob", "b", 0);
+    ASSERT_TRUE(journal.Save());
+    const std::string two = ReadBytes(dir.path() / BatchJournal::kFileName);
+    EXPECT_EQ(two.rfind(text, 0), 0u) << two;
+    BatchJournal later = Fresh();
+    ASSERT_TRUE(later.Load());
+    EXPECT_EQ(later.Records().size(), 1u);
+
+    // A kill in the middle of an append, or a state whose checksum does not
+    // hold, leaves the state before it.
+    for (const std::string& tail :
+         {"\r\nlauncher = 7\r\n\r\n[job]\r\nuser = torn\r\nname = t"s,
+          "\r\nlauncher = 7\r\n\r\n[job]\r\nuser = torn\r\n# state end 0123456789abcdef\r\n"s}) {
+        WriteBytes(dir.path() / BatchJournal::kFileName, two + tail);
+        ASSERT_TRUE(later.Load());
+        EXPECT_EQ(std::tuple(later.Launcher(), later.Records().size(), later.Records()[0].position),
+                  std::tuple(31337u, 1u, 198u))
+            << tail;
+    }
+
+    // When neither an append nor a whole rewrite can be flushed to the disk,
+    // the save says why; a reader finds a whole state.
+    testsupport::ScopedFaultRule failing(
+        testsupport::FailCalls(platform::HostCall::kFlushToDisk, -1));
+    journal.Records().clear();
     EXPECT_FALSE(journal.Save());
     EXPECT_NE(journal.LastError().ToString().find(BatchJournal::kStagingFileName),
               std::string::npos)
         << journal.LastError().ToString();
-    EXPECT_EQ(ReadBytes(dir.path() / BatchJournal::kFileName), text);
+    ASSERT_TRUE(later.Load());
+    EXPECT_LE(later.Records().size(), 1u);
 }
 
 TEST_F(Journal, ADamagedFileGivesTheRecordsThatCanBeRead) {

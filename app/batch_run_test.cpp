@@ -175,7 +175,8 @@ TEST_F(Driver, TheJournalHoldsOnlyTheJobThatRunsAndDropsRecordsOfFinishedOrVanis
         EXPECT_EQ(own->process.id, 0u) << "recorded before the launch";
         EXPECT_NE(atRelease[job], 0u) << job << " let run before its record named it";
     }
-    EXPECT_LT(journalBytes, 512u);
+    // Appended states are compacted: the file stays small whatever the queue's length.
+    EXPECT_LT(journalBytes, BatchJournal::kCompactAt + 512u);
     EXPECT_FALSE(fs::exists(BatchFile("batchjournal.txt")));
     EXPECT_FALSE(fs::exists(BatchFile("batchjournal.new")));
 }
