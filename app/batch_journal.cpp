@@ -192,7 +192,7 @@ std::string BatchJournal::StateText() const {
 bool BatchJournal::Save(bool flushToDisk) {
     m_lastError = platform::Status::Ok();
     const std::string state = StateText();
-    if (m_appendable && m_appended + state.size() <= kCompactAt && Append(state, flushToDisk))
+    if (m_appendable && m_written + state.size() <= kCompactAt && Append(state, flushToDisk))
         return true;
     // Rewriting also mends a torn append.
     return Rewrite(state, flushToDisk);
@@ -210,7 +210,7 @@ bool BatchJournal::Append(const std::string& state, bool flushToDisk) {
         m_appendable = false;
         return false;
     }
-    m_appended += text.size();
+    m_written += text.size();
     return true;
 }
 
@@ -243,7 +243,7 @@ bool BatchJournal::Rewrite(const std::string& state, bool flushToDisk) {
         m_sleeper(platform::kSharedRetryMs);
     }
     m_appendable = true;
-    m_appended = 0;
+    m_written = text.size();
     return true;
 }
 

@@ -68,7 +68,8 @@ class BatchJournal {
 
     static constexpr const char* kFileName = "batchjournal.txt";
     static constexpr const char* kStagingFileName = "batchjournal.new";
-    // Past this many bytes the next save rewrites the file whole.
+    // A save that would take the file past this many characters rewrites it
+    // whole.
     static constexpr std::size_t kCompactAt = 32 * 1024;
 
     // Reads the file; a missing file is an empty journal. False only when a
@@ -113,10 +114,11 @@ class BatchJournal {
     bool Rewrite(const std::string& state, bool flushToDisk);
 
     CString m_folder;
-    // The file on disk was written whole by this object, and appended to
-    // since by this many bytes; appending is not tried before that.
+    // The file on disk was written whole by this object (appending is not
+    // tried before that), with this many characters since, that write's
+    // included.
     bool m_appendable = false;
-    std::size_t m_appended = 0;
+    std::size_t m_written = 0;
     platform::ProcessId m_launcher = 0;
     std::vector<JournalRecord> m_records;
     platform::Status m_lastError;
