@@ -241,8 +241,11 @@ bool JobRun::Record(bool succeeded) {
     }
     const auto total = static_cast<unsigned>(queue.Jobs().GetCount());
     queue.Close();
+    // The queue on the disk already says the entry finished, and a record of
+    // a finished entry is dropped when the journal is read: this save need
+    // not wait for the disk.
     if (m_context.keepJournal && m_context.journal.Erase(m_user, m_job, m_position))
-        m_context.journal.Save();
+        m_context.journal.Save(false);
     if (m_context.host.jobEnded) {
         JobProgress progress{m_position, total, m_user, m_job, succeeded, std::nullopt};
         if (m_launchMs)
