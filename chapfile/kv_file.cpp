@@ -88,7 +88,16 @@ bool KvFile::BeginSave(const CString& path, int blankAfterVersionHead) {
     m_currentChapter = nullptr;
     if (path.IsEmpty())
         return false;
-    m_stream.reset(OpenChapteredFile(path, "wt"));
+    // A file that is there is written over in place and ended where the new
+    // text ends: truncating it first gives all its cached pages back and the
+    // writing takes new ones, which for a batch log of a million lines costs
+    // more than the writing itself. Only the plain path is opened so: a file
+    // that is not there is created as before, never looked for through a
+    // shortcut.
+    m_stream.reset(platform::OpenStream(path.str(), "r+t"));
+    m_inPlace = m_stream != nullptr;
+    if (!m_inPlace)
+        m_stream.reset(OpenChapteredFile(path, "wt"));
     if (!m_stream)
         return false;
     m_openMode = kWriting;
@@ -102,17 +111,20 @@ bool KvFile::BeginSave(const CString& path, int blankAfterVersionHead) {
     return true;
 }
 
-void KvFile::EndSave() {
+bool KvFile::EndSave() {
     // The open mode stays "writing" as callers may look at it; with the stream
     // gone every later write is dropped.
+    const bool ended = !m_inPlace || platform::EndFileHere(m_stream.get());
     m_stream.reset();
+    return ended;
 }
 
 int KvFile::Save(const CString& path) {
     if (!BeginSave(path, 2))
         return kNotWritten;
     ExchangeContents();
-    EndSave();
+    if (!EndSave())
+        return kNotWritten;
     SetModified(false);
     return kSaved;
 }

@@ -189,7 +189,9 @@ class KvFile : public KvObjetFile {
     // and the version chapter with `blankAfterVersionHead` empty lines after
     // the "[Version]" head. False when the file cannot be opened.
     bool BeginSave(const CString& path, int blankAfterVersionHead);
-    void EndSave();
+    // Closes the file; false when a file written over in place could not be
+    // ended where its new text ends.
+    bool EndSave();
     // Writing: `lines` as they are, each ending in "\r\n" as the file holds
     // it (they skip the stream's line-end translation). For a derived class
     // that formats a long run of value lines itself; otherwise nothing.
@@ -247,6 +249,7 @@ class KvFile : public KvObjetFile {
     bool FindValue(const CString& key, std::string_view& value) const;
 
     std::unique_ptr<std::FILE, StreamCloser> m_stream;
+    bool m_inPlace = false;  // m_stream writes over a file that was there
     CString m_title;
     CString m_version;
     CString m_versionRead;

@@ -5,8 +5,7 @@ int KvFileListe::Save(const CString& path) {
         return kNotWritten;
     ExchangeContents();
     ExchangeElement(nullptr);
-    EndSave();
-    return kSaved;
+    return EndSave() ? kSaved : kNotWritten;
 }
 
 int KvFileListe::Load(const CString& path) {

@@ -94,6 +94,8 @@ class KvFileTest : public ::testing::Test {
 TEST_F(KvFileTest, SaveWritesTheHeadAndVersionChapterAndRefusesBadPaths) {
     KvFile file("T", "1.0");
     file.SetModified(true);
+    // A longer file that is there is written over and ends with the new text.
+    WriteBytes(dir.File("empty.txt"), std::string(5000, 'x') + "\r\n[OLD]\r\n");
     EXPECT_EQ(file.Save(dir.File("empty.txt")), KvFile::kSaved);
     EXPECT_EQ(ReadBytes(dir.File("empty.txt")), Crlf(FileHead("T", "1.0")));
     EXPECT_FALSE(file.IsModified());

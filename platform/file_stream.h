@@ -36,6 +36,14 @@ std::FILE* OpenStreamWide(std::u16string_view windowsPath, std::u16string_view m
 //   one under its cookie).
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath);
 
+// Pushes what `stream` has buffered to the file and ends the file where the
+// stream stands: for a file written over in place ("r+") whose old text may
+// run past the new. False when either step fails.
+//   Win32: fflush + _chsize_s at the descriptor's position.
+//   Linux: fflush + ftruncate at the descriptor's position (a text stream's
+//   descriptor is the one under its cookie).
+bool EndFileHere(std::FILE* stream);
+
 // Writes `bytes` exactly as they are, also to a text stream: for text whose
 // line ends are already "\r\n", which the text mode would turn into
 // "\r\r\n". What the stream holds buffered goes first, translated as ever.

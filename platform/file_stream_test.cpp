@@ -57,7 +57,7 @@ TEST_F(FileStream, CrlfAndLfFilesReadTheSame) {
     EXPECT_EQ(ReadAll("big.txt"), expected);
 }
 
-TEST_F(FileStream, RewriteAfterRewindOverwritesInPlaceAndFlushReachesTheDisk) {
+TEST_F(FileStream, RewriteAfterRewindOverwritesInPlaceFlushesAndEndsWhereItStands) {
     const std::string path = dir.File("queue.txt");
     testsupport::WriteBytes(path, "Nombre = 1\r\nEtat = 0\r\ntrailing old text\r\n");
     std::FILE* f = platform::OpenStream(path, "r+");
@@ -70,8 +70,13 @@ TEST_F(FileStream, RewriteAfterRewindOverwritesInPlaceAndFlushReachesTheDisk) {
     // Still open: the text must be in the file already, with its line ends.
     EXPECT_TRUE(platform::FlushToDisk(f, path));
     EXPECT_EQ(ReadBytes(path), "Nombre = 1\r\nEtat = 2\r\ntrailing old text\r\n");
+    // Ended where the stream stands, the old text past it is gone.
+    std::fputs("Etat = 3\n", f);
+    EXPECT_TRUE(platform::EndFileHere(f));
     std::fclose(f);
+    EXPECT_EQ(ReadBytes(path), "Nombre = 1\r\nEtat = 2\r\nEtat = 3\r\n");
     EXPECT_FALSE(platform::FlushToDisk(nullptr, path));
+    EXPECT_FALSE(platform::EndFileHere(nullptr));
 }
 
 TEST_F(FileStream, UntranslatedBytesGoBetweenTranslatedTextInOrder) {

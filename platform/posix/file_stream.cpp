@@ -274,6 +274,23 @@ bool WriteUntranslated(std::FILE* stream, std::string_view bytes) {
     return WriteAll(cookie->fd, bytes.data(), bytes.size());
 }
 
+bool EndFileHere(std::FILE* stream) {
+    if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    TextCookie* cookie = FindTextCookie(stream);
+    int fd = ::fileno(stream);
+    if (cookie != nullptr) {
+        // As TextWrite: bytes read ahead lie beyond where the stream stands.
+        if (cookie->rawPos != cookie->rawLen)
+            ::lseek(cookie->fd, -static_cast<off_t>(cookie->rawLen - cookie->rawPos), SEEK_CUR);
+        cookie->rawPos = cookie->rawLen = 0;
+        cookie->rawEof = false;
+        fd = cookie->fd;
+    }
+    const off_t end = fd >= 0 ? ::lseek(fd, 0, SEEK_CUR) : -1;
+    return end >= 0 && ::ftruncate(fd, end) == 0;
+}
+
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
     if (stream == nullptr || std::fflush(stream) != 0)
         return false;

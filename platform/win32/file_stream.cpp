@@ -28,6 +28,14 @@ bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
     return _commit(_fileno(stream)) == 0;
 }
 
+bool EndFileHere(std::FILE* stream) {
+    if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    const int fd = _fileno(stream);
+    const __int64 end = _lseeki64(fd, 0, SEEK_CUR);
+    return end >= 0 && _chsize_s(fd, end) == 0;
+}
+
 bool WriteUntranslated(std::FILE* stream, std::string_view bytes) {
     if (bytes.empty())
         return true;
