@@ -128,10 +128,13 @@ struct LaunchOptions {
     //   Win32: held suspended in its job object, which kills it when closed
     //          (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) until the release clears
     //          that; the caller's handle is then the job's only one.
-    //   Linux: the program starts at once (posix_spawn has no held start);
-    //          ReleaseLaunched has nothing to do. A caller's record follows
-    //          within microseconds; under Wine it took long enough for a
-    //          launcher killed at a random moment to die in between.
+    //   Linux: posix_spawn has no held start, so the calling program's own
+    //          binary (/proc/self/exe) is started in the new session as a
+    //          gate (RunHeldStartGate), which waits on a socket for the
+    //          release and then executes the program in the same process;
+    //          when the socket ends without a release (the caller ended) it
+    //          ends without running anything. A program that launches held
+    //          must call RunHeldStartGate first thing in its main.
     bool held = false;
 };
 
@@ -147,8 +150,17 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
 
 // Lets the program of a process launched `held` run; nothing to do (ok) for
 // one launched otherwise. An error leaves it held: the caller then ends its
-// group.
+// group. Linux: blocks until the gate has executed the program, and gives
+// the host's reason when that failed (the program file gone since the
+// launch); the gate has then ended.
 Status ReleaseLaunched(ProcessId id);
+
+// When this process was started as the gate of a held launch (Linux, see
+// LaunchOptions::held): waits for the release and becomes the program, or
+// gives the exit status for main to return when the launcher ended first or
+// the program could not be executed. nullopt for any other start, and
+// always on Win32: main goes on.
+std::optional<int> RunHeldStartGate(int argc, char** argv);
 
 // Waits for a process that LaunchCommandLine started without waiting and
 // gives its exit code; nullopt when `id` is not such a process (or was

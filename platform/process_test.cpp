@@ -208,8 +208,6 @@ TEST(EndProcessGroup, EndsTheLeaderAndWhatItStartedEvenAfterTheLeaderHasEnded) {
     }
 }
 
-#ifdef _WIN32
-// Linux starts a held launch at once (process.h).
 TEST(LaunchHeld, RunsOnlyOnceReleasedAndNeverWhenItsLauncherEndsFirst) {
     TempDir dir;
     const std::string released = dir.File("released");
@@ -229,6 +227,24 @@ TEST(LaunchHeld, RunsOnlyOnceReleasedAndNeverWhenItsLauncherEndsFirst) {
     EXPECT_EQ(platform::WaitForLaunched(launcher.id), std::optional<int>(0));
     EXPECT_TRUE(EndsWithin(ReadIdentityFile(report))) << "outlived its launcher, held";
     EXPECT_FALSE(std::filesystem::exists(orphaned)) << "ran without its release";
+}
+
+#ifndef _WIN32
+// Linux executes the program only at the release: a program file removed
+// meanwhile is the release's error, with the host's reason.
+TEST(LaunchHeld, AProgramGoneBeforeTheReleaseIsItsError) {
+    TempDir dir;
+    const std::string program = dir.File("gone.sh");
+    testsupport::WriteBytes(program, "#!/bin/sh\nexit 0\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    platform::LaunchResult held = platform::LaunchCommandLine(
+        platform::JoinCommandLine(program, {}), {.wait = false, .ownGroup = true, .held = true});
+    ASSERT_TRUE(held.created) << held.reason;
+    std::filesystem::remove(program);
+    const platform::Status released = platform::ReleaseLaunched(held.id);
+    EXPECT_FALSE(released.ok());
+    EXPECT_NE(released.message().find("No such file"), std::string::npos) << released.message();
+    EXPECT_EQ(platform::WaitForLaunched(held.id), std::optional<int>(127));
 }
 #endif
 

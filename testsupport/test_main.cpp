@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
+
+#include "platform/process.h"
 
 namespace testsupport {
 namespace {
@@ -31,6 +34,9 @@ const std::string& TestExecutablePath() {
 }  // namespace testsupport
 
 int main(int argc, char** argv) {
+    // Tests launch held, and a held launch on Linux starts as this program.
+    if (const std::optional<int> gate = platform::RunHeldStartGate(argc, argv))
+        return *gate;
     auto& registry = testsupport::TheRegistry();
     registry.executablePath = argc > 0 ? argv[0] : "";
     const std::string prefix = testsupport::ChildArgument("");

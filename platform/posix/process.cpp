@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -23,6 +24,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <set>
 
 #include "platform/command_line.h"
@@ -232,6 +235,77 @@ int Spawn(pid_t& pid, const std::string& program, std::vector<std::string> const
     return error;
 }
 
+// The gate of a held launch: this program's binary, started with this flag,
+// the program and its arguments. It finds the socket of its release on
+// kGateFd and the pipe to report a failed execution on kGateReportFd.
+constexpr const char* kHeldStartFlag = "--torvane-held-start";
+constexpr int kGateFd = 3;
+constexpr int kGateReportFd = 4;
+
+// The caller's ends of each held launch's socket and report pipe, by process.
+struct HeldLaunch {
+    int go = -1;
+    int report = -1;
+};
+std::mutex g_heldLock;
+std::map<pid_t, HeldLaunch> g_held;
+
+// `fd` moved to a number above the gate's own (close-on-exec), so that
+// placing it there never finds it in the way.
+int AboveGateFds(int fd) {
+    if (fd < 0 || fd > kGateReportFd)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kGateReportFd + 1);
+    ::close(fd);
+    return moved;
+}
+
+// Spawn, held: the gate gets its end of a socket (which it reads for the
+// release; a socket, so that the caller's write to a gate that has gone is an
+// error, not a SIGPIPE) and the write end of a report pipe.
+int SpawnHeld(pid_t& pid, const std::string& program, const std::vector<std::string>& args,
+              HeldLaunch& held) {
+    int go[2] = {-1, -1};
+    int report[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, go) != 0)
+        return errno;
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(go[0]);
+        ::close(go[1]);
+        return error;
+    }
+    for (int* fd : {&go[0], &go[1], &report[0], &report[1]}) *fd = AboveGateFds(*fd);
+    std::vector<std::string> gateArgs{"/proc/self/exe", kHeldStartFlag, program};
+    gateArgs.insert(gateArgs.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (const std::string& arg : gateArgs) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, go[1], kGateFd);
+    ::posix_spawn_file_actions_adddup2(&actions, report[1], kGateReportFd);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, kGateReportFd + 1);
+#endif
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    const int error = ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv.data(),
+                                    environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    ::close(go[1]);
+    ::close(report[1]);
+    if (error != 0) {
+        ::close(go[0]);
+        ::close(report[0]);
+        return error;
+    }
+    held = {go[0], report[0]};
+    return 0;
+}
+
 // Sends `signal` to one process, through a pidfd where the kernel has them,
 // and only while it is still the process the scan found (same start, same
 // session), so that a number freed and given again in between is spared.
@@ -415,8 +489,20 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
     args[0] = program;
 
     pid_t pid = 0;
-    error =
-        ::access(program.c_str(), X_OK) == 0 ? Spawn(pid, program, args, options.ownGroup) : EACCES;
+    if (options.held && options.ownGroup && !options.wait) {
+        // The gate tries the program, then the shell, as below.
+        HeldLaunch held;
+        error = SpawnHeld(pid, program, args, held);
+        if (error != 0) {
+            result.reason = std::strerror(error);
+            return result;
+        }
+        std::lock_guard<std::mutex> lock(g_heldLock);
+        g_held[pid] = held;
+    } else {
+        error = ::access(program.c_str(), X_OK) == 0 ? Spawn(pid, program, args, options.ownGroup)
+                                                     : EACCES;
+    }
     if (error == ENOEXEC || error == EACCES) {
         // Not executable, or a script without an interpreter line: the shell
         // runs it, as the Windows command interpreter runs a batch file.
@@ -449,8 +535,69 @@ std::optional<int> WaitForLaunched(ProcessId id) {
     return DecodeStatus(status);
 }
 
-Status ReleaseLaunched(ProcessId) {
-    return Status::Ok();  // nothing is held here
+Status ReleaseLaunched(ProcessId id) {
+    HeldLaunch held;
+    {
+        std::lock_guard<std::mutex> lock(g_heldLock);
+        const auto found = g_held.find(static_cast<pid_t>(id));
+        if (found == g_held.end())
+            return Status::Ok();  // not launched held
+        held = found->second;
+        g_held.erase(found);
+    }
+    const char go = 'g';
+    ssize_t sent = 0;
+    do {
+        sent = ::send(held.go, &go, 1, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    const int sendError = errno;
+    ::close(held.go);
+    // The report pipe ends empty when the program was executed, or carries
+    // the error of its execution.
+    int failure = 0;
+    std::size_t got = 0;
+    while (got < sizeof failure) {
+        const ssize_t n =
+            ::read(held.report, reinterpret_cast<char*>(&failure) + got, sizeof failure - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(held.report);
+    if (sent != 1)
+        return ErrnoError(sendError);
+    if (got == sizeof failure)
+        return ErrnoError(failure);
+    return Status::Ok();
+}
+
+std::optional<int> RunHeldStartGate(int argc, char** argv) {
+    if (argc < 4 || std::strcmp(argv[1], kHeldStartFlag) != 0)
+        return std::nullopt;
+    char go = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(kGateFd, &go, 1);
+    } while (got < 0 && errno == EINTR);
+    ::close(kGateFd);
+    if (got != 1)
+        return 125;  // the launcher ended before it let the program run
+    ::fcntl(kGateReportFd, F_SETFD, FD_CLOEXEC);
+    // argv[2] is the program, argv[3] on its arguments from its own name on.
+    ::execv(argv[2], argv + 3);
+    int error = errno;
+    if (error == ENOEXEC || error == EACCES) {
+        // As LaunchCommandLine does: the shell runs what is not executable.
+        std::vector<char*> shellArgs{const_cast<char*>("/bin/sh")};
+        shellArgs.insert(shellArgs.end(), argv + 3, argv + argc);
+        shellArgs.push_back(nullptr);
+        ::execv("/bin/sh", shellArgs.data());
+        error = errno;
+    }
+    [[maybe_unused]] const ssize_t reported = ::write(kGateReportFd, &error, sizeof error);
+    return 127;
 }
 
 bool TerminateLaunched(ProcessId id) {

@@ -198,6 +198,10 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
     return result;
 }
 
+std::optional<int> RunHeldStartGate(int, char**) {
+    return std::nullopt;  // a held process waits suspended: no gate
+}
+
 Status ReleaseLaunched(ProcessId id) {
     std::lock_guard<std::mutex> lock(g_launchedMutex);
     auto found = g_launched.find(id);
