@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -26,23 +27,50 @@ namespace {
 constexpr std::size_t kLongestLine = 999;
 constexpr std::size_t kBufferSize = 1024 * 1024;
 
-// The first `wanted` byte in [from, to), or null. A log's lines are short: a
+// The first line feed in [from, to), or null; `angle` tells whether a "<"
+// comes before it (or anywhere, when there is none), which few lines hold,
+// so that they alone are searched for "<saut>". A log's lines are short: a
 // call to memchr for each costs more than the search itself. (Without SSE2,
 // byte by byte: the compiler vectorises what it can.)
-const char* FindByte(const char* from, const char* to, char wanted) {
+const char* FindLineFeed(const char* from, const char* to, bool& angle) {
+    angle = false;
 #if defined(__SSE2__)
-    const __m128i pattern = _mm_set1_epi8(wanted);
+    const __m128i feed = _mm_set1_epi8('\n');
+    const __m128i open = _mm_set1_epi8('<');
     for (; to - from >= 16; from += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
-        if (found != 0)
-            return from + std::countr_zero(found);
+        const auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)));
+        const auto opens = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, open)));
+        if (feeds != 0) {
+            angle = angle || (opens & ((feeds & (0u - feeds)) - 1)) != 0;
+            return from + std::countr_zero(feeds);
+        }
+        angle = angle || opens != 0;
     }
 #endif
-    for (; from < to; ++from)
-        if (*from == wanted)
+    for (; from < to; ++from) {
+        if (*from == '\n')
             return from;
+        angle = angle || *from == '<';
+    }
     return nullptr;
+}
+
+// The first `size` bytes of `a` and `b` are the same: inline, eight at a
+// time, as a key of some twenty bytes is compared a million times.
+bool SameBytes(const char* a, const char* b, std::size_t size) {
+    for (; size >= 8; size -= 8, a += 8, b += 8) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y)
+            return false;
+    }
+    for (; size > 0; --size)
+        if (*a++ != *b++)
+            return false;
+    return true;
 }
 
 struct StreamCloser {
@@ -65,7 +93,7 @@ class Lines {
     bool Next(std::string_view& line) {
         for (;;) {
             const char* start = m_buffer.get() + m_pos;
-            const char* end = FindByte(start, m_buffer.get() + m_end, '\n');
+            const char* end = FindLineFeed(start, m_buffer.get() + m_end, m_angle);
             std::string_view raw;
             if (end != nullptr) {
                 raw = std::string_view(start, static_cast<std::size_t>(end - start));
@@ -97,6 +125,8 @@ class Lines {
     }
 
     bool Unusable() const { return m_unusable; }
+    // The line Next gave last may hold a "<" (it surely does not when false).
+    bool MayHoldAngle() const { return m_angle; }
 
   private:
     // Most bytes are above the blank: one comparison for them.
@@ -138,6 +168,7 @@ class Lines {
     std::size_t m_end = 0;
     bool m_eof = false;
     bool m_unusable = false;
+    bool m_angle = false;
 };
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -278,7 +309,7 @@ class Body {
             std::string_view value;
             if (m_line.size() > k + 3 && m_line[k] == ' ' && m_line[k + 1] == '=' &&
                 m_line[k + 2] == ' ' && m_line[k + 3] != ' ' && m_line[k + 3] != '=' &&
-                m_line[k + 3] != '\t' && m_line.starts_with(key)) {
+                m_line[k + 3] != '\t' && SameBytes(m_line.data(), key.data(), k)) {
                 value = m_line.substr(k + 3);
             } else {
                 chapfile_detail::LineSplit split = chapfile_detail::SplitLine(m_line);
@@ -320,8 +351,8 @@ class Body {
                 // it has just read, and a full index would double to take it.
                 if (events.IsEmpty())
                     events.Reserve(std::size_t{m_eventCount} + 1);
-                // A "<" first, which few texts hold, before the whole word.
-                if (value.empty() || std::memchr(value.data(), '<', value.size()) == nullptr ||
+                // Only a line that holds a "<" is searched for the whole word.
+                if (value.empty() || !m_lines.MayHoldAngle() ||
                     value.find("<saut>") == std::string_view::npos) {
                     events.AddLine(value);
                     return true;
