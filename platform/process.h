@@ -129,7 +129,7 @@ struct LaunchOptions {
     //          (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) until the release clears
     //          that; the caller's handle is then the job's only one.
     //   Linux: posix_spawn has no held start, so the calling program's own
-    //          binary (/proc/self/exe) is started in the new session as a
+    //          file (as /proc/self/exe names it) is started in the new session as a
     //          gate (RunHeldStartGate), which waits on a socket for the
     //          release and then executes the program in the same process;
     //          when the socket ends without a release (the caller ended) it

@@ -250,6 +250,23 @@ struct HeldLaunch {
 std::mutex g_heldLock;
 std::map<pid_t, HeldLaunch> g_held;
 
+// The file of this program for the gate. The path /proc/self/exe names
+// while it still names the running program's file: under valgrind that is
+// the program itself, where /proc/self/exe is valgrind's. /proc/self/exe
+// once the file is gone (the program removed since it started). A newer
+// version installed at the same path meanwhile is then the gate: the gate's
+// arguments and descriptors stay as they are across versions.
+std::string GateProgram() {
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path - 1)
+        return "/proc/self/exe";
+    const std::string named(path, static_cast<std::size_t>(length));
+    if (named.ends_with(" (deleted)") || ::access(named.c_str(), X_OK) != 0)
+        return "/proc/self/exe";
+    return named;
+}
+
 // `fd` moved to a number above the gate's own (close-on-exec), so that
 // placing it there never finds it in the way.
 int AboveGateFds(int fd) {
@@ -276,7 +293,8 @@ int SpawnHeld(pid_t& pid, const std::string& program, const std::vector<std::str
         return error;
     }
     for (int* fd : {&go[0], &go[1], &report[0], &report[1]}) *fd = AboveGateFds(*fd);
-    std::vector<std::string> gateArgs{"/proc/self/exe", kHeldStartFlag, program};
+    const std::string gate = GateProgram();
+    std::vector<std::string> gateArgs{gate, kHeldStartFlag, program};
     gateArgs.insert(gateArgs.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (const std::string& arg : gateArgs) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -291,8 +309,8 @@ int SpawnHeld(pid_t& pid, const std::string& program, const std::vector<std::str
     ::posix_spawn_file_actions_addclosefrom_np(&actions, kGateReportFd + 1);
 #endif
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    const int error = ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv.data(),
-                                    environ);
+    const int error =
+        ::posix_spawn(&pid, gate.c_str(), &actions, &attributes, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     ::close(go[1]);
