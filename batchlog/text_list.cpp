@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/large_memory.h"
+
 void TextList::Add(std::string_view text) {
     if (!m_controls &&
         (text.find('\n') != std::string_view::npos || text.find('\0') != std::string_view::npos))
@@ -10,12 +12,30 @@ void TextList::Add(std::string_view text) {
     AddLine(text);
 }
 
+TextList::BlockBytes::BlockBytes(std::size_t size, bool large) : m_size(size) {
+    if (large)
+        m_data = static_cast<char*>(platform::AllocateLarge(size));
+    m_large = m_data != nullptr;
+    if (!m_large)
+        m_data = new char[size];
+}
+
+TextList::BlockBytes::~BlockBytes() {
+    if (m_large)
+        platform::FreeLarge(m_data, m_size);
+    else
+        delete[] m_data;
+}
+
 void TextList::OpenBlock(std::size_t size) {
     // A first text that is empty gets a block without bytes.
-    if (size != 0)
-        size = std::max(kBlockSize, size);
-    m_blocks.push_back(
-        {size == 0 ? nullptr : std::make_unique_for_overwrite<char[]>(size), m_ends.size()});
+    if (size == 0) {
+        m_blocks.push_back({BlockBytes(), m_ends.size()});
+    } else {
+        const bool large = m_size >= kBlockSize;  // a full block before
+        size = std::max(large ? kLargeBlockSize : kBlockSize, size);
+        m_blocks.push_back({BlockBytes(size, large), m_ends.size()});
+    }
     m_used = 0;
     m_size = size;
 }

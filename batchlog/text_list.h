@@ -17,11 +17,37 @@
 #include <iterator>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class TextList {
+    // A block's bytes: from the heap, or large memory (platform/large_memory.h)
+    // once the list is long, where the host gives it.
+    class BlockBytes {
+      public:
+        BlockBytes() = default;
+        BlockBytes(std::size_t size, bool large);
+        ~BlockBytes();
+        BlockBytes(BlockBytes&& other) noexcept
+            : m_data(std::exchange(other.m_data, nullptr)),
+              m_size(other.m_size),
+              m_large(other.m_large) {}
+        BlockBytes& operator=(BlockBytes&& other) noexcept {
+            BlockBytes moved(std::move(other));
+            std::swap(m_data, moved.m_data);
+            std::swap(m_size, moved.m_size);
+            std::swap(m_large, moved.m_large);
+            return *this;
+        }
+        char* get() const { return m_data; }
+
+      private:
+        char* m_data = nullptr;
+        std::size_t m_size = 0;
+        bool m_large = false;
+    };
     struct Block {
-        std::unique_ptr<char[]> bytes;
+        BlockBytes bytes;
         std::size_t first = 0;  // the index of the first text it holds
     };
 
@@ -118,6 +144,8 @@ class TextList {
   private:
     // Bytes per block; a longer text gets a block of its own size.
     static constexpr std::size_t kBlockSize = 256 * 1024;
+    // Past its first full block, a list is long: a log of many events.
+    static constexpr std::size_t kLargeBlockSize = 4 * 1024 * 1024;
 
     // Starts a block for a text of `size` bytes; the rest of the current one
     // stays unused, as a text never spans two.
