@@ -211,12 +211,20 @@ std::string ResolveProgram(const std::string& name, int& error) {
     return host;
 }
 
+// The gate of a held launch: this program's binary, started with this flag,
+// the program and its arguments. It finds the socket of its release on
+// kGateFd and the pipe to report a failed execution on kGateReportFd.
+constexpr const char* kHeldStartFlag = "--torvane-held-start";
+constexpr int kGateFd = 3;
+constexpr int kGateReportFd = 4;
+
 // posix_spawn with what every launch shares: no descriptor of ours beyond the
 // standard three reaches the program (ours are close-on-exec already; this
 // also covers any that a library opened without it), and `ownGroup` makes it
-// the leader of a new session.
+// the leader of a new session. `gateFds`, for a held start's gate, are
+// placed at kGateFd and kGateReportFd and kept as well.
 int Spawn(pid_t& pid, const std::string& program, std::vector<std::string> const& args,
-          bool ownGroup) {
+          bool ownGroup, const int (*gateFds)[2] = nullptr) {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -224,8 +232,13 @@ int Spawn(pid_t& pid, const std::string& program, std::vector<std::string> const
     posix_spawn_file_actions_t actions;
     ::posix_spawnattr_init(&attributes);
     ::posix_spawn_file_actions_init(&actions);
+    if (gateFds != nullptr) {
+        ::posix_spawn_file_actions_adddup2(&actions, (*gateFds)[0], kGateFd);
+        ::posix_spawn_file_actions_adddup2(&actions, (*gateFds)[1], kGateReportFd);
+    }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions,
+                                               gateFds != nullptr ? kGateReportFd + 1 : 3);
 #endif
     if (ownGroup)
         ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
@@ -234,13 +247,6 @@ int Spawn(pid_t& pid, const std::string& program, std::vector<std::string> const
     ::posix_spawnattr_destroy(&attributes);
     return error;
 }
-
-// The gate of a held launch: this program's binary, started with this flag,
-// the program and its arguments. It finds the socket of its release on
-// kGateFd and the pipe to report a failed execution on kGateReportFd.
-constexpr const char* kHeldStartFlag = "--torvane-held-start";
-constexpr int kGateFd = 3;
-constexpr int kGateReportFd = 4;
 
 // The caller's ends of each held launch's socket and report pipe, by process.
 struct HeldLaunch {
@@ -296,23 +302,8 @@ int SpawnHeld(pid_t& pid, const std::string& program, const std::vector<std::str
     const std::string gate = GateProgram();
     std::vector<std::string> gateArgs{gate, kHeldStartFlag, program};
     gateArgs.insert(gateArgs.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (const std::string& arg : gateArgs) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_t actions;
-    ::posix_spawnattr_init(&attributes);
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, go[1], kGateFd);
-    ::posix_spawn_file_actions_adddup2(&actions, report[1], kGateReportFd);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    ::posix_spawn_file_actions_addclosefrom_np(&actions, kGateReportFd + 1);
-#endif
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    const int error =
-        ::posix_spawn(&pid, gate.c_str(), &actions, &attributes, argv.data(), environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::posix_spawnattr_destroy(&attributes);
+    const int gateFds[2] = {go[1], report[1]};
+    const int error = Spawn(pid, gate, gateArgs, true, &gateFds);
     ::close(go[1]);
     ::close(report[1]);
     if (error != 0) {
