@@ -29,10 +29,10 @@
 // The text, readable by people: a comment line, then states: each is
 // "launcher = <id>", one block per record, "[job]" followed by "key = value"
 // lines, and the closing comment "# state end <checksum>" (FNV-1a, 64 bits,
-// in hex, of the text since the previous closing line or the file's start). Keys this
-// version does not know are kept with their record and written back, so that
-// fields added later (the cluster job id is the first) survive an older
-// launcher.
+// in hex, of the text since the previous closing line or the file's start).
+// Keys this version does not know are kept with their record and written
+// back, so that fields added later (the cluster job id is the first) survive
+// an older launcher.
 #pragma once
 
 #include <cstddef>
@@ -80,7 +80,7 @@ class BatchJournal {
     // previous one or this one (written but not known to be on the disk).
     // `flushToDisk` false skips the wait for the disk, for a change that a
     // crash of the machine makes moot anyway (the process a record names does
-    // not outlive the machine): the file is still replaced whole.
+    // not outlive the machine): the state is still written whole.
     bool Save(bool flushToDisk = true);
     // Removes the file (a finished batch leaves none behind).
     void Remove();

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
