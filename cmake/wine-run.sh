@@ -45,6 +45,14 @@ out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
 trap 'rm -f "$out"' EXIT
 status=0
 wine "$exe" "$@" >"$out" 2>&1 </dev/null || status=$?
+# A program that ends in failure without a word did not start (with
+# WINEDEBUG=-all Wine keeps even its own errors to itself); seen now and then
+# under load. It is run once more, and the first status is said.
+if [ "$status" -ne 0 ] && [ ! -s "$out" ]; then
+  echo "wine-run: $(basename "$exe") ended with status $status and no output; running it once more"
+  status=0
+  wine "$exe" "$@" >"$out" 2>&1 </dev/null || status=$?
+fi
 cat "$out"
 # The processes holding the output file, but for Wine's own: its server keeps
 # the descriptors of the handles it serves, and a service or the desktop
