@@ -30,16 +30,18 @@ constexpr std::uint64_t kHashStart = 14695981039346656037ull;
 void Hash(std::uint64_t& hash, unsigned char c) {
     hash = (hash ^ c) * 1099511628211ull;
 }
-std::uint64_t HashOf(std::string_view text, std::uint64_t hash = kHashStart) {
+std::uint64_t HashOf(std::string_view text) {
+    std::uint64_t hash = kHashStart;
     for (const char c : text) Hash(hash, static_cast<unsigned char>(c));
     return hash;
 }
 
-std::string StateEnd(std::uint64_t hash) {
+// `text` followed by the closing line that carries its checksum.
+std::string Closed(std::string text) {
     char line[40];
     std::snprintf(line, sizeof line, "%.*s%016llx\n", static_cast<int>(kStateEnd.size()),
-                  kStateEnd.data(), static_cast<unsigned long long>(hash));
-    return line;
+                  kStateEnd.data(), static_cast<unsigned long long>(HashOf(text)));
+    return text + line;
 }
 
 // Reads one line, its line feed folded into `hash` with every character
@@ -201,7 +203,7 @@ bool BatchJournal::Save(bool flushToDisk) {
 bool BatchJournal::Append(const std::string& state, bool flushToDisk) {
     const std::string path = GetPath().str();
     std::FILE* out = platform::OpenStream(path, "a");
-    const std::string text = "\n" + state + StateEnd(HashOf("\n" + state));
+    const std::string text = Closed("\n" + state);
     bool written = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
                    std::fflush(out) == 0 && (!flushToDisk || platform::FlushToDisk(out, path));
     if (out != nullptr)
@@ -223,8 +225,7 @@ bool BatchJournal::Rewrite(const std::string& state, bool flushToDisk) {
         return false;
     }
     std::FILE* out = opened.stream;
-    const std::string body = std::string(kHeading) + "\n" + state;
-    const std::string text = body + StateEnd(HashOf(body));
+    const std::string text = Closed(std::string(kHeading) + "\n" + state);
     bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
                    std::fflush(out) == 0 && std::ferror(out) == 0 &&
                    (!flushToDisk || platform::FlushToDisk(out, staging.str()));

@@ -257,6 +257,10 @@ template <typename Char>
 bool ParseHeader(std::basic_string_view<Char> line, CMessage::TYPE_MsgIndexe& message,
                  std::basic_string_view<Char>& text);
 std::uint64_t PackedKey(std::uint32_t k1, std::uint32_t k2, std::uint32_t k3, std::uint32_t k4);
+// Key number `level` (0 to 3, k1 to k4) of a packed key.
+std::uint32_t KeyPart(std::uint64_t key, int level) {
+    return static_cast<std::uint32_t>((key >> (48 - 16 * level)) & 0xFFFF);
+}
 void MessageText(std::string_view raw, CString& out);
 
 }  // namespace
@@ -464,10 +468,10 @@ void CMessage::BuildTable() {
         m_extent = std::make_unique<TableExtent>();
         for (const RawText& entry : m_rawIndex) {
             TYPE_MsgIndexe message;
-            message.k1 = static_cast<std::uint32_t>(entry.key >> 48);
-            message.k2 = static_cast<std::uint32_t>((entry.key >> 32) & 0xFFFF);
-            message.k3 = static_cast<std::uint32_t>((entry.key >> 16) & 0xFFFF);
-            message.k4 = static_cast<std::uint32_t>(entry.key & 0xFFFF);
+            message.k1 = KeyPart(entry.key, 0);
+            message.k2 = KeyPart(entry.key, 1);
+            message.k3 = KeyPart(entry.key, 2);
+            message.k4 = KeyPart(entry.key, 3);
             m_extent->Admit(message);
         }
     }
@@ -492,8 +496,8 @@ void CMessage::BuildTable() {
     // The texts looked up so far go into their places as they stand now.
     for (auto& [key, text] : m_looked) {
         CString* place = GetTextPlace(
-            *m_texts, static_cast<int>(key >> 48), static_cast<int>((key >> 32) & 0xFFFF),
-            static_cast<int>((key >> 16) & 0xFFFF), static_cast<int>(key & 0xFFFF));
+            *m_texts, static_cast<int>(KeyPart(key, 0)), static_cast<int>(KeyPart(key, 1)),
+            static_cast<int>(KeyPart(key, 2)), static_cast<int>(KeyPart(key, 3)));
         place->str().swap(text.str());
     }
     m_looked.clear();

@@ -112,15 +112,19 @@ ssize_t TextRead(void* cookie, char* out, size_t size) {
     return static_cast<ssize_t>(n);
 }
 
-ssize_t TextWrite(void* cookie, const char* data, size_t size) {
-    auto& c = *static_cast<TextCookie*>(cookie);
-    // Bytes still buffered for reading lie ahead of the descriptor's position:
-    // step back so that a write after a read lands where the stream stands.
-    if (c.rawPos != c.rawLen) {
+// Bytes still buffered for reading lie ahead of the descriptor's position:
+// steps back so that a write or a cut after a read lands where the stream
+// stands.
+void DropReadAhead(TextCookie& c) {
+    if (c.rawPos != c.rawLen)
         ::lseek(c.fd, -static_cast<off_t>(c.rawLen - c.rawPos), SEEK_CUR);
-    }
     c.rawPos = c.rawLen = 0;
     c.rawEof = false;
+}
+
+ssize_t TextWrite(void* cookie, const char* data, size_t size) {
+    auto& c = *static_cast<TextCookie*>(cookie);
+    DropReadAhead(c);
     // The stream hands over its buffer when it is full: the runs between line
     // ends are copied whole into the cookie's own buffer, which is written
     // out whenever it cannot take the next run.
@@ -266,11 +270,7 @@ bool WriteUntranslated(std::FILE* stream, std::string_view bytes) {
         return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
     if (std::fflush(stream) != 0)
         return false;
-    // As TextWrite: bytes read ahead lie beyond where the stream stands.
-    if (cookie->rawPos != cookie->rawLen)
-        ::lseek(cookie->fd, -static_cast<off_t>(cookie->rawLen - cookie->rawPos), SEEK_CUR);
-    cookie->rawPos = cookie->rawLen = 0;
-    cookie->rawEof = false;
+    DropReadAhead(*cookie);
     return WriteAll(cookie->fd, bytes.data(), bytes.size());
 }
 
@@ -280,11 +280,7 @@ bool EndFileHere(std::FILE* stream) {
     TextCookie* cookie = FindTextCookie(stream);
     int fd = ::fileno(stream);
     if (cookie != nullptr) {
-        // As TextWrite: bytes read ahead lie beyond where the stream stands.
-        if (cookie->rawPos != cookie->rawLen)
-            ::lseek(cookie->fd, -static_cast<off_t>(cookie->rawLen - cookie->rawPos), SEEK_CUR);
-        cookie->rawPos = cookie->rawLen = 0;
-        cookie->rawEof = false;
+        DropReadAhead(*cookie);
         fd = cookie->fd;
     }
     const off_t end = fd >= 0 ? ::lseek(fd, 0, SEEK_CUR) : -1;
