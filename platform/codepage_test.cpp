@@ -16,3 +16,16 @@ TEST(CodePage, CharactersThePageLacksBecomeQuestionMarks) {
     EXPECT_EQ(platform::WideToAnsi(u""), "");
     EXPECT_EQ(platform::AnsiToWide(""), u"");
 }
+
+// Every byte comes back as itself, so no two bytes share a character; the
+// page's own characters between 0x80 and 0x9F land where Windows puts them.
+TEST(CodePage, EveryByteRoundTripsThroughItsOwnCharacter) {
+    std::string all;
+    for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+    std::u16string wide = platform::AnsiToWide(all);
+    ASSERT_EQ(wide.size(), all.size());
+    EXPECT_EQ(platform::WideToAnsi(wide), all);
+    EXPECT_EQ(platform::AnsiToWide("\x80\x81\x8A\x9F\xA0\xFF"),
+              u"\u20AC\u0081\u0160\u0178\u00A0\u00FF");
+    EXPECT_EQ(platform::WideToAnsi(u"\u2122\u017E"), "\x99\x9E");
+}

@@ -1,74 +1,50 @@
 #include "platform/codepage.h"
 
-#include <iconv.h>
-
 #include <array>
-#include <unordered_map>
+#include <cstddef>
 
 namespace platform {
 namespace {
 
-// Windows-1252 byte -> UTF-16 code unit, and the reverse map for the code
-// units outside the identical Latin-1 ranges.
-struct Tables {
-    std::array<char16_t, 256> toWide{};
-    std::unordered_map<char16_t, char> toAnsi;
+// Windows-1252 bytes 0x80..0x9F, the only ones that differ from Latin-1, as
+// Windows maps them (the five it leaves undefined keep their Latin-1 value).
+// A fixed table rather than iconv: loading iconv's two conversion modules took
+// a noticeable part of the program's start.
+constexpr std::array<char16_t, 32> kHighControls = {
+    u'\u20AC', u'\u0081', u'\u201A', u'\u0192', u'\u201E', u'\u2026', u'\u2020', u'\u2021',
+    u'\u02C6', u'\u2030', u'\u0160', u'\u2039', u'\u0152', u'\u008D', u'\u017D', u'\u008F',
+    u'\u0090', u'\u2018', u'\u2019', u'\u201C', u'\u201D', u'\u2022', u'\u2013', u'\u2014',
+    u'\u02DC', u'\u2122', u'\u0161', u'\u203A', u'\u0153', u'\u009D', u'\u017E', u'\u0178'};
 
-    Tables() {
-        for (int b = 0; b < 256; ++b)
-            toWide[static_cast<std::size_t>(b)] = static_cast<char16_t>(b);
-        iconv_t cd = iconv_open("UTF-16LE", "WINDOWS-1252");
-        if (cd != reinterpret_cast<iconv_t>(-1)) {
-            for (int b = 0x80; b < 0xA0; ++b) {
-                char in = static_cast<char>(b);
-                unsigned char out[4] = {};
-                char* inPtr = &in;
-                char* outPtr = reinterpret_cast<char*>(out);
-                std::size_t inLeft = 1;
-                std::size_t outLeft = sizeof out;
-                // Bytes iconv does not define keep their Latin-1 value, as on Windows.
-                if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1)) {
-                    toWide[static_cast<std::size_t>(b)] =
-                        static_cast<char16_t>(out[0] | (out[1] << 8));
-                }
-                iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            }
-            iconv_close(cd);
-        }
-        for (int b = 0; b < 256; ++b)
-            toAnsi[toWide[static_cast<std::size_t>(b)]] = static_cast<char>(b);
+char16_t ToWide(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80u] : char16_t{byte};
+}
+
+char ToAnsi(char16_t unit) {
+    // ASCII and U+00A0..U+00FF are the same bytes in Windows-1252; the rest
+    // is one of the 32 above or not in the page.
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+        return static_cast<char>(unit);
+    for (std::size_t i = 0; i < kHighControls.size(); ++i) {
+        if (kHighControls[i] == unit)
+            return static_cast<char>(0x80 + i);
     }
-};
-
-const Tables& GetTables() {
-    static const Tables tables;
-    return tables;
+    return '?';
 }
 
 }  // namespace
 
 std::string WideToAnsi(std::u16string_view text) {
-    const Tables& tables = GetTables();
     std::string result;
     result.reserve(text.size());
-    for (char16_t unit : text) {
-        // ASCII and U+00A0..U+00FF are the same bytes in Windows-1252; only
-        // the rest needs the table.
-        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
-            result += static_cast<char>(unit);
-            continue;
-        }
-        auto found = tables.toAnsi.find(unit);
-        result += found == tables.toAnsi.end() ? '?' : found->second;
-    }
+    for (char16_t unit : text) result += ToAnsi(unit);
     return result;
 }
 
 std::u16string AnsiToWide(std::string_view text) {
-    const Tables& tables = GetTables();
     std::u16string result;
     result.reserve(text.size());
-    for (char ch : text) result += tables.toWide[static_cast<unsigned char>(ch)];
+    for (char ch : text) result += ToWide(static_cast<unsigned char>(ch));
     return result;
 }
 
