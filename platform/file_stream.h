@@ -32,8 +32,10 @@ std::FILE* OpenStreamWide(std::u16string_view windowsPath, std::u16string_view m
 // decides by it). Blocks until the disk has the data; false when either step
 // fails.
 //   Win32: fflush + _commit on the stream's descriptor.
-//   Linux: fflush + fsync on the stream's descriptor (a text stream's is the
-//   one under its cookie).
+//   Linux: fflush + fdatasync on the stream's descriptor (a text stream's is
+//   the one under its cookie): the data and what reading them back needs, not
+//   the file's times, which saves a write of its inode when only they
+//   changed (about a tenth of the launcher's processor time per job here).
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath);
 
 // Pushes what `stream` has buffered to the file and ends the file where the

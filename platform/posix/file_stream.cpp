@@ -294,7 +294,7 @@ bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
         return false;
     const TextCookie* cookie = FindTextCookie(stream);
     const int fd = cookie != nullptr ? cookie->fd : ::fileno(stream);
-    return fd >= 0 && ::fsync(fd) == 0;
+    return fd >= 0 && ::fdatasync(fd) == 0;
 }
 
 }  // namespace platform
