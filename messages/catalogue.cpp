@@ -180,11 +180,16 @@ bool IsUnicodeFile(const CString& path) {
 }
 
 // The single-byte catalogue lines as ReadCatalogueLine reads them, their
-// bytes kept as they are, read from the text stream a block at a time: the
-// pieces that fgets with a buffer of kLineBufferSize bytes would give (at most
-// kLineBufferSize - 1 bytes, through a line feed), each up to its first zero
-// byte, of which the first kLineKept bytes are kept, without the final line
-// feed of a piece kept whole.
+// bytes kept as they are, read a block at a time from a stream opened in
+// platform::LineReadMode(): the pieces that fgets with a buffer of
+// kLineBufferSize bytes would give (at most kLineBufferSize - 1 bytes, through
+// a line feed), each up to its first zero byte, of which the first kLineKept
+// bytes are kept, without the final line feed of a piece kept whole.
+// Where that mode keeps a "\r\n" as it is, the "\r" stays before the line
+// feed that ends its piece. The messages are the same as from the text
+// stream: a text drops a "\r" at its end as it drops the line feed, and the
+// pieces still start where the text stream's do (one cut just before a
+// line feed leaves an empty piece, which is no message).
 class ByteLines {
   public:
     explicit ByteLines(std::FILE* stream)
@@ -354,7 +359,7 @@ bool CMessage::LoadLanguage(int index) {
         return false;
 
     const bool unicode = IsUnicodeFile(ResolveLinkedPath(file));
-    std::FILE* stream = OpenFileWide(file, unicode ? "rb" : "r");
+    std::FILE* stream = OpenFileWide(file, unicode ? "rb" : platform::LineReadMode());
     if (stream == nullptr)
         return false;
 
@@ -372,7 +377,7 @@ bool CMessage::LoadLanguage(int index) {
         }
         m_rawIndex.clear();
         m_rawTexts.clear();
-        stream = OpenFileWide(file, "r");
+        stream = OpenFileWide(file, platform::LineReadMode());
         if (stream == nullptr)
             return false;
         m_extent = std::make_unique<TableExtent>();
@@ -415,6 +420,14 @@ bool CMessage::LoadLanguage(int index) {
 }
 
 void CMessage::LoadBytes(std::FILE* stream, bool admitEach) {
+    // The texts take at most the file's size: one allocation for them instead
+    // of a string that doubles (and copies itself) as they come.
+    if (std::fseek(stream, 0, SEEK_END) == 0) {
+        const long size = std::ftell(stream);
+        std::rewind(stream);
+        if (size > 0)
+            m_rawTexts.reserve(static_cast<std::size_t>(size));
+    }
     ByteLines lines(stream);
     std::string_view line;
     std::string_view raw;

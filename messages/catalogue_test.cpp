@@ -125,6 +125,21 @@ TEST_P(CatalogueEncodings, OverlongLinesAreCutAndReadingGoesOn) {
     EXPECT_EQ(m_catalogue.GetMessage(1, 4), "tail");
 }
 
+TEST_P(CatalogueEncodings, LinesEndingRightAtTheCutsKeepTheLinesAfterThem) {
+    // 1024 characters with the line feed (all kept), 2047 (the longest piece)
+    // and 2048 (a piece, then the line feed alone); in the CR LF encodings
+    // each ends in "\r\n", a character more in the file than in the line.
+    std::u16string text = u"[2,1] " + std::u16string(1017, u'x') + u"\n";
+    text += u"[2,2] " + std::u16string(2040, u'y') + u"\n[2,3] after\n";
+    text += u"[2,4] " + std::u16string(2041, u'z') + u"\n[2,5] last\n";
+    ASSERT_TRUE(Load(text));
+    EXPECT_EQ(m_catalogue.GetMessage(2, 1), std::string(1017, 'x'));
+    EXPECT_EQ(m_catalogue.GetMessage(2, 2), std::string(1018, 'y'));
+    EXPECT_EQ(m_catalogue.GetMessage(2, 3), "after");
+    EXPECT_EQ(m_catalogue.GetMessage(2, 4), std::string(1018, 'z'));
+    EXPECT_EQ(m_catalogue.GetMessage(2, 5), "last");
+}
+
 TEST_F(Catalogue, QuotesAreStrippedFromTheStoredTextOnEachLookup) {
     ASSERT_TRUE(
         Load("[1,1] \"abc\"\n[1,2] \" padded \"\n[1,3] \"\"twice\"\"\n"

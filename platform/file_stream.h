@@ -55,6 +55,15 @@ bool EndFileHere(std::FILE* stream);
 //   Linux: the bytes go straight to the text stream's descriptor.
 bool WriteUntranslated(std::FILE* stream, std::string_view bytes);
 
+// The fopen mode for reading a text file a block at a time, by a reader that
+// ends its lines at "\n" itself and takes a "\r" just before one as part of
+// that line end: the host's text rules, with the fewest copies.
+//   Win32: "r", the C runtime's text mode ("\r\n" comes as "\n", Ctrl-Z ends
+//          the file).
+//   Linux: "rb": the text mode here only turns "\r\n" into "\n", which such a
+//          reader does itself without the text stream's extra copy.
+const char* LineReadMode();
+
 // Parsed form of an fopen mode string, shared by the host implementations.
 struct StreamMode {
     bool valid = false;

@@ -287,6 +287,10 @@ bool EndFileHere(std::FILE* stream) {
     return end >= 0 && ::ftruncate(fd, end) == 0;
 }
 
+const char* LineReadMode() {
+    return "rb";
+}
+
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
     if (stream == nullptr || std::fflush(stream) != 0)
         return false;

@@ -20,6 +20,10 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
     return std::fopen(std::string(windowsPath).c_str(), hostMode.c_str());
 }
 
+const char* LineReadMode() {
+    return "r";
+}
+
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath) {
     if (stream == nullptr || std::fflush(stream) != 0)
         return false;
