@@ -421,12 +421,19 @@ bool CMessage::LoadLanguage(int index) {
 
 void CMessage::LoadBytes(std::FILE* stream, bool admitEach) {
     // The texts take at most the file's size: one allocation for them instead
-    // of a string that doubles (and copies itself) as they come.
+    // of a string that doubles (and copies itself) as they come, and room in
+    // the index for lines of 32 bytes and more (message lines are longer).
+    // Never more than for 16 MiB: a huge file of anything but messages takes
+    // no more than that ahead.
+    constexpr long kReservedUpTo = 16L << 20;
     if (std::fseek(stream, 0, SEEK_END) == 0) {
         const long size = std::ftell(stream);
         std::rewind(stream);
-        if (size > 0)
-            m_rawTexts.reserve(static_cast<std::size_t>(size));
+        if (size > 0) {
+            const auto expected = static_cast<std::size_t>(std::min(size, kReservedUpTo));
+            m_rawTexts.reserve(expected);
+            m_rawIndex.reserve(expected / 32);
+        }
     }
     ByteLines lines(stream);
     std::string_view line;
@@ -435,8 +442,10 @@ void CMessage::LoadBytes(std::FILE* stream, bool admitEach) {
     while (lines.Next(line)) {
         if (!ParseHeader(line, message, raw) || (admitEach && !m_extent->Admit(message)))
             continue;
-        m_rawIndex.push_back({PackedKey(message.k1, message.k2, message.k3, message.k4),
-                              m_rawTexts.size(), raw.size(), false});
+        RawText& entry = m_rawIndex.emplace_back();
+        entry.key = PackedKey(message.k1, message.k2, message.k3, message.k4);
+        entry.offset = m_rawTexts.size();
+        entry.length = raw.size();
         m_rawTexts.append(raw);
     }
     std::fclose(stream);

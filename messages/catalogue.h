@@ -147,12 +147,15 @@ class CMessage {
 
     // The texts of a single-byte catalogue as they stand in the file, turned
     // into message texts only when looked up.
+    // Sixteen bytes, so that a large catalogue's index touches few pages: a
+    // text is at most kLineKept bytes long.
     struct RawText {
         std::uint64_t key = 0;  // k1..k4, 16 bits each
-        std::size_t offset = 0;
-        std::size_t length = 0;
-        bool taken = false;  // its message text is in its place or in m_looked
+        std::uint64_t offset : 52 = 0;
+        std::uint64_t length : 11 = 0;
+        std::uint64_t taken : 1 = 0;  // its message text is in its place or in m_looked
     };
+    static_assert(kLineKept < (1 << 11), "a kept line's length fits RawText::length");
     RawText* FindRawText(std::uint64_t key);
     void TakeRawText(std::uint64_t key, CString& place);
     // The place of a message of a single-byte catalogue before its table is
