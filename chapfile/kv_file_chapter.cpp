@@ -74,9 +74,11 @@ KvFileChapitre& KvFileChapitre::operator=(KvFileChapitre&& other) noexcept {
         // Records point into the chunks, which move along unchanged.
         m_records = std::move(other.m_records);
         m_count = std::exchange(other.m_count, 0);
+        m_firstBlockSize = std::exchange(other.m_firstBlockSize, 0);
         m_chunks = std::move(other.m_chunks);
         m_free = std::exchange(other.m_free, nullptr);
         m_freeSize = std::exchange(other.m_freeSize, 0);
+        m_nextChunkSize = std::exchange(other.m_nextChunkSize, kFirstChunkSize);
         m_built = std::move(other.m_built);
         m_keyHashes = std::move(other.m_keyHashes);
         m_index = std::move(other.m_index);
@@ -94,12 +96,15 @@ KvFileChapitre& KvFileChapitre::operator=(KvFileChapitre&& other) noexcept {
 
 char* KvFileChapitre::Allocate(std::size_t size) {
     if (size > m_freeSize) {
-        // A text longer than a chunk gets a chunk of its own; the rest of the
-        // current chunk stays usable then.
-        std::size_t chunkSize = std::max(size, kChunkSize);
-        m_chunks.push_back(std::make_unique_for_overwrite<char[]>(chunkSize));
-        if (size >= kChunkSize)
+        const std::size_t chunkSize = m_nextChunkSize;
+        m_nextChunkSize = std::min(chunkSize * 2, kChunkSize);
+        // A text at least as long as a chunk gets a chunk of its own; the
+        // rest of the current chunk stays usable then.
+        if (size >= chunkSize) {
+            m_chunks.push_back(std::make_unique_for_overwrite<char[]>(size));
             return m_chunks.back().get();
+        }
+        m_chunks.push_back(std::make_unique_for_overwrite<char[]>(chunkSize));
         m_free = m_chunks.back().get();
         m_freeSize = chunkSize;
     }
@@ -110,6 +115,20 @@ char* KvFileChapitre::Allocate(std::size_t size) {
 }
 
 KvFileChapitre::Record& KvFileChapitre::NewRecord() {
+    if (m_count < kRecordBlock) {
+        if (m_count == m_firstBlockSize) {
+            const std::size_t size = m_count == 0 ? kFirstRecords : m_count * 2;
+            auto grown = std::make_unique_for_overwrite<Record[]>(size);
+            if (m_count > 0)
+                std::copy_n(m_records[0].get(), m_count, grown.get());
+            if (m_records.empty())
+                m_records.push_back(std::move(grown));
+            else
+                m_records[0] = std::move(grown);
+            m_firstBlockSize = size;
+        }
+        return m_records[0][m_count++];
+    }
     if ((m_count & (kRecordBlock - 1)) == 0)
         m_records.push_back(std::make_unique_for_overwrite<Record[]>(kRecordBlock));
     return m_records.back()[m_count++ & (kRecordBlock - 1)];

@@ -127,16 +127,23 @@ class KvFileChapitre {
     bool* m_renamed = nullptr;
 
     // Records in blocks of fixed size and texts in chunks: appending never
-    // moves anything already stored, and a chapter of a million lines is
-    // never copied to a bigger array.
+    // moves a text, and a chapter of a million lines is never copied to a
+    // bigger array. The first block and the chunks start small and double up
+    // to their full size, so that a chapter of a few lines (one record of a
+    // list of hundreds) takes a few hundred bytes rather than a block and a
+    // chunk; only the first block's few records are ever copied.
     static constexpr std::size_t kRecordBlockBits = 11;
     static constexpr std::size_t kRecordBlock = std::size_t{1} << kRecordBlockBits;
+    static constexpr std::size_t kFirstRecords = 8;
     static constexpr std::size_t kChunkSize = 64 * 1024;
+    static constexpr std::size_t kFirstChunkSize = 512;
     std::vector<std::unique_ptr<Record[]>> m_records;
     std::size_t m_count = 0;
+    std::size_t m_firstBlockSize = 0;  // records the first block has room for
     std::vector<std::unique_ptr<char[]>> m_chunks;
     char* m_free = nullptr;
     std::size_t m_freeSize = 0;
+    std::size_t m_nextChunkSize = kFirstChunkSize;
 
     // The lines handed out by GetLine and FindLine, built on first request.
     mutable std::vector<std::unique_ptr<KvFileString>> m_built;
