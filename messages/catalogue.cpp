@@ -547,13 +547,19 @@ void CMessage::TakeRawText(std::uint64_t key, CString& place) {
 }
 
 CString* CMessage::LookedUp(std::uint64_t key) {
-    for (auto& [looked, text] : m_looked)
-        if (looked == key)
-            return &text;
+    // By key, so that a caller asking for the same few dozen keys again and
+    // again (a users list, record after record) finds each in a few steps.
+    const auto found = std::lower_bound(
+        m_looked.begin(), m_looked.end(), key,
+        [](const std::pair<std::uint64_t, CString>& entry, std::uint64_t wanted) {
+            return entry.first < wanted;
+        });
+    if (found != m_looked.end() && found->first == key)
+        return &found->second;
     // A key the file does not hold has an empty place, or none: no text.
     if (FindRawText(key) == nullptr)
         return nullptr;
-    CString& text = m_looked.emplace_back(key, CString()).second;
+    CString& text = m_looked.emplace(found, key, CString())->second;
     TakeRawText(key, text);
     return &text;
 }

@@ -40,6 +40,9 @@ bool ExpandOnce(CString& text) {
 }  // namespace
 
 CString ExpandEnvironment(const CString& text) {
+    // Most texts name no variable: the folders of a users list, for one.
+    if (text.Find('%') == CString::npos)
+        return text;
     CString result = text;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         CString before = result;
