@@ -45,12 +45,14 @@ std::string Closed(std::string text) {
 }
 
 // Reads one line, its line feed folded into `hash` with every character
-// read, also those past kMaxLineLength that are not kept.
-bool ReadLine(std::FILE* stream, std::string& line, std::uint64_t& hash) {
+// read, also those past kMaxLineLength that are not kept, and counted in
+// `count`.
+bool ReadLine(std::FILE* stream, std::string& line, std::uint64_t& hash, std::size_t& count) {
     line.clear();
     bool any = false;
     for (int c; (c = std::fgetc(stream)) != EOF;) {
         any = true;
+        ++count;
         Hash(hash, static_cast<unsigned char>(c));
         if (c == '\n')
             return true;
@@ -83,22 +85,29 @@ bool BatchJournal::Load() {
     m_records.clear();
     m_launcher = 0;
     m_lastError = platform::Status::Ok();
+    m_appendable = false;
+    m_written = 0;
     std::FILE* stream = platform::OpenStream(GetPath().str(), "r");
     if (stream == nullptr) {
-        if (errno == ENOENT)
+        if (errno == ENOENT) {
+            m_appendable = true;  // the first append creates the file
             return true;
+        }
         m_lastError = platform::ErrnoError(errno).WithContext(GetPath().str());
         return false;
     }
     // The state being read, and the last one whose checksum held.
     std::vector<JournalRecord> records;
     platform::ProcessId launcher = 0;
-    bool closed = false;  // a closing line was seen
+    bool closed = false;      // a closing line was seen
+    bool wholeAtEnd = false;  // nothing follows the last state whose checksum held
+    std::size_t count = 0;
     std::string line;
     std::uint64_t hash = kHashStart;
-    for (std::uint64_t before = hash; ReadLine(stream, line, hash); before = hash) {
+    for (std::uint64_t before = hash; ReadLine(stream, line, hash, count); before = hash) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        wholeAtEnd = false;
         if (line.starts_with(kStateEnd)) {
             closed = true;
             const std::string_view sum = std::string_view(line).substr(kStateEnd.size());
@@ -108,6 +117,7 @@ bool BatchJournal::Load() {
             if (error == std::errc() && end == sum.data() + sum.size() && expected == before) {
                 m_records = std::move(records);
                 m_launcher = launcher;
+                wholeAtEnd = true;
             }
             records.clear();
             launcher = 0;
@@ -154,7 +164,13 @@ bool BatchJournal::Load() {
         else
             record->otherFields.emplace_back(std::string(key), std::string(value));
     }
+    const bool readToTheEnd = std::ferror(stream) == 0;
     std::fclose(stream);
+    // Further states can follow a file that ends with a whole one; a torn
+    // append, an earlier version's file or one grown past kCompactAt is
+    // written whole by the next save.
+    m_appendable = readToTheEnd && wholeAtEnd && count <= kCompactAt;
+    m_written = count;
     // A file of an earlier version has no closing line: it is one state. In
     // a file with closing lines, text after the last whole state is a torn
     // append; when no state is whole, nothing is known of the jobs.
@@ -197,13 +213,15 @@ bool BatchJournal::Save(bool flushToDisk) {
     if (m_appendable && m_written + state.size() <= kCompactAt && Append(state, flushToDisk))
         return true;
     // Rewriting also mends a torn append.
-    return Rewrite(state, flushToDisk);
+    return Rewrite(state);
 }
 
 bool BatchJournal::Append(const std::string& state, bool flushToDisk) {
     const std::string path = GetPath().str();
     std::FILE* out = platform::OpenStream(path, "a");
-    const std::string text = Closed("\n" + state);
+    // A new file starts as a whole rewrite would write it.
+    const std::string text =
+        Closed(m_written == 0 ? std::string(kHeading) + "\n" + state : "\n" + state);
     bool written = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
                    std::fflush(out) == 0 && (!flushToDisk || platform::FlushToDisk(out, path));
     if (out != nullptr)
@@ -216,7 +234,7 @@ bool BatchJournal::Append(const std::string& state, bool flushToDisk) {
     return true;
 }
 
-bool BatchJournal::Rewrite(const std::string& state, bool flushToDisk) {
+bool BatchJournal::Rewrite(const std::string& state) {
     m_appendable = false;
     const CString staging = m_folder + kStagingFileName;
     SharedFileOpen opened = OpenSharedFile(staging, "w", m_sleeper);
@@ -226,9 +244,11 @@ bool BatchJournal::Rewrite(const std::string& state, bool flushToDisk) {
     }
     std::FILE* out = opened.stream;
     const std::string text = Closed(std::string(kHeading) + "\n" + state);
+    // Always on the disk before it replaces the file: a file moved into place
+    // unflushed may be found empty after a crash, the state before it lost.
     bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
                    std::fflush(out) == 0 && std::ferror(out) == 0 &&
-                   (!flushToDisk || platform::FlushToDisk(out, staging.str()));
+                   platform::FlushToDisk(out, staging.str());
     written = std::fclose(out) == 0 && written;
     if (!written) {
         platform::DeleteOneFile(staging.str());

@@ -17,11 +17,13 @@
 // or a kill in the middle of an append leaves the previous state. Appending
 // creates no file and renames none: on file systems where each new file and
 // each replaced one is dear (ext4 without a journal, a scanned Windows
-// folder) that was most of the launcher's own time per job. A process's
-// first save, one after a failed append, and one that would take the file
-// past kCompactAt rewrite it whole instead: written under another name in
-// the same folder, flushed to the disk and moved into place, so the file
-// stays small whatever the length of the queue. Reading never blocks the
+// folder) that was most of the launcher's own time per job. A save rewrites
+// the file whole instead when the file was not read, or read with something
+// other than a whole state at its end (a torn append, an earlier version's
+// file), after a failed append, and when it would take the file past
+// kCompactAt: written under another name in the same folder, flushed to the
+// disk and moved into place, so the file stays small whatever the length of
+// the queue. Reading never blocks the
 // launcher: a status view may call Load at any time. A damaged file gives
 // the records that can be read; lines that do not parse are ignored. A file
 // without any closing line (written by an earlier version) is one state.
@@ -78,9 +80,9 @@ class BatchJournal {
     // Writes the journal as described above. False when it cannot be written
     // (the reason is in LastError); a reader then finds a whole state, the
     // previous one or this one (written but not known to be on the disk).
-    // `flushToDisk` false skips the wait for the disk, for a change that a
-    // crash of the machine makes moot anyway (the process a record names does
-    // not outlive the machine): the state is still written whole.
+    // `flushToDisk` false skips the wait for the disk when the state is
+    // appended, for a change that a crash of the machine makes moot anyway:
+    // the state is still written whole, and a rewrite is always flushed.
     bool Save(bool flushToDisk = true);
     // Removes the file (a finished batch leaves none behind).
     void Remove();
@@ -111,12 +113,11 @@ class BatchJournal {
     // The current state as it is written: launcher line and records.
     std::string StateText() const;
     bool Append(const std::string& state, bool flushToDisk);
-    bool Rewrite(const std::string& state, bool flushToDisk);
+    bool Rewrite(const std::string& state);
 
     CString m_folder;
-    // The file on disk was written whole by this object (appending is not
-    // tried before that), with this many characters since, that write's
-    // included.
+    // The file on disk ends with a whole state, as this object read or wrote
+    // it (or is missing, when m_written is 0), with this many characters.
     bool m_appendable = false;
     std::size_t m_written = 0;
     platform::ProcessId m_launcher = 0;

@@ -109,6 +109,49 @@ TEST_F(Journal, WhatIsSavedIsLoadedBackWithFieldsOfALaterVersionAndTornStatesAre
     EXPECT_LE(later.Records().size(), 1u);
 }
 
+// The next launcher appends to a file that ends with a whole state (or
+// starts one that is missing) without waiting for the disk when told so; a
+// file with anything else at its end is written whole, and that always waits
+// for the disk.
+TEST_F(Journal, AFileReadWholeIsAppendedToAndAnyOtherIsWrittenWholeOnTheDisk) {
+    const fs::path file = dir.path() / BatchJournal::kFileName;
+    testsupport::ScopedFaultRule noDisk(
+        testsupport::FailCalls(platform::HostCall::kFlushToDisk, -1));
+    BatchJournal first = Fresh();
+    ASSERT_TRUE(first.Load());
+    JournalRecord anne;
+    anne.user = "anne";
+    anne.name = "a";
+    anne.attempt = 1;
+    first.Put(anne);
+    ASSERT_TRUE(first.Save(false)) << first.LastError().ToString();
+    const std::string one = ReadBytes(file);
+
+    BatchJournal next = Fresh();
+    ASSERT_TRUE(next.Load());
+    next.SetLauncher(42);
+    ASSERT_TRUE(next.Save(false)) << next.LastError().ToString();
+    const std::string two = ReadBytes(file);
+    EXPECT_EQ(two.rfind(one, 0), 0u) << two;
+
+    WriteBytes(file, two + "\r\nlauncher = 7\r\n\r\n[job]\r\nuser = torn");
+    BatchJournal mended = Fresh();
+    ASSERT_TRUE(mended.Load());
+    EXPECT_EQ(std::tuple(mended.Launcher(), mended.Records().size()), std::tuple(42u, 1u));
+    EXPECT_FALSE(mended.Save(false));
+    {
+        testsupport::ScopedFaultRule diskBack(
+            testsupport::FailCalls(platform::HostCall::kFlushToDisk, 0));
+        ASSERT_TRUE(mended.Save(false)) << mended.LastError().ToString();
+    }
+    const std::string whole = ReadBytes(file);
+    EXPECT_EQ(whole.find("torn"), std::string::npos) << whole;
+    EXPECT_NE(whole.rfind(one, 0), 0u) << whole;
+    BatchJournal again = Fresh();
+    ASSERT_TRUE(again.Load());
+    EXPECT_EQ(std::tuple(again.Launcher(), again.Records().size()), std::tuple(42u, 1u));
+}
+
 TEST_F(Journal, ADamagedFileGivesTheRecordsThatCanBeRead) {
     std::string huge(300000, 'z');
     WriteBytes(dir.path() / BatchJournal::kFileName,

@@ -201,7 +201,9 @@ bool BatchRun::Start() {
     m_context.journal.Load();
     m_context.journal.SetLauncher(platform::CurrentProcessId());
     DropRecordsOfSettledEntries();
-    m_context.journal.Save();
+    // Not waited for on the disk: lost in a crash, this state is the one read
+    // with the same records dropped again by the next launcher.
+    m_context.journal.Save(false);
 
     // The entries an interrupted launcher left running, in queue order.
     std::vector<unsigned> running;
