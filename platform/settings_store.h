@@ -7,8 +7,10 @@
 //   CloseSettingsKey  - RegCloseKey(key)
 // None of them blocks on other programs.
 //   Win32: the registry itself.
-//   Linux: registry export files (the format regedit writes), read afresh on
-//          every OpenSettingsKey so that an edited file counts at once:
+//   Linux: registry export files (the format regedit writes), read again by
+//          OpenSettingsKey whenever one may have changed, so that an edited
+//          file counts at once (what was read is kept only for files that
+//          had last changed two seconds or more before it was read):
 //          $TORVANE_PREFIX/machine.reg then $TORVANE_PREFIX/user.reg, or when
 //          TORVANE_PREFIX is unset or empty /etc/torvane8/machine.reg then
 //          ${XDG_CONFIG_HOME:-$HOME/.config}/torvane8/user.reg. All sections of
