@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/settings_store.h"
+#include "platform/sleep.h"
 #include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 
@@ -29,37 +30,36 @@ TEST(SettingsFilesRead, EveryEditCountsAtOnceWhateverItsTimes) {
     testsupport::TempDir dir;
     testsupport::ScopedEnv prefix("TORVANE_PREFIX", dir.path().string());
     const fs::path machine = dir.path() / "machine.reg";
-    const auto write = [&](const std::string& value) {
+    const auto write = [](const fs::path& path, const std::string& value) {
         testsupport::WriteBytes(
-            machine,
+            path,
             "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tv]\r\n\"V\"=\"" + value + "\"\r\n");
     };
-    const auto anHourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
-
-    // Settled files: the same size and the same old time after the edit;
-    // the time of the inode's change still tells.
-    write("one");
-    fs::last_write_time(machine, anHourAgo);
-    EXPECT_EQ(Query(), "one");
-    EXPECT_EQ(Query(), "one");
-    write("two");
-    fs::last_write_time(machine, anHourAgo);
-    EXPECT_EQ(Query(), "two");
-
-    // Replaced by another file, as editors save, again with the same time.
-    const fs::path other = dir.path() / "machine.new";
-    testsupport::WriteBytes(
-        other, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tv]\r\n\"V\"=\"six\"\r\n");
-    fs::last_write_time(other, anHourAgo);
-    fs::rename(other, machine);
-    EXPECT_EQ(Query(), "six");
 
     // Files changed just now: two edits of the same size within one tick of
     // the file system's clock look alike, so such files are read every time.
-    write("ab1");
+    write(machine, "ab1");
     EXPECT_EQ(Query(), "ab1");
-    write("ab2");
+    write(machine, "ab2");
     EXPECT_EQ(Query(), "ab2");
+
+    // A settled file (its inode last changed over two seconds ago) is kept
+    // as read. An edit of the same size that puts the old time back still
+    // changes the inode's time; so does a file put in its place, as editors
+    // save.
+    const auto anHourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    write(machine, "one");
+    fs::last_write_time(machine, anHourAgo);
+    platform::SleepMs(2100);
+    EXPECT_EQ(Query(), "one");
+    write(machine, "two");
+    fs::last_write_time(machine, anHourAgo);
+    EXPECT_EQ(Query(), "two");
+    const fs::path other = dir.path() / "machine.new";
+    write(other, "six");
+    fs::last_write_time(other, anHourAgo);
+    fs::rename(other, machine);
+    EXPECT_EQ(Query(), "six");
     fs::remove(machine);
     EXPECT_EQ(Query(), "<missing>");
 }
