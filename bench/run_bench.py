@@ -132,6 +132,9 @@ def start_up(work):
     files = installation.files_read_at_start(root)
     fifo = os.path.join(root, "started")
     os.mkfifo(fifo)
+    # Settings written long before the night, as on a real machine: the
+    # launcher keeps what it read of files that have settled for two seconds.
+    time.sleep(2.1)
     reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
     # A FIFO without any writer reads as ended at once: hold one open.
     holder = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
