@@ -12,21 +12,21 @@
 // the queue. The launcher also records its own process id for a status view.
 //
 // Every change is one state of the journal appended to the file with a line
-// that closes it and carries a checksum of its text, then flushed to the
-// disk; a reader takes the last state whose checksum holds, so that a crash
-// or a kill in the middle of an append leaves the previous state. Appending
-// creates no file and renames none: on file systems where each new file and
-// each replaced one is dear (ext4 without a journal, a scanned Windows
-// folder) that was most of the launcher's own time per job. A save rewrites
-// the file whole instead when the file was not read, or read with something
-// other than a whole state at its end (a torn append, an earlier version's
-// file), after a failed append, and when it would take the file past
-// kCompactAt: written under another name in the same folder, flushed to the
-// disk and moved into place, so the file stays small whatever the length of
-// the queue. Reading never blocks the
-// launcher: a status view may call Load at any time. A damaged file gives
-// the records that can be read; lines that do not parse are ignored. A file
-// without any closing line (written by an earlier version) is one state.
+// that closes it and carries a checksum of its text, then flushed to the disk
+// when a crash must not lose it; a reader takes the last state whose checksum
+// holds, so that a crash or a kill in the middle of an append leaves the
+// previous state. Appending renames no file and creates none but a missing
+// journal: on file systems where each new file and each replaced one is dear
+// (ext4 without a journal, a scanned Windows folder) that was most of the
+// launcher's own time per job. A save rewrites the file whole instead when the
+// file was not read, or read with something other than a whole state at its end
+// (a torn append, an earlier version's file), after a failed append, and when
+// it would take the file past kCompactAt: written under another name in the
+// same folder, flushed to the disk and moved into place, so the file stays
+// small whatever the length of the queue. Reading never blocks the launcher: a
+// status view may call Load at any time. A damaged file gives the records that
+// can be read; lines that do not parse are ignored. A file without any closing
+// line (written by an earlier version) is one state.
 //
 // The text, readable by people: a comment line, then states: each is
 // "launcher = <id>", one block per record, "[job]" followed by "key = value"
