@@ -146,9 +146,9 @@ class CMessage {
     std::unique_ptr<TableExtent> m_extent;
 
     // The texts of a single-byte catalogue as they stand in the file, turned
-    // into message texts only when looked up.
-    // Sixteen bytes, so that a large catalogue's index touches few pages: a
-    // text is at most kLineKept bytes long.
+    // into message texts only when looked up. Sixteen bytes an entry, so that
+    // a large catalogue's index touches few pages: a text is at most
+    // kLineKept bytes long.
     struct RawText {
         std::uint64_t key = 0;  // k1..k4, 16 bits each
         std::uint64_t offset : 52 = 0;

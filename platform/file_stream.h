@@ -34,8 +34,8 @@ std::FILE* OpenStreamWide(std::u16string_view windowsPath, std::u16string_view m
 //   Win32: fflush + _commit on the stream's descriptor.
 //   Linux: fflush + fdatasync on the stream's descriptor (a text stream's is
 //   the one under its cookie): the data and what reading them back needs, not
-//   the file's times, which saves a write of its inode when only they
-//   changed (about a tenth of the launcher's processor time per job here).
+//   the file's times, which saves a write of its inode for each save that
+//   keeps the file's size.
 bool FlushToDisk(std::FILE* stream, std::string_view windowsPath);
 
 // Pushes what `stream` has buffered to the file and ends the file where the

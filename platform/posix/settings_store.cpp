@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -42,11 +43,11 @@ FileIdentity IdentityOf(const std::string& path) {
 }
 
 // The tree of the files as last read. The launcher opens a dozen keys as it
-// starts; each used to read and parse both files again. It is used again only
-// while every file looks exactly as it did, and only when each had last
-// changed at least two seconds before it was read: a change within one tick
-// of the file system's clock could otherwise leave the same times and size
-// (the rule git uses for its index).
+// starts, and reading and parsing both files for each was a noticeable part of
+// its start. The tree is used again only while every file looks exactly as it
+// did, and only when each had last changed at least two seconds before it was
+// read: a change within one tick of the file system's clock could otherwise
+// leave the same times and size (the rule git uses for its index).
 struct ReadTree {
     std::vector<std::string> paths;
     std::vector<FileIdentity> files;
