@@ -549,11 +549,9 @@ void CMessage::TakeRawText(std::uint64_t key, CString& place) {
 CString* CMessage::LookedUp(std::uint64_t key) {
     // By key, so that a caller asking for the same few dozen keys again and
     // again (a users list, record after record) finds each in a few steps.
-    const auto found = std::lower_bound(
-        m_looked.begin(), m_looked.end(), key,
-        [](const std::pair<std::uint64_t, CString>& entry, std::uint64_t wanted) {
-            return entry.first < wanted;
-        });
+    const auto found = std::lower_bound(m_looked.begin(), m_looked.end(), key,
+                                        [](const std::pair<std::uint64_t, CString>& entry,
+                                           std::uint64_t wanted) { return entry.first < wanted; });
     if (found != m_looked.end() && found->first == key)
         return &found->second;
     // A key the file does not hold has an empty place, or none: no text.
