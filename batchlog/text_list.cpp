@@ -12,29 +12,29 @@ void TextList::Add(std::string_view text) {
     AddLine(text);
 }
 
-TextList::BlockBytes::BlockBytes(std::size_t size, bool large) : m_size(size) {
+void TextList::BlockFree::operator()(char* bytes) const {
     if (large)
-        m_data = static_cast<char*>(platform::AllocateLarge(size));
-    m_large = m_data != nullptr;
-    if (!m_large)
-        m_data = new char[size];
+        platform::FreeLarge(bytes, size);
+    else
+        delete[] bytes;
 }
 
-TextList::BlockBytes::~BlockBytes() {
-    if (m_large)
-        platform::FreeLarge(m_data, m_size);
-    else
-        delete[] m_data;
+TextList::BlockBytes TextList::NewBlockBytes(std::size_t size, bool large) {
+    if (large) {
+        if (void* bytes = platform::AllocateLarge(size))
+            return BlockBytes(static_cast<char*>(bytes), BlockFree{size, true});
+    }
+    return BlockBytes(new char[size], BlockFree{size, false});
 }
 
 void TextList::OpenBlock(std::size_t size) {
     // A first text that is empty gets a block without bytes.
     if (size == 0) {
-        m_blocks.push_back({BlockBytes(), m_ends.size()});
+        m_blocks.push_back({BlockBytes(nullptr, BlockFree{}), m_ends.size()});
     } else {
         const bool large = m_size >= kBlockSize;  // a full block before
         size = std::max(large ? kLargeBlockSize : kBlockSize, size);
-        m_blocks.push_back({BlockBytes(size, large), m_ends.size()});
+        m_blocks.push_back({NewBlockBytes(size, large), m_ends.size()});
     }
     m_used = 0;
     m_size = size;

@@ -15,36 +15,21 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 class TextList {
     // A block's bytes: from the heap, or large memory (platform/large_memory.h)
-    // once the list is long, where the host gives it.
-    class BlockBytes {
-      public:
-        BlockBytes() = default;
-        BlockBytes(std::size_t size, bool large);
-        ~BlockBytes();
-        BlockBytes(BlockBytes&& other) noexcept
-            : m_data(std::exchange(other.m_data, nullptr)),
-              m_size(other.m_size),
-              m_large(other.m_large) {}
-        BlockBytes& operator=(BlockBytes&& other) noexcept {
-            BlockBytes moved(std::move(other));
-            std::swap(m_data, moved.m_data);
-            std::swap(m_size, moved.m_size);
-            std::swap(m_large, moved.m_large);
-            return *this;
-        }
-        char* get() const { return m_data; }
-
-      private:
-        char* m_data = nullptr;
-        std::size_t m_size = 0;
-        bool m_large = false;
+    // once the list is long, where the host gives it. The deleter knows which.
+    struct BlockFree {
+        std::size_t size = 0;
+        bool large = false;
+        void operator()(char* bytes) const;
     };
+    using BlockBytes = std::unique_ptr<char[], BlockFree>;
+    static BlockBytes NewBlockBytes(std::size_t size, bool large);
+
     struct Block {
         BlockBytes bytes;
         std::size_t first = 0;  // the index of the first text it holds
