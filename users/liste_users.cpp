@@ -55,6 +55,14 @@ int ListeUsers::Load(const CString& path) {
 }
 
 void ListeUsers::ResolveFolders() {
+    // Every shared folder resolves through the current user, and re-storing
+    // folders never changes who that is: it is found once here, not once per
+    // folder by a walk of the whole list.
+    m_pinnedCurrent = GetCurrentUser();
+    struct Unpin {
+        CUser*& pinned;
+        ~Unpin() { pinned = nullptr; }
+    } unpin{m_pinnedCurrent};
     for (CUser& user : m_users) {
         for (int kind : kResolvedKinds) {
             CString path = user.GetFolder(kind);
@@ -78,6 +86,8 @@ CUser* ListeUsers::FindUser(const CString& name) {
 }
 
 CUser* ListeUsers::GetCurrentUser() {
+    if (m_pinnedCurrent != nullptr)
+        return m_pinnedCurrent;
     CUser* found = nullptr;
     for (CUser& user : m_users) {
         if (user.IsCurrent())

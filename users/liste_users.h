@@ -59,4 +59,5 @@ class ListeUsers : public KvFileListe {
     void ResolveFolders();
 
     KvListeDEvolue<CUser> m_users;
+    CUser* m_pinnedCurrent = nullptr;  // GetCurrentUser's answer while ResolveFolders runs
 };
