@@ -23,10 +23,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 
 #include "platform/command_line.h"
 #include "platform/host_faults.h"
@@ -59,31 +61,57 @@ struct StatFields {
     std::uint64_t startTicks = 0;  // clock ticks since boot
 };
 
+// The start of a small /proc file (at most 4 KiB, which holds any stat or
+// comm line), `path` taken from `dir` (AT_FDCWD for an absolute one); nullopt
+// when it cannot be opened, as for a process that has ended. Not inherited by
+// the processes we start, and without a stream's buffers: the snapshot reads
+// one per process.
+std::optional<std::string> ReadProcFile(int dir, const char* path) {
+    const int fd = ::openat(dir, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char buffer[4096];
+    std::size_t length = 0;
+    while (length < sizeof buffer) {
+        const ssize_t got = ::read(fd, buffer + length, sizeof buffer - length);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        length += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    return std::string(buffer, length);
+}
+
 StatFields ReadStat(ProcessId pid) {
     StatFields fields;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const std::string text = ReadProcFile(AT_FDCWD, path.c_str()).value_or(std::string());
     // "pid (comm) S ppid pgrp session ...": comm may hold blanks and
     // parentheses, so count the fields after the last ")".
-    std::size_t close = text.rfind(')');
+    const std::size_t close = text.rfind(')');
     if (close == std::string::npos || close + 2 >= text.size())
         return fields;
-    std::vector<std::string> rest;
-    std::size_t at = close + 2;
-    while (at < text.size() && rest.size() < 20) {
+    // Fields 3 (state) to 22 (the start time), by number.
+    std::string_view rest[20];
+    std::size_t count = 0;
+    for (std::size_t at = close + 2; at < text.size() && count < std::size(rest);) {
         std::size_t blank = text.find(' ', at);
         if (blank == std::string::npos)
             blank = text.size();
-        rest.push_back(text.substr(at, blank - at));
+        rest[count++] = std::string_view(text).substr(at, blank - at);
         at = blank + 1;
     }
-    // rest[0] is field 3 (state); the start time is field 22.
-    if (rest.size() < 20 || rest[0].size() != 1)
+    if (count < std::size(rest) || rest[0].size() != 1)
         return fields;
+    const auto number = [](std::string_view field) {
+        return std::strtoull(std::string(field).c_str(), nullptr, 10);
+    };
     fields.state = rest[0][0];
-    fields.group = static_cast<pid_t>(std::strtol(rest[2].c_str(), nullptr, 10));
-    fields.session = static_cast<pid_t>(std::strtol(rest[3].c_str(), nullptr, 10));
-    fields.startTicks = std::strtoull(rest[19].c_str(), nullptr, 10);
+    fields.group = static_cast<pid_t>(number(rest[2]));
+    fields.session = static_cast<pid_t>(number(rest[3]));
+    fields.startTicks = number(rest[19]);
     return fields;
 }
 
@@ -104,9 +132,8 @@ constexpr std::uint64_t kTickMask = (std::uint64_t{1} << kTickBits) - 1;
 
 std::uint64_t BootTag() {
     static const std::uint64_t tag = [] {
-        std::ifstream file("/proc/sys/kernel/random/boot_id");
-        std::string id;
-        std::getline(file, id);
+        std::string id = ReadProcFile(AT_FDCWD, "/proc/sys/kernel/random/boot_id").value_or("");
+        id = id.substr(0, id.find('\n'));
         std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
         for (unsigned char c : id) hash = (hash ^ c) * 1099511628211ull;
         // Never 0, so that no identity of this boot has start time 0.
@@ -398,11 +425,12 @@ std::vector<ProcessEntry> SnapshotProcesses() {
         ProcessId pid = 0;
         if (!ParsePid(item->d_name, pid))
             continue;
-        std::ifstream comm(std::string("/proc/") + item->d_name + "/comm");
-        std::string name;
-        if (!comm || !std::getline(comm, name))
+        const std::string path = std::string(item->d_name) + "/comm";
+        std::optional<std::string> name = ReadProcFile(::dirfd(proc), path.c_str());
+        if (!name || name->empty())
             continue;  // ended during the walk
-        entries.push_back({pid, name});
+        name->resize(std::min(name->size(), name->find('\n')));
+        entries.push_back({pid, std::move(*name)});
     }
     ::closedir(proc);
     return entries;
