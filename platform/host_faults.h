@@ -24,6 +24,9 @@ enum class HostCall {
     // Linux: pidfd_open fails as on a kernel without it, so waits poll /proc
     // and process groups are signalled with kill. No effect on Win32.
     kProcessDescriptor,
+    // Linux: a held launch cannot clone this process to wait for its release
+    // (as under valgrind), so it starts this program's file as its gate.
+    kHeldChild,
 };
 
 // How an injected failure looks to the caller.

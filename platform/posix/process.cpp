@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -33,6 +34,7 @@
 #include "platform/command_line.h"
 #include "platform/host_faults.h"
 #include "platform/host_path.h"
+#include "platform/posix/held_child.h"
 #include "platform/sleep.h"
 
 extern char** environ;
@@ -275,13 +277,17 @@ int Spawn(pid_t& pid, const std::string& program, std::vector<std::string> const
     return error;
 }
 
-// The caller's ends of each held launch's socket and report pipe, by process.
+// The caller's ends of each held launch's socket and report pipe, and the
+// child that waits in our memory (when it is not a gate), by process.
 struct HeldLaunch {
     int go = -1;
     int report = -1;
+    std::unique_ptr<posix::HeldChild> child;
 };
 std::mutex g_heldLock;
-std::map<pid_t, HeldLaunch> g_held;
+// Never destroyed: a held child may still wait on its stack while this
+// process ends (it then ends too, without running anything).
+std::map<pid_t, HeldLaunch>& g_held = *new std::map<pid_t, HeldLaunch>;
 
 // The file of this program for the gate. The path /proc/self/exe names
 // while it still names the running program's file: under valgrind that is
@@ -310,9 +316,10 @@ int AboveGateFds(int fd) {
     return moved;
 }
 
-// Spawn, held: the gate gets its end of a socket (which it reads for the
-// release; a socket, so that the caller's write to a gate that has gone is an
-// error, not a SIGPIPE) and the write end of a report pipe.
+// Spawn, held: the child gets its end of a socket (which it reads for the
+// release; a socket, so that the caller's write to a child that has gone is an
+// error, not a SIGPIPE) and the write end of a report pipe. The child is a
+// clone waiting in our memory, or where that cannot be (valgrind) a gate.
 int SpawnHeld(pid_t& pid, const std::string& program, const std::vector<std::string>& args,
               HeldLaunch& held) {
     int go[2] = {-1, -1};
@@ -325,12 +332,18 @@ int SpawnHeld(pid_t& pid, const std::string& program, const std::vector<std::str
         ::close(go[1]);
         return error;
     }
-    for (int* fd : {&go[0], &go[1], &report[0], &report[1]}) *fd = AboveGateFds(*fd);
-    const std::string gate = GateProgram();
-    std::vector<std::string> gateArgs{gate, kHeldStartFlag, program};
-    gateArgs.insert(gateArgs.end(), args.begin(), args.end());
-    const int gateFds[2] = {go[1], report[1]};
-    const int error = Spawn(pid, gate, gateArgs, true, &gateFds);
+    int error = 0;
+    if (posix::HeldCloneAllowed()) {
+        pid = posix::HeldChild::Start(program, args, go[1], report[1], held.child);
+        error = pid < 0 ? errno : 0;
+    } else {
+        for (int* fd : {&go[0], &go[1], &report[0], &report[1]}) *fd = AboveGateFds(*fd);
+        const std::string gate = GateProgram();
+        std::vector<std::string> gateArgs{gate, kHeldStartFlag, program};
+        gateArgs.insert(gateArgs.end(), args.begin(), args.end());
+        const int gateFds[2] = {go[1], report[1]};
+        error = Spawn(pid, gate, gateArgs, true, &gateFds);
+    }
     ::close(go[1]);
     ::close(report[1]);
     if (error != 0) {
@@ -338,7 +351,8 @@ int SpawnHeld(pid_t& pid, const std::string& program, const std::vector<std::str
         ::close(report[0]);
         return error;
     }
-    held = {go[0], report[0]};
+    held.go = go[0];
+    held.report = report[0];
     return 0;
 }
 
@@ -527,7 +541,7 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
 
     pid_t pid = 0;
     if (options.held && options.ownGroup && !options.wait) {
-        // The gate tries the program, then the shell, as below.
+        // The held child tries the program, then the shell, as below.
         HeldLaunch held;
         error = SpawnHeld(pid, program, args, held);
         if (error != 0) {
@@ -535,7 +549,7 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
             return result;
         }
         std::lock_guard<std::mutex> lock(g_heldLock);
-        g_held[pid] = held;
+        g_held[pid] = std::move(held);
     } else {
         error = ::access(program.c_str(), X_OK) == 0 ? Spawn(pid, program, args, options.ownGroup)
                                                      : EACCES;
@@ -569,6 +583,19 @@ std::optional<int> WaitForLaunched(ProcessId id) {
         if (errno != EINTR)
             return std::nullopt;
     }
+    // Ended without its release (its group ended): its ends and its stack go.
+    HeldLaunch unreleased;
+    {
+        std::lock_guard<std::mutex> lock(g_heldLock);
+        if (const auto found = g_held.find(static_cast<pid_t>(id)); found != g_held.end()) {
+            unreleased = std::move(found->second);
+            g_held.erase(found);
+        }
+    }
+    if (unreleased.go >= 0) {
+        ::close(unreleased.go);
+        ::close(unreleased.report);
+    }
     return DecodeStatus(status);
 }
 
@@ -579,7 +606,7 @@ Status ReleaseLaunched(ProcessId id) {
         const auto found = g_held.find(static_cast<pid_t>(id));
         if (found == g_held.end())
             return Status::Ok();  // not launched held
-        held = found->second;
+        held = std::move(found->second);
         g_held.erase(found);
     }
     const char go = 'g';
@@ -590,17 +617,21 @@ Status ReleaseLaunched(ProcessId id) {
     const int sendError = errno;
     ::close(held.go);
     // The report pipe ends empty when the program was executed, or carries
-    // the error of its execution.
+    // the error of its execution. It is read to its end, which comes once the
+    // child has executed the program or ended: it no longer uses our memory
+    // then, and its stack goes with `held`.
     int failure = 0;
     std::size_t got = 0;
-    while (got < sizeof failure) {
-        const ssize_t n =
-            ::read(held.report, reinterpret_cast<char*>(&failure) + got, sizeof failure - got);
+    for (;;) {
+        char bytes[sizeof failure];
+        const ssize_t n = ::read(held.report, bytes, sizeof bytes);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
-        got += static_cast<std::size_t>(n);
+        const std::size_t kept = std::min(static_cast<std::size_t>(n), sizeof failure - got);
+        std::memcpy(reinterpret_cast<char*>(&failure) + got, bytes, kept);
+        got += kept;
     }
     ::close(held.report);
     if (sent != 1)

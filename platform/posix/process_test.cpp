@@ -1,9 +1,16 @@
 // What only the Linux launcher does: the shell for scripts without an
-// interpreter line or without execute permission, the end of a zombie, and
-// the polite end of a group (SIGTERM first, SIGKILL after the grace).
+// interpreter line or without execute permission, what a held launch's child
+// leaves behind of its launcher, the end of a zombie, and the polite end of a
+// group (SIGTERM first, SIGKILL after the grace).
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +20,7 @@
 #include <utility>
 
 #include "platform/child_process.h"
+#include "platform/command_line.h"
 #include "platform/process.h"
 #include "platform/sleep.h"
 #include "testsupport/host_faults.h"
@@ -57,6 +65,65 @@ TEST(LaunchScript, WithoutAnInterpreterLineOrWithoutExecutePermissionTheShellRun
         EXPECT_EQ(result.exitCode, 7);
         EXPECT_EQ(testsupport::ReadBytes(script.string() + ".out"), "-u|a b|-j|$(x) 'q'|");
     }
+}
+
+// Writes the descriptors it has beyond the standard three to the file its
+// argument names.
+TV_TEST_CHILD(list_descriptors) {
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (argc < 2 || fds == nullptr)
+        return 3;
+    std::string open;
+    while (const dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd > 2 && fd != ::dirfd(fds))
+            open += std::string(entry->d_name) + " ";
+    }
+    ::closedir(fds);
+    testsupport::WriteBytes(argv[1], open);
+    return 0;
+}
+
+std::atomic<bool> g_handled{false};
+
+// The child of a held launch is a clone of the launcher (or a gate, as under
+// valgrind): it must not pass on a descriptor the launcher opened without
+// close-on-exec, nor run the launcher's signal handler for a signal that
+// comes while it waits (the clone shares the launcher's memory).
+TEST(LaunchHeld, TheProgramGetsNoneOfTheLaunchersDescriptorsOrSignalHandlers) {
+    testsupport::TempDir dir;
+    const int leaked = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaked, 0);
+    struct sigaction handler {};
+    handler.sa_handler = [](int) { g_handled = true; };
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &handler, &previous), 0);
+    const std::string listed = dir.File("descriptors");
+    const std::string line =
+        platform::JoinCommandLine(testsupport::TestExecutablePath(),
+                                  {testsupport::ChildArgument("list_descriptors"), listed});
+    for (bool gate : {false, true}) {
+        SCOPED_TRACE(gate ? "held in a gate" : "held in a clone");
+        const auto fault = gate ? std::make_unique<testsupport::ScopedFaultRule>(
+                                      testsupport::FailCalls(platform::HostCall::kHeldChild, -1))
+                                : nullptr;
+        const platform::LaunchOptions held{.wait = false, .ownGroup = true, .held = true};
+        platform::LaunchResult clean = platform::LaunchCommandLine(line, held);
+        ASSERT_TRUE(clean.created) << clean.reason;
+        EXPECT_TRUE(platform::ReleaseLaunched(clean.id).ok());
+        EXPECT_EQ(platform::WaitForLaunched(clean.id), std::optional<int>(0));
+        EXPECT_EQ(testsupport::ReadBytes(listed), "");
+
+        platform::LaunchResult signalled = platform::LaunchCommandLine(line, held);
+        ASSERT_TRUE(signalled.created) << signalled.reason;
+        ASSERT_EQ(::kill(static_cast<pid_t>(signalled.id), SIGUSR1), 0);
+        platform::SleepMs(100);
+        static_cast<void>(platform::ReleaseLaunched(signalled.id));  // it may have gone
+        EXPECT_EQ(platform::WaitForLaunched(signalled.id), std::optional<int>(128 + SIGUSR1));
+        EXPECT_FALSE(g_handled) << "the launcher's handler ran in the child";
+    }
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    ::close(leaked);
 }
 
 TEST(WaitForProcessEnd, AReapedProcessIsGoneAndAZombieHasEnded) {
