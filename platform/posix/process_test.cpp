@@ -59,11 +59,25 @@ TEST(LaunchScript, WithoutAnInterpreterLineOrWithoutExecutePermissionTheShellRun
         // Named in the Windows form, as the installation's settings give it.
         std::string named = script.string();
         std::replace(named.begin(), named.end(), '/', '\\');
-        platform::LaunchResult result =
-            platform::LaunchCommandLine("\"" + named + "\" -u \"a b\" -j \"$(x) 'q'\"");
+        const std::string line = "\"" + named + "\" -u \"a b\" -j \"$(x) 'q'\"";
+        platform::LaunchResult result = platform::LaunchCommandLine(line);
         ASSERT_TRUE(result.created) << result.reason;
         EXPECT_EQ(result.exitCode, 7);
         EXPECT_EQ(testsupport::ReadBytes(script.string() + ".out"), "-u|a b|-j|$(x) 'q'|");
+        // A held launch executes it only at the release, in a clone or a gate.
+        for (bool gate : {false, true}) {
+            const auto fault = gate
+                                   ? std::make_unique<testsupport::ScopedFaultRule>(
+                                         testsupport::FailCalls(platform::HostCall::kHeldChild, -1))
+                                   : nullptr;
+            fs::remove(script.string() + ".out");
+            result =
+                platform::LaunchCommandLine(line, {.wait = false, .ownGroup = true, .held = true});
+            ASSERT_TRUE(result.created) << result.reason;
+            EXPECT_TRUE(platform::ReleaseLaunched(result.id).ok());
+            EXPECT_EQ(platform::WaitForLaunched(result.id), std::optional<int>(7)) << gate;
+            EXPECT_EQ(testsupport::ReadBytes(script.string() + ".out"), "-u|a b|-j|$(x) 'q'|");
+        }
     }
 }
 
