@@ -83,12 +83,12 @@ bool SameHostFolder(const CString& a, const CString& b) {
 void MoveFolderContents(CString from, CString to) {
     FolderForm(from);
     FolderForm(to);
-    if (from.IsEmpty() || to.IsEmpty())
+    // The text tests first: a folder re-stored in another spelling of the
+    // same path (every user's, at each load) asks nothing of the disk.
+    if (from.IsEmpty() || to.IsEmpty() || IsSameOrInside(to, from))
         return;
     KvFileSystem fileSystem;
-    if (!fileSystem.IsFolder(from))
-        return;
-    if (IsSameOrInside(to, from) || SameHostFolder(from, to))
+    if (!fileSystem.IsFolder(from) || SameHostFolder(from, to))
         return;
     fileSystem.MoveFolder(from, to);
 }
