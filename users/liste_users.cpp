@@ -15,6 +15,9 @@ constexpr int kResolvedKinds[] = {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 14, 19, 13
 ListeUsers::ListeUsers() : KvFileListe("Liste utilisateurs", "0.2") {}
 
 int ListeUsers::ExchangeContents() {
+    // Each load or save looks the keys up again: the catalogue may have
+    // changed since the last.
+    m_keys = RecordKeys();
     Chapter("Societe");
     ExchangeValue("Nom societe", m_companyName);
     ExchangeValue("Adresse societe", m_companyAddress);

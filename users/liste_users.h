@@ -16,6 +16,7 @@
 
 #include "chapfile/kv_file_list.h"
 #include "containers/kv_liste_chainee.h"
+#include "users/record_keys.h"
 #include "users/user.h"
 
 class ListeUsers : public KvFileListe {
@@ -42,6 +43,9 @@ class ListeUsers : public KvFileListe {
     // no such user either.
     CUser* GetCurrentUser();
 
+    // The record keys of this load or save, shared by its users.
+    RecordKeys& Keys() { return m_keys; }
+
     KvListeDEvolue<CUser>& Users() { return m_users; }
     const KvListeDEvolue<CUser>& Users() const { return m_users; }
 
@@ -59,5 +63,6 @@ class ListeUsers : public KvFileListe {
     void ResolveFolders();
 
     KvListeDEvolue<CUser> m_users;
+    RecordKeys m_keys;
     CUser* m_pinnedCurrent = nullptr;  // GetCurrentUser's answer while ResolveFolders runs
 };

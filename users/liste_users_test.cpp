@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "messages/catalogue.h"
 #include "testsupport/temp_dir.h"
 #include "users/users_test_support.h"
 
@@ -35,6 +36,19 @@ class UsersList : public ::testing::Test {
     CString root = FolderForm(dir.path());
     ListeUsers list;
 };
+
+// The keys are texts of the system catalogue: a list loaded again after the
+// catalogue changed reads the new ones, not those of its first load.
+TEST_F(UsersList, EachLoadTakesItsKeysFromTheCatalogueOfTheMoment) {
+    UserChapter user("alice");
+    user.Line("Nom", "bob");
+    ASSERT_EQ(Load(UsersFile({user})), kLoaded);
+    EXPECT_EQ(Names(), std::vector<std::string>{"alice"});
+    WriteBytes(dir.path() / "other.txt", "[1,1] Nom\n");
+    ASSERT_TRUE(g_systemMessages.LoadSystemCatalogue(dir.File("other.txt")));
+    ASSERT_EQ(list.Load(dir.File("users.txt")), kLoaded);
+    EXPECT_EQ(Names(), std::vector<std::string>{"bob"});
+}
 
 TEST_F(UsersList, SavedListLoadsBackWithTheSameUsersAndFolders) {
     EnvScope env("TV_USERS_ROOT", root.str());

@@ -4,18 +4,13 @@
 
 #include "chapfile/kv_file.h"
 #include "fsutil/file_system.h"
-#include "messages/catalogue.h"
 #include "messages/expand_environment.h"
 #include "messages/paths.h"
 #include "platform/file_ops.h"
 #include "users/liste_users.h"
+#include "users/record_keys.h"
 
 namespace {
-
-// A key of the record: the system catalogue's text (1, n).
-CString Key(std::uint32_t n) {
-    return g_systemMessages.GetMessage(1, n);
-}
 
 // The folder kinds whose keys and sub-folder names come from the catalogue:
 // mode key, path key and sub-folder name are the messages (1, n).
@@ -35,7 +30,7 @@ constexpr CatalogueKind kCatalogueKinds[] = {
 
 // The name a base-relative (mode 1) folder of `kind` has inside the base
 // folder. Kinds 0 and 16 have none.
-CString SubFolderName(int kind) {
+CString SubFolderName(int kind, RecordKeys& key) {
     switch (kind) {
         case 15:
             return "XML\\";
@@ -44,13 +39,13 @@ CString SubFolderName(int kind) {
         case 18:
             return "Texture\\";
         case 19:
-            return Key(36);  // as kind 14
+            return key[36];  // as kind 14
         default:
             break;
     }
     for (const CatalogueKind& entry : kCatalogueKinds) {
         if (entry.kind == kind)
-            return Key(entry.subFolder);
+            return key[entry.subFolder];
     }
     return CString();
 }
@@ -106,34 +101,37 @@ CString CUser::ScrambleText(const CString& text) {
 }
 
 int CUser::ExchangeUser(KvFile& file, bool newFormat) {
-    file.ExchangeValue(Key(1), m_storedName);
+    // The list's keys when the user has one, which it keeps for all its users.
+    RecordKeys ownKeys;
+    RecordKeys& key = m_list != nullptr ? m_list->Keys() : ownKeys;
+    file.ExchangeValue(key[1], m_storedName);
     m_name = ExpandEnvironment(m_storedName);
-    file.ExchangeValue(Key(2), m_flag2);
-    file.ExchangeValue(Key(41), m_current);
+    file.ExchangeValue(key[2], m_flag2);
+    file.ExchangeValue(key[41], m_current);
 
     if (file.IsWriting()) {
         CString scrambled = ScrambleText(m_scrambled);
-        file.ExchangeValue(Key(42), scrambled);
+        file.ExchangeValue(key[42], scrambled);
     } else if (file.IsReading()) {
         if (newFormat) {
             CString stored;
-            file.ExchangeValue(Key(42), stored);
+            file.ExchangeValue(key[42], stored);
             m_scrambled = ScrambleText(stored);
         } else {
-            file.ExchangeValue(Key(42), m_scrambled);
+            file.ExchangeValue(key[42], m_scrambled);
         }
     }
     file.ExchangeValue("Web", m_web);
 
     TYPE_Dossier& base = m_folders[kBaseFolder];
-    file.ExchangeValue(Key(39), base.mode);
-    file.ExchangeValue(Key(40), base.assigned);
+    file.ExchangeValue(key[39], base.mode);
+    file.ExchangeValue(key[40], base.assigned);
     base.expanded = ExpandEnvironment(base.assigned);
 
     for (const CatalogueKind& entry : kCatalogueKinds) {
         TYPE_Dossier& folder = m_folders[entry.kind];
-        file.ExchangeValue(Key(entry.modeKey), folder.mode);
-        file.ExchangeValue(Key(entry.pathKey), folder.assigned);
+        file.ExchangeValue(key[entry.modeKey], folder.mode);
+        file.ExchangeValue(key[entry.pathKey], folder.assigned);
     }
 
     // Files written before these kinds existed lack their keys: the XML and
@@ -166,7 +164,7 @@ int CUser::ExchangeUser(KvFile& file, bool newFormat) {
         for (int kind = 1; kind < kFolderCount; ++kind) {
             TYPE_Dossier& folder = m_folders[kind];
             if (folder.mode == kModeBaseRelative) {
-                CString sub = SubFolderName(kind);
+                CString sub = SubFolderName(kind, key);
                 folder.assigned = GetFolderRaw(kBaseFolder) + sub;
                 folder.expanded = ExpandEnvironment(GetFolder(kBaseFolder) + sub);
             } else if (folder.mode == kModeGivenExpanded) {
