@@ -212,6 +212,11 @@ class ByteLines {
         return true;
     }
 
+    // The position in the file of a byte of the last line.
+    std::uint64_t PositionOf(const char* byte) const {
+        return m_consumed + static_cast<std::uint64_t>(byte - m_buffer.get());
+    }
+
   private:
     static constexpr std::size_t kSize = 64 * 1024;
     static constexpr std::size_t kLongest = CMessage::kLineBufferSize - 1;
@@ -235,6 +240,7 @@ class ByteLines {
                 return false;
             const std::size_t kept = m_end - m_pos;
             std::memmove(m_buffer.get(), start, kept);
+            m_consumed += m_pos;
             m_pos = 0;
             m_end = kept;
             const std::size_t wanted = kSize - m_end;
@@ -249,6 +255,7 @@ class ByteLines {
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
+    std::uint64_t m_consumed = 0;  // the file's bytes before the buffer's
     bool m_eof = false;
     bool m_zeros = false;  // the buffer holds a zero byte
 };
@@ -341,6 +348,7 @@ void CMessage::Forget() {
     m_texts.reset();
     m_loaded = false;
     m_extent.reset();
+    m_rawSource.reset();
     m_rawTexts = std::string();
     m_rawIndex = std::vector<RawText>();
     m_looked.clear();
@@ -420,18 +428,21 @@ bool CMessage::LoadLanguage(int index) {
 }
 
 void CMessage::LoadBytes(std::FILE* stream, bool admitEach) {
-    // The texts take at most the file's size: one allocation for them instead
-    // of a string that doubles (and copies itself) as they come, and room in
-    // the index for lines of 32 bytes and more (message lines are longer).
-    // Never more than for 16 MiB: a huge file of anything but messages takes
-    // no more than that ahead.
+    // Texts left in the file are read again when looked up; copied ones take
+    // at most the file's size: one allocation for them instead of a string
+    // that doubles (and copies itself) as they come. The index has room for
+    // lines of 32 bytes and more (message lines are longer). Never more than
+    // for 16 MiB: a huge file of anything but messages takes no more than
+    // that ahead.
+    const bool leftInFile = platform::LineReadKeepsPositions();
     constexpr long kReservedUpTo = 16L << 20;
     if (std::fseek(stream, 0, SEEK_END) == 0) {
         const long size = std::ftell(stream);
         std::rewind(stream);
         if (size > 0) {
             const auto expected = static_cast<std::size_t>(std::min(size, kReservedUpTo));
-            m_rawTexts.reserve(expected);
+            if (!leftInFile)
+                m_rawTexts.reserve(expected);
             m_rawIndex.reserve(expected / 32);
         }
     }
@@ -442,13 +453,17 @@ void CMessage::LoadBytes(std::FILE* stream, bool admitEach) {
     while (lines.Next(line)) {
         if (!ParseHeader(line, message, raw) || (admitEach && !m_extent->Admit(message)))
             continue;
-        RawText& entry = m_rawIndex.emplace_back();
-        entry.key = PackedKey(message.k1, message.k2, message.k3, message.k4);
-        entry.offset = m_rawTexts.size();
-        entry.length = raw.size();
-        m_rawTexts.append(raw);
+        m_rawIndex.push_back(
+            {.key = PackedKey(message.k1, message.k2, message.k3, message.k4),
+             .offset = leftInFile ? lines.PositionOf(raw.data()) : m_rawTexts.size(),
+             .length = raw.size()});
+        if (!leftInFile)
+            m_rawTexts.append(raw);
     }
-    std::fclose(stream);
+    if (leftInFile)
+        m_rawSource.reset(stream);
+    else
+        std::fclose(stream);
     // By key, the last line of a key winning as it would in file order.
     const auto byKey = [](const RawText& a, const RawText& b) { return a.key < b.key; };
     if (!std::is_sorted(m_rawIndex.begin(), m_rawIndex.end(), byKey))
@@ -542,7 +557,16 @@ void CMessage::TakeRawText(std::uint64_t key, CString& place) {
     RawText* found = FindRawText(key);
     if (found == nullptr || found->taken)
         return;
-    MessageText(std::string_view(m_rawTexts).substr(found->offset, found->length), place);
+    if (m_rawSource == nullptr) {
+        MessageText(std::string_view(m_rawTexts).substr(found->offset, found->length), place);
+    } else {
+        // A file changed since its load gives what now stands there, or less.
+        char bytes[kLineKept];
+        std::size_t got = 0;
+        if (std::fseek(m_rawSource.get(), static_cast<long>(found->offset), SEEK_SET) == 0)
+            got = std::fread(bytes, 1, found->length, m_rawSource.get());
+        MessageText(std::string_view(bytes, got), place);
+    }
     found->taken = true;
 }
 

@@ -169,6 +169,15 @@ class CMessage {
     void BuildTable();
     // No catalogue loaded any more.
     void Forget();
+    // Where the raw texts are: copied into m_rawTexts, or (where the host
+    // reads the file's bytes as they are) left in the file, kept open and
+    // read again when a text is looked up. A launcher looks up a few dozen
+    // of a catalogue's tens of thousands of texts, and fresh memory is most
+    // of what a copy costs at start-up (about 2 us a page).
+    struct StreamCloser {
+        void operator()(std::FILE* stream) const { std::fclose(stream); }
+    };
+    std::unique_ptr<std::FILE, StreamCloser> m_rawSource;
     std::string m_rawTexts;
     std::vector<RawText> m_rawIndex;  // by key, the last line of each key
     // Texts looked up before the table was built, by key; they move into

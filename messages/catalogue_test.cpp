@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/file_stream.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -148,6 +149,23 @@ TEST_F(Catalogue, QuotesAreStrippedFromTheStoredTextOnEachLookup) {
         {1, "abc"},   {2, " padded "}, {2, " padded "}, {3, "\"twice\""}, {3, "twice"},
         {3, "twice"}, {4, ""},         {5, ""},         {6, "half"}};
     for (const auto& [k2, text] : lookups) EXPECT_EQ(m_catalogue.GetMessage(1, k2), text) << k2;
+}
+
+// Where the host reads the file's bytes as they are, the texts stay in the
+// file until looked up: past the first blocks they are found where they
+// stand, and a file cut short since its load gives what is left (here
+// nothing) rather than a crash. Elsewhere they were copied at the load.
+TEST_F(Catalogue, TextsAreFoundPastTheFirstBlocksAndAFileCutShortSinceGivesWhatIsLeft) {
+    std::string text;
+    for (int k2 = 0; k2 < 3000; ++k2)
+        text += "[7," + std::to_string(k2) + "] text number " + std::to_string(k2) + " \r\n";
+    ASSERT_TRUE(Load(text));
+    for (int k2 : {0, 1500, 2998})
+        EXPECT_EQ(m_catalogue.GetMessage(7, k2), "text number " + std::to_string(k2) + " ");
+    testsupport::WriteBytes(m_dir.File("msg.txt"), "[7,0] x\n");
+    EXPECT_EQ(m_catalogue.GetMessage(7, 10),
+              platform::LineReadKeepsPositions() ? "" : "text number 10 ");
+    EXPECT_EQ(m_catalogue.GetMessage(7, 1500), "text number 1500 ") << "taken before";
 }
 
 TEST_F(Catalogue, SparseKeysGetDenseTablesAndFallBackAtEveryLevel) {

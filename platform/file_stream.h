@@ -63,6 +63,12 @@ bool WriteUntranslated(std::FILE* stream, std::string_view bytes);
 //   Linux: "rb": the text mode here only turns "\r\n" into "\n", which such a
 //          reader does itself without the text stream's extra copy.
 const char* LineReadMode();
+// Whether a stream opened in LineReadMode() gives the file's bytes as they
+// are, so that a count of the bytes read from it is a position to seek back
+// to and read again.
+//   Win32: false (the text mode drops the "\r" of each "\r\n").
+//   Linux: true.
+bool LineReadKeepsPositions();
 
 // Parsed form of an fopen mode string, shared by the host implementations.
 struct StreamMode {

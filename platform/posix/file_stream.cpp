@@ -287,6 +287,10 @@ bool EndFileHere(std::FILE* stream) {
     return end >= 0 && ::ftruncate(fd, end) == 0;
 }
 
+bool LineReadKeepsPositions() {
+    return true;
+}
+
 const char* LineReadMode() {
     return "rb";
 }

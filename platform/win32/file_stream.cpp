@@ -20,6 +20,10 @@ std::FILE* OpenStream(std::string_view windowsPath, const char* mode) {
     return std::fopen(std::string(windowsPath).c_str(), hostMode.c_str());
 }
 
+bool LineReadKeepsPositions() {
+    return false;
+}
+
 const char* LineReadMode() {
     return "r";
 }
