@@ -454,9 +454,8 @@ void CMessage::LoadBytes(std::FILE* stream, bool admitEach) {
         if (!ParseHeader(line, message, raw) || (admitEach && !m_extent->Admit(message)))
             continue;
         m_rawIndex.push_back(
-            {.key = PackedKey(message.k1, message.k2, message.k3, message.k4),
-             .offset = leftInFile ? lines.PositionOf(raw.data()) : m_rawTexts.size(),
-             .length = raw.size()});
+            RawText::Of(PackedKey(message.k1, message.k2, message.k3, message.k4),
+                        leftInFile ? lines.PositionOf(raw.data()) : m_rawTexts.size(), raw.size()));
         if (!leftInFile)
             m_rawTexts.append(raw);
     }
@@ -555,19 +554,19 @@ CMessage::RawText* CMessage::FindRawText(std::uint64_t key) {
 
 void CMessage::TakeRawText(std::uint64_t key, CString& place) {
     RawText* found = FindRawText(key);
-    if (found == nullptr || found->taken)
+    if (found == nullptr || found->Taken())
         return;
     if (m_rawSource == nullptr) {
-        MessageText(std::string_view(m_rawTexts).substr(found->offset, found->length), place);
+        MessageText(std::string_view(m_rawTexts).substr(found->Offset(), found->Length()), place);
     } else {
         // A file changed since its load gives what now stands there, or less.
         char bytes[kLineKept];
         std::size_t got = 0;
-        if (std::fseek(m_rawSource.get(), static_cast<long>(found->offset), SEEK_SET) == 0)
-            got = std::fread(bytes, 1, found->length, m_rawSource.get());
+        if (std::fseek(m_rawSource.get(), static_cast<long>(found->Offset()), SEEK_SET) == 0)
+            got = std::fread(bytes, 1, found->Length(), m_rawSource.get());
         MessageText(std::string_view(bytes, got), place);
     }
-    found->taken = true;
+    found->Take();
 }
 
 CString* CMessage::LookedUp(std::uint64_t key) {

@@ -151,11 +151,25 @@ class CMessage {
     // kLineKept bytes long.
     struct RawText {
         std::uint64_t key = 0;  // k1..k4, 16 bits each
-        std::uint64_t offset : 52 = 0;
-        std::uint64_t length : 11 = 0;
-        std::uint64_t taken : 1 = 0;  // its message text is in its place or in m_looked
+        // Its position (52 bits), its length (11) and whether it was taken
+        // (1): its message text is in its place or in m_looked. Packed by
+        // hand, not as bit-fields, whose first store reads the word: in fresh
+        // memory that read brings in a zero page that the write then
+        // replaces, two faults for each page of the index instead of one.
+        std::uint64_t place = 0;
+
+        static RawText Of(std::uint64_t key, std::uint64_t offset, std::size_t length) {
+            return {key, (offset & kOffsetMask) | (std::uint64_t{length} << 52)};
+        }
+        std::uint64_t Offset() const { return place & kOffsetMask; }
+        std::size_t Length() const { return static_cast<std::size_t>((place >> 52) & 0x7FF); }
+        bool Taken() const { return (place >> 63) != 0; }
+        void Take() { place |= std::uint64_t{1} << 63; }
+
+      private:
+        static constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << 52) - 1;
     };
-    static_assert(kLineKept < (1 << 11), "a kept line's length fits RawText::length");
+    static_assert(kLineKept < (1 << 11), "a kept line's length fits its 11 bits");
     RawText* FindRawText(std::uint64_t key);
     void TakeRawText(std::uint64_t key, CString& place);
     // The place of a message of a single-byte catalogue before its table is
