@@ -75,6 +75,10 @@ void ListeUsers::ResolveFolders() {
             const CUser::TYPE_Dossier* entry = user.GetFolderEntry(kind);
             if (path.IsEmpty() && entry->mode != CUser::kModeShared && !entry->assigned.IsEmpty())
                 path = ExpandEnvironment(user.GetFolderRaw(kind));
+            // A folder without any path stays without one: re-storing the
+            // empty text would change nothing and move nothing.
+            if (path.IsEmpty() && entry->assigned.IsEmpty() && entry->expanded.IsEmpty())
+                continue;
             user.ChangeFolder(kind, path);
         }
     }
