@@ -463,7 +463,12 @@ void CMessage::LoadBytes(std::FILE* stream, bool admitEach) {
         m_rawSource.reset(stream);
     else
         std::fclose(stream);
-    // By key, the last line of a key winning as it would in file order.
+    // By key, the last line of a key winning as it would in file order. An
+    // installation's catalogue comes in key order, each key once: one pass
+    // finds that there is nothing to do.
+    const auto notBefore = [](const RawText& a, const RawText& b) { return a.key >= b.key; };
+    if (std::adjacent_find(m_rawIndex.begin(), m_rawIndex.end(), notBefore) == m_rawIndex.end())
+        return;
     const auto byKey = [](const RawText& a, const RawText& b) { return a.key < b.key; };
     if (!std::is_sorted(m_rawIndex.begin(), m_rawIndex.end(), byKey))
         std::stable_sort(m_rawIndex.begin(), m_rawIndex.end(), byKey);
