@@ -128,13 +128,16 @@ struct LaunchOptions {
     //   Win32: held suspended in its job object, which kills it when closed
     //          (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) until the release clears
     //          that; the caller's handle is then the job's only one.
-    //   Linux: posix_spawn has no held start, so the calling program's own
-    //          file (as /proc/self/exe names it) is started in the new session as a
-    //          gate (RunHeldStartGate), which waits on a socket for the
-    //          release and then executes the program in the same process;
-    //          when the socket ends without a release (the caller ended) it
-    //          ends without running anything. A program that launches held
-    //          must call RunHeldStartGate first thing in its main.
+    //   Linux: posix_spawn has no held start. The process is a clone of the
+    //          caller that shares its memory until it executes the program
+    //          (platform/posix/held_child.h), in the new session, waiting
+    //          on a socket for the release; when the socket ends without a
+    //          release (the caller ended) it ends without running anything.
+    //          Under valgrind, which refuses such a clone, the calling
+    //          program's own file (as /proc/self/exe names it) is started
+    //          instead as a gate (RunHeldStartGate) that does the same. A
+    //          program that launches held must call RunHeldStartGate first
+    //          thing in its main.
     bool held = false;
 };
 
@@ -150,13 +153,14 @@ LaunchResult LaunchCommandLine(std::string_view commandLine, const LaunchOptions
 
 // Lets the program of a process launched `held` run; nothing to do (ok) for
 // one launched otherwise. An error leaves it held: the caller then ends its
-// group. Linux: blocks until the gate has executed the program, and gives
-// the host's reason when that failed (the program file gone since the
-// launch); the gate has then ended.
+// group. Linux: blocks until the held process has executed the program, and
+// gives the host's reason when that failed (the program file gone since the
+// launch); the held process has then ended.
 Status ReleaseLaunched(ProcessId id);
 
 // When this process was started as the gate of a held launch (Linux, see
-// LaunchOptions::held): waits for the release and becomes the program, or
+// LaunchOptions::held; also by a launcher of an older version still running
+// while this one is installed): waits for the release and becomes the program, or
 // gives the exit status for main to return when the launcher ended first or
 // the program could not be executed. nullopt for any other start, and
 // always on Win32: main goes on.

@@ -1,6 +1,7 @@
 // Linux processes: /proc for the snapshot, identities and the fallback wait,
 // pidfd for the wait and for signals, posix_spawn for launching (no shell, so
-// that names holding shell characters reach the program intact). A group is a
+// that names holding shell characters reach the program intact) and a clone
+// that waits in our memory for a held launch (held_child.h). A group is a
 // session: the launched process calls setsid, so the session's id (and its
 // process group's) is the leader's pid, and every process the job starts stays
 // in it unless it makes a session of its own.
