@@ -14,7 +14,9 @@
 // of them, so a single-byte catalogue is kept as its texts stand in the file
 // with an index by key: a text becomes a message when it is looked up, and the
 // table is built only when GetTexts asks for it. Lookups answer the same
-// either way.
+// either way. On Linux the texts are not even copied: the file stays open
+// (not inherited by the jobs) and a text is read there at its first lookup,
+// so a catalogue changed in place during a run gives what now stands there.
 //
 // Texts are returned as they are: callers concatenate them or pass them as
 // arguments of their own formats, never as formats, so "%" in a text is safe.
