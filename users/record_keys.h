@@ -5,8 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
-#include <vector>
 
 #include "containers/cstring.h"
 
@@ -17,6 +17,7 @@ class RecordKeys {
     const CString& operator[](std::uint32_t n);
 
   private:
-    // By n, which is one of the record's own few numbers.
-    std::vector<std::optional<CString>> m_texts;
+    // By n, which is one of the record's own few numbers; a deque, so that
+    // growing it leaves the texts already given where they are.
+    std::deque<std::optional<CString>> m_texts;
 };
