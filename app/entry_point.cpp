@@ -18,6 +18,7 @@
 #include "messages/regkey.h"
 #include "platform/console.h"
 #include "platform/current_process.h"
+#include "platform/file_stream.h"
 #include "platform/host_features.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -51,10 +52,7 @@ void PrintLine(const std::string& text) {
     std::fflush(stdout);
 }
 
-struct StreamCloser {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using HeldFile = std::unique_ptr<std::FILE, StreamCloser>;
+using HeldFile = platform::UniqueStream;
 
 }  // namespace
 

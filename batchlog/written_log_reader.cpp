@@ -18,6 +18,7 @@
 #include "batchlog/fichier_log_batch.h"
 #include "chapfile/kv_file_string.h"
 #include "messages/paths.h"
+#include "platform/file_stream.h"
 
 namespace batchlog_detail {
 namespace {
@@ -72,10 +73,6 @@ bool SameBytes(const char* a, const char* b, std::size_t size) {
             return false;
     return true;
 }
-
-struct StreamCloser {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
 
 // The non-blank lines of a file read in binary, trimmed of blanks, tabs and
 // line ends as the general reader trims them. The general reader reads in
@@ -418,7 +415,7 @@ class Body {
 WrittenLogRead ReadWrittenLog(const CString& path, FichierLogBatch& log) {
     if (path.IsEmpty())
         return WrittenLogRead::kNotAsWritten;
-    std::unique_ptr<std::FILE, StreamCloser> stream(OpenFileLinked(path, "rb"));
+    platform::UniqueStream stream(OpenFileLinked(path, "rb"));
     if (!stream)
         return WrittenLogRead::kNotAsWritten;
     Lines lines(stream.get());

@@ -45,11 +45,6 @@ void AppendTextValue(std::string& out, std::string_view text) {
     }
 }
 
-void KvFile::StreamCloser::operator()(std::FILE* stream) const {
-    if (stream != nullptr)
-        std::fclose(stream);
-}
-
 KvFile::KvFile(const CString& title, const CString& version)
     : m_title(title), m_version(version), m_versionRead(version) {}
 

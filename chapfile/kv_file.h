@@ -49,6 +49,7 @@
 #include "chapfile/kv_object_file.h"
 #include "containers/cstring.h"
 #include "containers/kv_liste.h"
+#include "platform/file_stream.h"
 
 // Appends `text` as a value line holds it: "\r\n" and a lone "\n" become
 // "<saut>", everything else stays as it is.
@@ -178,10 +179,6 @@ class KvFile : public KvObjetFile {
     void RemoveAllChapters();
 
   protected:
-    struct StreamCloser {
-        void operator()(std::FILE* stream) const;
-    };
-
     // The first chapter named `name` (any case), or null.
     KvFileChapitre* FindChapter(const CString& name);
     void SetCurrentChapter(KvFileChapitre* chapter) { m_currentChapter = chapter; }
@@ -248,7 +245,7 @@ class KvFile : public KvObjetFile {
     // current chapter or it lacks the key.
     bool FindValue(const CString& key, std::string_view& value) const;
 
-    std::unique_ptr<std::FILE, StreamCloser> m_stream;
+    platform::UniqueStream m_stream;
     bool m_inPlace = false;  // m_stream writes over a file that was there
     CString m_title;
     CString m_version;

@@ -36,6 +36,7 @@
 #include "containers/cstring.h"
 #include "containers/kv_liste_tab.h"
 #include "messages/nested_tables.h"
+#include "platform/file_stream.h"
 
 class CMessage {
   public:
@@ -190,10 +191,7 @@ class CMessage {
     // read again when a text is looked up. A launcher looks up a few dozen
     // of a catalogue's tens of thousands of texts, and fresh memory is most
     // of what a copy costs at start-up (about 2 us a page).
-    struct StreamCloser {
-        void operator()(std::FILE* stream) const { std::fclose(stream); }
-    };
-    std::unique_ptr<std::FILE, StreamCloser> m_rawSource;
+    platform::UniqueStream m_rawSource;
     std::string m_rawTexts;
     std::vector<RawText> m_rawIndex;  // by key, the last line of each key
     // Texts looked up before the table was built, by key; they move into

@@ -15,9 +15,16 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string_view>
 
 namespace platform {
+
+// A stream closed when its owner goes.
+struct StreamCloser {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using UniqueStream = std::unique_ptr<std::FILE, StreamCloser>;
 
 std::FILE* OpenStream(std::string_view windowsPath, const char* mode);
 
